@@ -1,0 +1,29 @@
+#pragma once
+#include <QByteArray>
+#include <QString>
+
+// The settings file: a profile ("INI") file beside the program, read and
+// written one value at a time with nothing cached, so a change made anywhere
+// (or by hand) is seen at the next read. Sections, keys and values are bytes.
+
+QString ProgramFilePath();     // the running program file, or the test override
+QString ProgramDirectory();    // its folder, ending in "/"
+QString SettingsFilePath();    // the program file with its extension replaced by ".ini"
+
+// Test seam: pretend the program file lives at this path (empty restores the real one).
+void SetProgramFilePathOverride(const QString &path);
+
+QByteArray IniReadString(const QByteArray &section, const QByteArray &key, const QByteArray &def);
+bool IniWriteString(const QByteArray &section, const QByteArray &key, const QByteArray &value);
+bool IniReadBool(const QByteArray &section, const QByteArray &key, bool def);
+bool IniWriteBool(const QByteArray &section, const QByteArray &key, bool value);
+qint32 IniReadInteger(const QByteArray &section, const QByteArray &key, qint32 def);
+bool IniWriteInteger(const QByteArray &section, const QByteArray &key, qint32 value);
+
+// Counter encoding: parsed as floating point and rounded to the nearest 64-bit
+// integer (0 when it does not parse); written with 15 significant digits.
+qint64 CounterParse(const QByteArray &text);
+QByteArray CounterFormat(qint64 value);
+
+// The longest value a read returns; longer values come back cut.
+constexpr int IniMaxValue = 4095;

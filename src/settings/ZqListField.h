@@ -1,0 +1,14 @@
+#pragma once
+#include <QByteArray>
+#include <QList>
+
+// Field splitter shared by the settings lists (LIST, EXCLUDE, group pointers)
+// and the news client's reply parsing: fields numbered from 1, a missing
+// trailing separator is implied, two separators in a row give an empty field.
+QByteArray GetField(const QByteArray &line, int index, char separator);
+
+// Fields 1, 2, ... up to (not including) the first empty one.
+QList<QByteArray> ReadList(const QByteArray &text, char separator = ',');
+
+// Decimal 32-bit integer with optional sign; anything else gives the default.
+qint32 ToInt32Def(const QByteArray &text, qint32 def);

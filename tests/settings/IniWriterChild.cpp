@@ -1,0 +1,18 @@
+// Writes settings values in a tight loop until killed; the test kills it at a
+// random moment and checks the file it leaves behind.
+#include "ZqIniFile.h"
+
+#include <QByteArray>
+#include <QString>
+
+int main(int argc, char **argv)
+{
+    if (argc < 2)
+        return 2;
+    SetProgramFilePathOverride(QString::fromLocal8Bit(argv[1]));
+    const QByteArray filler(2000, 'x');
+    for (qint64 i = 0;; ++i) {
+        IniWriteString("STATISTICS", "SAVED_COUNT", QByteArray::number(i));
+        IniWriteString("GROUPS", "alt.binaries.test" + QByteArray::number(i % 50), filler);
+    }
+}

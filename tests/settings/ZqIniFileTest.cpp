@@ -1,0 +1,202 @@
+#include "TempProgramDir.h"
+#include "ZqIniFile.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileDevice>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+
+namespace {
+
+class IniTest : public ::testing::Test {
+protected:
+    TempProgramDir prog;
+    QByteArray file() const { return prog.read(QStringLiteral("pixtrawl.ini")); }
+    void setFile(const QByteArray &data) const { prog.write(QStringLiteral("pixtrawl.ini"), data); }
+};
+
+} // namespace
+
+TEST(SettingsPath, ReplacesOrAppendsTheExtension)
+{
+    SetProgramFilePathOverride(QStringLiteral("/opt/px/pixtrawl"));
+    EXPECT_EQ(SettingsFilePath(), QStringLiteral("/opt/px/pixtrawl.ini"));
+    EXPECT_EQ(ProgramDirectory(), QStringLiteral("/opt/px/"));
+    SetProgramFilePathOverride(QStringLiteral("/opt/px/pixtrawl.bin"));
+    EXPECT_EQ(SettingsFilePath(), QStringLiteral("/opt/px/pixtrawl.ini"));
+    SetProgramFilePathOverride(QStringLiteral("/opt/p.x/pixtrawl"));
+    EXPECT_EQ(SettingsFilePath(), QStringLiteral("/opt/p.x/pixtrawl.ini"));
+    SetProgramFilePathOverride(QString());
+    EXPECT_TRUE(SettingsFilePath().endsWith(QStringLiteral("test_settings.ini")));
+}
+
+TEST_F(IniTest, NoFileGivesDefaultsAndFirstWriteCreatesIt)
+{
+    EXPECT_FALSE(QFile::exists(prog.iniPath()));
+    EXPECT_EQ(IniReadString("CONFIG", "HOST", "dflt"), QByteArray("dflt"));
+    EXPECT_TRUE(IniReadBool("CONFIG", "LOG", true));
+    EXPECT_FALSE(IniReadBool("CONFIG", "LOG", false));
+    EXPECT_EQ(IniReadInteger("CONFIG", "PORT", 119), 119);
+    EXPECT_FALSE(QFile::exists(prog.iniPath()));
+
+    EXPECT_TRUE(IniWriteString("CONFIG", "HOST", "news.example"));
+    EXPECT_EQ(file(), QByteArray("[CONFIG]\r\nHOST=news.example\r\n"));
+    EXPECT_EQ(IniReadString("CONFIG", "HOST", ""), QByteArray("news.example"));
+}
+
+TEST_F(IniTest, SectionsAndKeysIgnoreCaseAndBlanksAroundValuesAreTrimmed)
+{
+    setFile("[config]\nHost =  news.example  \n[Groups]\nalt.Pics=12,<a@b>+\n");
+    EXPECT_EQ(IniReadString("CONFIG", "HOST", ""), QByteArray("news.example"));
+    EXPECT_EQ(IniReadString("GROUPS", "ALT.PICS", ""), QByteArray("12,<a@b>+"));
+    // A key of another section is not found.
+    EXPECT_EQ(IniReadString("GROUPS", "HOST", "none"), QByteArray("none"));
+}
+
+TEST_F(IniTest, OneMatchingPairOfQuotesIsStripped)
+{
+    setFile("[S]\na=\"quoted\"\nb='single'\nc=\"mixed'\nd=\"\"\ne=\"\nf=\"\"x\"\"\n");
+    EXPECT_EQ(IniReadString("S", "a", "?"), QByteArray("quoted"));
+    EXPECT_EQ(IniReadString("S", "b", "?"), QByteArray("single"));
+    EXPECT_EQ(IniReadString("S", "c", "?"), QByteArray("\"mixed'"));
+    EXPECT_EQ(IniReadString("S", "d", "?"), QByteArray(""));
+    EXPECT_EQ(IniReadString("S", "e", "?"), QByteArray("\""));
+    EXPECT_EQ(IniReadString("S", "f", "?"), QByteArray("\"x\""));
+}
+
+TEST_F(IniTest, EmptyIsNotAbsent)
+{
+    setFile("[CONFIG]\nHOST=\nLOG=\nPORT=\n");
+    EXPECT_EQ(IniReadString("CONFIG", "HOST", "dflt"), QByteArray(""));
+    EXPECT_TRUE(IniReadBool("CONFIG", "LOG", false));
+    EXPECT_EQ(IniReadInteger("CONFIG", "PORT", 119), 119);
+}
+
+TEST_F(IniTest, BooleanIsFalseOnlyForN)
+{
+    setFile("[C]\na=n\nb=N\nc=no\nd=0\ne=false\nf=Y\ng=  n  \n");
+    EXPECT_FALSE(IniReadBool("C", "a", true));
+    EXPECT_FALSE(IniReadBool("C", "b", true));
+    EXPECT_TRUE(IniReadBool("C", "c", false));
+    EXPECT_TRUE(IniReadBool("C", "d", false));
+    EXPECT_TRUE(IniReadBool("C", "e", false));
+    EXPECT_TRUE(IniReadBool("C", "f", false));
+    EXPECT_FALSE(IniReadBool("C", "g", true));
+    IniWriteBool("C", "h", false);
+    IniWriteBool("C", "i", true);
+    EXPECT_EQ(IniReadString("C", "h", ""), QByteArray("N"));
+    EXPECT_EQ(IniReadString("C", "i", ""), QByteArray("Y"));
+}
+
+TEST_F(IniTest, IntegersOutsideThirtyTwoBitsOrNotNumbersGiveTheDefault)
+{
+    setFile("[C]\na=abc\nb=2147483648\nc=-2147483648\nd=42\ne=4294967297\n");
+    EXPECT_EQ(IniReadInteger("C", "a", 119), 119);
+    EXPECT_EQ(IniReadInteger("C", "b", 119), 119);
+    EXPECT_EQ(IniReadInteger("C", "c", 119), INT32_MIN);
+    EXPECT_EQ(IniReadInteger("C", "d", 119), 42);
+    EXPECT_EQ(IniReadInteger("C", "e", 119), 119); // would wrap to 1
+    IniWriteInteger("C", "f", -17);
+    EXPECT_EQ(IniReadString("C", "f", ""), QByteArray("-17"));
+}
+
+TEST_F(IniTest, LongValuesAreCutAt4095)
+{
+    const QByteArray big(5000, 'g');
+    IniWriteString("GROUPS", "LIST", big);
+    EXPECT_EQ(IniReadString("GROUPS", "LIST", "").size(), 4095);
+    // The file itself keeps the whole value.
+    EXPECT_TRUE(file().contains(big));
+}
+
+TEST_F(IniTest, WritesReplaceInPlaceAddToTheirSectionAndKeepEverythingElse)
+{
+    setFile("; my settings\n[CONFIG]\nHOST=old\n# unknown=1\nCUSTOM=keep me\n\n[WINDOW]\nLEFT=3\n");
+    IniWriteString("config", "host", "new");
+    IniWriteString("CONFIG", "PORT", "119");
+    IniWriteString("STATISTICS", "TIME", "5");
+    EXPECT_EQ(file(), QByteArray("; my settings\r\n[CONFIG]\r\nhost=new\r\n# unknown=1\r\nCUSTOM=keep me\r\n"
+                                 "PORT=119\r\n\r\n[WINDOW]\r\nLEFT=3\r\n\r\n[STATISTICS]\r\nTIME=5\r\n"));
+}
+
+TEST_F(IniTest, ValuesAreBytesWrittenBackUnchanged)
+{
+    const QByteArray latin1("gr\xfc\xdf" "e \xff\x80 end", 13);
+    IniWriteString("GROUPS", "de.alt.b\xe4r", latin1);
+    EXPECT_EQ(IniReadString("GROUPS", "de.alt.b\xe4r", ""), latin1);
+}
+
+TEST_F(IniTest, CommentedOutKeyIsNotRead)
+{
+    setFile("[C]\n;HOST=commented\n");
+    EXPECT_EQ(IniReadString("C", "HOST", "d"), QByteArray("d"));
+    EXPECT_EQ(IniReadString("C", ";HOST", "d"), QByteArray("d"));
+}
+
+TEST_F(IniTest, FailedWriteIsSilentAndChangesNothing)
+{
+    QDir().mkpath(prog.path(QStringLiteral("pixtrawl.ini"))); // a folder where the file should be
+    EXPECT_FALSE(IniWriteString("C", "K", "V"));
+    EXPECT_EQ(IniReadString("C", "K", "d"), QByteArray("d"));
+}
+
+TEST_F(IniTest, ReadOnlyFolderFallsBackToWritingInPlace)
+{
+    if (geteuid() == 0)
+        GTEST_SKIP() << "root ignores folder permissions";
+    IniWriteString("C", "K", "1");
+    QFile::setPermissions(prog.dir(), QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+    EXPECT_TRUE(IniWriteString("C", "K", "2"));
+    QFile::setPermissions(prog.dir(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    EXPECT_EQ(IniReadString("C", "K", ""), QByteArray("2"));
+}
+
+TEST(Counter, ParsesAsFloatingPointAndRounds)
+{
+    EXPECT_EQ(CounterParse("12"), 12);
+    EXPECT_EQ(CounterParse("x"), 0);
+    EXPECT_EQ(CounterParse(""), 0);
+    EXPECT_EQ(CounterParse("2.5"), 3);
+    EXPECT_EQ(CounterParse("1.5e3"), 1500);
+    EXPECT_EQ(CounterParse("-7"), -7);
+    EXPECT_EQ(CounterParse("12abc"), 0);
+    EXPECT_EQ(CounterParse("1e300"), 0);
+    EXPECT_EQ(CounterFormat(42), QByteArray("42"));
+    EXPECT_EQ(CounterFormat(999999999999999LL), QByteArray("999999999999999"));
+    EXPECT_EQ(CounterFormat(5000000000LL), QByteArray("5000000000"));
+    EXPECT_EQ(CounterParse(CounterFormat(1000000000000000LL)), 1000000000000000LL);
+}
+
+TEST_F(IniTest, KillDuringWritesLeavesAValidFile)
+{
+    QProcess child;
+    child.start(QStringLiteral(INI_WRITER_CHILD), {prog.dir() + QStringLiteral("pixtrawl")});
+    ASSERT_TRUE(child.waitForStarted());
+    for (int round = 0; round < 5; ++round) {
+        QThread::msleep(30 + QRandomGenerator::global()->bounded(40));
+        ::kill(pid_t(child.processId()), SIGSTOP);
+        // Whatever moment we stopped it at, the file parses fully.
+        EXPECT_GE(IniReadString("STATISTICS", "SAVED_COUNT", "-1").toLongLong(), 0);
+        for (int g = 0; g < 50; ++g) {
+            const QByteArray v = IniReadString("GROUPS", "alt.binaries.test" + QByteArray::number(g), "?");
+            if (v != "?") {
+                EXPECT_EQ(v.size(), 2000);
+            }
+        }
+        ::kill(pid_t(child.processId()), SIGCONT);
+    }
+    ::kill(pid_t(child.processId()), SIGKILL);
+    child.waitForFinished();
+    EXPECT_GE(IniReadString("STATISTICS", "SAVED_COUNT", "-1").toLongLong(), 0);
+    const QByteArray data = file();
+    EXPECT_TRUE(data.startsWith("[STATISTICS]\r\nSAVED_COUNT="));
+    EXPECT_TRUE(data.endsWith("\r\n"));
+    // No temporary files are left behind to pile up... apart from the one the kill interrupted.
+    EXPECT_LE(QDir(prog.dir()).entryList(QDir::Files).size(), 2);
+}
