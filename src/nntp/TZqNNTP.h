@@ -1,0 +1,59 @@
+#pragma once
+#include <QByteArray>
+#include <QList>
+#include <QObject>
+
+#include <functional>
+
+class TZqNNTP;
+using TDocOutputEvent = std::function<void(TZqNNTP *Sender, const QByteArray &strOutput)>;
+using TStateChangeEvent = std::function<void(TZqNNTP *Sender, qint32 lState)>;
+
+// The news server client: one non-blocking TCP connection watched by the Qt
+// event loop, line assembly and routing, and the commands GROUP, HEAD, BODY
+// and List. Every command sends one line and waits in the event loop, so the
+// user's commands and the client's own events run nested inside the wait.
+class TZqNNTP : public QObject {
+    Q_OBJECT
+public:
+    enum { ModeNormal = 0, ModeBody = 2, ModeList = 3 };
+    enum { StateConnecting = 1, StateConnected = 2, StateClosed = 3 };
+
+    explicit TZqNNTP(QObject *owner = nullptr);
+    ~TZqNNTP() override;
+
+    TDocOutputEvent OnDocOutput;     // every received chunk, before it is cut into lines
+    TStateChangeEvent OnStateChange; // 2 connected (greeting in), 4 attempt failed
+
+    QList<QByteArray> ReplyLines;
+    QList<QByteArray> BodyLines;
+    QList<QByteArray> *GroupListTarget = nullptr;
+
+    qint32 ArticleNumber = 0;
+    qint32 Lines = 0;
+    QByteArray Subject;
+    QByteArray MessageID;
+    qint32 FirstArticle = 0;
+    qint32 LastArticle = 0;
+    bool Connected = false;
+    qint32 ReceiveMode = ModeNormal;
+    qint32 ConnectionState = StateClosed;
+
+    bool Connect(const QByteArray &host, int port);
+    bool Disconnect();
+    void SendCommand(const QByteArray &text);
+
+    bool SelectGroup(const QByteArray &name);
+    bool GetHeader(qint32 number);
+    bool GetBody(qint32 number);
+    // Fills target with the server's group names as they arrive; GroupListGrew
+    // is emitted on every pass of the wait so a view can follow the list.
+    bool GetGroupList(QList<QByteArray> &target);
+
+    static QByteArray GetField(const QByteArray &line, int index, char separator);
+
+signals:
+    void GroupListGrew();
+
+    // (implementation details are private and free to change)
+};
