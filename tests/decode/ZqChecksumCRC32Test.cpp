@@ -28,6 +28,8 @@ TEST(Crc32, IsTheComplementOfZlibOnRandomDataOfManyLengthsAndAlignments)
             const uLong z = crc32(crc32(0, nullptr, 0), p, uInt(len));
             EXPECT_EQ(Crc32Checksum(p, size_t(len), Crc32OptionEnabled), ~std::uint32_t(z))
                 << "len " << len << " offset " << off;
+            EXPECT_EQ(Crc32UpdatePortable(0, p, size_t(len)), ~std::uint32_t(z))
+                << "portable, len " << len << " offset " << off;
         }
     }
 }
