@@ -2,8 +2,14 @@
 #include <QByteArray>
 #include <QList>
 #include <QObject>
+#include <QTimer>
 
 #include <functional>
+#include <memory>
+
+#include "NntpParse.h"
+
+class QSocketNotifier;
 
 class TZqNNTP;
 using TDocOutputEvent = std::function<void(TZqNNTP *Sender, const QByteArray &strOutput)>;
@@ -56,4 +62,26 @@ signals:
     void GroupListGrew();
 
     // (implementation details are private and free to change)
+private:
+    void CloseSocket();
+    void ConnectDone();
+    void ConnectFailed();
+    void ConnectTimeout();
+    void Readable();
+    void GreetingArrived();
+    void TransportEnded(int error);
+    bool WaitPass(quint64 generation);
+    void StateChange(qint32 state);
+
+    int socket_ = -1;
+    QSocketNotifier *readNotifier_ = nullptr;
+    QSocketNotifier *writeNotifier_ = nullptr;
+    QTimer connectTimer_;
+    Nntp::LineCutter cutter_;
+    QByteArray lineTerminator_;
+    std::unique_ptr<char[]> receiveBuffer_;
+    // Bumped whenever the socket is opened or closed, so that work begun for
+    // one connection stops when a nested handler replaced it.
+    quint64 generation_ = 0;
+    bool awaitingGreeting_ = false;
 };

@@ -1,0 +1,78 @@
+#pragma once
+#include <QByteArray>
+#include <QList>
+
+// Reply assembly of the news client, free of sockets so that tests, the fuzzer
+// and the benchmark can feed it any byte sequence.
+namespace Nntp {
+
+// Same values as TZqNNTP::ReceiveMode.
+enum : qint32 { RouteNormal = 0, RouteBody = 2, RouteList = 3 };
+
+// Where routed lines go; a null list drops what would go there.
+struct LineSinks {
+    QList<QByteArray> *reply = nullptr;
+    QList<QByteArray> *body = nullptr;
+    QList<QByteArray> *groups = nullptr;
+};
+
+// Routes one line received without its CR LF: a line that is exactly "." is
+// the closing line and stays as it is, any other line loses one leading dot;
+// then the status line, the closing line and every line in Normal mode go to
+// reply, other lines to body (Body mode) or their first space-separated field
+// to groups (List mode). Unknown modes route like Normal.
+void RouteLine(const char *data, qsizetype size, qint32 mode, const LineSinks &sinks);
+
+// Cuts received chunks into CR LF lines. Every byte counts, zero bytes
+// included; a CR not followed by LF stays in the line, and a CR LF pair split
+// between two chunks is found when the second one arrives. Each chunk is
+// scanned once.
+class LineCutter {
+public:
+    void Feed(const char *data, qsizetype size, qint32 mode, const LineSinks &sinks);
+    void Feed(const QByteArray &chunk, qint32 mode, const LineSinks &sinks)
+    {
+        Feed(chunk.constData(), chunk.size(), mode, sinks);
+    }
+    void Clear() { pending_.clear(); }
+    // The received text not yet closed by CR LF.
+    const QByteArray &Pending() const { return pending_; }
+
+private:
+    QByteArray pending_;
+};
+
+enum class ReplyState { Waiting, Success, Failure };
+
+// Only the first character of a status line is judged: "2" is success.
+bool IsSuccessStatus(const QByteArray &status);
+
+// GROUP: complete with the status line; an empty status line is a failure.
+ReplyState JudgeStatusReply(const QList<QByteArray> &reply);
+
+// HEAD, BODY, List: a status line that is not empty and does not begin with
+// "2" fails at once; otherwise the reply is complete with its closing ".".
+ReplyState JudgeMultiLineReply(const QList<QByteArray> &reply);
+
+// First and last article to walk from a "211 count first last name" line:
+// never wider than the estimated count, counted back from the last article.
+struct GroupRange {
+    qint32 first = 0;
+    qint32 last = 0;
+};
+GroupRange NarrowGroupRange(const QByteArray &status);
+
+// Takes "Subject: " and "Lines: " from header lines (case-sensitive, the last
+// occurrence wins); values without such a line are left as they are.
+void ScanHeaderLines(const QList<QByteArray> &lines, QByteArray &subject, qint32 &lineCount);
+
+// Field 2 (number, 0 when not decimal) and field 3 of a HEAD/BODY status line.
+void ParseArticleStatus(const QByteArray &status, qint32 &number, QByteArray &messageId);
+
+// Command lines, each ended by CR LF.
+QByteArray GroupCommand(const QByteArray &name);
+QByteArray HeadCommand(qint32 number);
+QByteArray BodyCommand(qint32 number);
+QByteArray ListCommand();
+
+} // namespace Nntp
