@@ -13,3 +13,7 @@ constexpr int DecodeNothing = -1;
 int DecodeAttachment(QList<QByteArray> &lines, QByteArray &stream, QByteArray &fileName);
 int DecodeUUE(QList<QByteArray> &lines, QByteArray &stream, QByteArray &fileName);
 int DecodeBase64(QList<QByteArray> &lines, QByteArray &stream, QByteArray &fileName);
+
+// Fills map with each alphabet character's position and 254 for every other
+// byte. A character that repeats is reported in a message box and gives false.
+bool BuildReverseMap(const QByteArray &alphabet, unsigned char (&map)[256]);
