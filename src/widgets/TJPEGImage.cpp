@@ -202,12 +202,12 @@ int decode(const JOCTET *data, size_t size, QImage *out)
                                              cinfo.output_width * JDIMENSION(cinfo.output_components), 1);
         while (cinfo.output_scanline < cinfo.output_height) {
             uchar *line = out->scanLine(int(cinfo.output_scanline));
-            if (direct) {
-                JSAMPROW target = line;
-                jpeg_read_scanlines(&cinfo, &target, 1);
+            JSAMPROW target = direct ? line : row[0];
+            // Our source never suspends, so no row would mean a stuck loop.
+            if (jpeg_read_scanlines(&cinfo, &target, 1) != 1)
+                ERREXIT(&cinfo, JERR_INPUT_EOF);
+            if (direct)
                 continue;
-            }
-            jpeg_read_scanlines(&cinfo, row, 1);
             if (cinfo.out_color_space == JCS_GRAYSCALE)
                 grayToRgb(row[0], line, cinfo.output_width);
             else

@@ -126,20 +126,6 @@ TEST(JPEGImage, ReadsBaselineProgressiveAndGrayscaleFiles)
     }
 }
 
-TEST(JPEGImage, GrayscaleComesOutGrey)
-{
-    TJPEGImage jpeg;
-    jpeg.LoadFromFile(fixture("grayscale.jpg"));
-    const QImage &img = jpeg.Bitmap();
-    int coloured = 0;
-    for (int y = 0; y < img.height(); ++y)
-        for (int x = 0; x < img.width(); ++x) {
-            const QColor p = img.pixelColor(x, y);
-            coloured += p.red() != p.green() || p.green() != p.blue();
-        }
-    EXPECT_EQ(coloured, 0);
-}
-
 TEST(JPEGImage, CmykAndYcckAreConvertedToRgb)
 {
     const struct {

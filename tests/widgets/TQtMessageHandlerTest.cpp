@@ -79,32 +79,26 @@ TEST_F(QtMessageBoxes, ShowsTheRequestAndMapsTheAnswer)
          QMessageBox::Yes | QMessageBox::No, MsgYes},
         {MsgIcon::None, MsgButtons::YesNo, QMessageBox::No, QMessageBox::NoIcon,
          QMessageBox::Yes | QMessageBox::No, MsgNo},
+        // Closed without a button (Escape): the cancelling answer.
+        {MsgIcon::Error, MsgButtons::Ok, QMessageBox::NoButton, QMessageBox::Critical, QMessageBox::Ok, MsgOk},
+        {MsgIcon::Warning, MsgButtons::OkCancel, QMessageBox::NoButton, QMessageBox::Warning,
+         QMessageBox::Ok | QMessageBox::Cancel, MsgCancel},
+        {MsgIcon::Question, MsgButtons::YesNo, QMessageBox::NoButton, QMessageBox::Question,
+         QMessageBox::Yes | QMessageBox::No, MsgNo},
     };
     for (const auto &c : cases) {
         Seen seen;
         answerNextBox(c.press, &seen);
+        // The escaped boxes go without an owner.
+        QWidget *const parent = c.press == QMessageBox::NoButton ? nullptr : &owner;
         const int result = ZqMessageBox("Are you sure that you want to exit?", "Exit Warning", c.icon,
-                                        c.buttons, &owner);
+                                        c.buttons, parent);
         EXPECT_EQ(result, c.result);
         EXPECT_EQ(seen.text, "Are you sure that you want to exit?");
         EXPECT_EQ(seen.caption, "Exit Warning");
         EXPECT_EQ(seen.icon, c.shownIcon);
         EXPECT_EQ(seen.buttons, c.shownButtons);
-        EXPECT_EQ(seen.parent, &owner);
+        EXPECT_EQ(seen.parent, parent);
         EXPECT_TRUE(seen.modal);
-    }
-}
-
-TEST_F(QtMessageBoxes, ClosingWithoutAButtonGivesTheCancellingAnswer)
-{
-    const struct {
-        MsgButtons buttons;
-        int result;
-    } cases[] = {{MsgButtons::Ok, MsgOk}, {MsgButtons::OkCancel, MsgCancel}, {MsgButtons::YesNo, MsgNo}};
-    for (const auto &c : cases) {
-        Seen seen;
-        answerNextBox(QMessageBox::NoButton, &seen);
-        EXPECT_EQ(ZqMessageBox("text", "caption", MsgIcon::None, c.buttons, nullptr), c.result);
-        EXPECT_EQ(seen.parent, nullptr);
     }
 }

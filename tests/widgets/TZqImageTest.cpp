@@ -66,12 +66,6 @@ TEST(ZqImageFit, TruncatesEachDivision)
     EXPECT_EQ(TZqImage::FitRect(333, 200, 700, 300), QRect(0, 29, 333, 142));
 }
 
-TEST(ZqImageFit, EmptyPictureHasNoRectangle)
-{
-    EXPECT_TRUE(TZqImage::FitRect(400, 300, 0, 0).isEmpty());
-    EXPECT_TRUE(TZqImage::FitRect(400, 300, 0, 100).isEmpty());
-}
-
 TEST(ZqImage, StartsAt105By105EmptyAndNotOpaque)
 {
     TZqImage control;
@@ -120,18 +114,7 @@ TEST(ZqImage, OpaqueFollowsResizeAndClearing)
     EXPECT_FALSE(hint());
 }
 
-TEST(ZqImage, EmptyPicturePaintsNothing)
-{
-    TZqImage control;
-    control.resize(400, 300);
-    EXPECT_EQ(wrongPixels(paintOver(control), QRect(0, 0, 400, 300), Qt::red), 0);
-
-    control.SetPicture(solid(800, 400, Qt::green));
-    control.ClearPicture();
-    EXPECT_EQ(wrongPixels(paintOver(control), QRect(0, 0, 400, 300), Qt::red), 0);
-}
-
-TEST(ZqImage, EmptyControlLetsTheParentBackgroundShow)
+TEST(ZqImage, EmptyPicturePaintsNothingSoTheParentShows)
 {
     QWidget panel;
     panel.resize(400, 300);
@@ -146,26 +129,21 @@ TEST(ZqImage, EmptyControlLetsTheParentBackgroundShow)
     surface.fill(Qt::red);
     panel.render(&surface);
     EXPECT_EQ(wrongPixels(surface, QRect(0, 0, 400, 300), Qt::blue), 0);
+
+    // Emptied again after showing a picture: not even the strips are painted.
+    control->SetPicture(solid(800, 400, Qt::green));
+    control->ClearPicture();
+    EXPECT_EQ(wrongPixels(paintOver(*control), QRect(0, 0, 400, 300), Qt::red), 0);
 }
 
 TEST(ZqImage, PaintsBlackStripsAndThePictureInItsRectangle)
 {
     for (const auto &c : fitCases) {
-        if (c.expected.isEmpty())
-            continue;
         TZqImage control;
         control.resize(400, 300);
         control.SetPicture(solid(c.w, c.h, Qt::green));
         EXPECT_EQ(wrongPixels(paintOver(control), c.expected, Qt::green), 0) << c.w << "x" << c.h;
     }
-}
-
-TEST(ZqImage, DegeneratePictureStillBlacksTheWholeControl)
-{
-    TZqImage control;
-    control.resize(400, 300);
-    control.SetPicture(solid(1, 60000, Qt::green));
-    EXPECT_EQ(wrongPixels(paintOver(control), QRect(), Qt::green), 0);
 }
 
 TEST(ZqImage, RepaintsNewPictureAndNewSize)
@@ -181,11 +159,3 @@ TEST(ZqImage, RepaintsNewPictureAndNewSize)
     EXPECT_EQ(wrongPixels(paintOver(control), QRect(0, 100, 200, 100), Qt::yellow), 0);
 }
 
-TEST(ZqImage, SetPictureCopiesTheCallersImage)
-{
-    QImage mine = solid(10, 10, Qt::green);
-    TZqImage control;
-    control.SetPicture(mine);
-    mine.fill(Qt::blue);
-    EXPECT_EQ(control.Picture().pixelColor(0, 0), QColor(Qt::green));
-}
