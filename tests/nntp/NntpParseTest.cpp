@@ -1,0 +1,231 @@
+#include "NntpParse.h"
+#include "TZqNNTP.h"
+
+#include <gtest/gtest.h>
+
+using namespace Nntp;
+
+namespace {
+
+using Lines = QList<QByteArray>;
+
+struct Routed {
+    Lines reply, body, groups;
+    QByteArray pending;
+};
+
+Routed Feed(const Lines &chunks, qint32 mode, Lines reply = {})
+{
+    Routed r;
+    r.reply = reply;
+    LineSinks sinks{&r.reply, &r.body, &r.groups};
+    LineCutter cutter;
+    for (const QByteArray &c : chunks)
+        cutter.Feed(c, mode, sinks);
+    r.pending = cutter.Pending();
+    return r;
+}
+
+struct CutCase {
+    const char *name;
+    qint32 mode;
+    Lines chunks;
+    Lines reply, body, groups;
+    QByteArray pending;
+};
+
+class CutAndRoute : public ::testing::TestWithParam<CutCase> {};
+
+TEST_P(CutAndRoute, GivesLines)
+{
+    const CutCase &c = GetParam();
+    const Routed r = Feed(c.chunks, c.mode);
+    EXPECT_EQ(r.reply, c.reply);
+    EXPECT_EQ(r.body, c.body);
+    EXPECT_EQ(r.groups, c.groups);
+    EXPECT_EQ(r.pending, c.pending);
+}
+
+// Test texts write a zero byte as '~'.
+QByteArray Z(const char *text)
+{
+    QByteArray b(text);
+    b.replace('~', '\0');
+    return b;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, CutAndRoute,
+    ::testing::Values(
+        CutCase{"StatusAndStartOfSecondLineThenRest", RouteNormal,
+                {"200 hello\r\nSubj", "ect: x\r\n"}, {"200 hello", "Subject: x"}, {}, {}, ""},
+        CutCase{"CrLfSplitBetweenReads", RouteNormal, {"200 hi\r", "\nnext\r", "\n"}, {"200 hi", "next"}, {}, {}, ""},
+        CutCase{"LineSplitAtEveryByte", RouteNormal, {"2", "0", "0", "\r", "\n"}, {"200"}, {}, {}, ""},
+        CutCase{"CrCrLfKeepsOneCr", RouteNormal, {"abc\r\r\n"}, {"abc\r"}, {}, {}, ""},
+        CutCase{"CrCrSplitThenLf", RouteNormal, {"abc\r", "\r", "\n"}, {"abc\r"}, {}, {}, ""},
+        CutCase{"LoneCrAndLoneLfStayInLine", RouteNormal, {"a\rb\nc\r\n"}, {"a\rb\nc"}, {}, {}, ""},
+        CutCase{"LfAtStartOfChunkWithoutCr", RouteNormal, {"ab", "\ncd\r\n"}, {"ab\ncd"}, {}, {}, ""},
+        CutCase{"PartialLineStaysPending", RouteNormal, {"200 ok\r\npart"}, {"200 ok"}, {}, {}, "part"},
+        CutCase{"EmptyLines", RouteNormal, {"\r\n\r\n"}, {"", ""}, {}, {}, ""},
+        CutCase{"ZeroByteKeepsRestOfChunk", RouteBody,
+                {Z("222 1 <i> body\r\na~b\r\nnext\r\n.\r\n")},
+                {"222 1 <i> body", "."}, {Z("a~b"), "next"}, {}, ""},
+        CutCase{"BodyDotUnstuffing", RouteBody, {"222 1 <i> body\r\n..\r\n..a\r\n...\r\n.x\r\n.\r\n"},
+                {"222 1 <i> body", "."}, {".", ".a", "..", "x"}, {}, ""},
+        CutCase{"BodyStatusLineAlsoUnstuffed", RouteBody, {".\r\n"}, {"."}, {}, {}, ""},
+        CutCase{"NormalKeepsEverythingInReply", RouteNormal, {"221 1 <i>\r\n..\r\nSubject: s\r\n.\r\n"},
+                {"221 1 <i>", ".", "Subject: s", "."}, {}, {}, ""},
+        CutCase{"ListTakesFirstField", RouteList,
+                {"215 list\r\nalt.test 20 10 y\r\nalone\r\n two\r\n\r\n.\r\n"},
+                {"215 list", "."}, {}, {"alt.test", "alone", "", ""}, ""},
+        CutCase{"ListUnstuffsBeforeSplitting", RouteList, {"215 l\r\n..dot.group 1 1 y\r\n"},
+                {"215 l"}, {}, {".dot.group"}, ""},
+        CutCase{"UnknownModeRoutesLikeNormal", 1, {"222 x\r\nline\r\n"}, {"222 x", "line"}, {}, {}, ""}),
+    [](const ::testing::TestParamInfo<CutCase> &i) { return std::string(i.param.name); });
+
+TEST(CutAndRoute, SameResultForEverySplitOfAReply)
+{
+    const QByteArray wire = Z("222 3 <m@x> body\r\n..\r\nab\r\r\nc~d\r\n...x\r\n.\r\n");
+    const Routed whole = Feed({wire}, RouteBody);
+    ASSERT_EQ(whole.body, (Lines{".", "ab\r", Z("c~d"), "..x"}));
+    for (qsizetype i = 0; i <= wire.size(); ++i) {
+        for (qsizetype j = i; j <= wire.size(); j += 3) {
+            const Routed r = Feed({wire.left(i), wire.mid(i, j - i), wire.mid(j)}, RouteBody);
+            ASSERT_EQ(r.reply, whole.reply) << i << "," << j;
+            ASSERT_EQ(r.body, whole.body) << i << "," << j;
+            ASSERT_TRUE(r.pending.isEmpty());
+        }
+    }
+}
+
+TEST(CutAndRoute, LinesAfterTheStatusLineGoToReplyWhenReplyAlreadyHoldsALine)
+{
+    // The status line is "first line while reply is empty"; anything already
+    // there (a greeting) makes the next line a body line.
+    const Routed r = Feed({"body line\r\n"}, RouteBody, {"200 greeting"});
+    EXPECT_EQ(r.reply, Lines{"200 greeting"});
+    EXPECT_EQ(r.body, Lines{"body line"});
+}
+
+TEST(CutAndRoute, NullSinksDropLines)
+{
+    Lines reply;
+    LineSinks sinks{&reply, nullptr, nullptr};
+    LineCutter cutter;
+    cutter.Feed(QByteArray("215 l\r\ngroup 1 1 y\r\n.\r\n"), RouteList, sinks);
+    cutter.Feed(QByteArray("222 b\r\n"), RouteBody, sinks);
+    // After the status line the Body mode line goes to the missing body list.
+    EXPECT_EQ(reply, (Lines{"215 l", "."}));
+}
+
+struct JudgeCase {
+    Lines reply;
+    ReplyState status; // GROUP
+    ReplyState multi;  // HEAD, BODY, List
+};
+
+TEST(Judge, StatusAndMultiLineReplies)
+{
+    const QList<JudgeCase> cases = {
+        {{}, ReplyState::Waiting, ReplyState::Waiting},
+        {{"211 1 1 1 g"}, ReplyState::Success, ReplyState::Waiting},
+        {{"221 1 <i>", "Subject: s"}, ReplyState::Success, ReplyState::Waiting},
+        {{"221 1 <i>", "."}, ReplyState::Success, ReplyState::Success},
+        {{"423 no such article"}, ReplyState::Failure, ReplyState::Failure},
+        {{"423 no such article", "."}, ReplyState::Failure, ReplyState::Failure},
+        {{"500 what"}, ReplyState::Failure, ReplyState::Failure},
+        {{""}, ReplyState::Failure, ReplyState::Waiting},
+        {{"", "x"}, ReplyState::Failure, ReplyState::Waiting},
+        {{"", "."}, ReplyState::Failure, ReplyState::Success},
+        {{"."}, ReplyState::Failure, ReplyState::Failure},
+    };
+    for (const JudgeCase &c : cases) {
+        EXPECT_EQ(JudgeStatusReply(c.reply), c.status) << c.reply.join('|').constData();
+        EXPECT_EQ(JudgeMultiLineReply(c.reply), c.multi) << c.reply.join('|').constData();
+    }
+}
+
+TEST(GroupRangeTest, NarrowedToTheEstimatedCount)
+{
+    struct Case {
+        QByteArray status;
+        qint32 first, last;
+    };
+    const QList<Case> cases = {
+        {"211 5 10 20 alt.test", 16, 20},
+        {"211 11 10 20 alt.test", 10, 20},
+        {"211 0 0 0 alt.empty", 1, 0},
+        {"211 100 10 20 g", 10, 20},
+        {"211 x 10 20 g", 21, 20},  // count not decimal: 0
+        {"211 5 ten 20 g", 16, 20}, // first not decimal: 0, then narrowed
+        {"211 5 10 2o g", 10, 0},
+        {"211  10 20 g", 21, 20},   // two blanks: count is the empty field
+        {"211 -2147483648 0 2147483647 g", 2147483647, 2147483647},
+        {"211 2147483647 0 -2147483648 g", 0, -2147483647 - 1},
+        {"211", 1, 0},
+    };
+    for (const Case &c : cases) {
+        const GroupRange r = NarrowGroupRange(c.status);
+        EXPECT_EQ(r.first, c.first) << c.status.constData();
+        EXPECT_EQ(r.last, c.last) << c.status.constData();
+    }
+}
+
+TEST(HeaderScan, SubjectAndLinesPrefixesAreExact)
+{
+    QByteArray subject = "old";
+    qint32 lines = 7;
+    ScanHeaderLines({"221 1 <i>", "subject: lower", "Subject:nospace", "Lines:3", "."}, subject, lines);
+    EXPECT_EQ(subject, "old");
+    EXPECT_EQ(lines, 7);
+
+    ScanHeaderLines({"Subject: first", "Lines: 12", "Subject: second", "Subject: "}, subject, lines);
+    EXPECT_EQ(subject, "");
+    EXPECT_EQ(lines, 12);
+
+    ScanHeaderLines({"Lines: 1a"}, subject, lines);
+    EXPECT_EQ(lines, 0);
+
+    ScanHeaderLines({"Subject: folded first line", "\tsecond line"}, subject, lines);
+    EXPECT_EQ(subject, "folded first line");
+}
+
+TEST(ArticleStatus, NumberAndMessageId)
+{
+    qint32 n = -1;
+    QByteArray id;
+    ParseArticleStatus("222 42 <a.b@c> body", n, id);
+    EXPECT_EQ(n, 42);
+    EXPECT_EQ(id, "<a.b@c>");
+    ParseArticleStatus("222 4x2", n, id);
+    EXPECT_EQ(n, 0);
+    EXPECT_EQ(id, "");
+}
+
+TEST(Commands, ExactBytes)
+{
+    EXPECT_EQ(GroupCommand("alt.binaries.x"), "GROUP alt.binaries.x\r\n");
+    EXPECT_EQ(HeadCommand(7), "HEAD 7\r\n");
+    EXPECT_EQ(BodyCommand(-12), "BODY -12\r\n");
+    EXPECT_EQ(BodyCommand(2147483647), "BODY 2147483647\r\n");
+    EXPECT_EQ(ListCommand(), "List\r\n");
+}
+
+TEST(GetFieldTest, CommaAndSpaceFields)
+{
+    struct Case {
+        QByteArray line;
+        int index;
+        char sep;
+        QByteArray want;
+    };
+    const QList<Case> cases = {
+        {"one,two,", 1, ',', "one"}, {"one,two,", 2, ',', "two"}, {"one,two,", 3, ',', ""},
+        {"one,,two", 2, ',', ""},    {"one,,two", 3, ',', "two"}, {"", 1, ',', ""},
+        {"a b", 0, ' ', ""},         {"a b", 2, ' ', "b"},        {"a b", 3, ' ', ""},
+    };
+    for (const Case &c : cases)
+        EXPECT_EQ(TZqNNTP::GetField(c.line, c.index, c.sep), c.want) << c.line.constData() << " " << c.index;
+}
+
+} // namespace

@@ -1,0 +1,255 @@
+#include "FakeNntpServer.h"
+
+#include <QHostAddress>
+#include <QTcpServer>
+#include <QTcpSocket>
+
+FakeNntpServer::FakeNntpServer(QObject *parent)
+    : QObject(parent), server_(new QTcpServer(this))
+{
+    connect(server_, &QTcpServer::newConnection, this, &FakeNntpServer::Accept);
+    pieceTimer_.setSingleShot(true);
+    connect(&pieceTimer_, &QTimer::timeout, this, &FakeNntpServer::WriteNext);
+}
+
+FakeNntpServer::~FakeNntpServer()
+{
+    if (client_)
+        client_->abort();
+}
+
+bool FakeNntpServer::Listen()
+{
+    if (!server_->listen(QHostAddress::LocalHost, 0))
+        return false;
+    port_ = server_->serverPort();
+    return true;
+}
+
+void FakeNntpServer::StopListening()
+{
+    server_->close();
+}
+
+quint16 FakeNntpServer::ClosedPort()
+{
+    QTcpServer probe;
+    if (!probe.listen(QHostAddress::LocalHost, 0))
+        return 1;
+    const quint16 port = probe.serverPort();
+    probe.close();
+    return port;
+}
+
+void FakeNntpServer::Script(const QByteArray &command, const QList<QByteArray> &pieces)
+{
+    scripts_.append({command, pieces});
+}
+
+void FakeNntpServer::Accept()
+{
+    while (QTcpSocket *s = server_->nextPendingConnection()) {
+        if (client_)
+            client_->abort();
+        client_ = s;
+        ++connections;
+        inbox_.clear();
+        queue_.clear();
+        currentGroup_.clear();
+        connect(s, &QTcpSocket::readyRead, this, &FakeNntpServer::ReadClient);
+        connect(s, &QTcpSocket::disconnected, s, &QObject::deleteLater);
+        emit ClientConnected();
+        if (closeOnAccept) {
+            s->disconnectFromHost();
+            continue;
+        }
+        if (!silent && !greeting.isNull())
+            Send(greeting + "\r\n");
+    }
+}
+
+void FakeNntpServer::ReadClient()
+{
+    auto *s = qobject_cast<QTcpSocket *>(sender());
+    if (!s || s != client_)
+        return;
+    const QByteArray bytes = s->readAll();
+    received += bytes;
+    inbox_ += bytes;
+    qsizetype lf;
+    while ((lf = inbox_.indexOf('\n')) >= 0) {
+        const QByteArray line = inbox_.left(lf + 1);
+        inbox_.remove(0, lf + 1);
+        commands.append(line);
+        QByteArray command = line;
+        command.chop(1);
+        if (command.endsWith('\r'))
+            command.chop(1);
+        emit CommandReceived(command);
+        Answer(command);
+    }
+}
+
+void FakeNntpServer::Answer(const QByteArray &command)
+{
+    if (!closeOn.isEmpty() && command.startsWith(closeOn)) {
+        CloseClient();
+        return;
+    }
+    if (silent || (!stallOn.isEmpty() && command.startsWith(stallOn)))
+        return;
+    for (const auto &script : std::as_const(scripts_)) {
+        if (script.first == command) {
+            Send(script.second);
+            return;
+        }
+    }
+    if (responder && responder(*this, command))
+        return;
+
+    const qsizetype space = command.indexOf(' ');
+    const QByteArray verb = command.left(space < 0 ? command.size() : space).toUpper();
+    const QByteArray arg = space < 0 ? QByteArray() : command.mid(space + 1);
+
+    if (verb == "GROUP") {
+        const Group *g = FindGroup(arg);
+        if (!g) {
+            Send("411 no such news group\r\n");
+            return;
+        }
+        currentGroup_ = g->name;
+        Send(GroupReply(*g) + "\r\n");
+    } else if (verb == "HEAD" || verb == "BODY") {
+        if (currentGroup_.isEmpty()) {
+            Send("412 no newsgroup selected\r\n");
+            return;
+        }
+        bool ok = false;
+        const qint32 number = arg.toInt(&ok);
+        const Article *a = ok ? FindArticle(number) : nullptr;
+        if (!a) {
+            Send("423 no such article number in this group\r\n");
+            return;
+        }
+        const QByteArray id = QByteArray::number(a->number) + ' ' + a->messageId;
+        if (verb == "HEAD") {
+            QList<QByteArray> header = a->header;
+            if (header.isEmpty()) {
+                header << "From: poster@example.invalid"
+                       << "Newsgroups: " + currentGroup_
+                       << "Subject: " + a->subject
+                       << "Message-ID: " + a->messageId;
+                if (a->linesHeader)
+                    header << "Lines: " + QByteArray::number(a->body.size());
+            }
+            Send("221 " + id + " head\r\n" + Stuffed(header));
+        } else {
+            Send("222 " + id + " body\r\n" + Stuffed(a->body));
+        }
+    } else if (verb == "LIST") {
+        QByteArray reply = "215 list of newsgroups follows\r\n";
+        for (const Group &g : std::as_const(groups)) {
+            QByteArray range = GroupReply(g);
+            const QList<QByteArray> f = range.split(' ');
+            reply += g.name + ' ' + f.value(3) + ' ' + f.value(2) + ' ' + g.posting + "\r\n";
+        }
+        Send(reply + ".\r\n");
+    } else if (verb == "QUIT") {
+        Send("205 bye\r\n");
+        CloseClient();
+    } else {
+        Send("500 command not recognized\r\n");
+    }
+}
+
+QByteArray FakeNntpServer::GroupReply(const Group &g) const
+{
+    qint32 lo = 0, hi = 0;
+    for (const Article &a : g.articles) {
+        if (lo == 0 || a.number < lo)
+            lo = a.number;
+        hi = qMax(hi, a.number);
+    }
+    const qint32 count = g.count >= 0 ? g.count : qint32(g.articles.size());
+    const qint32 first = g.first >= 0 ? g.first : lo;
+    const qint32 last = g.last >= 0 ? g.last : hi;
+    return "211 " + QByteArray::number(count) + ' ' + QByteArray::number(first) + ' ' +
+           QByteArray::number(last) + ' ' + g.name;
+}
+
+void FakeNntpServer::Send(const QList<QByteArray> &pieces)
+{
+    const bool idle = queue_.isEmpty() && !pieceTimer_.isActive();
+    queue_.append(pieces);
+    if (idle)
+        WriteNext();
+}
+
+void FakeNntpServer::WriteNext()
+{
+    if (queue_.isEmpty())
+        return;
+    const QByteArray piece = queue_.takeFirst();
+    if (piece.isNull()) {
+        // A null piece in a queue stands for "close the connection here".
+        CloseClient();
+        return;
+    }
+    if (client_) {
+        client_->write(piece);
+        client_->flush();
+    }
+    if (!queue_.isEmpty())
+        pieceTimer_.start(pieceDelayMs);
+}
+
+void FakeNntpServer::CloseClient()
+{
+    queue_.clear();
+    pieceTimer_.stop();
+    if (client_) {
+        client_->flush();
+        client_->disconnectFromHost();
+    }
+}
+
+QByteArray FakeNntpServer::Stuffed(const QList<QByteArray> &lines)
+{
+    QByteArray out;
+    for (const QByteArray &line : lines) {
+        if (line.startsWith('.'))
+            out += '.';
+        out += line + "\r\n";
+    }
+    return out + ".\r\n";
+}
+
+FakeNntpServer::Article FakeNntpServer::MakeArticle(qint32 number, const QByteArray &subject,
+                                                    const QList<QByteArray> &body)
+{
+    Article a;
+    a.number = number;
+    a.messageId = "<art" + QByteArray::number(number) + "@fake.invalid>";
+    a.subject = subject;
+    a.body = body;
+    return a;
+}
+
+const FakeNntpServer::Group *FakeNntpServer::FindGroup(const QByteArray &name) const
+{
+    for (const Group &g : groups)
+        if (g.name == name)
+            return &g;
+    return nullptr;
+}
+
+const FakeNntpServer::Article *FakeNntpServer::FindArticle(qint32 number) const
+{
+    const Group *g = FindGroup(currentGroup_);
+    if (!g)
+        return nullptr;
+    for (const Article &a : g->articles)
+        if (a.number == number)
+            return &a;
+    return nullptr;
+}

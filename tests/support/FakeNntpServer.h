@@ -1,0 +1,113 @@
+#pragma once
+#include <QByteArray>
+#include <QList>
+#include <QObject>
+#include <QPointer>
+#include <QTimer>
+
+#include <functional>
+
+class QTcpServer;
+class QTcpSocket;
+
+// A scriptable news server on 127.0.0.1, living in the test process. It runs
+// in the same event loop as the client under test, so it answers while the
+// client's commands wait.
+//
+// What it can do:
+//  - greet (greeting), stay silent (silent: accept, never send a byte), close
+//    right after accepting (closeOnAccept), or refuse: StopListening() after
+//    Listen(), or ClosedPort() for a port nothing listens on;
+//  - serve GROUP, HEAD, BODY, LIST (any case) and QUIT from a table of groups
+//    and articles; bodies are dot-stuffed on the way out, article numbers,
+//    message ids and subjects come from the table;
+//  - answer any exact command line with a scripted reply given as pieces
+//    (Script), or through a general responder hook; pieces are written one by
+//    one with pieceDelayMs between them and flushed, so the client sees each
+//    piece as a read of its own (any byte boundary, CR without LF, zero bytes,
+//    unstuffed or 4xx replies: the pieces are sent exactly as given);
+//  - stall on a command (stallOn: no reply) or close the connection when a
+//    command arrives (closeOn);
+//  - record every byte received (received) and every command line exactly as
+//    sent, terminator included (commands).
+class FakeNntpServer : public QObject {
+    Q_OBJECT
+public:
+    struct Article {
+        qint32 number = 0;
+        QByteArray messageId; // with angle brackets
+        QByteArray subject;
+        QList<QByteArray> body;   // lines as meant; stuffed when sent
+        QList<QByteArray> header; // when set, sent instead of the generated header
+        bool linesHeader = true;  // generated header carries "Lines: <body lines>"
+    };
+    struct Group {
+        QByteArray name;
+        QList<Article> articles;
+        // -1: taken from the articles (count, lowest and highest number).
+        qint32 count = -1;
+        qint32 first = -1;
+        qint32 last = -1;
+        char posting = 'y';
+    };
+
+    explicit FakeNntpServer(QObject *parent = nullptr);
+    ~FakeNntpServer() override;
+
+    bool Listen(); // an ephemeral port on 127.0.0.1
+    quint16 Port() const { return port_; }
+    void StopListening(); // later connects are refused; open ones stay
+    static quint16 ClosedPort();
+
+    // Behaviour
+    QByteArray greeting = "200 fake news server ready";
+    bool silent = false;
+    bool closeOnAccept = false;
+    QByteArray stallOn; // command prefix that gets no reply
+    QByteArray closeOn; // command prefix on which the connection is closed
+    int pieceDelayMs = 80; // long enough for a sandboxed loopback to deliver each piece alone
+    QList<Group> groups;
+    // Returns true when it has answered the command itself (e.g. with Send).
+    std::function<bool(FakeNntpServer &server, const QByteArray &command)> responder;
+
+    // An exact command line (without CR LF) answered with these pieces.
+    void Script(const QByteArray &command, const QList<QByteArray> &pieces);
+
+    // Queues raw pieces for the current connection. A null QByteArray among
+    // them closes the connection at that point (an empty one is just a pause).
+    void Send(const QList<QByteArray> &pieces);
+    void Send(const QByteArray &bytes) { Send(QList<QByteArray>{bytes}); }
+    void CloseClient();
+    bool SendQueueEmpty() const { return queue_.isEmpty(); }
+
+    // What the table serves, as wire bytes.
+    static QByteArray Stuffed(const QList<QByteArray> &lines); // with the closing ".\r\n"
+    static Article MakeArticle(qint32 number, const QByteArray &subject, const QList<QByteArray> &body);
+    QByteArray GroupReply(const Group &g) const;
+
+    // Recorded traffic.
+    QByteArray received;
+    QList<QByteArray> commands;
+    int connections = 0;
+
+signals:
+    void ClientConnected();
+    void CommandReceived(const QByteArray &command);
+
+private:
+    void Accept();
+    void ReadClient();
+    void Answer(const QByteArray &command);
+    void WriteNext();
+    const Group *FindGroup(const QByteArray &name) const;
+    const Article *FindArticle(qint32 number) const;
+
+    QTcpServer *server_ = nullptr;
+    QPointer<QTcpSocket> client_;
+    quint16 port_ = 0;
+    QByteArray inbox_;
+    QList<QByteArray> queue_;
+    QTimer pieceTimer_;
+    QList<QPair<QByteArray, QList<QByteArray>>> scripts_;
+    QByteArray currentGroup_;
+};
