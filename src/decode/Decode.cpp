@@ -2,8 +2,6 @@
 
 #include "ZqMessageBox.h"
 
-#include <QByteArrayView>
-
 // The decoder edits the caller's list in one forward pass: kept lines are
 // moved down over removed ones, so a body of many megabytes costs one walk
 // and no quadratic removals. Indices kept here always refer to the edited
@@ -12,7 +10,6 @@
 namespace {
 
 constexpr unsigned char NotInAlphabet = 254;
-constexpr int FullLineCount = 45; // bytes on a full line; "M" in UU, "h" in XX
 
 const QByteArray &uuAlphabet()
 {
@@ -60,11 +57,6 @@ struct Base64Table {
     }
 };
 constexpr Base64Table base64Table;
-
-inline bool has(const QByteArray &line, QByteArrayView what)
-{
-    return line.contains(what);
-}
 
 // Base64 carries no "-", so a line that begins with two dashes, or holds
 // three anywhere, is a MIME boundary.
