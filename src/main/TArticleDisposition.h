@@ -44,4 +44,23 @@ public:
     static QByteArray ChecksumKey(const QByteArray &data);
     // The name actually saved under (after untrusted-name cleaning and numbering).
     QByteArray LastSavedName;
+    // The name of the last file disposed of (saved, duplicate or failed save);
+    // empty after an Empty outcome.
+    QByteArray LastFileName;
+
+    // Name rules, public for the window's and the tests' use.
+    // A decoder's name cut to its last path component and to the file
+    // system's length; else the subject without the characters file names
+    // refuse; else "noname".
+    static QByteArray FileNameFor(const QByteArray &decoderName, const QByteArray &subject);
+    // base with "-k" before its extension (a.b.c -> a.b-1.c), kept within
+    // the file system's name length.
+    static QByteArray NumberedName(const QByteArray &base, qint64 k);
+    // The longest file name the file system takes, in bytes.
+    static constexpr qsizetype MaxNameBytes = 255;
+
+private:
+    void logLine(const QByteArray &line);
+    bool isKnown(const QByteArray &key) const;
+    void addKnown(const QByteArray &key);
 };

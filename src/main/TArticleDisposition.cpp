@@ -1,0 +1,343 @@
+#include "TArticleDisposition.h"
+
+#include "Decode.h"
+#include "ZqChecksumCRC32.h"
+#include "ZqIniFile.h"
+#include "ZqStatistics.h"
+
+#include <QDateTime>
+#include <QFile>
+#include <QLocale>
+#include <QSaveFile>
+#include <QString>
+
+#include <algorithm>
+#include <cerrno>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+const char LogFileName[] = "pixtrawl.log";
+
+bool caseLess(const QByteArray &a, const QByteArray &b) { return qstricmp(a.constData(), b.constData()) < 0; }
+
+bool logEnabled() { return IniReadBool("CONFIG", "LOG", false); }
+
+// Linux locales carry no separate date and time separators, so the record
+// uses "/" and ":" as written in the format.
+QByteArray timeStamp()
+{
+    return QDateTime::currentDateTime().toString(QStringLiteral("dd/MM/yy-hh:mm:ss")).toLatin1();
+}
+
+// Never cut inside a UTF-8 sequence, so a shortened name stays readable.
+qsizetype utf8Cut(const QByteArray &s, qsizetype n)
+{
+    if (n >= s.size())
+        return s.size();
+    while (n > 0 && (static_cast<unsigned char>(s[n]) & 0xC0) == 0x80)
+        --n;
+    return n;
+}
+
+// stem + middle + ext, with the stem shortened so the whole fits the file
+// system's name length; the extension is kept unless it alone is too long.
+QByteArray fitName(const QByteArray &stem, const QByteArray &middle, const QByteArray &ext)
+{
+    const qsizetype max = TArticleDisposition::MaxNameBytes;
+    const qsizetype room = max - middle.size() - ext.size();
+    if (room >= 0)
+        return stem.left(utf8Cut(stem, room)) + middle + ext;
+    const QByteArray all = stem + middle + ext;
+    return all.left(utf8Cut(all, max));
+}
+
+void splitExtension(const QByteArray &fileName, QByteArray *stem, QByteArray *ext)
+{
+    const qsizetype dot = fileName.lastIndexOf('.');
+    *stem = dot < 0 ? fileName : fileName.left(dot);
+    *ext = dot < 0 ? QByteArray() : fileName.mid(dot);
+}
+
+bool unusable(const QByteArray &name) { return name.isEmpty() || name == "." || name == ".."; }
+
+bool pathExists(const QByteArray &path)
+{
+    struct stat st;
+    return ::lstat(path.constData(), &st) == 0;
+}
+
+// Writes through a temporary file in the same folder and renames it over the
+// target, so a failed write never leaves a half file under the real name, and
+// a file or link already there is replaced rather than written through. The
+// new file never carries an executable bit, whatever the replaced one had.
+bool writeFileReplacing(const QByteArray &path, const QByteArray &data)
+{
+    const qsizetype slash = path.lastIndexOf('/');
+    QByteArray temp = (slash >= 0 ? path.left(slash + 1) : QByteArray()) + ".pixtrawl-XXXXXX";
+    const int fd = ::mkstemp(temp.data());
+    if (fd < 0)
+        return false;
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    bool ok = ::fchmod(fd, 0644 & ~mask) == 0;
+    const char *p = data.constData();
+    qsizetype left = data.size();
+    while (ok && left > 0) {
+        const ssize_t n = ::write(fd, p, size_t(left));
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            ok = false;
+        } else {
+            p += n;
+            left -= n;
+        }
+    }
+    if (::close(fd) != 0)
+        ok = false;
+    if (ok && ::rename(temp.constData(), path.constData()) != 0)
+        ok = false;
+    if (!ok)
+        ::unlink(temp.constData());
+    return ok;
+}
+
+} // namespace
+
+TArticleDisposition::TArticleDisposition(QList<QByteArray> &filterStrings)
+    : FilterStrings(filterStrings)
+{
+}
+
+// A failing log write is ignored: the log is a convenience, it must never end
+// a search.
+void TArticleDisposition::LogHeader(const QByteArray &groupName, qint32 articleNumber,
+                                    const QByteArray &subject)
+{
+    if (!logEnabled())
+        return;
+    QFile f(QString::fromLatin1(LogFileName));
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Append)
+        && !f.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return;
+    f.write(" \r\n" + timeStamp() + '-' + groupName + '-' + QByteArray::number(articleNumber) + '-'
+            + subject + "\r\n");
+}
+
+void TArticleDisposition::logLine(const QByteArray &line)
+{
+    if (!logEnabled())
+        return;
+    // Only the header may create the file.
+    QFile f(QString::fromLatin1(LogFileName));
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::ExistingOnly))
+        return;
+    f.write(line + "\r\n");
+}
+
+bool TArticleDisposition::SubjectFilter(const QByteArray &groupName, const QByteArray &subject,
+                                        QList<QByteArray> &bodyLines, qint64 articleBytes)
+{
+    bool filtered = false;
+    if (!IniReadBool("CONFIG", "SUBJECT_FILTER", true))
+        return false;
+    const QLocale locale;
+    const QString lowSubject = locale.toLower(QString::fromLocal8Bit(subject));
+    for (const QByteArray &f : FilterStrings) {
+        if (f.isEmpty())
+            continue;
+        if (!lowSubject.contains(locale.toLower(QString::fromLocal8Bit(f))))
+            continue;
+        filtered = true;
+        bodyLines.clear();
+        AddStatistic("FILTERED_COUNT", groupName, 1);
+        AddStatistic("FILTERED_BYTES", groupName, articleBytes);
+        logLine("Article was filtered out because the subject contained '" + f + "'");
+    }
+    return filtered;
+}
+
+QByteArray TArticleDisposition::ChecksumKey(const QByteArray &data)
+{
+    const std::uint32_t crc = Crc32Checksum(data.constData(), size_t(data.size()), Crc32OptionEnabled);
+    return QByteArray::number(quint32(data.size()), 16).toUpper().rightJustified(8, '0')
+        + QByteArray::number(crc, 16).toUpper().rightJustified(8, '0');
+}
+
+QByteArray TArticleDisposition::FileNameFor(const QByteArray &decoderName, const QByteArray &subject)
+{
+    // Names from articles are untrusted: only the last path component is
+    // kept, so no name can reach outside the output folder. A NUL would cut
+    // the path short behind our back, so it goes too.
+    QByteArray name = decoderName;
+    name.replace('\0', QByteArray());
+    const qsizetype sep = std::max(name.lastIndexOf('/'), name.lastIndexOf('\\'));
+    if (sep >= 0)
+        name = name.mid(sep + 1);
+    if (unusable(name)) {
+        name.clear();
+        for (char c : subject) {
+            if (!QByteArray::fromRawData("\\/:*?\"<>|", 9).contains(c) && c != '\0')
+                name.append(c);
+        }
+        if (unusable(name))
+            name = "noname";
+    }
+    if (name.size() > MaxNameBytes) {
+        QByteArray stem, ext;
+        splitExtension(name, &stem, &ext);
+        name = fitName(stem, QByteArray(), ext);
+    }
+    return name;
+}
+
+QByteArray TArticleDisposition::NumberedName(const QByteArray &base, qint64 k)
+{
+    // The folder part of a name is always empty here: FileNameFor keeps only
+    // the last path component.
+    QByteArray stem, ext;
+    splitExtension(base, &stem, &ext);
+    return fitName(stem, '-' + QByteArray::number(k), ext);
+}
+
+bool TArticleDisposition::isKnown(const QByteArray &key) const
+{
+    const auto it = std::lower_bound(KnownChecksums.cbegin(), KnownChecksums.cend(), key, caseLess);
+    return it != KnownChecksums.cend() && qstricmp(it->constData(), key.constData()) == 0;
+}
+
+void TArticleDisposition::addKnown(const QByteArray &key)
+{
+    const auto it = std::lower_bound(KnownChecksums.begin(), KnownChecksums.end(), key, caseLess);
+    if (it != KnownChecksums.end() && qstricmp(it->constData(), key.constData()) == 0)
+        return;
+    KnownChecksums.insert(it, key);
+}
+
+TArticleDisposition::Outcome TArticleDisposition::Dispose(const QByteArray &groupName,
+                                                          const QByteArray &subject,
+                                                          QList<QByteArray> &bodyLines,
+                                                          qint64 articleBytes, bool previewEnabled)
+{
+    LastSavedName.clear();
+    LastFileName.clear();
+
+    QByteArray decodedName;
+    const int r = DecodeAttachment(bodyLines, DecodeStream, decodedName);
+
+    bool haveFile = false;
+    QByteArray name;
+    if (r == DecodeComplete) {
+        haveFile = true;
+        name = decodedName;
+    } else if (r == DecodePartial) {
+        const qint32 size = qint32(DecodeStream.size());
+        if (PendingSize > 0) {
+            // The older file never got its end: it goes out as far as it got.
+            QByteArray ignored;
+            DecodeAttachment(PendingLines, DecodeStream, ignored);
+            haveFile = true;
+            name = PendingName;
+        }
+        PendingLines = bodyLines;
+        PendingSize = size;
+        PendingName = decodedName;
+    } else if (PendingSize > 0) {
+        JoinLines = PendingLines + bodyLines;
+        QByteArray ignored;
+        const int r2 = DecodeAttachment(JoinLines, DecodeStream, ignored);
+        if (r2 == DecodeComplete) {
+            PendingSize = 0;
+            PendingLines.clear();
+            haveFile = true;
+            name = PendingName;
+        } else if (r2 == DecodePartial) {
+            // Only a continuation that adds bytes is kept.
+            if (DecodeStream.size() > PendingSize) {
+                PendingLines = JoinLines;
+                PendingSize = qint32(DecodeStream.size());
+            }
+        } else {
+            PendingLines.clear();
+            PendingSize = 0;
+        }
+        JoinLines.clear();
+    }
+
+    if (!haveFile) {
+        AddStatistic("EMPTY_COUNT", groupName, 1);
+        AddStatistic("EMPTY_BYTES", groupName, articleBytes);
+        logLine("There was nothing to decode.");
+        return OutcomeEmpty;
+    }
+
+    name = FileNameFor(name, subject);
+    LastFileName = name;
+
+    // Any failure from here to the log line silently drops the rest.
+    Outcome outcome = OutcomeNone;
+    const QByteArray key = ChecksumKey(DecodeStream);
+    if (isKnown(key) && IniReadBool("CONFIG", "FILE_SCREENING", false)) {
+        AddStatistic("DUPLICATE_COUNT", groupName, 1);
+        AddStatistic("DUPLICATE_BYTES", groupName, articleBytes);
+        logLine("File '" + name + "' was a duplicate - CRC-32 = " + key);
+        outcome = OutcomeDuplicate;
+    } else {
+        const QByteArray dir = IniReadString("CONFIG", "OUTPUT_DIR", "/");
+        if (IniReadBool("CONFIG", "RENAME_DUPLICATES", false)) {
+            const QByteArray base = name;
+            for (qint64 k = 1; pathExists(dir + name); ++k)
+                name = NumberedName(base, k);
+        }
+        LastFileName = name;
+        if (writeFileReplacing(dir + name, DecodeStream)) {
+            AddStatistic("SAVED_COUNT", groupName, 1);
+            AddStatistic("SAVED_BYTES", groupName, articleBytes);
+            addKnown(key);
+            logLine("Article was saved as '" + name + "' at " + QByteArray::number(DecodeStream.size())
+                    + " bytes.");
+            LastSavedName = name;
+            outcome = OutcomeSaved;
+        }
+    }
+
+    if (previewEnabled && OnPreview)
+        OnPreview(DecodeStream);
+    DecodeStream.clear();
+    return outcome;
+}
+
+void TArticleDisposition::LoadChecksums(const QString &path)
+{
+    KnownChecksums.clear();
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return;
+    const QList<QByteArray> lines = f.readAll().split('\n');
+    for (const QByteArray &line : lines) {
+        const QByteArray key = line.trimmed();
+        if (!key.isEmpty())
+            KnownChecksums.append(key);
+    }
+    // A hand-edited file may be out of order or repeat keys.
+    std::stable_sort(KnownChecksums.begin(), KnownChecksums.end(), caseLess);
+    const auto last = std::unique(KnownChecksums.begin(), KnownChecksums.end(),
+                                  [](const QByteArray &a, const QByteArray &b) {
+                                      return qstricmp(a.constData(), b.constData()) == 0;
+                                  });
+    KnownChecksums.erase(last, KnownChecksums.end());
+}
+
+bool TArticleDisposition::SaveChecksums(const QString &path) const
+{
+    QSaveFile f(path);
+    if (!f.open(QIODevice::WriteOnly))
+        return false;
+    for (const QByteArray &key : KnownChecksums)
+        f.write(key + "\r\n");
+    return f.commit();
+}

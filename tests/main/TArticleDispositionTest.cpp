@@ -1,0 +1,519 @@
+#include "TArticleDisposition.h"
+
+#include "TempProgramDir.h"
+#include "ZqIniFile.h"
+#include "ZqStatistics.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include <sys/stat.h>
+
+namespace {
+
+// A small uuencoder: "`" for zero, full lines of 45 bytes.
+QList<QByteArray> uuData(const QByteArray &data)
+{
+    auto ch = [](int v) { return char(v == 0 ? '`' : v + 0x20); };
+    QList<QByteArray> lines;
+    for (qsizetype at = 0; at < data.size(); at += 45) {
+        const QByteArray chunk = data.mid(at, 45);
+        QByteArray line(1, ch(int(chunk.size())));
+        for (qsizetype i = 0; i < chunk.size(); i += 3) {
+            const int a = quint8(chunk[i]);
+            const int b = i + 1 < chunk.size() ? quint8(chunk[i + 1]) : 0;
+            const int c = i + 2 < chunk.size() ? quint8(chunk[i + 2]) : 0;
+            line += ch(a >> 2);
+            line += ch(((a << 4) | (b >> 4)) & 63);
+            line += ch(((b << 2) | (c >> 6)) & 63);
+            line += ch(c & 63);
+        }
+        lines.append(line);
+    }
+    return lines;
+}
+
+QList<QByteArray> uuFile(const QByteArray &name, const QByteArray &data)
+{
+    return QList<QByteArray>{"begin 644 " + name} + uuData(data) + QList<QByteArray>{"`", "end"};
+}
+
+QByteArray payload(int size, int seed)
+{
+    QByteArray b(size, '\0');
+    for (int i = 0; i < size; ++i)
+        b[i] = char((i * 7 + seed * 13 + (i >> 5)) & 0xFF);
+    return b;
+}
+
+QByteArray readAll(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+class Disposition : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        oldCwd = QDir::currentPath();
+        ASSERT_TRUE(QDir::setCurrent(work.path()));
+        out = work.path() + "/out/";
+        ASSERT_TRUE(QDir().mkpath(out));
+        IniWriteString("CONFIG", "OUTPUT_DIR", QFile::encodeName(out));
+        d.OnPreview = [this](const QByteArray &data) { previews.append(data); };
+    }
+    void TearDown() override { QDir::setCurrent(oldCwd); }
+
+    TArticleDisposition::Outcome dispose(QList<QByteArray> body, qint64 bytes = 100,
+                                         const QByteArray &subject = "subject")
+    {
+        return d.Dispose(group, subject, body, bytes, true);
+    }
+    QByteArray saved(const QString &name) const { return readAll(out + name); }
+    QStringList outFiles() const { return QDir(out).entryList(QDir::Files | QDir::Hidden | QDir::System); }
+    QByteArray logText() const { return readAll(work.path() + "/pixtrawl.log"); }
+    static qint64 total(const char *counter) { return ReadStatistic(counter, ""); }
+    qint64 ofGroup(const char *counter) const { return ReadStatistic(counter, group); }
+    void logOn() { IniWriteString("CONFIG", "LOG", "yes"); }
+
+    TempProgramDir prog;
+    QTemporaryDir work;
+    QString oldCwd;
+    QString out;
+    QByteArray group = "alt.pics";
+    QList<QByteArray> filters;
+    TArticleDisposition d{filters};
+    QList<QByteArray> previews;
+};
+
+TEST_F(Disposition, SubjectFilterIgnoresCaseCountsEveryMatchAndSkipsEmptyStrings)
+{
+    logOn();
+    filters = {"pic", "", "NOPE", "Sunset"};
+    QList<QByteArray> body{"line"};
+    EXPECT_TRUE(d.SubjectFilter(group, "Big PIC of a SUNSET", body, 40));
+    EXPECT_TRUE(body.isEmpty());
+    EXPECT_EQ(total("FILTERED_COUNT"), 2);
+    EXPECT_EQ(ofGroup("FILTERED_COUNT"), 2);
+    EXPECT_EQ(total("FILTERED_BYTES"), 80);
+    EXPECT_EQ(ofGroup("FILTERED_BYTES"), 80);
+    // The log file is created by the record's header only.
+    EXPECT_TRUE(logText().isEmpty());
+    d.LogHeader(group, 7, "x");
+    body = {"line"};
+    EXPECT_TRUE(d.SubjectFilter(group, "Big PIC of a SUNSET", body, 40));
+    EXPECT_TRUE(logText().endsWith("Article was filtered out because the subject contained 'pic'\r\n"
+                                   "Article was filtered out because the subject contained 'Sunset'\r\n"));
+
+    // Only empty strings and strings not in the subject: nothing happens.
+    filters = {"", "dog"};
+    body = {"line"};
+    EXPECT_FALSE(d.SubjectFilter(group, "Big PIC", body, 40));
+    EXPECT_EQ(body.size(), 1);
+    EXPECT_EQ(total("FILTERED_COUNT"), 4);
+}
+
+TEST_F(Disposition, SubjectFilterLowersNonAsciiLettersAndCanBeSwitchedOff)
+{
+    filters = {"\xC3\xA4pfel"}; // äpfel
+    QList<QByteArray> body{"line"};
+    EXPECT_TRUE(d.SubjectFilter(group, "Gr\xC3\xBC\xC3\x9F" "e \xC3\x84PFEL", body, 1)); // ÄPFEL
+
+    IniWriteBool("CONFIG", "SUBJECT_FILTER", false);
+    filters = {"pic"};
+    body = {"line"};
+    EXPECT_FALSE(d.SubjectFilter(group, "pic", body, 1));
+    EXPECT_EQ(body.size(), 1);
+    EXPECT_EQ(total("FILTERED_COUNT"), 1);
+}
+
+TEST_F(Disposition, FilteredArticleIsAlsoEmptyAndItsRecordShowsBothLines)
+{
+    logOn();
+    filters = {"spam"};
+    d.LogHeader(group, 12, "more spam");
+    QList<QByteArray> body{"whatever"};
+    ASSERT_TRUE(d.SubjectFilter(group, "more spam", body, 30));
+    EXPECT_EQ(d.Dispose(group, "more spam", body, 30, true), TArticleDisposition::OutcomeEmpty);
+    EXPECT_EQ(total("EMPTY_COUNT"), 1);
+    EXPECT_EQ(ofGroup("EMPTY_BYTES"), 30);
+    EXPECT_TRUE(logText().endsWith("-alt.pics-12-more spam\r\n"
+                                   "Article was filtered out because the subject contained 'spam'\r\n"
+                                   "There was nothing to decode.\r\n"));
+    EXPECT_TRUE(previews.isEmpty());
+}
+
+TEST_F(Disposition, LogRecordHasItsExactBytes)
+{
+    logOn();
+    const QDateTime before = QDateTime::currentDateTime();
+    d.LogHeader(group, 4711, "Re: [1/2] cat");
+    const QDateTime after = QDateTime::currentDateTime();
+    const QByteArray data = payload(100, 1);
+    EXPECT_EQ(dispose(uuFile("cat.jpg", data)), TArticleDisposition::OutcomeSaved);
+
+    const QByteArray text = logText();
+    auto record = [](const QDateTime &t) {
+        return " \r\n" + t.toString("dd/MM/yy-hh:mm:ss").toLatin1() + "-alt.pics-4711-Re: [1/2] cat\r\n"
+            + "Article was saved as 'cat.jpg' at 100 bytes.\r\n";
+    };
+    EXPECT_TRUE(text == record(before) || text == record(after)) << text.constData();
+    // A second record is appended, not written over the first.
+    d.LogHeader(group, 4712, "x");
+    EXPECT_TRUE(logText().startsWith(text));
+    EXPECT_TRUE(logText().endsWith("-alt.pics-4712-x\r\n"));
+}
+
+TEST_F(Disposition, LogNoLeavesTheLogFileAlone)
+{
+    filters = {"spam"};
+    d.LogHeader(group, 1, "spam");
+    QList<QByteArray> body;
+    d.SubjectFilter(group, "spam", body, 1);
+    EXPECT_EQ(dispose({}), TArticleDisposition::OutcomeEmpty);
+    EXPECT_EQ(dispose(uuFile("a.jpg", payload(50, 2))), TArticleDisposition::OutcomeSaved);
+    EXPECT_FALSE(QFileInfo::exists(work.path() + "/pixtrawl.log"));
+
+    IniWriteString("CONFIG", "LOG", "N");
+    d.LogHeader(group, 1, "spam");
+    EXPECT_FALSE(QFileInfo::exists(work.path() + "/pixtrawl.log"));
+}
+
+TEST_F(Disposition, AFailingLogWriteNeverStopsTheWork)
+{
+    logOn();
+    ASSERT_TRUE(QDir(work.path()).mkdir("pixtrawl.log")); // cannot be opened as a file
+    filters = {"spam"};
+    d.LogHeader(group, 1, "spam");
+    QList<QByteArray> body{"x"};
+    EXPECT_TRUE(d.SubjectFilter(group, "spam", body, 5));
+    EXPECT_EQ(d.Dispose(group, "spam", body, 5, true), TArticleDisposition::OutcomeEmpty);
+    EXPECT_EQ(dispose(uuFile("a.jpg", payload(50, 2))), TArticleDisposition::OutcomeSaved);
+    EXPECT_EQ(total("FILTERED_COUNT"), 1);
+    EXPECT_EQ(total("EMPTY_COUNT"), 1);
+    EXPECT_EQ(total("SAVED_COUNT"), 1);
+}
+
+TEST_F(Disposition, TwoArticleFileIsSavedUnderTheFirstArticlesName)
+{
+    logOn();
+    const QByteArray data = payload(45 * 6 + 10, 3);
+    const QList<QByteArray> lines = uuData(data);
+    QList<QByteArray> first{"Some text", "begin 644 sunset.jpg"};
+    first += lines.mid(0, 3);
+    QList<QByteArray> second = lines.mid(3);
+    second += QList<QByteArray>{"`", "end", "-- ", "sig"};
+
+    d.LogHeader(group, 1, "sunset 1/2");
+    EXPECT_EQ(dispose(first, 500, "sunset 1/2"), TArticleDisposition::OutcomeEmpty);
+    EXPECT_EQ(d.PendingName, "sunset.jpg");
+    EXPECT_EQ(d.PendingSize, 135);
+    EXPECT_TRUE(outFiles().isEmpty());
+    EXPECT_EQ(total("EMPTY_COUNT"), 1);
+    EXPECT_EQ(ofGroup("EMPTY_BYTES"), 500);
+
+    EXPECT_EQ(dispose(second, 600, "sunset 2/2"), TArticleDisposition::OutcomeSaved);
+    EXPECT_EQ(saved("sunset.jpg"), data);
+    EXPECT_EQ(outFiles(), QStringList{"sunset.jpg"});
+    EXPECT_EQ(d.PendingSize, 0);
+    EXPECT_TRUE(d.PendingLines.isEmpty());
+    EXPECT_TRUE(d.JoinLines.isEmpty());
+    EXPECT_TRUE(d.DecodeStream.isEmpty());
+    EXPECT_EQ(total("SAVED_COUNT"), 1);
+    EXPECT_EQ(ofGroup("SAVED_COUNT"), 1);
+    EXPECT_EQ(ofGroup("SAVED_BYTES"), 600);
+    EXPECT_EQ(total("EMPTY_COUNT"), 1);
+    EXPECT_EQ(d.KnownChecksums, QList<QByteArray>{TArticleDisposition::ChecksumKey(data)});
+    EXPECT_EQ(previews, QList<QByteArray>{data});
+    EXPECT_TRUE(logText().endsWith("There was nothing to decode.\r\n"
+                                   "Article was saved as 'sunset.jpg' at 280 bytes.\r\n"));
+}
+
+TEST_F(Disposition, PendingFileReplacedByANewPartialOneIsSavedAsFarAsItGot)
+{
+    const QByteArray a = payload(45 * 4, 4);
+    const QByteArray b = payload(45 * 3 + 1, 5);
+    const QList<QByteArray> aLines = uuData(a), bLines = uuData(b);
+
+    EXPECT_EQ(dispose(QList<QByteArray>{"begin 644 a.jpg"} + aLines.mid(0, 2), 10),
+              TArticleDisposition::OutcomeEmpty);
+    EXPECT_EQ(dispose(QList<QByteArray>{"begin 644 b.jpg"} + bLines.mid(0, 1), 20),
+              TArticleDisposition::OutcomeSaved);
+    EXPECT_EQ(saved("a.jpg"), a.left(90));
+    EXPECT_EQ(ofGroup("SAVED_BYTES"), 20);
+    EXPECT_EQ(d.PendingName, "b.jpg");
+    EXPECT_EQ(d.PendingSize, 45);
+
+    EXPECT_EQ(dispose(bLines.mid(1) + QList<QByteArray>{"`", "end"}, 30), TArticleDisposition::OutcomeSaved);
+    EXPECT_EQ(saved("b.jpg"), b);
+    EXPECT_EQ(total("SAVED_COUNT"), 2);
+    EXPECT_EQ(total("EMPTY_COUNT"), 1);
+}
+
+TEST_F(Disposition, ContinuationThatAddsNothingIsEmptyAndNotKept)
+{
+    const QByteArray data = payload(45 * 5, 6);
+    const QList<QByteArray> lines = uuData(data);
+    dispose(QList<QByteArray>{"begin 644 c.jpg"} + lines.mid(0, 2));
+    const QList<QByteArray> pendingBefore = d.PendingLines;
+    ASSERT_EQ(d.PendingSize, 90);
+
+    // A lone "`" is a data line of no bytes: kept by the decoder, adds nothing.
+    EXPECT_EQ(dispose({"hello world", "M-not-a-data-line", "`"}, 77), TArticleDisposition::OutcomeEmpty);
+    EXPECT_EQ(d.PendingLines, pendingBefore);
+    EXPECT_EQ(d.PendingSize, 90);
+    EXPECT_EQ(ofGroup("EMPTY_BYTES"), 100 + 77);
+
+    // A continuation that grows is kept, then the end completes it.
+    EXPECT_EQ(dispose(lines.mid(2, 1)), TArticleDisposition::OutcomeEmpty);
+    EXPECT_EQ(d.PendingSize, 135);
+    EXPECT_EQ(dispose(lines.mid(3) + QList<QByteArray>{"end"}), TArticleDisposition::OutcomeSaved);
+    EXPECT_EQ(saved("c.jpg"), data);
+}
+
+TEST_F(Disposition, JoinThatFindsNothingDropsThePendingFile)
+{
+    // After a MIME part has been decoded once its header is gone, so the
+    // join of its lines with a continuation no longer decodes.
+    QList<QByteArray> mime{"Content-Type: image/jpeg; name=\"m.jpg\"", "Content-Transfer-Encoding: base64", "",
+                           "Q2F0Q2F0", "Q2F0Q2F0", "last"};
+    EXPECT_EQ(dispose(mime), TArticleDisposition::OutcomeEmpty);
+    ASSERT_GT(d.PendingSize, 0);
+    EXPECT_EQ(dispose({"Q2F0", "Q2F0"}), TArticleDisposition::OutcomeEmpty);
+    EXPECT_EQ(d.PendingSize, 0);
+    EXPECT_TRUE(d.PendingLines.isEmpty());
+    EXPECT_TRUE(outFiles().isEmpty());
+    EXPECT_EQ(total("EMPTY_COUNT"), 2);
+}
+
+TEST_F(Disposition, NameRules)
+{
+    struct Case {
+        QByteArray decoder, subject, expected;
+    } cases[] = {
+        {"cat.jpg", "s", "cat.jpg"},
+        {" cat.jpg", "s", " cat.jpg"},          // "begin 0644 cat.jpg" keeps its space
+        {"", "a/b:c", "abc"},
+        {"", "\\/:*?\"<>|", "noname"},
+        {"", "", "noname"},
+        {"", "..", "noname"},
+        {"", ".", "noname"},
+        {"", "./..", "..."},                  // loses its slash; "..." is an ordinary name
+        {"../../x.jpg", "s", "x.jpg"},
+        {"/etc/x", "s", "x"},
+        {"a/b.jpg", "s", "b.jpg"},
+        {"C:\\temp\\evil.jpg", "s", "evil.jpg"},
+        {"..\\..\\w.jpg", "s", "w.jpg"},
+        {"pics/", "from subject", "from subject"},
+        {"..", "from subject", "from subject"},
+        {"/", "..", "noname"},
+        {QByteArray("x\0y.jpg", 7), "s", "xy.jpg"},
+    };
+    for (const Case &c : cases)
+        EXPECT_EQ(TArticleDisposition::FileNameFor(c.decoder, c.subject), c.expected)
+            << c.decoder.constData() << " / " << c.subject.constData();
+
+    const QByteArray longName = QByteArray(300, 'n') + ".jpeg";
+    const QByteArray cut = TArticleDisposition::FileNameFor(longName, "s");
+    EXPECT_EQ(cut.size(), 255);
+    EXPECT_TRUE(cut.endsWith(".jpeg"));
+    // Never cut inside a character: 200 two-byte letters.
+    QByteArray wide;
+    for (int i = 0; i < 200; ++i)
+        wide += "\xC3\xA9";
+    const QByteArray wideCut = TArticleDisposition::FileNameFor(wide + ".jpg", "s");
+    EXPECT_LE(wideCut.size(), 255);
+    EXPECT_TRUE(wideCut.endsWith("\xC3\xA9.jpg"));
+
+    EXPECT_EQ(TArticleDisposition::NumberedName("pic.jpg", 2), "pic-2.jpg");
+    EXPECT_EQ(TArticleDisposition::NumberedName("noname", 1), "noname-1");
+    EXPECT_EQ(TArticleDisposition::NumberedName("a.b.c", 1), "a.b-1.c");
+    const QByteArray longNumbered = TArticleDisposition::NumberedName(cut, 12);
+    EXPECT_EQ(longNumbered.size(), 255);
+    EXPECT_TRUE(longNumbered.endsWith("-12.jpeg"));
+}
+
+TEST_F(Disposition, HostileNamesStayInsideTheOutputFolder)
+{
+    const QByteArray data = payload(60, 7);
+    for (const QByteArray name : {"../../x.jpg", "../escape.jpg", "/tmp/abs.jpg", "sub/dir.jpg"}) {
+        EXPECT_EQ(dispose(uuFile(name, data)), TArticleDisposition::OutcomeSaved) << name.constData();
+    }
+    EXPECT_EQ(outFiles(), (QStringList{"abs.jpg", "dir.jpg", "escape.jpg", "x.jpg"}));
+    EXPECT_FALSE(QFileInfo::exists(work.path() + "/escape.jpg"));
+    EXPECT_FALSE(QFileInfo::exists(work.path() + "/x.jpg"));
+
+    // ".." as a name falls back to the subject.
+    EXPECT_EQ(dispose(uuFile("..", data), 1, "from/the:subject"), TArticleDisposition::OutcomeSaved);
+    EXPECT_EQ(saved("fromthesubject"), data);
+
+    // A link planted in the output folder is replaced, not written through.
+    QTemporaryDir elsewhere;
+    const QString target = elsewhere.path() + "/victim";
+    QFile v(target);
+    ASSERT_TRUE(v.open(QIODevice::WriteOnly));
+    v.write("keep");
+    v.close();
+    ASSERT_TRUE(QFile::link(target, out + "link.jpg"));
+    EXPECT_EQ(dispose(uuFile("link.jpg", data)), TArticleDisposition::OutcomeSaved);
+    EXPECT_EQ(readAll(target), "keep");
+    EXPECT_FALSE(QFileInfo(out + "link.jpg").isSymLink());
+    EXPECT_EQ(saved("link.jpg"), data);
+}
+
+TEST_F(Disposition, SavedFileIsNeverExecutable)
+{
+    QFile old(out + "run.sh");
+    ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+    old.write("#!/bin/sh\n");
+    old.close();
+    ASSERT_EQ(::chmod(QFile::encodeName(out + "run.sh").constData(), 0755), 0);
+
+    EXPECT_EQ(dispose(uuFile("run.sh", payload(50, 8))), TArticleDisposition::OutcomeSaved);
+    EXPECT_EQ(dispose(uuFile("new.sh", payload(50, 9))), TArticleDisposition::OutcomeSaved);
+    for (const char *name : {"run.sh", "new.sh"}) {
+        struct stat st;
+        ASSERT_EQ(::stat(QFile::encodeName(out + name).constData(), &st), 0);
+        EXPECT_EQ(st.st_mode & 0111, 0u) << name;
+        EXPECT_NE(st.st_mode & 0400, 0u) << name;
+    }
+    EXPECT_EQ(saved("run.sh"), payload(50, 8));
+    // No temporary files are left behind.
+    EXPECT_EQ(outFiles(), (QStringList{"new.sh", "run.sh"}));
+}
+
+TEST_F(Disposition, NameFromTheSubjectWhenTheDecoderHasNone)
+{
+    const QByteArray data = payload(50, 10);
+    EXPECT_EQ(dispose(uuFile("", data), 1, "a/b:c"), TArticleDisposition::OutcomeSaved);
+    EXPECT_EQ(saved("abc"), data);
+    EXPECT_EQ(dispose(uuFile("", payload(51, 10)), 1, "<>|?"), TArticleDisposition::OutcomeSaved);
+    EXPECT_EQ(saved("noname"), payload(51, 10));
+}
+
+TEST_F(Disposition, RenameDuplicatesNumbersBeforeTheExtension)
+{
+    IniWriteBool("CONFIG", "RENAME_DUPLICATES", true);
+    for (const char *name : {"pic.jpg", "pic-1.jpg", "noname", "a.b.c"}) {
+        QFile f(out + name);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("old");
+    }
+    const QByteArray p = payload(70, 11), n = payload(71, 11), abc = payload(72, 11);
+    EXPECT_EQ(dispose(uuFile("pic.jpg", p)), TArticleDisposition::OutcomeSaved);
+    EXPECT_EQ(d.LastSavedName, "pic-2.jpg");
+    EXPECT_EQ(dispose(uuFile("", n), 1, "?"), TArticleDisposition::OutcomeSaved);
+    EXPECT_EQ(dispose(uuFile("a.b.c", abc)), TArticleDisposition::OutcomeSaved);
+    EXPECT_EQ(saved("pic-2.jpg"), p);
+    EXPECT_EQ(saved("noname-1"), n);
+    EXPECT_EQ(saved("a.b-1.c"), abc);
+    EXPECT_EQ(saved("pic.jpg"), "old");
+    EXPECT_EQ(saved("pic-1.jpg"), "old");
+
+    IniWriteBool("CONFIG", "RENAME_DUPLICATES", false);
+    EXPECT_EQ(dispose(uuFile("pic.jpg", p)), TArticleDisposition::OutcomeSaved);
+    EXPECT_EQ(saved("pic.jpg"), p);
+    EXPECT_FALSE(QFileInfo::exists(out + "pic-3.jpg"));
+    EXPECT_EQ(total("SAVED_COUNT"), 4);
+}
+
+TEST_F(Disposition, FileScreeningDropsKnownFilesOnlyWhenOn)
+{
+    logOn();
+    d.LogHeader(group, 1, "s");
+    const QByteArray data = payload(90, 12);
+    const QByteArray key = TArticleDisposition::ChecksumKey(data);
+    EXPECT_EQ(dispose(uuFile("first.jpg", data), 11), TArticleDisposition::OutcomeSaved);
+    EXPECT_EQ(d.KnownChecksums, QList<QByteArray>{key});
+
+    // Screening off: the same file under another name is saved again, the
+    // key list does not grow.
+    EXPECT_EQ(dispose(uuFile("second.jpg", data), 12), TArticleDisposition::OutcomeSaved);
+    EXPECT_EQ(saved("second.jpg"), data);
+    EXPECT_EQ(d.KnownChecksums.size(), 1);
+
+    // Switched on later, it drops files saved before the switch.
+    IniWriteBool("CONFIG", "FILE_SCREENING", true);
+    previews.clear();
+    EXPECT_EQ(dispose(uuFile("third.jpg", data), 13), TArticleDisposition::OutcomeDuplicate);
+    EXPECT_FALSE(QFileInfo::exists(out + "third.jpg"));
+    EXPECT_EQ(previews, QList<QByteArray>{data});
+    EXPECT_EQ(total("DUPLICATE_COUNT"), 1);
+    EXPECT_EQ(ofGroup("DUPLICATE_BYTES"), 13);
+    EXPECT_EQ(ofGroup("SAVED_BYTES"), 23);
+    EXPECT_TRUE(logText().endsWith("File 'third.jpg' was a duplicate - CRC-32 = " + key + "\r\n"));
+
+    // Keys are compared without regard to case; a new file is still saved.
+    d.KnownChecksums = {key.toLower()};
+    EXPECT_EQ(dispose(uuFile("fourth.jpg", data)), TArticleDisposition::OutcomeDuplicate);
+    EXPECT_EQ(dispose(uuFile("other.jpg", payload(91, 12))), TArticleDisposition::OutcomeSaved);
+    EXPECT_EQ(d.KnownChecksums.size(), 2);
+}
+
+TEST_F(Disposition, KnownChecksumsStaySortedAndUnique)
+{
+    for (int i = 0; i < 12; ++i)
+        dispose(uuFile("f" + QByteArray::number(i), payload(50 + i * 3, 20 + i)));
+    dispose(uuFile("again", payload(50, 20)));
+    ASSERT_EQ(d.KnownChecksums.size(), 12);
+    EXPECT_TRUE(std::is_sorted(d.KnownChecksums.begin(), d.KnownChecksums.end()));
+}
+
+TEST_F(Disposition, MissingOutputFolderSavesCountsAndLogsNothingButStillPreviews)
+{
+    logOn();
+    IniWriteString("CONFIG", "OUTPUT_DIR", QFile::encodeName(work.path() + "/missing/"));
+    d.LogHeader(group, 3, "s");
+    const QByteArray before = logText();
+    const QByteArray data = payload(80, 13);
+    EXPECT_EQ(dispose(uuFile("pic.jpg", data)), TArticleDisposition::OutcomeNone);
+    EXPECT_EQ(total("SAVED_COUNT"), 0);
+    EXPECT_EQ(total("EMPTY_COUNT"), 0);
+    EXPECT_TRUE(d.KnownChecksums.isEmpty());
+    EXPECT_EQ(logText(), before);
+    EXPECT_EQ(previews, QList<QByteArray>{data});
+    EXPECT_TRUE(d.DecodeStream.isEmpty());
+    EXPECT_FALSE(QFileInfo::exists(work.path() + "/missing"));
+}
+
+TEST_F(Disposition, PreviewOnlyWhenEnabledAndOnlyForFiles)
+{
+    QList<QByteArray> body = uuFile("p.jpg", payload(60, 14));
+    d.Dispose(group, "s", body, 1, false);
+    QList<QByteArray> empty{"text"};
+    d.Dispose(group, "s", empty, 1, true);
+    EXPECT_TRUE(previews.isEmpty());
+    EXPECT_EQ(saved("p.jpg"), payload(60, 14));
+}
+
+TEST_F(Disposition, ChecksumKeyIsSizeThenCrcInUpperCaseHex)
+{
+    EXPECT_EQ(TArticleDisposition::ChecksumKey("abc"), "00000003CADBBE3D");
+    EXPECT_EQ(TArticleDisposition::ChecksumKey(""), "00000000FFFFFFFF");
+    EXPECT_EQ(TArticleDisposition::ChecksumKey(QByteArray(0x1ABCD, 'x')).left(8), "0001ABCD");
+}
+
+TEST_F(Disposition, ChecksumFileRoundTrip)
+{
+    const QString path = prog.path("CRC-32.dat");
+    prog.write("CRC-32.dat", "00000003CADBBE3D\r\n0000000A12345678\n\n00000001aaaaaaaa\r\n00000003cadbbe3d\n");
+    d.LoadChecksums(path);
+    EXPECT_EQ(d.KnownChecksums,
+              (QList<QByteArray>{"00000001aaaaaaaa", "00000003CADBBE3D", "0000000A12345678"}));
+    ASSERT_TRUE(d.SaveChecksums(path));
+    EXPECT_EQ(prog.read("CRC-32.dat"), "00000001aaaaaaaa\r\n00000003CADBBE3D\r\n0000000A12345678\r\n");
+
+    d.LoadChecksums(prog.path("absent.dat"));
+    EXPECT_TRUE(d.KnownChecksums.isEmpty());
+    EXPECT_FALSE(d.SaveChecksums(prog.path("no/such/folder/CRC-32.dat")));
+}
+
+} // namespace
