@@ -1,12 +1,17 @@
+#include "TFrmMain.h"
+#include "TQtMessageHandler.h"
+
 #include <QApplication>
-#include <QMainWindow>
 
 int main(int argc, char **argv)
 {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Pixtrawl"));
-    QMainWindow w;
-    w.setWindowTitle(QStringLiteral("Pixtrawl"));
-    w.show();
+    TQtMessageHandler::Install();
+
+    // Lives on this stack until the event loop has ended, so a search still
+    // unwinding from a nested wait never outlives its window.
+    TFrmMain window;
+    window.show();
     return app.exec();
 }

@@ -1,0 +1,881 @@
+#include "TFrmMain.h"
+
+#include "Decode.h"
+#include "TDialogFactory.h"
+#include "TJPEGImage.h"
+#include "TZqImage.h"
+#include "TZqNNTP.h"
+#include "ZqIniFile.h"
+#include "ZqListField.h"
+#include "ZqMessageBox.h"
+#include "ZqStatistics.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QFile>
+#include <QFrame>
+#include <QGridLayout>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPainter>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSaveFile>
+#include <QScreen>
+#include <QStyle>
+#include <QTimer>
+
+#include <climits>
+#include <cmath>
+
+namespace {
+
+QString shown(const QByteArray &bytes) { return QString::fromLocal8Bit(bytes); }
+
+// Keeps a flag set for the lifetime of a scope, restoring the old value.
+class FlagScope {
+public:
+    explicit FlagScope(bool &flag) : flag_(flag), old_(flag) { flag_ = true; }
+    ~FlagScope() { flag_ = old_; }
+
+private:
+    bool &flag_;
+    bool old_;
+};
+
+const QString kConnectFailed = QStringLiteral("Connection was not successful!");
+
+// Heights fixed by the design; the layout only sets horizontal extents and the data area.
+constexpr int kStatusHeight = 81;
+constexpr int kArticleHeight = 73;
+constexpr int kButtonHeight = 26;
+constexpr int kToolbarHeight = kButtonHeight + 4; // one row of buttons
+constexpr int kPreviewButtonWidth = 111;
+
+QFrame *makePanel(QWidget *parent, const char *name, int shape = QFrame::NoFrame, int shadow = QFrame::Plain)
+{
+    auto *f = new QFrame(parent);
+    f->setObjectName(QLatin1String(name));
+    f->setFrameStyle(shape | shadow);
+    return f;
+}
+
+QLabel *makeLabel(QWidget *parent, const char *name, const QString &text, bool bold)
+{
+    auto *l = new QLabel(text, parent);
+    l->setObjectName(QLatin1String(name));
+    l->setAlignment(Qt::AlignHCenter | Qt::AlignVCenter);
+    l->setTextFormat(Qt::PlainText);
+    if (bold) {
+        QFont f = l->font();
+        f.setBold(true);
+        l->setFont(f);
+    }
+    return l;
+}
+
+QProgressBar *makeBar(QWidget *parent, const char *name)
+{
+    auto *b = new QProgressBar(parent);
+    b->setObjectName(QLatin1String(name));
+    b->setRange(0, 100);
+    b->setValue(0);
+    b->setTextVisible(false);
+    return b;
+}
+
+// One key or filter string per line; a final line end does not add an entry.
+QList<QByteArray> readLinesFile(const QString &path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    QList<QByteArray> lines = f.readAll().split('\n');
+    if (!lines.isEmpty() && lines.last().isEmpty())
+        lines.removeLast();
+    for (QByteArray &l : lines)
+        if (l.endsWith('\r'))
+            l.chop(1);
+    return lines;
+}
+
+void writeLinesFile(const QString &path, const QList<QByteArray> &lines)
+{
+    QSaveFile f(path);
+    if (!f.open(QIODevice::WriteOnly))
+        return;
+    for (const QByteArray &l : lines)
+        f.write(l + "\r\n");
+    f.commit(); // a failed write keeps the old file
+}
+
+} // namespace
+
+TFrmMain::TFrmMain(QWidget *parent) : QMainWindow(parent)
+{
+    FormCreate();
+}
+
+TFrmMain::~TFrmMain()
+{
+    // A search can only be on the stack below us if someone deletes the window
+    // from inside a nested wait; make sure nothing calls back into a dead window.
+    if (NewsClient) {
+        NewsClient->OnDocOutput = nullptr;
+        NewsClient->OnStateChange = nullptr;
+    }
+    Disposition.OnPreview = nullptr;
+}
+
+void TFrmMain::FormCreate()
+{
+    ProgramDir = ProgramDirectory();
+
+    setWindowTitle(QStringLiteral("Pixtrawl"));
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinMaxButtonsHint
+                   | Qt::WindowCloseButtonHint);
+    QFont font(QStringLiteral("MS Sans Serif"));
+    font.setPixelSize(11);
+    setFont(font);
+
+    BuildControls();
+    BuildMenus();
+
+    NewsClient = new TZqNNTP(this);
+    NewsClient->setObjectName(QStringLiteral("NewsClient"));
+    NewsClient->OnDocOutput = [this](TZqNNTP *s, const QByteArray &out) { oNNTPDocOutput(s, out); };
+    NewsClient->OnStateChange = [this](TZqNNTP *s, qint32 st) { oNNTPStateChange(s, st); };
+
+    Preview = new TZqImage(pnPicture);
+    Preview->setObjectName(QStringLiteral("Preview"));
+    auto *fill = new QGridLayout(pnPicture);
+    fill->setContentsMargins(0, 0, 0, 0);
+    fill->addWidget(Preview, 0, 0);
+    btPreview->raise();
+
+    Disposition.OnPreview = [this](const QByteArray &data) { ShowPreviewFile(data); };
+    PreviewEnabled = true;
+    StopReason = StopNone;
+
+    // Size: the designed client area below the menu bar, which is also the smallest.
+    const QSize designed(DesignWidth, DesignHeight + mnMain->sizeHint().height());
+    setMinimumSize(designed);
+    resize(designed);
+
+    LoadGroups();
+    LoadFilters();
+    pbGroup->setRange(0, GroupNames.size());
+    pbGroup->setValue(0);
+    PlaceWindow();
+    if (!IniReadBool("CONFIG", "PREVIEW", false))
+        btPreviewClick();
+
+    FormResize();
+    SetState(StateOffline);
+    ClearScreen();
+
+    // Should the application quit underneath a running search (session end),
+    // let the search unwind instead of waiting forever.
+    connect(qApp, &QCoreApplication::aboutToQuit, this, [this] {
+        closing_ = true;
+        if (searching_) {
+            StopReason = StopDisconnect;
+            NewsClient->Disconnect();
+        }
+    });
+}
+
+void TFrmMain::BuildControls()
+{
+    bvOuter = makePanel(this, "bvOuter", QFrame::Box, QFrame::Sunken);
+    setCentralWidget(bvOuter);
+    bvOuter->installEventFilter(this);
+
+    pnToolbar = makePanel(bvOuter, "pnToolbar");
+    pnButtons = makePanel(pnToolbar, "pnButtons");
+    btSkipArticle = new QPushButton(QStringLiteral("Skip &Article"), pnButtons);
+    btSkipArticle->setObjectName(QStringLiteral("btSkipArticle"));
+    btSkipGroup = new QPushButton(QStringLiteral("Skip G&roup"), pnButtons);
+    btSkipGroup->setObjectName(QStringLiteral("btSkipGroup"));
+    btStop = new QPushButton(QStringLiteral("&Stop Searching"), pnButtons);
+    btStop->setObjectName(QStringLiteral("btStop"));
+    int x = 0;
+    for (QPushButton *b : {btSkipArticle, btSkipGroup, btStop}) {
+        b->setEnabled(false);
+        b->setFocusPolicy(Qt::TabFocus);
+        b->setGeometry(x, 0, kPreviewButtonWidth, kButtonHeight);
+        x += kPreviewButtonWidth + 4;
+    }
+    pnButtons->setGeometry(4, 2, x - 4, kButtonHeight);
+    connect(btSkipArticle, &QPushButton::clicked, this, [this] { btSkipArticleClick(); });
+    connect(btSkipGroup, &QPushButton::clicked, this, [this] { btSkipGroupClick(); });
+    connect(btStop, &QPushButton::clicked, this, [this] { btStopClick(); });
+
+    pnStatus = makePanel(bvOuter, "pnStatus", QFrame::Panel, QFrame::Raised);
+    pnArticle = makePanel(pnStatus, "pnArticle", QFrame::Panel, QFrame::Sunken);
+    laGroup = makeLabel(pnArticle, "laGroup", QStringLiteral("Groups Completed"), true);
+    pbGroup = makeBar(pnArticle, "pbGroup");
+    laArticle = makeLabel(pnArticle, "laArticle", QStringLiteral("Articles Completed"), true);
+    pbArticle = makeBar(pnArticle, "pbArticle");
+    laArticleName = makeLabel(pnArticle, "laArticleName", QString(), false);
+    laSubject = makeLabel(pnArticle, "laSubject", QString(), false);
+    laGroupName = makeLabel(pnStatus, "laGroupName", QString(), false);
+
+    pnData = makePanel(bvOuter, "pnData", QFrame::Panel, QFrame::Raised);
+    pnPicture = makePanel(pnData, "pnPicture", QFrame::Panel, QFrame::Sunken);
+    QPalette black = pnPicture->palette();
+    black.setColor(QPalette::Window, Qt::black);
+    pnPicture->setPalette(black);
+    pnPicture->setAutoFillBackground(true);
+    btPreview = new QPushButton(QStringLiteral("Disable &Preview"), pnData);
+    btPreview->setObjectName(QStringLiteral("btPreview"));
+    connect(btPreview, &QPushButton::clicked, this, [this] { btPreviewClick(); });
+}
+
+void TFrmMain::BuildMenus()
+{
+    mnMain = menuBar();
+    mnMain->setObjectName(QStringLiteral("mnMain"));
+    auto item = [this](QMenu *menu, const char *name, const QString &text, int key, void (TFrmMain::*slot)()) {
+        QAction *a = menu->addAction(text);
+        a->setObjectName(QLatin1String(name));
+        if (key)
+            a->setShortcut(QKeySequence(Qt::CTRL | Qt::Key(key)));
+        connect(a, &QAction::triggered, this, [this, slot] { (this->*slot)(); });
+        return a;
+    };
+
+    mnFile = mnMain->addMenu(QStringLiteral("&File"));
+    mnFile->setObjectName(QStringLiteral("mnFile"));
+    miConnect = mnFile->addAction(QStringLiteral("&Connect"));
+    miConnect->setObjectName(QStringLiteral("miConnect"));
+    miConnect->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_C));
+    connect(miConnect, &QAction::triggered, this, [this] { miConnectClick(); });
+    miDisconnect = item(mnFile, "miDisconnect", QStringLiteral("&Disconnect"), Qt::Key_D, &TFrmMain::miDisconnectClick);
+    mnFile->addSeparator();
+    miExit = mnFile->addAction(QStringLiteral("Exit"));
+    miExit->setObjectName(QStringLiteral("miExit"));
+    miExit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_X));
+    connect(miExit, &QAction::triggered, this, [this] { close(); });
+
+    mnGroups = mnMain->addMenu(QStringLiteral("&Groups"));
+    mnGroups->setObjectName(QStringLiteral("mnGroups"));
+    miSearchAllGroups = item(mnGroups, "miSearchAllGroups", QStringLiteral("Search &All Groups"), Qt::Key_A,
+                             &TFrmMain::miSearchAllGroupsClick);
+    mnGroups->addSeparator();
+    miClearArticles = item(mnGroups, "miClearArticles", QStringLiteral("&Clear Articles"), 0,
+                           &TFrmMain::miClearArticlesClick);
+    miClearArticles->setEnabled(false);
+    miClearArticles->setVisible(false);
+    miConfigureGroups = item(mnGroups, "miConfigureGroups", QStringLiteral("Configure &Groups"), Qt::Key_G,
+                             &TFrmMain::miConfigureGroupsClick);
+    mnGroups->setEnabled(false);
+    mnGroups->menuAction()->setEnabled(false);
+
+    mnOptions = mnMain->addMenu(QStringLiteral("&Options"));
+    mnOptions->setObjectName(QStringLiteral("mnOptions"));
+    miStatistics = item(mnOptions, "miStatistics", QStringLiteral("Statistics"), 0, &TFrmMain::miStatisticsClick);
+    miFilters = item(mnOptions, "miFilters", QStringLiteral("Filters"), 0, &TFrmMain::miFiltersClick);
+    miConfiguration = item(mnOptions, "miConfiguration", QStringLiteral("Configuration"), 0,
+                           &TFrmMain::miConfigurationClick);
+
+    // A menu title without items that runs its command when chosen.
+    mnAbout = mnMain->addAction(QStringLiteral("&About"));
+    mnAbout->setObjectName(QStringLiteral("mnAbout"));
+    connect(mnAbout, &QAction::triggered, this, [this] { miAboutClick(); });
+}
+
+void TFrmMain::LoadGroups()
+{
+    GroupNames.clear();
+    GroupMarks.clear();
+    for (const QByteArray &name : ReadList(IniReadString("GROUPS", "LIST", QByteArray()))) {
+        GroupNames.append(name);
+        const QByteArray pointer = IniReadString("GROUPS", name, QByteArray());
+        GroupMarks.append(TGroupMark{GetField(pointer, 2, ','), ToInt32Def(GetField(pointer, 1, ','), 0)});
+    }
+    if (GroupNames.isEmpty())
+        miSearchAllGroups->setEnabled(false);
+}
+
+void TFrmMain::LoadFilters()
+{
+    const QByteArray exclude = IniReadString("FILTER", "EXCLUDE", QByteArray());
+    Disposition.LoadChecksums(ProgramDir + QStringLiteral("CRC-32.dat"));
+    if (exclude.isEmpty())
+        FilterStrings = readLinesFile(ProgramDir + QStringLiteral("Filters.dat"));
+    else
+        FilterStrings = ReadList(exclude);
+}
+
+void TFrmMain::PlaceWindow()
+{
+    if (IniReadInteger("WINDOW", "LEFT", -1) == -1) {
+        const QScreen *s = screen() ? screen() : QGuiApplication::primaryScreen();
+        const QRect sg = s ? s->geometry() : QRect(0, 0, width(), height());
+        move((sg.width() - width()) / 2, (sg.height() - height()) / 2);
+        return;
+    }
+    const int left = IniReadInteger("WINDOW", "LEFT", 10);
+    const int top = IniReadInteger("WINDOW", "TOP", 10);
+    move(left, top);
+    const int w = IniReadInteger("WINDOW", "WIDTH", width());
+    const int h = IniReadInteger("WINDOW", "HEIGHT", height());
+    resize(w, h);
+    NormalBounds = QRect(left, top, width(), height());
+    switch (IniReadInteger("WINDOW", "STATE", 0)) {
+    case 1:
+        setWindowState(Qt::WindowMinimized);
+        break;
+    case 2:
+        setWindowState(Qt::WindowMaximized);
+        break;
+    default:
+        break;
+    }
+}
+
+void TFrmMain::SetState(int state)
+{
+    if (state < StateOffline || state > StateSearching)
+        return;
+    state_ = state;
+    mnFile->setEnabled(true);
+    mnFile->menuAction()->setEnabled(true);
+    mnGroups->setEnabled(state == StateOnline);
+    mnGroups->menuAction()->setEnabled(state == StateOnline);
+    btSkipArticle->setEnabled(state == StateSearching);
+    btSkipGroup->setEnabled(state == StateSearching);
+    btStop->setEnabled(state == StateSearching);
+    mnOptions->setEnabled(true);
+    mnOptions->menuAction()->setEnabled(true);
+    miConfiguration->setEnabled(state != StateSearching);
+    miConnect->setEnabled(state == StateOffline);
+    miDisconnect->setEnabled(state != StateOffline);
+    miExit->setEnabled(true);
+}
+
+void TFrmMain::ClearScreen()
+{
+    laGroupName->clear();
+    laArticleName->clear();
+    laSubject->clear();
+    laGroup->setText(QStringLiteral("Groups Completed"));
+    laArticle->setText(QStringLiteral("Articles Completed"));
+    pbGroup->setValue(0);
+    pbArticle->setValue(0);
+}
+
+// ---------------------------------------------------------------- layout
+
+bool TFrmMain::event(QEvent *e)
+{
+    if (e->type() == QEvent::WindowActivate && !activating_)
+        QMetaObject::invokeMethod(this, &TFrmMain::FormActivate, Qt::QueuedConnection);
+    return QMainWindow::event(e);
+}
+
+bool TFrmMain::eventFilter(QObject *watched, QEvent *e)
+{
+    // The client area can change without the window changing (menu bar height).
+    if (watched == bvOuter && e->type() == QEvent::Resize)
+        FormResize();
+    return QMainWindow::eventFilter(watched, e);
+}
+
+void TFrmMain::resizeEvent(QResizeEvent *e)
+{
+    QMainWindow::resizeEvent(e);
+    FormResize();
+}
+
+void TFrmMain::FormResize()
+{
+    if (!(windowState() & (Qt::WindowMaximized | Qt::WindowMinimized)))
+        NormalBounds = QRect(x(), y(), width(), height());
+
+    // The client area is what the menu bar leaves; before the first show the
+    // main-window layout has not run yet, so work it out.
+    if (layout())
+        layout()->activate();
+    const int cw = bvOuter->width();
+    const int ch = bvOuter->height();
+
+    pnToolbar->setGeometry(0, 0, cw, kToolbarHeight);
+    const int toolbarBottom = pnToolbar->y() + pnToolbar->height();
+
+    pnStatus->setGeometry(4, toolbarBottom + 4, cw - 8, kStatusHeight);
+    pnArticle->setGeometry(4, 4, pnStatus->width() - 8, kArticleHeight);
+    const int aw = pnArticle->width();
+    const int groupWidth = int(std::lround((aw - 18) * 0.5));
+    laGroup->setGeometry(6, 5, groupWidth, 13);
+    pbGroup->setGeometry(6, 22, laGroup->width(), 15);
+    const int articleLeft = laGroup->x() + laGroup->width() + 6;
+    const int articleWidth = aw - laGroup->width() - 18;
+    laArticle->setGeometry(articleLeft, 5, articleWidth, 13);
+    pbArticle->setGeometry(articleLeft, 22, articleWidth, 15);
+    laArticleName->setGeometry(6, 40, aw - 12, 13);
+    laSubject->setGeometry(6, 54, aw - 12, 13);
+    // Below the panel's visible area: holds the group name for the log, never seen.
+    laGroupName->setGeometry(4, kStatusHeight + 4, pnStatus->width() - 8, 13);
+
+    pnData->setGeometry(4, pnStatus->y() + pnStatus->height() + 4, cw - 8,
+                        ch - pnStatus->height() - pnToolbar->height() - 12);
+    pnPicture->setGeometry(4, 4, pnData->width() - 8, pnData->height() - 8);
+    btPreview->setGeometry(pnPicture->width() - kPreviewButtonWidth - 4, pnPicture->height() - kButtonHeight - 4,
+                           kPreviewButtonWidth, kButtonHeight);
+}
+
+// ---------------------------------------------------------------- activation
+
+void TFrmMain::FormActivate()
+{
+    if (activating_ || closing_)
+        return;
+    FlagScope busy(activating_);
+    QCoreApplication::processEvents();
+    if (closing_)
+        return;
+
+    if (IniReadString("CONFIG", "HOST", QByteArray()).isEmpty()) {
+        miConfigurationClick();
+        return;
+    }
+    if (IniReadString("CONFIG", "PORT", QByteArray()).isEmpty()) {
+        miConfigurationClick();
+        return;
+    }
+    // Auto start acts once per run, at the first activation that finds the
+    // server configured; later activations (a dialog closing) do not repeat it.
+    if (autoStartDone_)
+        return;
+    autoStartDone_ = true;
+    if (!IniReadBool("CONFIG", "AUTO_START", false))
+        return;
+
+    bool started = false;
+    if (miConnect->isEnabled())
+        started = miConnectClick();
+    if (!started || !miSearchAllGroups->isEnabled())
+        return;
+    // The search must not select a group before the connection is reported.
+    WaitUntil([this] { return connectOutcome_ != 0 || closing_; });
+    if (connectOutcome_ == TZqNNTP::StateConnected && NewsClient->Connected && !closing_)
+        miSearchAllGroups->trigger();
+}
+
+void TFrmMain::WaitUntil(const std::function<bool()> &done)
+{
+    while (!done())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+}
+
+// ---------------------------------------------------------------- connection
+
+bool TFrmMain::miConnectClick()
+{
+    const qint32 port = IniReadInteger("CONFIG", "PORT", 119);
+    const QByteArray host = IniReadString("CONFIG", "HOST", QByteArray());
+    connectOutcome_ = 0;
+    if (!NewsClient->Connect(host, port)) {
+        ZqMessageBox(kConnectFailed, QStringLiteral("Error"), MsgIcon::None, MsgButtons::Ok, nullptr);
+        SetState(StateOffline);
+        return false;
+    }
+    return true;
+}
+
+void TFrmMain::oNNTPStateChange(TZqNNTP *, qint32 lState)
+{
+    if (lState == 2) {
+        connectOutcome_ = lState;
+        SetState(StateOnline);
+    } else if (lState == 4) {
+        ZqMessageBox(kConnectFailed, QStringLiteral("Error"), MsgIcon::None, MsgButtons::Ok, nullptr);
+        SetState(StateOffline);
+        connectOutcome_ = lState; // after the box, so a waiting search sees state 0
+    }
+}
+
+void TFrmMain::StopCommand(int reason)
+{
+    StopReason = reason;
+    NewsClient->Disconnect();
+    SetState(StateOffline);
+}
+
+void TFrmMain::miDisconnectClick() { StopCommand(StopDisconnect); }
+void TFrmMain::btStopClick() { StopCommand(StopSearch); }
+void TFrmMain::btSkipArticleClick() { StopCommand(StopSkipArticle); }
+void TFrmMain::btSkipGroupClick() { StopCommand(StopSkipGroup); }
+
+// ---------------------------------------------------------------- commands
+
+void TFrmMain::miSearchAllGroupsClick()
+{
+    // A shortcut reaches the item even while its menu is disabled: one search
+    // at a time, and only on an idle connection.
+    if (searching_ || closing_ || state_ != StateOnline)
+        return;
+    SetState(StateSearching);
+    DecodeGroups(0, false);
+}
+
+void TFrmMain::miConfigureGroupsClick()
+{
+    if (searching_ || state_ != StateOnline || !dialogs_)
+        return;
+    if (dialogs_->ExecGroupDialog(*this)) {
+        QByteArray list;
+        for (const QByteArray &name : GroupNames)
+            list += name + ',';
+        IniWriteString("GROUPS", "LIST", list);
+        LoadGroups();
+    }
+    miSearchAllGroups->setEnabled(!GroupNames.isEmpty());
+    pbGroup->setRange(0, GroupNames.size());
+    ClearScreen();
+}
+
+void TFrmMain::miClearArticlesClick()
+{
+    if (searching_ || state_ != StateOnline)
+        return;
+    if (GroupNames.isEmpty()) {
+        ZqMessageBox(QStringLiteral("You must have groups defined!"), QStringLiteral("Group Error"), MsgIcon::Error,
+                     MsgButtons::Ok, nullptr);
+        return;
+    }
+    if (dialogs_)
+        dialogs_->ExecClearDialog(*this);
+}
+
+void TFrmMain::miFiltersClick()
+{
+    if (!dialogs_)
+        return;
+    dialogs_->ExecFilterDialog(*this);
+    writeLinesFile(ProgramDir + QStringLiteral("Filters.dat"), FilterStrings);
+}
+
+void TFrmMain::miConfigurationClick()
+{
+    if (dialogs_)
+        dialogs_->ExecConfigDialog(*this);
+}
+
+void TFrmMain::miAboutClick()
+{
+    if (dialogs_)
+        dialogs_->ExecAboutDialog(*this);
+}
+
+void TFrmMain::miStatisticsClick()
+{
+    if (dialogs_)
+        dialogs_->ShowStatDialog(*this);
+}
+
+void TFrmMain::btPreviewClick()
+{
+    if (PreviewEnabled) {
+        btPreview->setText(QStringLiteral("Enable &Preview"));
+        Preview->ClearPicture();
+    } else {
+        btPreview->setText(QStringLiteral("Disable &Preview"));
+    }
+    PreviewEnabled = !PreviewEnabled;
+}
+
+void TFrmMain::ShowPreviewFile(const QByteArray &data)
+{
+    const QString path = ProgramDir + QStringLiteral("current.jpg");
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) || f.write(data) != data.size())
+        return;
+    f.close();
+    try {
+        TJPEGImage jpeg;
+        jpeg.LoadFromFile(path);
+        Preview->SetPicture(jpeg.Bitmap());
+    } catch (const std::exception &) {
+        // not a picture: the one shown before stays
+    }
+}
+
+// ---------------------------------------------------------------- closing
+
+void TFrmMain::closeEvent(QCloseEvent *e)
+{
+    if (FormClose())
+        e->accept();
+    else
+        e->ignore();
+}
+
+bool TFrmMain::FormClose()
+{
+    if (closing_)
+        return true;
+    // A reason left while no search runs means nothing any more.
+    if (!searching_)
+        StopReason = StopNone;
+    if (StopReason != StopNone) {
+        // A search is about to take up a command: leave at once, and make sure
+        // the search ends rather than reconnecting behind a closed window.
+        closing_ = true;
+        StopReason = StopDisconnect;
+        NewsClient->Disconnect();
+        return true;
+    }
+    if (IniReadBool("CONFIG", "EXIT_PROMPT", true)) {
+        const int answer = ZqMessageBox(QStringLiteral("Are you sure that you want to exit?"),
+                                        QStringLiteral("Exit Warning"), MsgIcon::Question, MsgButtons::OkCancel,
+                                        static_cast<QWidget *>(this));
+        if (answer != MsgOk || closing_)
+            return answer == MsgOk;
+    }
+    IniWriteInteger("WINDOW", "LEFT", NormalBounds.x());
+    IniWriteInteger("WINDOW", "TOP", NormalBounds.y());
+    IniWriteInteger("WINDOW", "WIDTH", NormalBounds.width());
+    IniWriteInteger("WINDOW", "HEIGHT", NormalBounds.height());
+    const Qt::WindowStates ws = windowState();
+    IniWriteInteger("WINDOW", "STATE", (ws & Qt::WindowMinimized) ? 1 : (ws & Qt::WindowMaximized) ? 2 : 0);
+    closing_ = true;
+    StopReason = StopDisconnect;
+    SetState(StateOffline);
+    NewsClient->Disconnect();
+    Disposition.SaveChecksums(ProgramDir + QStringLiteral("CRC-32.dat"));
+    if (TrayIcon)
+        TrayIcon->hide();
+    return true;
+}
+
+// ---------------------------------------------------------------- tray icon
+
+void TFrmMain::changeEvent(QEvent *e)
+{
+    QMainWindow::changeEvent(e);
+    if (e->type() == QEvent::WindowStateChange && (windowState() & Qt::WindowMinimized))
+        FormMinimize();
+}
+
+void TFrmMain::FormMinimize()
+{
+    // Without a tray there would be no way back to a hidden window.
+    if (closing_ || !TrayAvailable || !TrayAvailable())
+        return;
+    if (!TrayIcon) {
+        TrayIcon = new QSystemTrayIcon(this);
+        TrayIcon->setObjectName(QStringLiteral("TrayIcon"));
+        QIcon icon = QApplication::windowIcon();
+        if (icon.isNull())
+            icon = style()->standardIcon(QStyle::SP_DesktopIcon);
+        TrayIcon->setIcon(icon);
+        connect(TrayIcon, &QSystemTrayIcon::activated, this,
+                [this](QSystemTrayIcon::ActivationReason r) { TrayIconActivated(r); });
+    }
+    TrayIcon->setToolTip(QStringLiteral("Wow, Dude"));
+    TrayIcon->show();
+    // Hide once the state change has been dealt with.
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            if ((windowState() & Qt::WindowMinimized) && TrayIcon && TrayIcon->isVisible())
+                hide();
+        },
+        Qt::QueuedConnection);
+}
+
+void TFrmMain::TrayIconActivated(QSystemTrayIcon::ActivationReason reason)
+{
+    if (reason != QSystemTrayIcon::DoubleClick || !TrayIcon)
+        return;
+    TrayIcon->hide();
+    setWindowState(windowState() & ~Qt::WindowMinimized);
+    show();
+    raise();
+    activateWindow();
+}
+
+// ---------------------------------------------------------------- search
+
+void TFrmMain::WritePointer(int group, bool complete)
+{
+    if (group < 0 || group >= GroupNames.size())
+        return;
+    QByteArray mark = NewsClient->MessageID;
+    if (complete)
+        mark += '+';
+    IniWriteString("GROUPS", GroupNames[group], QByteArray::number(NewsClient->ArticleNumber) + ',' + mark);
+    if (group < GroupMarks.size())
+        GroupMarks[group] = TGroupMark{mark, NewsClient->ArticleNumber};
+}
+
+void TFrmMain::AddGroupTime(const QByteArray &group, const QElapsedTimer &started)
+{
+    const double days = double(started.elapsed()) / 86400000.0;
+    AddStatistic("TIME", group, std::llround(days / 0.00001156));
+}
+
+bool TFrmMain::ReconnectAndWait()
+{
+    if (!miConnectClick())
+        return false;
+    // Nothing goes out before the client reports the connection; its own
+    // ten-second guard bounds the wait.
+    WaitUntil([this] { return connectOutcome_ != 0 || closing_; });
+    return connectOutcome_ == TZqNNTP::StateConnected && NewsClient->Connected && !closing_;
+}
+
+void TFrmMain::DecodeGroups(int firstGroup, bool oneGroup)
+{
+    if (searching_)
+        return;
+    FlagScope running(searching_);
+    // A reason left by a command while nothing was searching must not end this run.
+    StopReason = StopNone;
+
+    enum class Next { Article, Group, EndRun };
+
+    // Ends the run on a reason taken up after a request; returns what comes next.
+    auto takeUpStop = [this](const QByteArray &group, const QElapsedTimer &started, bool groupSelected) -> Next {
+        const int reason = closing_ ? int(StopDisconnect) : StopReason;
+        auto endRun = [&] {
+            ClearScreen();
+            StopReason = StopNone;
+            NewsClient->BodyLines.clear();
+            AddGroupTime(group, started);
+            return Next::EndRun;
+        };
+        switch (reason) {
+        case StopDisconnect:
+            return endRun();
+        case StopSkipArticle:
+        case StopSkipGroup:
+            mnFile->setEnabled(false);
+            mnFile->menuAction()->setEnabled(false);
+            if (!ReconnectAndWait()) {
+                SetState(StateOffline);
+                return endRun();
+            }
+            StopReason = StopNone;
+            if (reason == StopSkipArticle && groupSelected)
+                NewsClient->SelectGroup(group);
+            SetState(StateSearching);
+            NewsClient->BodyLines.clear();
+            return reason == StopSkipArticle && groupSelected ? Next::Article : Next::Group;
+        case StopSearch:
+            mnFile->setEnabled(false);
+            mnFile->menuAction()->setEnabled(false);
+            ClearScreen();
+            miConnectClick();
+            return endRun();
+        default:
+            return Next::Article;
+        }
+    };
+
+    const int n = GroupNames.size();
+    for (int g = firstGroup; g >= 0 && g < GroupNames.size(); ++g) {
+        QElapsedTimer started;
+        started.start();
+        const QByteArray group = GroupNames[g];
+        laGroupName->setText(shown(group));
+        pbGroup->setRange(0, n);
+        pbGroup->setValue(g);
+        laGroup->setText(QStringLiteral("Searching Group %1 of %2").arg(g + 1).arg(pbGroup->maximum()));
+        ProgressPhase = 1;
+
+        if (!NewsClient->SelectGroup(group)) {
+            // A command that interrupted the selection is taken up here, so a
+            // disconnected run does not walk on through every group.
+            if (StopReason != StopNone || closing_) {
+                if (takeUpStop(group, started, false) == Next::EndRun)
+                    return;
+            }
+            AddGroupTime(group, started);
+            if (oneGroup)
+                break;
+            continue;
+        }
+
+        CurrentFirst = NewsClient->FirstArticle;
+        CurrentLast = NewsClient->LastArticle;
+        const TGroupMark mark = g < GroupMarks.size() ? GroupMarks[g] : TGroupMark{};
+        if (CurrentFirst < mark.Number && qint64(mark.Number) < qint64(CurrentLast) + 1000)
+            CurrentFirst = mark.Number;
+        if (mark.Text.endsWith('+'))
+            CurrentFirst += 1;
+        const qint64 count = qint64(CurrentLast) - CurrentFirst + 1;
+        pbArticle->setRange(0, int(qBound(qint64(0), count, qint64(INT_MAX))));
+        pbArticle->setValue(0);
+
+        const qint32 first = CurrentFirst;
+        for (qint64 i = 0; i < count; ++i) {
+            const qint32 a = qint32(first + i);
+            const qint64 position = qint64(a) - CurrentFirst;
+            pbArticle->setValue(int(position));
+            laArticle->setText(QStringLiteral("Decoding Article %1 of %2").arg(position + 1).arg(pbArticle->maximum()));
+            ArticleCaption = QStringLiteral("Decoding Article %1 from %2").arg(a).arg(shown(group));
+            laArticleName->setText(ArticleCaption + QStringLiteral(" (0%)"));
+            laSubject->setText(QStringLiteral("Retrieving Subject..."));
+            ProgressPhase = 1;
+            ArticleBytes = 0;
+
+            NewsClient->GetHeader(a);
+            Disposition.LogHeader(group, a, NewsClient->Subject);
+            const bool filtered = Disposition.SubjectFilter(group, NewsClient->Subject, NewsClient->BodyLines,
+                                                            ArticleBytes);
+            if (NewsClient->Connected && !filtered) {
+                laSubject->setText(shown(NewsClient->Subject));
+                WritePointer(g, false);
+                ProgressPhase = 2;
+                PreviewMark = 0;
+                NewsClient->GetBody(a);
+            }
+
+            const Next next = takeUpStop(group, started, true);
+            if (next == Next::EndRun)
+                return;
+            if (next == Next::Group)
+                break;
+
+            Disposition.Dispose(group, NewsClient->Subject, NewsClient->BodyLines, ArticleBytes, PreviewEnabled);
+            WritePointer(g, true);
+        }
+
+        AddGroupTime(group, started);
+        if (oneGroup)
+            break;
+    }
+    SetState(StateOnline);
+    ClearScreen();
+}
+
+void TFrmMain::oNNTPDocOutput(TZqNNTP *, const QByteArray &strOutput)
+{
+    ArticleBytes += qint32(strOutput.size());
+    if (!NewsClient->Connected || ProgressPhase != 2)
+        return;
+    const qint64 lines = NewsClient->BodyLines.size();
+    const qint64 percent = NewsClient->Lines <= 2 ? 0 : lines * 100 / (NewsClient->Lines - 1);
+    laArticleName->setText(ArticleCaption + QStringLiteral(" (%1%)").arg(percent));
+
+    // Decoding and loading a growing picture is costly: at most every 200
+    // lines and at most four times a second.
+    if (!PreviewEnabled || lines - PreviewMark < 200)
+        return;
+    if (lastPreview_.isValid() && lastPreview_.elapsed() < 250)
+        return;
+    PreviewMark = qint32(lines);
+    lastPreview_.start();
+    QList<QByteArray> copy = NewsClient->BodyLines; // the decoder edits its list
+    QByteArray stream;
+    QByteArray name;
+    const int r = DecodeAttachment(copy, stream, name);
+    if (r == DecodeComplete || r == DecodePartial)
+        ShowPreviewFile(stream);
+}

@@ -1,0 +1,163 @@
+#pragma once
+#include "TArticleDisposition.h"
+#include "TGroupMark.h"
+
+#include <QByteArray>
+#include <QElapsedTimer>
+#include <QList>
+#include <QMainWindow>
+#include <QRect>
+#include <QSystemTrayIcon>
+
+#include <functional>
+
+class QAction;
+class QFrame;
+class QLabel;
+class QMenu;
+class QProgressBar;
+class QPushButton;
+class QSystemTrayIcon;
+class TDialogFactory;
+class TZqImage;
+class TZqNNTP;
+
+// The program's only top-level window and its controller: owns the news
+// client, the preview and every list a search works from, and carries all
+// user commands. A running search lives inside miSearchAllGroupsClick; the
+// commands reach it only through StopReason plus NewsClient->Disconnect().
+class TFrmMain : public QMainWindow {
+    Q_OBJECT
+public:
+    enum { StateOffline = 0, StateOnline = 1, StateSearching = 2 };
+    enum { StopNone = 0, StopDisconnect = 1, StopSearch = 2, StopSkipArticle = 3, StopSkipGroup = 4 };
+
+    // Designed client area (below the menu bar); also the smallest size the
+    // window can be given.
+    static constexpr int DesignWidth = 492;
+    static constexpr int DesignHeight = 329;
+
+    explicit TFrmMain(QWidget *parent = nullptr);
+    ~TFrmMain() override;
+
+    // Dialogs are created through this; null means the commands open nothing.
+    void SetDialogFactory(TDialogFactory *factory) { dialogs_ = factory; }
+    TDialogFactory *DialogFactory() const { return dialogs_; }
+
+    // Tray availability; replaceable so the tray path can be exercised headless.
+    std::function<bool()> TrayAvailable = [] { return QSystemTrayIcon::isSystemTrayAvailable(); };
+
+    // --- state ---
+    QString ProgramDir;
+    TZqNNTP *NewsClient = nullptr;
+    TZqImage *Preview = nullptr;
+    QList<QByteArray> GroupNames;
+    QList<TGroupMark> GroupMarks;
+    QList<QByteArray> FilterStrings;
+    TArticleDisposition Disposition{FilterStrings};
+    QString ArticleCaption;
+    qint32 ProgressPhase = 0;
+    qint32 PreviewMark = 0;
+    qint32 ArticleBytes = 0;
+    bool PreviewEnabled = true;
+    qint32 StopReason = StopNone;
+    qint32 CurrentFirst = 0;
+    qint32 CurrentLast = 0;
+    QRect NormalBounds;
+
+    // --- controls ---
+    QFrame *bvOuter = nullptr;
+    QFrame *pnToolbar = nullptr;
+    QFrame *pnStatus = nullptr;
+    QFrame *pnArticle = nullptr;
+    QLabel *laGroup = nullptr;
+    QProgressBar *pbGroup = nullptr;
+    QLabel *laArticle = nullptr;
+    QProgressBar *pbArticle = nullptr;
+    QLabel *laArticleName = nullptr;
+    QLabel *laSubject = nullptr;
+    QLabel *laGroupName = nullptr;
+    QFrame *pnData = nullptr;
+    QFrame *pnPicture = nullptr;
+    QPushButton *btPreview = nullptr;
+    QFrame *pnButtons = nullptr;
+    QPushButton *btSkipArticle = nullptr;
+    QPushButton *btSkipGroup = nullptr;
+    QPushButton *btStop = nullptr;
+    QMenuBar *mnMain = nullptr;
+    QMenu *mnFile = nullptr;
+    QAction *miConnect = nullptr;
+    QAction *miDisconnect = nullptr;
+    QAction *miExit = nullptr;
+    QMenu *mnGroups = nullptr;
+    QAction *miSearchAllGroups = nullptr;
+    QAction *miClearArticles = nullptr;
+    QAction *miConfigureGroups = nullptr;
+    QMenu *mnOptions = nullptr;
+    QAction *miStatistics = nullptr;
+    QAction *miFilters = nullptr;
+    QAction *miConfiguration = nullptr;
+    QAction *mnAbout = nullptr;
+    QSystemTrayIcon *TrayIcon = nullptr; // exists only while the window sits in the tray
+
+    // --- operations ---
+    void SetState(int state);
+    int State() const { return state_; }
+    void ClearScreen();
+    void DecodeGroups(int firstGroup, bool oneGroup);
+    bool Searching() const { return searching_; }
+    void LoadGroups();
+
+    // --- event handlers ---
+    void FormActivate();
+    void FormResize();
+    bool FormClose(); // true when the window may close
+    void FormMinimize();
+    void TrayIconActivated(QSystemTrayIcon::ActivationReason reason);
+    bool miConnectClick(); // true when a connection attempt was started
+    void miDisconnectClick();
+    void btStopClick();
+    void btSkipArticleClick();
+    void btSkipGroupClick();
+    void miSearchAllGroupsClick();
+    void miConfigureGroupsClick();
+    void miClearArticlesClick();
+    void miFiltersClick();
+    void miConfigurationClick();
+    void miAboutClick();
+    void miStatisticsClick();
+    void btPreviewClick();
+    void oNNTPStateChange(TZqNNTP *Sender, qint32 lState);
+    void oNNTPDocOutput(TZqNNTP *Sender, const QByteArray &strOutput);
+
+    // Writes data to "current.jpg" and shows it; any failure keeps the old picture.
+    void ShowPreviewFile(const QByteArray &data);
+
+protected:
+    bool event(QEvent *e) override;
+    bool eventFilter(QObject *watched, QEvent *e) override;
+    void changeEvent(QEvent *e) override;
+    void resizeEvent(QResizeEvent *e) override;
+    void closeEvent(QCloseEvent *e) override;
+
+private:
+    void FormCreate();
+    void BuildControls();
+    void BuildMenus();
+    void LoadFilters();
+    void PlaceWindow();
+    void StopCommand(int reason);
+    bool ReconnectAndWait();
+    void WritePointer(int group, bool complete);
+    void AddGroupTime(const QByteArray &group, const QElapsedTimer &started);
+    void WaitUntil(const std::function<bool()> &done);
+
+    TDialogFactory *dialogs_ = nullptr;
+    int state_ = StateOffline;
+    bool searching_ = false;
+    bool closing_ = false;
+    bool activating_ = false;
+    bool autoStartDone_ = false;
+    qint32 connectOutcome_ = 0; // last OnStateChange value since the last Connect command
+    QElapsedTimer lastPreview_;
+};

@@ -1,0 +1,301 @@
+#include "TFrmMain.h"
+
+#include "FakeDialogs.h"
+#include "FakeNntpServer.h"
+#include "MessageRecorder.h"
+#include "TZqImage.h"
+#include "TZqNNTP.h"
+#include "TempProgramDir.h"
+#include "ZqIniFile.h"
+#include "ZqStatistics.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QMenu>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+QByteArray readJpeg()
+{
+    QFile f(QStringLiteral(PIXTRAWL_TEST_DATA "/jpeg/baseline.jpg"));
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+QList<QByteArray> uuencode(const QByteArray &name, const QByteArray &data)
+{
+    auto ch = [](int v) { return char(v == 0 ? '`' : v + 0x20); };
+    QList<QByteArray> lines{"begin 644 " + name};
+    for (qsizetype at = 0; at < data.size(); at += 45) {
+        const QByteArray chunk = data.mid(at, 45);
+        QByteArray line(1, ch(int(chunk.size())));
+        for (qsizetype i = 0; i < chunk.size(); i += 3) {
+            const int a = quint8(chunk[i]);
+            const int b = i + 1 < chunk.size() ? quint8(chunk[i + 1]) : 0;
+            const int c = i + 2 < chunk.size() ? quint8(chunk[i + 2]) : 0;
+            line += ch(a >> 2);
+            line += ch(((a & 3) << 4) | (b >> 4));
+            line += ch(((b & 15) << 2) | (c >> 6));
+            line += ch(c & 63);
+        }
+        lines << line;
+    }
+    lines << "`" << "end";
+    return lines;
+}
+
+class MainSearchTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        QApplication::setQuitOnLastWindowClosed(false);
+        ASSERT_TRUE(server.Listen());
+        server.pieceDelayMs = 0;
+        IniWriteString("CONFIG", "HOST", "127.0.0.1");
+        IniWriteInteger("CONFIG", "PORT", server.Port());
+        QDir().mkpath(dir.path("out"));
+        IniWriteString("CONFIG", "OUTPUT_DIR", dir.path("out/").toLocal8Bit());
+        IniWriteString("GROUPS", "LIST", "alt.a,");
+        FakeNntpServer::Group g;
+        g.name = "alt.a";
+        g.articles << FakeNntpServer::MakeArticle(1, "a picture", uuencode("pic.jpg", readJpeg()))
+                   << FakeNntpServer::MakeArticle(2, "just words", {"hello", "world"});
+        server.groups << g;
+    }
+
+    // Connects and waits for the server's greeting to be reported.
+    void connectWindow(TFrmMain &w)
+    {
+        ASSERT_TRUE(w.miConnectClick());
+        ASSERT_TRUE(QTest::qWaitFor([&] { return w.State() == TFrmMain::StateOnline; }, 10000));
+    }
+
+    // Runs f once, when the server receives a command starting with prefix.
+    void onCommand(const QByteArray &prefix, std::function<void()> f)
+    {
+        auto fired = std::make_shared<bool>(false);
+        QObject::connect(&server, &FakeNntpServer::CommandReceived, &server, [=](const QByteArray &c) {
+            if (!*fired && c.startsWith(prefix)) {
+                *fired = true;
+                QTimer::singleShot(0, f);
+            }
+        });
+    }
+
+    int countCommands(const QByteArray &prefix) const
+    {
+        int n = 0;
+        for (const QByteArray &c : server.commands)
+            n += c.startsWith(prefix);
+        return n;
+    }
+
+    TempProgramDir dir;
+    MessageRecorder boxes;
+    FakeNntpServer server;
+};
+
+TEST_F(MainSearchTest, ConnectSucceedsOrReportsFailure)
+{
+    TFrmMain w;
+    connectWindow(w);
+    EXPECT_TRUE(w.NewsClient->Connected);
+    EXPECT_TRUE(w.mnGroups->menuAction()->isEnabled());
+    EXPECT_TRUE(boxes.shown().isEmpty());
+
+    w.miDisconnectClick();
+    EXPECT_EQ(w.State(), 0);
+    EXPECT_FALSE(w.NewsClient->Connected);
+
+    IniWriteInteger("CONFIG", "PORT", FakeNntpServer::ClosedPort());
+    ASSERT_TRUE(w.miConnectClick());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !boxes.shown().isEmpty(); }, 15000));
+    EXPECT_EQ(boxes.shown()[0].text, "Connection was not successful!");
+    EXPECT_EQ(boxes.shown()[0].caption, "Error");
+    EXPECT_EQ(boxes.shown()[0].owner, nullptr);
+    EXPECT_EQ(w.State(), 0);
+
+    // A host that cannot be resolved is reported at once.
+    IniWriteString("CONFIG", "HOST", "");
+    EXPECT_FALSE(w.miConnectClick());
+    EXPECT_EQ(boxes.shown().size(), 2);
+    EXPECT_EQ(w.State(), 0);
+}
+
+TEST_F(MainSearchTest, SearchSavesMarksAndResumes)
+{
+    IniWriteBool("CONFIG", "PREVIEW", true);
+    TFrmMain w;
+    connectWindow(w);
+    w.miSearchAllGroupsClick();
+
+    EXPECT_EQ(w.State(), TFrmMain::StateOnline);
+    EXPECT_FALSE(w.Searching());
+    EXPECT_EQ(dir.read("out/pic.jpg"), readJpeg());
+    EXPECT_EQ(IniReadString("GROUPS", "alt.a", ""), "2,<art2@fake.invalid>+");
+    EXPECT_EQ(w.GroupMarks.value(0), (TGroupMark{"<art2@fake.invalid>+", 2}));
+    EXPECT_EQ(ReadStatistic("SAVED_COUNT", "alt.a"), 1);
+    EXPECT_EQ(ReadStatistic("EMPTY_COUNT", ""), 1);
+    EXPECT_GT(ReadStatistic("SAVED_BYTES", "alt.a"), readJpeg().size());
+    EXPECT_NE(IniReadString("STATISTICS", "alt.aTIME", "absent"), "absent");
+    EXPECT_FALSE(w.Preview->Picture().isNull());
+    EXPECT_TRUE(w.laSubject->text().isEmpty());
+    EXPECT_EQ(w.laGroup->text(), "Groups Completed");
+    EXPECT_EQ(server.commands, (QList<QByteArray>{"GROUP alt.a\r\n", "HEAD 1\r\n", "BODY 1\r\n", "HEAD 2\r\n",
+                                                  "BODY 2\r\n"}));
+
+    // The next run starts after the completed article: nothing left to fetch.
+    w.miSearchAllGroupsClick();
+    EXPECT_EQ(server.commands.size(), 6);
+    EXPECT_EQ(w.State(), TFrmMain::StateOnline);
+}
+
+TEST_F(MainSearchTest, ClosingWhileWaitingForBodyEndsSearchAndWindow)
+{
+    server.stallOn = "BODY";
+    TFrmMain w;
+    w.show();
+    connectWindow(w);
+    onCommand("BODY", [&] {
+        w.miSearchAllGroupsClick(); // a second search is refused while one runs
+        w.close();
+    });
+    w.miSearchAllGroupsClick(); // returns once the close has unwound the wait
+
+    EXPECT_FALSE(w.isVisible());
+    EXPECT_FALSE(w.Searching());
+    EXPECT_EQ(w.State(), TFrmMain::StateOffline);
+    EXPECT_EQ(countCommands("GROUP"), 1);
+    EXPECT_EQ(boxes.shown().size(), 1); // the exit prompt
+    EXPECT_EQ(IniReadString("GROUPS", "alt.a", ""), "1,<art1@fake.invalid>"); // fetched again next time
+    EXPECT_NE(IniReadString("STATISTICS", "alt.aTIME", "absent"), "absent");
+    EXPECT_EQ(IniReadInteger("WINDOW", "STATE", -1), 0);
+    EXPECT_TRUE(QFile::exists(dir.path("CRC-32.dat")));
+}
+
+TEST_F(MainSearchTest, ClosingRightAfterDisconnectSavesNothing)
+{
+    server.stallOn = "BODY";
+    TFrmMain w;
+    w.show();
+    connectWindow(w);
+    bool closed = false;
+    onCommand("BODY", [&] {
+        w.miDisconnect->trigger();
+        closed = w.close();
+    });
+    w.miSearchAllGroupsClick();
+
+    EXPECT_TRUE(closed);
+    EXPECT_FALSE(w.isVisible());
+    EXPECT_TRUE(boxes.shown().isEmpty());
+    EXPECT_EQ(IniReadString("WINDOW", "LEFT", "absent"), "absent");
+    EXPECT_FALSE(QFile::exists(dir.path("CRC-32.dat")));
+    EXPECT_EQ(w.State(), TFrmMain::StateOffline);
+    EXPECT_EQ(w.StopReason, 0);
+}
+
+TEST_F(MainSearchTest, SkipArticleReconnectsBeforeSendingAndGoesOn)
+{
+    server.stallOn = "BODY 1";
+    TFrmMain w;
+    connectWindow(w);
+    onCommand("BODY 1", [&] { w.btSkipArticle->click(); });
+    w.miSearchAllGroupsClick();
+
+    EXPECT_EQ(server.connections, 2);
+    EXPECT_EQ(server.commands, (QList<QByteArray>{"GROUP alt.a\r\n", "HEAD 1\r\n", "BODY 1\r\n", "GROUP alt.a\r\n",
+                                                  "HEAD 2\r\n", "BODY 2\r\n"}));
+    EXPECT_EQ(ReadStatistic("EMPTY_COUNT", "alt.a"), 2); // the skipped one and the text
+    EXPECT_EQ(IniReadString("GROUPS", "alt.a", ""), "2,<art2@fake.invalid>+");
+    EXPECT_EQ(w.State(), TFrmMain::StateOnline);
+}
+
+TEST_F(MainSearchTest, FailedReconnectionEndsTheRunOffline)
+{
+    server.stallOn = "BODY";
+    TFrmMain w;
+    connectWindow(w);
+    onCommand("BODY", [&] {
+        server.StopListening();
+        w.btSkipGroup->click();
+    });
+    w.miSearchAllGroupsClick();
+
+    EXPECT_EQ(w.State(), TFrmMain::StateOffline);
+    EXPECT_EQ(boxes.texts(), QStringList{"Connection was not successful!"});
+    EXPECT_EQ(IniReadString("GROUPS", "alt.a", ""), "1,<art1@fake.invalid>");
+    EXPECT_TRUE(w.mnFile->menuAction()->isEnabled());
+    EXPECT_EQ(w.StopReason, 0);
+}
+
+TEST_F(MainSearchTest, StopReconnectsAndEndsTheRun)
+{
+    server.stallOn = "BODY";
+    TFrmMain w;
+    connectWindow(w);
+    onCommand("BODY", [&] { w.btStop->click(); });
+    w.miSearchAllGroupsClick();
+    EXPECT_EQ(countCommands("HEAD"), 1);
+    // The reconnection completes after the run has ended.
+    EXPECT_TRUE(QTest::qWaitFor([&] { return w.State() == TFrmMain::StateOnline; }, 10000));
+    EXPECT_EQ(server.connections, 2);
+    EXPECT_EQ(w.StopReason, 0);
+}
+
+TEST_F(MainSearchTest, DisconnectLeftWhileIdleDoesNotEndTheNextSearch)
+{
+    TFrmMain w;
+    connectWindow(w);
+    w.miDisconnectClick();
+    connectWindow(w);
+    w.miSearchAllGroupsClick();
+    EXPECT_EQ(IniReadString("GROUPS", "alt.a", ""), "2,<art2@fake.invalid>+");
+    EXPECT_EQ(w.State(), TFrmMain::StateOnline);
+}
+
+TEST_F(MainSearchTest, AutoStartConnectsFirstAndActsOncePerRun)
+{
+    IniWriteBool("CONFIG", "AUTO_START", true);
+    TFrmMain w;
+    w.FormActivate();
+    EXPECT_EQ(server.connections, 1);
+    ASSERT_FALSE(server.commands.isEmpty());
+    EXPECT_EQ(server.commands.first(), "GROUP alt.a\r\n");
+    EXPECT_EQ(IniReadString("GROUPS", "alt.a", ""), "2,<art2@fake.invalid>+");
+    EXPECT_EQ(w.State(), TFrmMain::StateOnline);
+
+    // A dialog closing activates the window again: no second start.
+    w.FormActivate();
+    EXPECT_EQ(server.connections, 1);
+    EXPECT_EQ(countCommands("GROUP"), 1);
+}
+
+TEST_F(MainSearchTest, AutoStartDoesNotSearchWhenTheConnectionFails)
+{
+    IniWriteBool("CONFIG", "AUTO_START", true);
+    IniWriteInteger("CONFIG", "PORT", FakeNntpServer::ClosedPort());
+    TFrmMain w;
+    w.FormActivate();
+    EXPECT_EQ(boxes.texts(), QStringList{"Connection was not successful!"});
+    EXPECT_EQ(w.State(), TFrmMain::StateOffline);
+    EXPECT_EQ(IniReadString("STATISTICS", "alt.aTIME", "absent"), "absent");
+    EXPECT_EQ(IniReadString("GROUPS", "alt.a", "absent"), "absent");
+}
+
+TEST_F(MainSearchTest, SearchAllGroupsNeedsAnIdleConnection)
+{
+    TFrmMain w;
+    w.miSearchAllGroupsClick(); // offline: a shortcut must not start a search
+    EXPECT_EQ(w.State(), TFrmMain::StateOffline);
+    EXPECT_EQ(IniReadString("STATISTICS", "alt.aTIME", "absent"), "absent");
+}
+
+} // namespace

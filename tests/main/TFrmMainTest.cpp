@@ -1,0 +1,501 @@
+#include "TFrmMain.h"
+
+#include "FakeDialogs.h"
+#include "MessageRecorder.h"
+#include "TZqImage.h"
+#include "TempProgramDir.h"
+#include "ZqIniFile.h"
+#include "ZqStatistics.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QFile>
+#include <QFrame>
+#include <QLabel>
+#include <QMenu>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScreen>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+namespace {
+
+QByteArray readJpeg(const char *name)
+{
+    QFile f(QStringLiteral(PIXTRAWL_TEST_DATA "/jpeg/") + QLatin1String(name));
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+class MainWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override { QApplication::setQuitOnLastWindowClosed(false); }
+    TempProgramDir dir;
+    MessageRecorder boxes;
+};
+
+TEST_F(MainWindowTest, FirstStartWithoutSettingsFile)
+{
+    FakeDialogs dialogs;
+    TFrmMain w;
+    w.SetDialogFactory(&dialogs);
+
+    const QRect screen = w.screen()->geometry();
+    EXPECT_EQ(w.x(), (screen.width() - w.width()) / 2);
+    EXPECT_EQ(w.y(), (screen.height() - w.height()) / 2);
+    EXPECT_EQ(w.centralWidget()->size(), QSize(TFrmMain::DesignWidth, TFrmMain::DesignHeight));
+    EXPECT_EQ(w.windowTitle(), "Pixtrawl");
+    EXPECT_FALSE(w.PreviewEnabled);
+    EXPECT_EQ(w.btPreview->text(), "Enable &Preview");
+    EXPECT_FALSE(w.miSearchAllGroups->isEnabled());
+    EXPECT_EQ(w.State(), TFrmMain::StateOffline);
+    EXPECT_TRUE(w.GroupNames.isEmpty());
+    EXPECT_TRUE(w.FilterStrings.isEmpty());
+    EXPECT_TRUE(w.Disposition.KnownChecksums.isEmpty());
+    EXPECT_EQ(w.ProgramDir, dir.dir());
+    EXPECT_FALSE(w.miClearArticles->isVisible());
+    EXPECT_FALSE(w.miClearArticles->isEnabled());
+
+    // Becoming active with no server configured opens the configuration dialog.
+    w.show();
+    w.activateWindow();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return dialogs.config > 0; }, 5000));
+    EXPECT_EQ(dialogs.config, 1);
+
+    // Host alone is not enough; both set, activation asks nothing.
+    IniWriteString("CONFIG", "HOST", "news.example");
+    w.FormActivate();
+    EXPECT_EQ(dialogs.config, 2);
+    IniWriteString("CONFIG", "PORT", "119");
+    w.FormActivate();
+    EXPECT_EQ(dialogs.config, 2);
+    EXPECT_TRUE(boxes.shown().isEmpty());
+}
+
+TEST_F(MainWindowTest, LoadsGroupListAndTheThreePointerForms)
+{
+    IniWriteString("GROUPS", "LIST", "alt.a,alt.b,alt.c,alt.d,,alt.e,");
+    IniWriteString("GROUPS", "alt.a", "12,<id@x>+");
+    IniWriteString("GROUPS", "alt.b", "7");
+    IniWriteString("GROUPS", "alt.d", "abc");
+    IniWriteString("GROUPS", "alt.e", "99,<e@x>+");
+    TFrmMain w;
+
+    const QList<QByteArray> names{"alt.a", "alt.b", "alt.c", "alt.d"};
+    EXPECT_EQ(w.GroupNames, names);
+    const QList<TGroupMark> marks{{"<id@x>+", 12}, {"", 7}, {"", 0}, {"", 0}};
+    EXPECT_EQ(w.GroupMarks, marks);
+    EXPECT_TRUE(w.miSearchAllGroups->isEnabled());
+    EXPECT_EQ(w.pbGroup->maximum(), 4);
+}
+
+TEST_F(MainWindowTest, ExcludeTakesPrecedenceOverFilterFile)
+{
+    dir.write("Filters.dat", "one\r\ntwo\r\n");
+    {
+        TFrmMain w;
+        EXPECT_EQ(w.FilterStrings, (QList<QByteArray>{"one", "two"}));
+    }
+    IniWriteString("FILTER", "EXCLUDE", "pic,,later,");
+    FakeDialogs dialogs;
+    dialogs.onFilter = [](TFrmMain &m) { m.FilterStrings.append("new"); };
+    TFrmMain w;
+    w.SetDialogFactory(&dialogs);
+    EXPECT_EQ(w.FilterStrings, QList<QByteArray>{"pic"});
+
+    // The filter dialog's result goes to the file; the key itself stays.
+    w.miFiltersClick();
+    EXPECT_EQ(dialogs.filter, 1);
+    EXPECT_EQ(dir.read("Filters.dat"), "pic\r\nnew\r\n");
+    EXPECT_EQ(IniReadString("FILTER", "EXCLUDE", ""), "pic,,later,");
+}
+
+TEST_F(MainWindowTest, KnownChecksumsLoadedAtStartAndWrittenAtClose)
+{
+    IniWriteBool("CONFIG", "EXIT_PROMPT", false);
+    dir.write("CRC-32.dat", "00000010AABBCCDD\r\n00000001DEADBEEF\r\n");
+    TFrmMain w;
+    EXPECT_EQ(w.Disposition.KnownChecksums, (QList<QByteArray>{"00000001DEADBEEF", "00000010AABBCCDD"}));
+    w.Disposition.KnownChecksums.append("00000020FFFFFFFF");
+    w.show();
+    EXPECT_TRUE(w.close());
+    EXPECT_EQ(dir.read("CRC-32.dat"), "00000001DEADBEEF\r\n00000010AABBCCDD\r\n00000020FFFFFFFF\r\n");
+}
+
+TEST_F(MainWindowTest, StateTable)
+{
+    IniWriteString("GROUPS", "LIST", "alt.a,");
+    TFrmMain w;
+    struct Row {
+        int state;
+        bool groups, buttons, configuration, connect, disconnect;
+    };
+    const Row rows[] = {
+        {0, false, false, true, true, false},
+        {1, true, false, true, false, true},
+        {2, false, true, false, false, true},
+    };
+    for (const Row &r : rows) {
+        SCOPED_TRACE(r.state);
+        w.mnFile->menuAction()->setEnabled(false); // as the search loop leaves it
+        w.SetState(r.state);
+        EXPECT_EQ(w.State(), r.state);
+        EXPECT_TRUE(w.mnFile->menuAction()->isEnabled());
+        EXPECT_EQ(w.mnGroups->menuAction()->isEnabled(), r.groups);
+        EXPECT_EQ(w.btSkipArticle->isEnabled(), r.buttons);
+        EXPECT_EQ(w.btSkipGroup->isEnabled(), r.buttons);
+        EXPECT_EQ(w.btStop->isEnabled(), r.buttons);
+        EXPECT_TRUE(w.mnOptions->menuAction()->isEnabled());
+        EXPECT_EQ(w.miConfiguration->isEnabled(), r.configuration);
+        EXPECT_EQ(w.miConnect->isEnabled(), r.connect);
+        EXPECT_EQ(w.miDisconnect->isEnabled(), r.disconnect);
+        EXPECT_TRUE(w.miExit->isEnabled());
+        EXPECT_TRUE(w.miStatistics->isEnabled());
+        EXPECT_TRUE(w.miFilters->isEnabled());
+        EXPECT_TRUE(w.mnAbout->isEnabled());
+        // The item inside the menu follows the groups, not the state.
+        EXPECT_TRUE(w.miSearchAllGroups->isEnabled());
+    }
+    w.SetState(7);
+    EXPECT_EQ(w.State(), 2);
+    EXPECT_TRUE(w.btStop->isEnabled());
+}
+
+TEST_F(MainWindowTest, ControlsCaptionsAndShortcuts)
+{
+    TFrmMain w;
+    for (const char *name : {"pnToolbar", "pnStatus", "pnArticle", "laGroup", "pbGroup", "laArticle", "pbArticle",
+                             "laArticleName", "laSubject", "laGroupName", "pnData", "pnPicture", "btPreview",
+                             "pnButtons", "btSkipArticle", "btSkipGroup", "btStop", "mnMain", "mnGroups",
+                             "mnOptions"})
+        EXPECT_NE(w.findChild<QWidget *>(QLatin1String(name)), nullptr) << name;
+    struct Item {
+        QAction *action;
+        const char *text;
+        QKeySequence key;
+    };
+    const Item items[] = {
+        {w.miConnect, "&Connect", QKeySequence(Qt::CTRL | Qt::Key_C)},
+        {w.miDisconnect, "&Disconnect", QKeySequence(Qt::CTRL | Qt::Key_D)},
+        {w.miExit, "Exit", QKeySequence(Qt::CTRL | Qt::Key_X)},
+        {w.miSearchAllGroups, "Search &All Groups", QKeySequence(Qt::CTRL | Qt::Key_A)},
+        {w.miClearArticles, "&Clear Articles", QKeySequence()},
+        {w.miConfigureGroups, "Configure &Groups", QKeySequence(Qt::CTRL | Qt::Key_G)},
+        {w.miStatistics, "Statistics", QKeySequence()},
+        {w.miFilters, "Filters", QKeySequence()},
+        {w.miConfiguration, "Configuration", QKeySequence()},
+        {w.mnAbout, "&About", QKeySequence()},
+    };
+    for (const Item &i : items) {
+        EXPECT_EQ(i.action->text(), i.text);
+        EXPECT_EQ(i.action->shortcut(), i.key) << i.text;
+    }
+    EXPECT_EQ(w.mnFile->title(), "&File");
+    EXPECT_EQ(w.mnGroups->title(), "&Groups");
+    EXPECT_EQ(w.mnOptions->title(), "&Options");
+    EXPECT_EQ(w.btSkipArticle->text(), "Skip &Article");
+    EXPECT_EQ(w.btSkipGroup->text(), "Skip G&roup");
+    EXPECT_EQ(w.btStop->text(), "&Stop Searching");
+    EXPECT_EQ(w.laGroup->text(), "Groups Completed");
+    EXPECT_EQ(w.laArticle->text(), "Articles Completed");
+}
+
+TEST_F(MainWindowTest, LayoutFollowsTheClientArea)
+{
+    TFrmMain w;
+    w.show();
+    const int menu = w.height() - w.centralWidget()->height();
+    for (const QSize client : {QSize(TFrmMain::DesignWidth, TFrmMain::DesignHeight), QSize(701, 480)}) {
+        SCOPED_TRACE(client.width());
+        w.resize(client.width(), client.height() + menu);
+        QCoreApplication::processEvents();
+        ASSERT_EQ(w.centralWidget()->size(), client);
+        const int cw = client.width(), ch = client.height();
+        const int toolbar = w.pnToolbar->height();
+        EXPECT_GT(toolbar, 0); // the visible search buttons live there
+        EXPECT_EQ(w.pnStatus->geometry(), QRect(4, toolbar + 4, cw - 8, 81));
+        EXPECT_EQ(w.pnArticle->geometry(), QRect(4, 4, cw - 16, 73));
+        const int aw = cw - 16;
+        const int gw = int(std::lround((aw - 18) * 0.5));
+        EXPECT_EQ(w.laGroup->geometry(), QRect(6, 5, gw, 13));
+        EXPECT_EQ(w.pbGroup->geometry(), QRect(6, 22, gw, 15));
+        EXPECT_EQ(w.laArticle->geometry(), QRect(6 + gw + 6, 5, aw - gw - 18, 13));
+        EXPECT_EQ(w.pbArticle->geometry(), QRect(6 + gw + 6, 22, aw - gw - 18, 15));
+        EXPECT_EQ(w.laArticleName->geometry(), QRect(6, 40, aw - 12, 13));
+        EXPECT_EQ(w.laSubject->geometry(), QRect(6, 54, aw - 12, 13));
+        EXPECT_GE(w.laGroupName->y(), 81); // below the panel's visible area
+        const QRect data(4, toolbar + 4 + 81 + 4, cw - 8, ch - 81 - toolbar - 12);
+        EXPECT_EQ(w.pnData->geometry(), data);
+        EXPECT_EQ(w.pnPicture->geometry(), QRect(4, 4, data.width() - 8, data.height() - 8));
+        EXPECT_EQ(w.btPreview->geometry(),
+                  QRect(data.width() - 8 - 111 - 4, data.height() - 8 - 26 - 4, 111, 26));
+        EXPECT_EQ(w.Preview->geometry(), w.pnPicture->contentsRect());
+    }
+    // No smaller than designed.
+    w.resize(100, 100);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(w.centralWidget()->size(), QSize(TFrmMain::DesignWidth, TFrmMain::DesignHeight));
+}
+
+TEST_F(MainWindowTest, PlacementReadAtStartAndWrittenFromNormalBoundsWhenMaximized)
+{
+    IniWriteInteger("WINDOW", "LEFT", 30);
+    IniWriteInteger("WINDOW", "TOP", 40);
+    IniWriteInteger("WINDOW", "WIDTH", 600);
+    IniWriteInteger("WINDOW", "HEIGHT", 450);
+    IniWriteBool("CONFIG", "EXIT_PROMPT", false);
+    TFrmMain w;
+    EXPECT_EQ(w.pos(), QPoint(30, 40));
+    EXPECT_EQ(w.size(), QSize(600, 450));
+    w.show();
+    QCoreApplication::processEvents();
+    // Shown, the platform may shift the frame by its margins; what counts is
+    // the last resize while not maximized.
+    const QRect normal = w.NormalBounds;
+    EXPECT_EQ(normal.size(), QSize(600, 450));
+    EXPECT_LE(std::abs(normal.x() - 30), 8);
+    w.showMaximized();
+    QCoreApplication::processEvents();
+    ASSERT_TRUE(w.isMaximized());
+    ASSERT_NE(w.size(), QSize(600, 450));
+    EXPECT_EQ(w.NormalBounds, normal);
+    EXPECT_TRUE(w.close());
+    EXPECT_EQ(IniReadInteger("WINDOW", "LEFT", 0), normal.x());
+    EXPECT_EQ(IniReadInteger("WINDOW", "TOP", 0), normal.y());
+    EXPECT_EQ(IniReadInteger("WINDOW", "WIDTH", 0), 600);
+    EXPECT_EQ(IniReadInteger("WINDOW", "HEIGHT", 0), 450);
+    EXPECT_EQ(IniReadInteger("WINDOW", "STATE", 0), 2);
+
+    // A second start brings the window back maximized over the same bounds.
+    TFrmMain again;
+    EXPECT_TRUE(again.windowState() & Qt::WindowMaximized);
+}
+
+TEST_F(MainWindowTest, ExitPromptCancelKeepsEverything)
+{
+    dir.write("CRC-32.dat", "00000001DEADBEEF\r\n");
+    TFrmMain w;
+    w.show();
+    w.Disposition.KnownChecksums.append("00000002DEADBEEF");
+    boxes.answer(MsgCancel);
+    EXPECT_FALSE(w.close());
+    EXPECT_TRUE(w.isVisible());
+    ASSERT_EQ(boxes.shown().size(), 1);
+    const MessageRequest &r = boxes.shown().first();
+    EXPECT_EQ(r.text, "Are you sure that you want to exit?");
+    EXPECT_EQ(r.caption, "Exit Warning");
+    EXPECT_EQ(r.icon, MsgIcon::Question);
+    EXPECT_EQ(r.buttons, MsgButtons::OkCancel);
+    EXPECT_EQ(r.owner, static_cast<void *>(static_cast<QWidget *>(&w)));
+    EXPECT_EQ(IniReadString("WINDOW", "LEFT", "absent"), "absent");
+    EXPECT_EQ(dir.read("CRC-32.dat"), "00000001DEADBEEF\r\n");
+
+    boxes.answer(MsgOk);
+    EXPECT_TRUE(w.close());
+    EXPECT_FALSE(w.isVisible());
+    EXPECT_EQ(IniReadInteger("WINDOW", "STATE", -1), 0);
+    EXPECT_EQ(dir.read("CRC-32.dat"), "00000001DEADBEEF\r\n00000002DEADBEEF\r\n");
+}
+
+TEST_F(MainWindowTest, DisconnectWhileIdleDoesNotSkipTheExitPrompt)
+{
+    TFrmMain w;
+    w.show();
+    w.SetState(1);
+    w.miDisconnectClick();
+    EXPECT_EQ(w.State(), 0);
+    EXPECT_TRUE(w.close());
+    EXPECT_EQ(boxes.shown().size(), 1);
+    EXPECT_EQ(IniReadInteger("WINDOW", "STATE", -1), 0);
+}
+
+TEST_F(MainWindowTest, CountersAddToTotalAndGroupKeys)
+{
+    struct Case {
+        QByteArray totalBefore, groupBefore;
+        qint64 amount;
+        QByteArray totalAfter, groupAfter;
+    };
+    const Case cases[] = {
+        {"12", "12", 30, "42", "42"},
+        {"x", "", 30, "30", "30"},
+        {QByteArray(), QByteArray(), 1, "1", "1"}, // absent keys (another counter)
+        {"9999999999999", "1.6", 1, "10000000000000", "3"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.totalBefore.constData());
+        if (!c.totalBefore.isNull()) {
+            IniWriteString("STATISTICS", "SAVED_BYTES", c.totalBefore);
+            IniWriteString("STATISTICS", "alt.picturesSAVED_BYTES", c.groupBefore);
+        } else {
+            ASSERT_EQ(ReadStatistic("EMPTY_COUNT", ""), 0);
+        }
+        const QByteArray counter = c.totalBefore.isNull() ? "EMPTY_COUNT" : "SAVED_BYTES";
+        AddStatistic(counter, "alt.pictures", c.amount);
+        EXPECT_EQ(IniReadString("STATISTICS", counter, ""), c.totalAfter);
+        EXPECT_EQ(IniReadString("STATISTICS", "alt.pictures" + counter, ""), c.groupAfter);
+        EXPECT_EQ(ReadStatistic(counter, ""), c.totalAfter.toLongLong());
+        EXPECT_EQ(ReadStatistic(counter, "alt.pictures"), c.groupAfter.toLongLong());
+    }
+}
+
+TEST_F(MainWindowTest, DialogCommandsGoThroughTheFactory)
+{
+    FakeDialogs dialogs;
+    TFrmMain w;
+    // Without a factory the commands open nothing and do nothing else.
+    w.miAboutClick();
+    w.miStatisticsClick();
+    w.miFiltersClick();
+    EXPECT_FALSE(QFile::exists(dir.path("Filters.dat")));
+
+    w.SetDialogFactory(&dialogs);
+    w.mnAbout->trigger();
+    w.miStatistics->trigger();
+    w.miStatistics->trigger(); // modeless: every choice opens another
+    w.miConfiguration->trigger();
+    EXPECT_EQ(dialogs.about, 1);
+    EXPECT_EQ(dialogs.stat, 2);
+    EXPECT_EQ(dialogs.config, 1);
+
+    // Clear Articles: the guard message instead of the dialog when no groups exist.
+    w.SetState(1);
+    w.miClearArticlesClick();
+    EXPECT_EQ(dialogs.clear, 0);
+    ASSERT_EQ(boxes.shown().size(), 1);
+    EXPECT_EQ(boxes.shown()[0].text, "You must have groups defined!");
+    EXPECT_EQ(boxes.shown()[0].caption, "Group Error");
+    EXPECT_EQ(boxes.shown()[0].icon, MsgIcon::Error);
+    EXPECT_EQ(boxes.shown()[0].owner, nullptr);
+}
+
+TEST_F(MainWindowTest, ConfigureGroupsWritesListAndReloadsMarks)
+{
+    IniWriteString("GROUPS", "alt.y", "5,<m@y>+"); // a pointer left from an earlier selection
+    FakeDialogs dialogs;
+    TFrmMain w;
+    w.SetDialogFactory(&dialogs);
+    w.SetState(1);
+    w.laSubject->setText("left over");
+
+    dialogs.onGroup = [](TFrmMain &m) {
+        m.GroupNames = {"alt.x", "alt.y"};
+        return true;
+    };
+    w.miConfigureGroupsClick();
+    EXPECT_EQ(IniReadString("GROUPS", "LIST", ""), "alt.x,alt.y,");
+    EXPECT_EQ(w.GroupMarks, (QList<TGroupMark>{{"", 0}, {"<m@y>+", 5}}));
+    EXPECT_TRUE(w.miSearchAllGroups->isEnabled());
+    EXPECT_TRUE(w.laSubject->text().isEmpty());
+
+    // Cancelled: nothing written, but the item still follows the names.
+    dialogs.onGroup = [](TFrmMain &m) {
+        m.GroupNames.clear();
+        return false;
+    };
+    w.miConfigureGroupsClick();
+    EXPECT_EQ(IniReadString("GROUPS", "LIST", ""), "alt.x,alt.y,");
+    EXPECT_FALSE(w.miSearchAllGroups->isEnabled());
+
+    // Confirmed empty selection writes an empty list.
+    dialogs.onGroup = [](TFrmMain &m) {
+        m.GroupNames.clear();
+        return true;
+    };
+    w.miConfigureGroupsClick();
+    EXPECT_EQ(IniReadString("GROUPS", "LIST", "absent"), "");
+    EXPECT_EQ(dialogs.group, 3);
+}
+
+TEST_F(MainWindowTest, PreviewToggleAndPreviewFile)
+{
+    IniWriteBool("CONFIG", "PREVIEW", true);
+    TFrmMain w;
+    EXPECT_TRUE(w.PreviewEnabled);
+    EXPECT_EQ(w.btPreview->text(), "Disable &Preview");
+
+    const QByteArray jpeg = readJpeg("baseline.jpg");
+    ASSERT_FALSE(jpeg.isEmpty());
+    w.ShowPreviewFile(jpeg);
+    EXPECT_FALSE(w.Preview->Picture().isNull());
+    EXPECT_EQ(dir.read("current.jpg"), jpeg);
+    const QImage before = w.Preview->Picture();
+
+    // Not a picture: the old one stays, nothing is reported.
+    w.ShowPreviewFile("this is no picture");
+    EXPECT_EQ(w.Preview->Picture(), before);
+    EXPECT_TRUE(boxes.shown().isEmpty());
+
+    w.btPreview->click();
+    EXPECT_FALSE(w.PreviewEnabled);
+    EXPECT_EQ(w.btPreview->text(), "Enable &Preview");
+    EXPECT_TRUE(w.Preview->Picture().isNull());
+    w.btPreview->click();
+    EXPECT_TRUE(w.PreviewEnabled);
+    EXPECT_EQ(w.btPreview->text(), "Disable &Preview");
+}
+
+TEST_F(MainWindowTest, MinimizeGoesToTheTrayAndDoubleClickBringsItBack)
+{
+    TFrmMain w;
+    w.TrayAvailable = [] { return true; };
+    w.show();
+    w.showMinimized();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !w.isVisible(); }, 5000));
+    ASSERT_NE(w.TrayIcon, nullptr);
+    EXPECT_TRUE(w.TrayIcon->isVisible());
+    EXPECT_EQ(w.TrayIcon->toolTip(), "Wow, Dude");
+
+    w.TrayIconActivated(QSystemTrayIcon::Trigger);
+    w.TrayIconActivated(QSystemTrayIcon::Context);
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(w.isVisible());
+    EXPECT_TRUE(w.TrayIcon->isVisible());
+
+    w.TrayIconActivated(QSystemTrayIcon::DoubleClick);
+    EXPECT_TRUE(w.isVisible());
+    EXPECT_FALSE(w.isMinimized());
+    EXPECT_FALSE(w.TrayIcon->isVisible());
+}
+
+TEST_F(MainWindowTest, WithoutATrayMinimizingOnlyMinimizes)
+{
+    TFrmMain w;
+    w.TrayAvailable = [] { return false; };
+    w.show();
+    w.showMinimized();
+    QCoreApplication::processEvents();
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(w.isVisible());
+    EXPECT_TRUE(w.isMinimized());
+    EXPECT_EQ(w.TrayIcon, nullptr);
+}
+
+// Not a check: leaves a picture of the window in the build folder to look at.
+TEST_F(MainWindowTest, Screenshot)
+{
+    IniWriteBool("CONFIG", "PREVIEW", true);
+    IniWriteString("GROUPS", "LIST", "alt.binaries.pictures,");
+    TFrmMain w;
+    w.show();
+    w.resize(560, 420);
+    QCoreApplication::processEvents();
+    w.ShowPreviewFile(readJpeg("baseline.jpg"));
+    w.laGroup->setText("Searching Group 1 of 1");
+    w.laArticle->setText("Decoding Article 3 of 10");
+    w.pbGroup->setValue(0);
+    w.pbArticle->setRange(0, 10);
+    w.pbArticle->setValue(3);
+    w.laArticleName->setText("Decoding Article 1003 from alt.binaries.pictures (42%)");
+    w.laSubject->setText("sunset.jpg (1/1)");
+    w.SetState(2);
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(w.Preview->Picture().isNull());
+    const QString out = QStringLiteral(PIXTRAWL_TEST_OUTPUT "/main-window.png");
+    EXPECT_TRUE(w.grab().save(out));
+}
+
+} // namespace
