@@ -132,39 +132,6 @@ TEST(DecodeUU, LineFixesAndTheEditedList)
     EXPECT_EQ(again.stream, d.stream);
 }
 
-TEST(DecodeUU, PartialListJoinedWithTheNextArticle)
-{
-    const QByteArray data = bytes(45 * 5 + 7);
-    const Lines encoded = encodeLines(data, UU);
-    Lines first{"part 1 text", "begin 644 pic.jpg"};
-    first += encoded.mid(0, 3);
-    const Decoded d1 = decode(first);
-    ASSERT_EQ(d1.result, DecodePartial);
-    EXPECT_EQ(d1.stream, data.left(135));
-
-    Lines second{"part 2", ""};
-    second += encoded.mid(3);
-    second += {"`", "end"};
-    Lines own = second;
-    ASSERT_EQ(decode(own).result, DecodeNothing);
-    Lines joined = first + second;
-    const Decoded d2 = decode(joined);
-    EXPECT_EQ(d2.result, DecodeComplete);
-    EXPECT_EQ(d2.name, "pic.jpg");
-    EXPECT_EQ(d2.stream, data);
-}
-
-TEST(DecodeUU, XxencodedBody)
-{
-    const QByteArray data = bytes(100);
-    Lines lines{"begin 644 x.bin"};
-    lines += encodeLines(data, XX);
-    lines += {"+", "end"};
-    const Decoded d = decode(lines);
-    EXPECT_EQ(d.result, DecodeComplete);
-    EXPECT_EQ(d.stream, data);
-}
-
 // A count character outside the alphabet would claim 254 bytes from a line of
 // 341 characters; such a line adds nothing.
 TEST(DecodeUU, OverlongLineWithUnknownCountAddsNothing)
