@@ -1,0 +1,107 @@
+#include "AboutDlg.h"
+
+#include "DialogCommon.h"
+
+#include <QFrame>
+#include <QLabel>
+#include <QListWidget>
+#include <QPushButton>
+
+namespace {
+struct Release {
+    const char *date;
+    const char *version;
+    QList<QStringList> notes; // each note, already broken into its lines
+};
+
+// Date, version and note in columns; a blank date for further notes of the
+// same release, continuation lines under the note column.
+QStringList formatReleases(const QList<Release> &releases)
+{
+    QStringList out;
+    for (const Release &r : releases) {
+        if (!out.isEmpty())
+            out << QString();
+        const QString date = QString::fromLatin1(r.date);
+        bool first = true;
+        for (const QStringList &note : r.notes) {
+            const QString head = (first ? date : QString(date.size(), QLatin1Char(' '))) + QStringLiteral(" - ")
+                                 + QString::fromLatin1(r.version) + QStringLiteral(" - ");
+            out << head + note.first();
+            for (qsizetype i = 1; i < note.size(); ++i)
+                out << QString(head.size(), QLatin1Char(' ')) + note[i];
+            first = false;
+        }
+    }
+    return out;
+}
+}
+
+QStringList RevisionHistory()
+{
+    return formatReleases({
+        {"2026/12/08", "1.01.000",
+         {
+             {QStringLiteral("First release.")},
+             {QStringLiteral("Walks the chosen groups from where the last"),
+              QStringLiteral("search stopped, also after a restart.")},
+             {QStringLiteral("Decodes uuencode, xxencode and Base64, also"),
+              QStringLiteral("joined across several articles.")},
+             {QStringLiteral("Drops files saved before (same size and CRC-32).")},
+             {QStringLiteral("Statistics window with pie charts of articles,"),
+              QStringLiteral("bytes and hours per group.")},
+         }},
+    });
+}
+
+TdlgAbout::TdlgAbout(QWidget *owner) : QDialog(owner)
+{
+    SetFixedDialogFrame(this, 487, 257);
+
+    pnAbout = new QFrame(this);
+    pnAbout->setObjectName(QStringLiteral("pnAbout"));
+    pnAbout->setFrameStyle(QFrame::Panel | QFrame::Raised);
+    pnAbout->setGeometry(8, 8, 471, 206);
+
+    laTitle = new QLabel(pnAbout);
+    laTitle->setObjectName(QStringLiteral("laTitle"));
+    laTitle->setAlignment(Qt::AlignCenter);
+    QFont titleFont(QStringLiteral("Arial"));
+    titleFont.setPixelSize(24);
+    laTitle->setFont(titleFont);
+    laTitle->setStyleSheet(QStringLiteral("color: black"));
+    laTitle->setGeometry(2, 4, 466, 29);
+
+    laRevisions = new QListWidget(pnAbout);
+    laRevisions->setObjectName(QStringLiteral("laRevisions"));
+    QFont listFont(QStringLiteral("Courier New"));
+    listFont.setStyleHint(QFont::TypeWriter);
+    listFont.setFixedPitch(true);
+    listFont.setPixelSize(11);
+    laRevisions->setFont(listFont);
+    laRevisions->setStyleSheet(QStringLiteral("color: black"));
+    laRevisions->setSelectionMode(QAbstractItemView::NoSelection);
+    laRevisions->setGeometry(2, 37, 466, 166);
+
+    pnButtons = new QFrame(this);
+    pnButtons->setObjectName(QStringLiteral("pnButtons"));
+    pnButtons->setFrameStyle(QFrame::Panel | QFrame::Raised);
+    pnButtons->setGeometry(8, 218, 471, 34);
+    btOk = new QPushButton(QStringLiteral("&Ok"), pnButtons);
+    btOk->setObjectName(QStringLiteral("btOk"));
+    btOk->setGeometry(198, 4, 75, 25);
+    btOk->setDefault(true);
+    connect(btOk, &QPushButton::clicked, this, &TdlgAbout::btOkClick);
+
+    FormCreate();
+}
+
+void TdlgAbout::FormCreate()
+{
+    CentreOverOwner(this, parentWidget());
+    laTitle->setText(QString::fromLatin1(AboutTitle));
+    setWindowTitle(QString::fromLatin1(AboutCaption));
+    laRevisions->addItems(RevisionHistory());
+}
+
+void TdlgAbout::btOkClick() { accept(); }

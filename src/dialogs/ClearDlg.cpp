@@ -1,0 +1,129 @@
+#include "ClearDlg.h"
+
+#include "DialogCommon.h"
+#include "TZqNNTP.h"
+#include "ZqIniFile.h"
+#include "ZqListField.h"
+#include "ZqMessageBox.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+
+TfrmClearDlg::TfrmClearDlg(QWidget *owner, const QList<QByteArray> &groupNames,
+                           QList<TGroupMark> &groupMarks, TZqNNTP &client)
+    : QDialog(owner), GroupMarks(groupMarks), Client(client)
+{
+    setWindowTitle(QStringLiteral("Clear Articles"));
+    SetFixedDialogFrame(this, 421, 246, true);
+
+    laGroups = new QLabel(QStringLiteral("Groups:"), this);
+    laGroups->setObjectName(QStringLiteral("laGroups"));
+    laGroups->setGeometry(8, 6, 200, 16);
+    lbGroups = new QListWidget(this);
+    lbGroups->setObjectName(QStringLiteral("lbGroups"));
+    lbGroups->setGeometry(8, 24, 405, 136);
+    laRange = new QLabel(this);
+    laRange->setObjectName(QStringLiteral("laRange"));
+    laRange->setAlignment(Qt::AlignCenter);
+    laRange->setGeometry(8, 166, 405, 16);
+    laClearArticle = new QLabel(QStringLiteral("Clear Article:"), this);
+    laClearArticle->setObjectName(QStringLiteral("laClearArticle"));
+    laClearArticle->setGeometry(8, 192, 80, 16);
+    edClearArticle = new QLineEdit(this);
+    edClearArticle->setObjectName(QStringLiteral("edClearArticle"));
+    edClearArticle->setGeometry(90, 189, 160, 21);
+    btClear = new QPushButton(QStringLiteral("&Clear"), this);
+    btClear->setObjectName(QStringLiteral("btClear"));
+    btClear->setGeometry(258, 187, 75, 25);
+    btClear->setAutoDefault(false);
+    btOk = new QPushButton(QStringLiteral("&Ok"), this);
+    btOk->setObjectName(QStringLiteral("btOk"));
+    btOk->setGeometry(173, 216, 75, 25);
+    btOk->setAutoDefault(false);
+
+    for (const QByteArray &n : groupNames)
+        AppendItem(lbGroups, n);
+
+    connect(btClear, &QPushButton::clicked, this, &TfrmClearDlg::btClearClick);
+    connect(btOk, &QPushButton::clicked, this, &TfrmClearDlg::btOkClick);
+
+    FormCreate();
+}
+
+void TfrmClearDlg::FormCreate()
+{
+    btClear->setEnabled(false);
+    btOk->setEnabled(lbGroups->count() == 0);
+    if (lbGroups->count() > 0)
+        lbGroups->setCurrentRow(0);
+    connect(lbGroups, &QListWidget::currentRowChanged, this, &TfrmClearDlg::lbGroupsClick);
+    lbGroupsClick();
+}
+
+void TfrmClearDlg::lbGroupsClick()
+{
+    // A choice made while the server is still answering for an earlier one is
+    // taken up when that answer is in, so only one command waits at a time.
+    if (Selecting) {
+        Reselect = true;
+        return;
+    }
+    Selecting = true;
+    do {
+        Reselect = false;
+        ShowRange(lbGroups->currentRow());
+    } while (Reselect);
+    Selecting = false;
+}
+
+void TfrmClearDlg::ShowRange(int row)
+{
+    ShownRow = -1;
+    btClear->setEnabled(false);
+    btOk->setEnabled(false);
+    if (row < 0) {
+        btOk->setEnabled(true);
+        return;
+    }
+    const QByteArray name = ItemBytes(lbGroups, row);
+    if (!Client.SelectGroup(name)) {
+        // The client still holds the range of some other group: show none.
+        laRange->setText(QStringLiteral("Group %1 is not available").arg(QString::fromUtf8(name)));
+        edClearArticle->clear();
+        btOk->setEnabled(true);
+        return;
+    }
+    ShownRow = row;
+    ShownFirst = Client.FirstArticle;
+    ShownLast = Client.LastArticle;
+    laRange->setText(QStringLiteral("First Article: %1, Last Article: %2").arg(ShownFirst).arg(ShownLast));
+    edClearArticle->setText(QString::number(ShownLast));
+    btClear->setEnabled(true);
+    btOk->setEnabled(true);
+}
+
+void TfrmClearDlg::btClearClick()
+{
+    if (ShownRow < 0 || Selecting)
+        return;
+    const qint32 number = ToInt32Def(edClearArticle->text().toUtf8(), 0);
+    if (number < ShownFirst || number > ShownLast) {
+        ZqMessageBox(QStringLiteral("Article Out of Range!"), QStringLiteral("Article Error"), MsgIcon::Error,
+                     MsgButtons::Ok, this);
+        return;
+    }
+    IniWriteInteger("GROUPS", ItemBytes(lbGroups, ShownRow), number);
+    if (ShownRow < GroupMarks.size())
+        GroupMarks[ShownRow] = TGroupMark{QByteArray(), number};
+}
+
+void TfrmClearDlg::btOkClick() { accept(); }
+
+void TfrmClearDlg::reject()
+{
+    if (Selecting)
+        return;
+    QDialog::reject();
+}

@@ -1,0 +1,211 @@
+#include "StatDlg.h"
+
+#include "DialogCommon.h"
+#include "ZqStatistics.h"
+
+#include <QChart>
+#include <QChartView>
+#include <QComboBox>
+#include <QFrame>
+#include <QLabel>
+#include <QLegendMarker>
+#include <QPieSeries>
+#include <QPieSlice>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QTimer>
+
+namespace {
+const QColor EmptyColour(255, 0, 0);
+const QColor DuplicateColour(0, 128, 0);
+const QColor SavedColour(0, 0, 255);
+const QColor FilteredColour(128, 0, 128);
+
+const QColor GroupColours[8] = {
+    QColor(0, 128, 0), QColor(0, 0, 128), QColor(128, 0, 128), QColor(255, 0, 0),
+    QColor(0, 255, 0), QColor(0, 0, 255), QColor(255, 0, 255), QColor(0, 255, 255),
+};
+
+const char *const GraphTypeNames[] = {"Article Composition", "Byte Composition", "Time (Hours)"};
+
+constexpr double LabelArmPixels = 8.0;
+}
+
+QList<TStatSlice> StatSlices(int graphType, const QByteArray &prefix, const QList<QByteArray> &groupNames)
+{
+    QList<TStatSlice> out;
+    auto read = [&prefix](const char *counter) { return ReadStatistic(counter, prefix); };
+    if (graphType == GraphArticles) {
+        const struct { const char *label, *counter; QColor colour; } parts[] = {
+            {"Empty", "EMPTY_COUNT", EmptyColour},
+            {"Duplicate", "DUPLICATE_COUNT", DuplicateColour},
+            {"Saved", "SAVED_COUNT", SavedColour},
+            {"Filtered", "FILTERED_COUNT", FilteredColour},
+        };
+        for (const auto &p : parts) {
+            const qint64 v = read(p.counter);
+            if (v > 0)
+                out.append({QString::fromLatin1(p.label), double(v), p.colour});
+        }
+    } else if (graphType == GraphBytes) {
+        // Empty articles are judged by their bytes, the others by their count.
+        const struct { const char *label, *condition, *counter; QColor colour; } parts[] = {
+            {"Empty", "EMPTY_BYTES", "EMPTY_BYTES", EmptyColour},
+            {"Duplicate", "DUPLICATE_COUNT", "DUPLICATE_BYTES", DuplicateColour},
+            {"Saved", "SAVED_COUNT", "SAVED_BYTES", SavedColour},
+            {"Filtered", "FILTERED_COUNT", "FILTERED_BYTES", FilteredColour},
+        };
+        for (const auto &p : parts) {
+            if (read(p.condition) > 0)
+                out.append({QString::fromLatin1(p.label), double(read(p.counter)), p.colour});
+        }
+    } else if (graphType == GraphTime) {
+        for (qsizetype i = 0; i < groupNames.size(); ++i) {
+            const qint64 seconds = ReadStatistic("TIME", groupNames[i]);
+            if (seconds > 0)
+                out.append({QString::fromUtf8(groupNames[i]), double(seconds) / 3600.0, GroupColours[i % 8]});
+        }
+    }
+    return out;
+}
+
+QString FormatPercent(double share)
+{
+    return QString::number(qRound64(share * 10000.0) / 100.0, 'f', 2)
+               .remove(QRegularExpression(QStringLiteral("\\.?0+$")))
+           + QStringLiteral(" %");
+}
+
+TdlgStat::TdlgStat(QWidget *owner, const QList<QByteArray> &groupNames)
+    : QDialog(owner), GroupNames(groupNames), DataNames(groupNames)
+{
+    setAttribute(Qt::WA_DeleteOnClose);
+    setWindowTitle(QStringLiteral("Statistics"));
+    SetFixedDialogFrame(this, 511, 406);
+
+    laGraphType = new QLabel(QStringLiteral("Graph Type:"), this);
+    laGraphType->setObjectName(QStringLiteral("laGraphType"));
+    laGraphType->setGeometry(8, 4, 133, 16);
+    cbGraphType = new QComboBox(this);
+    cbGraphType->setObjectName(QStringLiteral("cbGraphType"));
+    cbGraphType->setGeometry(8, 20, 133, 22);
+    laGraphData = new QLabel(QStringLiteral("Graph Data:"), this);
+    laGraphData->setObjectName(QStringLiteral("laGraphData"));
+    laGraphData->setGeometry(146, 4, 357, 16);
+    cbGraphData = new QComboBox(this);
+    cbGraphData->setObjectName(QStringLiteral("cbGraphData"));
+    cbGraphData->setGeometry(146, 20, 357, 22);
+
+    gpPie = new QPieSeries();
+    gpPie->setObjectName(QStringLiteral("gpPie"));
+    Chart = new QChart();
+    Chart->addSeries(gpPie);
+    Chart->setBackgroundRoundness(0);
+    Chart->setDropShadowEnabled(false);
+    Chart->legend()->setAlignment(Qt::AlignRight);
+    chPie = new QChartView(Chart, this);
+    chPie->setObjectName(QStringLiteral("chPie"));
+    chPie->setFrameShape(QFrame::NoFrame);
+    chPie->setRubberBand(QChartView::NoRubberBand);
+    chPie->setRenderHint(QPainter::Antialiasing);
+    chPie->setGeometry(0, 46, 511, 320);
+
+    pnButtons = new QFrame(this);
+    pnButtons->setObjectName(QStringLiteral("pnButtons"));
+    pnButtons->setFrameStyle(QFrame::Panel | QFrame::Raised);
+    pnButtons->setGeometry(0, 366, 511, 40);
+    btOk = new QPushButton(QStringLiteral("&Ok"), pnButtons);
+    btOk->setObjectName(QStringLiteral("btOk"));
+    btOk->setGeometry(218, 7, 75, 25);
+    btOk->setDefault(true);
+
+    tmUpdate = new QTimer(this);
+    tmUpdate->setObjectName(QStringLiteral("tmUpdate"));
+    tmUpdate->setInterval(5000);
+
+    connect(btOk, &QPushButton::clicked, this, &TdlgStat::btOkClick);
+    connect(tmUpdate, &QTimer::timeout, this, &TdlgStat::tmUpdateTimer);
+
+    FormCreate();
+}
+
+void TdlgStat::FormCreate()
+{
+    CentreOverOwner(this, parentWidget());
+    for (const char *name : GraphTypeNames)
+        cbGraphType->addItem(QString::fromLatin1(name));
+    cbGraphData->addItem(QStringLiteral("All Groups"));
+    for (const QByteArray &n : DataNames)
+        cbGraphData->addItem(QString::fromUtf8(n));
+    cbGraphType->setCurrentIndex(0);
+    cbGraphData->setCurrentIndex(0);
+    connect(cbGraphType, &QComboBox::currentIndexChanged, this, &TdlgStat::cbGraphDataClick);
+    connect(cbGraphData, &QComboBox::currentIndexChanged, this, &TdlgStat::cbGraphDataClick);
+    tmUpdateTimer();
+    tmUpdate->start();
+}
+
+void TdlgStat::tmUpdateTimer()
+{
+    gpPie->clear();
+    const int type = cbGraphType->currentIndex();
+    cbGraphData->setEnabled(type != GraphTime);
+    const int data = cbGraphData->currentIndex();
+    const QByteArray prefix = data > 0 && data <= DataNames.size() ? DataNames[data - 1] : QByteArray();
+    Chart->setTitle(cbGraphType->currentText());
+
+    const QList<TStatSlice> slices = StatSlices(type, prefix, GroupNames);
+    for (const TStatSlice &s : slices) {
+        QPieSlice *slice = gpPie->append(s.Label, s.Value);
+        slice->setColor(s.Colour);
+        slice->setBorderColor(Qt::white);
+    }
+    // The marks show the share; the legend keeps the names.
+    const QList<QPieSlice *> pieSlices = gpPie->slices();
+    for (QPieSlice *slice : pieSlices) {
+        slice->setLabel(FormatPercent(slice->percentage()));
+        slice->setLabelVisible(true);
+        slice->setLabelPosition(QPieSlice::LabelOutside);
+    }
+    const QList<QLegendMarker *> markers = Chart->legend()->markers(gpPie);
+    for (qsizetype i = 0; i < markers.size() && i < slices.size(); ++i)
+        markers[i]->setLabel(slices[i].Label);
+    FitLabelArms();
+}
+
+QStringList TdlgStat::SliceNames() const
+{
+    QStringList out;
+    for (QLegendMarker *m : Chart->legend()->markers(gpPie))
+        out << m->label();
+    return out;
+}
+
+// Qt sizes label arms relative to the radius; keep them at a fixed length.
+void TdlgStat::FitLabelArms()
+{
+    QRectF area = Chart->plotArea();
+    if (area.isEmpty())
+        area = QRectF(QPointF(0, 0), QSizeF(chPie->size()));
+    const double radius = gpPie->pieSize() * qMin(area.width(), area.height()) / 2.0;
+    if (radius <= 0)
+        return;
+    for (QPieSlice *slice : gpPie->slices())
+        slice->setLabelArmLengthFactor(LabelArmPixels / radius);
+}
+
+void TdlgStat::resizeEvent(QResizeEvent *event)
+{
+    QDialog::resizeEvent(event);
+    FitLabelArms();
+}
+
+void TdlgStat::showEvent(QShowEvent *event)
+{
+    QDialog::showEvent(event);
+    FitLabelArms();
+}
+
+void TdlgStat::cbGraphDataClick() { tmUpdateTimer(); }
+
+void TdlgStat::btOkClick() { close(); }

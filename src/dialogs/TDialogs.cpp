@@ -1,0 +1,45 @@
+#include "TDialogs.h"
+
+#include "AboutDlg.h"
+#include "ClearDlg.h"
+#include "ConfigDlg.h"
+#include "FilterDlg.h"
+#include "GroupDlg.h"
+#include "StatDlg.h"
+#include "TFrmMain.h"
+
+#include <QPointer>
+
+namespace {
+// The dialog may already be gone when exec returns (its owner closed inside
+// a nested wait), hence the guarded delete.
+int execOnce(QDialog *dialog)
+{
+    QPointer<QDialog> guard(dialog);
+    const int result = dialog->exec();
+    delete guard.data();
+    return result;
+}
+}
+
+bool TDialogs::ExecGroupDialog(TFrmMain &owner)
+{
+    return execOnce(new TdlgGroup(&owner, owner.GroupNames, *owner.NewsClient)) == QDialog::Accepted;
+}
+
+void TDialogs::ExecFilterDialog(TFrmMain &owner) { execOnce(new TdlgFilter(&owner, owner.FilterStrings)); }
+
+void TDialogs::ExecConfigDialog(TFrmMain &owner) { execOnce(new TdlgConfig(&owner)); }
+
+void TDialogs::ExecClearDialog(TFrmMain &owner)
+{
+    execOnce(new TfrmClearDlg(&owner, owner.GroupNames, owner.GroupMarks, *owner.NewsClient));
+}
+
+void TDialogs::ExecAboutDialog(TFrmMain &owner) { execOnce(new TdlgAbout(&owner)); }
+
+void TDialogs::ShowStatDialog(TFrmMain &owner)
+{
+    auto *dialog = new TdlgStat(&owner, owner.GroupNames);
+    dialog->show();
+}

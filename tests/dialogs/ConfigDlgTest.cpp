@@ -1,0 +1,207 @@
+#include "ConfigDlg.h"
+#include "MessageRecorder.h"
+#include "TempProgramDir.h"
+#include "ZqIniFile.h"
+
+#include <QCheckBox>
+#include <QDir>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+namespace {
+QByteArray Config(const char *key) { return IniReadString("CONFIG", key, "<absent>"); }
+
+// Keys of section CONFIG in the order they stand in the settings file.
+QList<QByteArray> KeysInFile(const TempProgramDir &dir)
+{
+    QList<QByteArray> keys;
+    for (QByteArray line : dir.read("pixtrawl.ini").split('\n')) {
+        line = line.trimmed();
+        const qsizetype eq = line.indexOf('=');
+        if (eq > 0)
+            keys << line.left(eq);
+    }
+    return keys;
+}
+}
+
+TEST(ConfigDialog, ShowsDefaultsWithoutASettingsFile)
+{
+    TempProgramDir dir;
+    TdlgConfig dlg(nullptr);
+    EXPECT_EQ(dlg.windowTitle(), "Configuration");
+    EXPECT_EQ(dlg.edHost->text(), "news.example.com");
+    EXPECT_EQ(dlg.edPort->text(), "119");
+    EXPECT_EQ(dlg.edDir->text(), "/");
+    EXPECT_TRUE(dlg.ckSubjectFiltering->isChecked());
+    EXPECT_TRUE(dlg.ckPreview->isChecked());
+    EXPECT_FALSE(dlg.ckAutoStart->isChecked());
+    EXPECT_TRUE(dlg.ckExitPrompt->isChecked());
+    EXPECT_FALSE(dlg.ckFileScreening->isChecked());
+    EXPECT_FALSE(dlg.ckRenameDuplicates->isChecked());
+    EXPECT_TRUE(dlg.btOk->isDefault());
+}
+
+TEST(ConfigDialog, OnlyNReadsAsUnchecked)
+{
+    const struct {
+        QByteArray stored;
+        bool checked;
+    } cases[] = {{"n", false}, {"N", false}, {"", true}, {"0", true}, {"no", true}, {"Y", true}};
+    for (const auto &c : cases) {
+        TempProgramDir dir;
+        for (const char *key : {"SUBJECT_FILTER", "PREVIEW", "AUTO_START", "EXIT_PROMPT", "FILE_SCREENING",
+                                "RENAME_DUPLICATES"})
+            IniWriteString("CONFIG", key, c.stored);
+        TdlgConfig dlg(nullptr);
+        for (QCheckBox *box : {dlg.ckSubjectFiltering, dlg.ckPreview, dlg.ckAutoStart, dlg.ckExitPrompt,
+                               dlg.ckFileScreening, dlg.ckRenameDuplicates})
+            EXPECT_EQ(box->isChecked(), c.checked) << c.stored.constData() << " " << box->objectName().toStdString();
+    }
+}
+
+TEST(ConfigDialog, OkWritesEveryKeyInOrder)
+{
+    TempProgramDir dir;
+    TdlgConfig dlg(nullptr);
+    dlg.edHost->setText("news.local");
+    dlg.edDir->setText(dir.dir());
+    dlg.ckAutoStart->setChecked(true);
+    dlg.ckPreview->setChecked(false);
+    MessageRecorder rec;
+    dlg.btOkClick();
+    EXPECT_TRUE(rec.shown().isEmpty());
+    EXPECT_EQ(dlg.result(), QDialog::Accepted);
+    EXPECT_EQ(Config("HOST"), "news.local");
+    EXPECT_EQ(Config("PORT"), "119");
+    EXPECT_EQ(Config("OUTPUT_DIR"), dir.dir().toUtf8());
+    EXPECT_EQ(Config("SUBJECT_FILTER"), "Y");
+    EXPECT_EQ(Config("PREVIEW"), "N");
+    EXPECT_EQ(Config("AUTO_START"), "Y");
+    EXPECT_EQ(Config("EXIT_PROMPT"), "Y");
+    EXPECT_EQ(Config("FILE_SCREENING"), "N");
+    EXPECT_EQ(Config("RENAME_DUPLICATES"), "N");
+    EXPECT_EQ(KeysInFile(dir), (QList<QByteArray>{"HOST", "PORT", "OUTPUT_DIR", "SUBJECT_FILTER", "PREVIEW",
+                                                  "EXIT_PROMPT", "AUTO_START", "FILE_SCREENING",
+                                                  "RENAME_DUPLICATES"}));
+}
+
+TEST(ConfigDialog, PortTextThatIsNotANumberWrites119)
+{
+    const struct {
+        QString typed;
+        QByteArray written;
+    } cases[] = {{"abc", "119"}, {"0", "0"}, {"-5", "-5"}, {"70000", "70000"}, {"", "119"}, {"12x", "119"},
+                 {"99999999999", "119"}};
+    for (const auto &c : cases) {
+        TempProgramDir dir;
+        TdlgConfig dlg(nullptr);
+        dlg.edPort->setText(c.typed);
+        dlg.btOkClick();
+        EXPECT_EQ(Config("PORT"), c.written) << c.typed.toStdString();
+    }
+
+    // A stored port that is not a number shows as 119 and is written back so.
+    TempProgramDir dir;
+    IniWriteString("CONFIG", "PORT", "x");
+    TdlgConfig dlg(nullptr);
+    EXPECT_EQ(dlg.edPort->text(), "119");
+    dlg.btOkClick();
+    EXPECT_EQ(Config("PORT"), "119");
+}
+
+TEST(ConfigDialog, CancelWritesNothing)
+{
+    TempProgramDir dir;
+    IniWriteString("CONFIG", "HOST", "keep.example.com");
+    const QByteArray before = dir.read("pixtrawl.ini");
+    TdlgConfig dlg(nullptr);
+    dlg.edHost->setText("other");
+    dlg.edPort->setText("1");
+    dlg.ckAutoStart->setChecked(true);
+    dlg.btCancelClick();
+    EXPECT_EQ(dlg.result(), QDialog::Rejected);
+    EXPECT_EQ(dir.read("pixtrawl.ini"), before);
+}
+
+TEST(ConfigDialog, DirectoryGetsItsSeparatorAndMustExist)
+{
+    TempProgramDir dir;
+    QTemporaryDir work;
+    ASSERT_TRUE(QDir(work.path()).mkdir("sub"));
+    QFile file(work.path() + "/plain");
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.close();
+    const QString before = QDir::currentPath();
+    ASSERT_TRUE(QDir::setCurrent(work.path()));
+
+    const struct {
+        QString typed;
+        QString shown;
+        bool warned;
+    } cases[] = {
+        {"", "/", false},
+        {"sub", "sub/", false},               // relative to the current directory
+        {work.path() + "/sub", work.path() + "/sub/", false},
+        {"missing", "missing/", true},
+        {"plain", "plain/", true},            // a file is not a directory
+        {"sub/../sub/", "sub/../sub/", false},
+    };
+    for (const auto &c : cases) {
+        QFile::remove(dir.iniPath());
+        TdlgConfig dlg(nullptr);
+        dlg.show();
+        dlg.edDir->setText(c.typed);
+        MessageRecorder rec;
+        rec.answer(MsgNo);
+        dlg.btOkClick();
+        EXPECT_EQ(dlg.edDir->text(), c.shown) << c.typed.toStdString();
+        EXPECT_EQ(QDir::currentPath(), work.path()) << "the check must leave the current directory alone";
+        if (c.warned) {
+            ASSERT_EQ(rec.shown().size(), 1) << c.typed.toStdString();
+            const MessageRequest &m = rec.shown()[0];
+            EXPECT_EQ(m.text, "The output directory is invalid!  Do you want to continue anyway?");
+            EXPECT_EQ(m.caption, "Warning");
+            EXPECT_EQ(m.icon, MsgIcon::Question);
+            EXPECT_EQ(m.buttons, MsgButtons::YesNo);
+            EXPECT_EQ(m.owner, nullptr);
+            EXPECT_TRUE(dlg.isVisible()) << "No keeps the dialog open";
+            EXPECT_FALSE(QFile::exists(dir.iniPath())) << "No writes nothing";
+        } else {
+            EXPECT_TRUE(rec.shown().isEmpty()) << c.typed.toStdString();
+            EXPECT_EQ(dlg.result(), QDialog::Accepted);
+            EXPECT_EQ(Config("OUTPUT_DIR"), c.shown.toUtf8());
+        }
+    }
+
+    // Yes saves the directory anyway.
+    TdlgConfig dlg(nullptr);
+    dlg.edDir->setText("missing");
+    MessageRecorder rec;
+    rec.answer(MsgYes);
+    dlg.btOkClick();
+    EXPECT_EQ(rec.shown().size(), 1);
+    EXPECT_EQ(dlg.result(), QDialog::Accepted);
+    EXPECT_EQ(Config("OUTPUT_DIR"), "missing/");
+    EXPECT_TRUE(QDir::setCurrent(before));
+}
+
+TEST(ConfigDialog, TabOrderFollowsTheFields)
+{
+    TempProgramDir dir;
+    TdlgConfig dlg(nullptr);
+    const QList<QWidget *> expected{dlg.edHost, dlg.edPort, dlg.edDir, dlg.ckSubjectFiltering, dlg.ckPreview,
+                                    dlg.ckExitPrompt, dlg.ckFileScreening, dlg.ckAutoStart,
+                                    dlg.ckRenameDuplicates, dlg.btOk, dlg.btCancel};
+    auto nextTabStop = [](QWidget *w) {
+        do
+            w = w->nextInFocusChain();
+        while (!(w->focusPolicy() & Qt::TabFocus));
+        return w;
+    };
+    for (qsizetype i = 0; i + 1 < expected.size(); ++i)
+        EXPECT_EQ(nextTabStop(expected[i]), expected[i + 1]) << expected[i]->objectName().toStdString();
+}

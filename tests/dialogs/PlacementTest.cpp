@@ -1,0 +1,70 @@
+#include "AboutDlg.h"
+#include "ClearDlg.h"
+#include "ConfigDlg.h"
+#include "DialogCommon.h"
+#include "DialogTestSupport.h"
+#include "FilterDlg.h"
+#include "GroupDlg.h"
+#include "StatDlg.h"
+#include "TempProgramDir.h"
+
+#include <QPointer>
+#include <QWidget>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+TEST(Placement, CentredTopLeftHalvesTowardZeroAndClampsAtZero)
+{
+    struct Case {
+        QRect owner;
+        QSize own;
+        QPoint expected;
+    };
+    const Case cases[] = {
+        {{100, 50, 500, 400}, {200, 100}, {250, 200}},
+        {{100, 50, 501, 401}, {200, 100}, {250, 200}},   // odd differences drop the half
+        {{100, 100, 100, 100}, {103, 105}, {99, 98}},    // -3/2 is -1 and -5/2 is -2, not -2 and -3
+        {{10, 20, 100, 100}, {300, 50}, {0, 45}},        // off the left edge: pulled back to 0
+        {{-400, -300, 200, 200}, {100, 100}, {0, 0}},
+        {{-100, 30, 400, 100}, {100, 100}, {50, 30}},    // a negative owner edge alone is fine
+    };
+    for (const Case &c : cases)
+        EXPECT_EQ(CentredTopLeft(c.owner, c.own), c.expected) << c.owner.x() << "," << c.owner.y();
+}
+
+// Every dialog but the clear articles dialog opens centred over its owner,
+// with its fixed client size.
+TEST(Placement, DialogsCentreOverTheOwnerWithTheirFixedSizes)
+{
+    TempProgramDir dir;
+    QWidget owner;
+    owner.setGeometry(100, 80, 700, 600);
+    QList<QByteArray> names{"alt.one"};
+    QList<TGroupMark> marks{{}};
+    TZqNNTP client; // not connected: the clear dialog's group just is not available
+
+    struct Case {
+        const char *name;
+        std::function<QDialog *()> make;
+        QSize size;
+        bool centred;
+    };
+    const Case cases[] = {
+        {"group", [&] { return new TdlgGroup(&owner, names, client); }, {537, 277}, true},
+        {"filter", [&] { return new TdlgFilter(&owner, names); }, {426, 250}, true},
+        {"config", [&] { return new TdlgConfig(&owner); }, {388, 202}, true},
+        {"stat", [&] { return new TdlgStat(&owner, names); }, {511, 406}, true},
+        {"about", [&] { return new TdlgAbout(&owner); }, {487, 257}, true},
+        {"clear", [&] { return new TfrmClearDlg(&owner, names, marks, client); }, {421, 246}, false},
+    };
+    for (const Case &c : cases) {
+        std::unique_ptr<QDialog> d(c.make());
+        EXPECT_EQ(d->size(), c.size) << c.name;
+        EXPECT_EQ(d->minimumSize(), d->maximumSize()) << c.name;
+        EXPECT_FALSE(d->windowFlags() & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint)) << c.name;
+        const QPoint centred(100 + (700 - c.size.width()) / 2, 80 + (600 - c.size.height()) / 2);
+        EXPECT_EQ(d->pos() == centred, c.centred) << c.name;
+    }
+}
