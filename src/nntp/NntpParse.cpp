@@ -11,7 +11,11 @@ namespace {
 const QByteArray kCrLf = QByteArrayLiteral("\r\n");
 }
 
-void RouteLine(const char *data, qsizetype size, qint32 mode, const LineSinks &sinks)
+namespace {
+
+// Routes a line whose bytes make(begin, size) turns into the stored entry.
+template <typename Char, typename Make>
+void Route(Char *data, qsizetype size, qint32 mode, const LineSinks &sinks, Make make)
 {
     // The closing test is made on the line as received, so ".." is data.
     const bool closing = size == 1 && data[0] == '.';
@@ -23,35 +27,67 @@ void RouteLine(const char *data, qsizetype size, qint32 mode, const LineSinks &s
     const bool statusLine = reply && reply->isEmpty();
     if (statusLine || closing || (mode != RouteBody && mode != RouteList)) {
         if (reply)
-            reply->append(QByteArray(data, size));
+            reply->append(make(data, size));
     } else if (mode == RouteBody) {
         if (sinks.body)
-            sinks.body->append(QByteArray(data, size));
+            sinks.body->append(make(data, size));
     } else if (sinks.groups) {
         const void *space = size > 0 ? std::memchr(data, ' ', size_t(size)) : nullptr;
         const qsizetype n = space ? static_cast<const char *>(space) - data : size;
-        sinks.groups->append(QByteArray(data, n));
+        sinks.groups->append(make(data, n));
     }
+}
+
+QByteArray Copy(const char *data, qsizetype size)
+{
+    return QByteArray(data, size);
+}
+
+// A byte array over [begin, begin + size) of block's storage, sharing it.
+// The byte after the line (its CR, or a blank after a first field) is not
+// needed any more and becomes the terminating zero.
+QByteArray Share(QByteArray::DataPointer &block, char *begin, qsizetype size)
+{
+    begin[size] = '\0';
+    block.d_ptr()->ref();
+    return QByteArray(QByteArray::DataPointer(block.d_ptr(), begin, size));
+}
+
+} // namespace
+
+void RouteLine(const char *data, qsizetype size, qint32 mode, const LineSinks &sinks)
+{
+    Route(data, size, mode, sinks, Copy);
 }
 
 void LineCutter::Feed(const char *data, qsizetype size, qint32 mode, const LineSinks &sinks)
 {
-    const char *p = data;
-    const char *const end = data + size;
+    if (size > 0)
+        Feed(QByteArray(data, size), mode, sinks);
+}
+
+void LineCutter::Feed(QByteArray chunk, qint32 mode, const LineSinks &sinks)
+{
+    const qsizetype size = chunk.size();
     if (size <= 0)
         return;
+    char *const data = chunk.data(); // detaches a chunk that others still hold
+    char *p = data;
+    char *const end = data + size;
+    QByteArray::DataPointer &block = chunk.data_ptr();
+    const auto share = [&block](char *begin, qsizetype n) { return Share(block, begin, n); };
 
     // The first line end may close text that came with earlier chunks; its CR
     // may even be the last pending byte.
     if (!pending_.isEmpty()) {
-        const char *q = p;
+        char *q = p;
         for (;;) {
-            const void *hit = std::memchr(q, '\n', size_t(end - q));
+            void *hit = std::memchr(q, '\n', size_t(end - q));
             if (!hit) {
                 pending_.append(data, size);
                 return;
             }
-            const char *lf = static_cast<const char *>(hit);
+            char *lf = static_cast<char *>(hit);
             const char prev = lf == data ? pending_.back() : lf[-1];
             if (prev == '\r') {
                 QByteArray line;
@@ -63,7 +99,7 @@ void LineCutter::Feed(const char *data, qsizetype size, qint32 mode, const LineS
                     line.append(data, lf - 1 - data);
                 }
                 pending_.clear();
-                RouteLine(line.constData(), line.size(), mode, sinks);
+                Route(line.constData(), line.size(), mode, sinks, Copy);
                 p = lf + 1;
                 break;
             }
@@ -72,14 +108,14 @@ void LineCutter::Feed(const char *data, qsizetype size, qint32 mode, const LineS
     }
 
     // From here on lines lie inside the chunk.
-    const char *q = p;
+    char *q = p;
     while (q < end) {
-        const void *hit = std::memchr(q, '\n', size_t(end - q));
+        void *hit = std::memchr(q, '\n', size_t(end - q));
         if (!hit)
             break;
-        const char *lf = static_cast<const char *>(hit);
+        char *lf = static_cast<char *>(hit);
         if (lf > p && lf[-1] == '\r') {
-            RouteLine(p, lf - 1 - p, mode, sinks);
+            Route(p, lf - 1 - p, mode, sinks, share);
             p = lf + 1;
         }
         q = lf + 1;

@@ -27,13 +27,16 @@ void RouteLine(const char *data, qsizetype size, qint32 mode, const LineSinks &s
 // included; a CR not followed by LF stays in the line, and a CR LF pair split
 // between two chunks is found when the second one arrives. Each chunk is
 // scanned once.
+//
+// Lines that lie inside one chunk share that chunk's storage instead of being
+// copied one by one (a 32 KiB read holds hundreds of body lines); each still
+// behaves as an ordinary byte array, zero-terminated after its last byte, and
+// detaches when changed.
 class LineCutter {
 public:
     void Feed(const char *data, qsizetype size, qint32 mode, const LineSinks &sinks);
-    void Feed(const QByteArray &chunk, qint32 mode, const LineSinks &sinks)
-    {
-        Feed(chunk.constData(), chunk.size(), mode, sinks);
-    }
+    // Takes the chunk over; it is copied only when someone else still shares it.
+    void Feed(QByteArray chunk, qint32 mode, const LineSinks &sinks);
     void Clear() { pending_.clear(); }
     // The received text not yet closed by CR LF.
     const QByteArray &Pending() const { return pending_; }

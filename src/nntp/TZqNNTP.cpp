@@ -200,7 +200,7 @@ void TZqNNTP::Readable()
     }
 
     // Every byte is kept: a zero byte is data like any other.
-    const QByteArray chunk(receiveBuffer_.get(), n);
+    QByteArray chunk(receiveBuffer_.get(), n);
     const quint64 generation = generation_;
     if (OnDocOutput) {
         const QPointer<TZqNNTP> self(this);
@@ -214,7 +214,7 @@ void TZqNNTP::Readable()
     sinks.reply = &ReplyLines;
     sinks.body = &BodyLines;
     sinks.groups = GroupListTarget;
-    cutter_.Feed(chunk, ReceiveMode, sinks);
+    cutter_.Feed(std::move(chunk), ReceiveMode, sinks);
 
     if (awaitingGreeting_ && ConnectionState == StateConnecting && !ReplyLines.isEmpty())
         GreetingArrived();

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 using namespace Nntp;
 
 namespace {
@@ -226,6 +228,39 @@ TEST(GetFieldTest, CommaAndSpaceFields)
     };
     for (const Case &c : cases)
         EXPECT_EQ(TZqNNTP::GetField(c.line, c.index, c.sep), c.want) << c.line.constData() << " " << c.index;
+}
+
+} // namespace
+
+namespace {
+
+TEST(CutAndRoute, LinesFromOneReadAreIndependentZeroTerminatedArrays)
+{
+    Lines reply, body, groups;
+    {
+        LineCutter cutter;
+        QByteArray chunk("222 1 <i> body\r\nab\r\ncd\r\n");
+        const QByteArray kept = chunk; // e.g. held by an OnDocOutput handler
+        cutter.Feed(chunk, RouteBody, LineSinks{&reply, &body, nullptr});
+        EXPECT_EQ(kept, "222 1 <i> body\r\nab\r\ncd\r\n");
+        Lines listReply;
+        cutter.Feed(QByteArray("215 l\r\nalt.x 3 1 y\r\n"), RouteList, LineSinks{&listReply, nullptr, &groups});
+    }
+    ASSERT_EQ(body, (Lines{"ab", "cd"}));
+    EXPECT_EQ(body[0].constData()[2], '\0');
+    EXPECT_EQ(std::strlen(reply[0].constData()), size_t(reply[0].size()));
+    ASSERT_EQ(groups, Lines{"alt.x"});
+    EXPECT_STREQ(groups[0].constData(), "alt.x");
+
+    body[0].append("XYZ");
+    body[0][0] = 'A';
+    EXPECT_EQ(body[0], "AbXYZ");
+    EXPECT_EQ(body[1], "cd");
+    EXPECT_EQ(reply[0], "222 1 <i> body");
+    body.removeFirst();
+    reply.clear();
+    body[0] += "!";
+    EXPECT_EQ(body[0], "cd!");
 }
 
 } // namespace
