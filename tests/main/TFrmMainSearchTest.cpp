@@ -290,6 +290,50 @@ TEST_F(MainSearchTest, AutoStartDoesNotSearchWhenTheConnectionFails)
     EXPECT_EQ(IniReadString("GROUPS", "alt.a", "absent"), "absent");
 }
 
+TEST_F(MainSearchTest, BodyInProgressShowsPercentageAndPreview)
+{
+    IniWriteBool("CONFIG", "PREVIEW", true);
+    QList<QByteArray> body = uuencode("big.jpg", readJpeg());
+    while (body.size() < 320)
+        body << "filler";
+    server.groups[0].articles[0] = FakeNntpServer::MakeArticle(1, "big", body);
+    // The body arrives in reads of 40 lines, and the closing line never does.
+    // A read is reported before its lines are stored, so a last partial line
+    // makes the window see the whole body.
+    QList<QByteArray> pieces{"222 1 <art1@fake.invalid> body\r\n"};
+    for (qsizetype at = 0; at < body.size(); at += 40) {
+        QByteArray wire = FakeNntpServer::Stuffed(body.mid(at, 40));
+        wire.chop(3);
+        pieces << wire;
+    }
+    pieces << "partial";
+    server.pieceDelayMs = 20;
+    server.Script("BODY 1", pieces);
+
+    const QString expected = QStringLiteral(" (%1%)").arg(body.size() * 100 / (body.size() - 1)); // 100 and more
+    TFrmMain w;
+    connectWindow(w);
+    bool previewed = false;
+    QString caption;
+    qsizetype lines = 0;
+    onCommand("BODY 1", [&] {
+        previewed = QTest::qWaitFor([&] { return !w.Preview->Picture().isNull(); }, 10000);
+        // The last partial line is the read that reports the whole body.
+        QTest::qWaitFor([&] { return w.laArticleName->text().endsWith(expected); }, 10000);
+        lines = w.NewsClient->BodyLines.size();
+        caption = w.laArticleName->text();
+        w.miDisconnect->trigger();
+    });
+    w.miSearchAllGroupsClick();
+
+    EXPECT_TRUE(previewed);
+    EXPECT_EQ(lines, body.size()); // the preview decoded a copy, not the body itself
+    EXPECT_EQ(caption.toStdString(), ("Decoding Article 1 from alt.a" + expected).toStdString());
+    EXPECT_EQ(dir.read("current.jpg"), readJpeg());
+    EXPECT_FALSE(QFile::exists(dir.path("out/big.jpg"))); // never disposed of: disconnected
+    EXPECT_EQ(IniReadString("GROUPS", "alt.a", ""), "1,<art1@fake.invalid>");
+}
+
 TEST_F(MainSearchTest, SearchAllGroupsNeedsAnIdleConnection)
 {
     TFrmMain w;
