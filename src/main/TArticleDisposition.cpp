@@ -8,6 +8,7 @@
 #include <QDateTime>
 #include <QFile>
 #include <QLocale>
+#include <QRandomGenerator>
 #include <QSaveFile>
 #include <QString>
 
@@ -73,17 +74,23 @@ bool pathExists(const QByteArray &path)
 // Writes through a temporary file in the same folder and renames it over the
 // target, so a failed write never leaves a half file under the real name, and
 // a file or link already there is replaced rather than written through. The
-// new file never carries an executable bit, whatever the replaced one had.
+// new file is created 0644 less the umask: it never carries an executable
+// bit, whatever the replaced file had.
 bool writeFileReplacing(const QByteArray &path, const QByteArray &data)
 {
     const qsizetype slash = path.lastIndexOf('/');
-    QByteArray temp = (slash >= 0 ? path.left(slash + 1) : QByteArray()) + ".pixtrawl-XXXXXX";
-    const int fd = ::mkstemp(temp.data());
+    const QByteArray dir = slash >= 0 ? path.left(slash + 1) : QByteArray();
+    QByteArray temp;
+    int fd = -1;
+    for (int attempt = 0; fd < 0 && attempt < 16; ++attempt) {
+        temp = dir + ".pixtrawl-" + QByteArray::number(QRandomGenerator::global()->generate64(), 36);
+        fd = ::open(temp.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644);
+        if (fd < 0 && errno != EEXIST)
+            return false;
+    }
     if (fd < 0)
         return false;
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    bool ok = ::fchmod(fd, 0644 & ~mask) == 0;
+    bool ok = true;
     const char *p = data.constData();
     qsizetype left = data.size();
     while (ok && left > 0) {

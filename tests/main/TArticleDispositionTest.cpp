@@ -484,6 +484,16 @@ TEST_F(Disposition, MissingOutputFolderSavesCountsAndLogsNothingButStillPreviews
     EXPECT_FALSE(QFileInfo::exists(work.path() + "/missing"));
 }
 
+TEST_F(Disposition, SaveThatCannotReplaceTheTargetCountsNothingAndLeavesNoTemporaryFile)
+{
+    ASSERT_TRUE(QDir(out).mkdir("taken"));
+    EXPECT_EQ(dispose(uuFile("taken", payload(50, 15))), TArticleDisposition::OutcomeNone);
+    EXPECT_EQ(total("SAVED_COUNT"), 0);
+    EXPECT_TRUE(d.KnownChecksums.isEmpty());
+    EXPECT_TRUE(outFiles().isEmpty());
+    EXPECT_EQ(previews.size(), 1);
+}
+
 TEST_F(Disposition, PreviewOnlyWhenEnabledAndOnlyForFiles)
 {
     QList<QByteArray> body = uuFile("p.jpg", payload(60, 14));
