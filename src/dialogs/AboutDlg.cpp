@@ -47,9 +47,10 @@ QStringList RevisionHistory()
               QStringLiteral("search stopped, also after a restart.")},
              {QStringLiteral("Decodes uuencode, xxencode and Base64, also"),
               QStringLiteral("joined across several articles.")},
-             {QStringLiteral("Drops files saved before (same size and CRC-32).")},
-             {QStringLiteral("Statistics window with pie charts of articles,"),
-              QStringLiteral("bytes and hours per group.")},
+             {QStringLiteral("Drops files saved before: same size and"),
+              QStringLiteral("same CRC-32.")},
+             {QStringLiteral("Statistics window with pie charts of"),
+              QStringLiteral("articles, bytes and hours per group.")},
          }},
     });
 }
@@ -81,6 +82,8 @@ TdlgAbout::TdlgAbout(QWidget *owner) : QDialog(owner)
     laRevisions->setFont(listFont);
     laRevisions->setStyleSheet(QStringLiteral("color: black"));
     laRevisions->setSelectionMode(QAbstractItemView::NoSelection);
+    laRevisions->setFocusPolicy(Qt::NoFocus);
+    laRevisions->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     laRevisions->setGeometry(2, 37, 466, 166);
 
     pnButtons = new QFrame(this);

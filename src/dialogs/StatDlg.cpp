@@ -102,7 +102,8 @@ TdlgStat::TdlgStat(QWidget *owner, const QList<QByteArray> &groupNames)
     Chart->addSeries(gpPie);
     Chart->setBackgroundRoundness(0);
     Chart->setDropShadowEnabled(false);
-    Chart->legend()->setAlignment(Qt::AlignRight);
+    Chart->legend()->setAlignment(Qt::AlignBottom);
+    Chart->setMargins(QMargins(4, 4, 4, 4));
     chPie = new QChartView(Chart, this);
     chPie->setObjectName(QStringLiteral("chPie"));
     chPie->setFrameShape(QFrame::NoFrame);
