@@ -1,3 +1,4 @@
+#include "TDialogs.h"
 #include "TFrmMain.h"
 #include "TQtMessageHandler.h"
 
@@ -9,9 +10,12 @@ int main(int argc, char **argv)
     QApplication::setApplicationName(QStringLiteral("Pixtrawl"));
     TQtMessageHandler::Install();
 
+    TDialogs dialogs; // declared first: outlives the window that uses it
+
     // Lives on this stack until the event loop has ended, so a search still
     // unwinding from a nested wait never outlives its window.
     TFrmMain window;
+    window.SetDialogFactory(&dialogs);
     window.show();
     return app.exec();
 }
