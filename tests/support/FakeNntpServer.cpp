@@ -18,9 +18,9 @@ FakeNntpServer::~FakeNntpServer()
         client_->abort();
 }
 
-bool FakeNntpServer::Listen()
+bool FakeNntpServer::Listen(quint16 port)
 {
-    if (!server_->listen(QHostAddress::LocalHost, 0))
+    if (!server_->listen(QHostAddress::LocalHost, port))
         return false;
     port_ = server_->serverPort();
     return true;

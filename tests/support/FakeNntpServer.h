@@ -54,7 +54,7 @@ public:
     explicit FakeNntpServer(QObject *parent = nullptr);
     ~FakeNntpServer() override;
 
-    bool Listen(); // an ephemeral port on 127.0.0.1
+    bool Listen(quint16 port = 0); // 0: an ephemeral port on 127.0.0.1
     quint16 Port() const { return port_; }
     void StopListening(); // later connects are refused; open ones stay
     static quint16 ClosedPort();
