@@ -17,5 +17,8 @@ int main(int argc, char **argv)
     TFrmMain window;
     window.SetDialogFactory(&dialogs);
     window.show();
+    // Without a window manager nothing activates a new window, and the
+    // start-up check and auto start wait for the first activation.
+    window.activateWindow();
     return app.exec();
 }
