@@ -118,22 +118,6 @@ TEST_F(ClearDialog, AGroupTheServerRefusesOffersNoRange)
     EXPECT_EQ(dlg.edClearArticle->text(), "200");
 }
 
-TEST_F(ClearDialog, ButtonsAreOffWhileTheServerAnswers)
-{
-    cc.server.pieceDelayMs = 50;
-    bool offDuringWait = false;
-    TfrmClearDlg *dlgPtr = nullptr;
-    QObject::connect(&cc.server, &FakeNntpServer::CommandReceived, [&](const QByteArray &) {
-        if (dlgPtr)
-            offDuringWait = !dlgPtr->btClear->isEnabled() && !dlgPtr->btOk->isEnabled();
-    });
-    TfrmClearDlg dlg(nullptr, names, marks, cc.client);
-    dlgPtr = &dlg;
-    dlg.lbGroups->setCurrentRow(2);
-    EXPECT_TRUE(offDuringWait);
-    EXPECT_TRUE(dlg.btClear->isEnabled() && dlg.btOk->isEnabled());
-}
-
 TEST_F(ClearDialog, AChoiceMadeDuringTheWaitIsTakenUpAfterIt)
 {
     TfrmClearDlg dlg(nullptr, names, marks, cc.client);

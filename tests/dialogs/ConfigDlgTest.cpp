@@ -188,20 +188,3 @@ TEST(ConfigDialog, DirectoryGetsItsSeparatorAndMustExist)
     EXPECT_EQ(Config("OUTPUT_DIR"), "missing/");
     EXPECT_TRUE(QDir::setCurrent(before));
 }
-
-TEST(ConfigDialog, TabOrderFollowsTheFields)
-{
-    TempProgramDir dir;
-    TdlgConfig dlg(nullptr);
-    const QList<QWidget *> expected{dlg.edHost, dlg.edPort, dlg.edDir, dlg.ckSubjectFiltering, dlg.ckPreview,
-                                    dlg.ckExitPrompt, dlg.ckFileScreening, dlg.ckAutoStart,
-                                    dlg.ckRenameDuplicates, dlg.btOk, dlg.btCancel};
-    auto nextTabStop = [](QWidget *w) {
-        do
-            w = w->nextInFocusChain();
-        while (!(w->focusPolicy() & Qt::TabFocus));
-        return w;
-    };
-    for (qsizetype i = 0; i + 1 < expected.size(); ++i)
-        EXPECT_EQ(nextTabStop(expected[i]), expected[i + 1]) << expected[i]->objectName().toStdString();
-}

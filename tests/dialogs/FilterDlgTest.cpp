@@ -42,30 +42,6 @@ TEST(FilterDialog, ListIsSortedWithoutRegardToCaseAndOkReturnsItSorted)
     EXPECT_EQ(filters, (Strings{"Alpha", "beta", "Delta", "Gamma", "zeta"}));
 }
 
-TEST(FilterDialog, ModesShowTheirControls)
-{
-    Strings filters;
-    TdlgFilter dlg(nullptr, filters);
-    dlg.show();
-    auto browsing = [&] {
-        return dlg.btAdd->isVisible() && dlg.btDelete->isVisible() && !dlg.tbFilter->isVisible()
-               && !dlg.btDone->isVisible() && !dlg.btCancel->isVisible() && dlg.btOk->isEnabled();
-    };
-    auto adding = [&] {
-        return !dlg.btAdd->isVisible() && !dlg.btDelete->isVisible() && dlg.tbFilter->isVisible()
-               && dlg.btDone->isVisible() && dlg.btCancel->isVisible() && !dlg.btOk->isEnabled();
-    };
-    EXPECT_TRUE(browsing());
-    dlg.btAddClick();
-    EXPECT_TRUE(adding());
-    dlg.tbFilter->setText("x");
-    dlg.btCancelClick();
-    EXPECT_TRUE(browsing());
-    EXPECT_EQ(dlg.lbFilterList->count(), 0);
-    dlg.btAddClick();
-    EXPECT_EQ(dlg.tbFilter->text(), "") << "Add starts from an empty field";
-}
-
 TEST(FilterDialog, DuplicateTestIgnoresCaseAndComesBeforeTheBlankTest)
 {
     struct Case {

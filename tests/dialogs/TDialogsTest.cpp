@@ -1,5 +1,3 @@
-#include "AboutDlg.h"
-#include "ConfigDlg.h"
 #include "FilterDlg.h"
 #include "GroupDlg.h"
 #include "StatDlg.h"
@@ -97,28 +95,6 @@ TEST(DialogFactory, GroupDialogReportsOkAndReplacesTheNames)
     });
     EXPECT_TRUE(dialogs.ExecGroupDialog(frm));
     EXPECT_EQ(frm.GroupNames, QList<QByteArray>{"alt.b"});
-}
-
-TEST(DialogFactory, ConfigAndAboutOpenModallyOverTheWindow)
-{
-    TempProgramDir dir;
-    TDialogs dialogs;
-    TFrmMain frm;
-    QStringList titles;
-    auto record = [&](QDialog *d) {
-        if (d->parentWidget() == &frm && d->isModal())
-            titles << d->windowTitle();
-        d->reject();
-    };
-    {
-        OnModal on(record);
-        dialogs.ExecConfigDialog(frm);
-    }
-    {
-        OnModal on(record);
-        dialogs.ExecAboutDialog(frm);
-    }
-    EXPECT_EQ(titles, (QStringList{"Configuration", "About Pixtrawl v1.01"}));
 }
 
 TEST(DialogFactory, EveryStatisticsCommandOpensAnotherWindow)
