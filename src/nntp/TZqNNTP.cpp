@@ -32,7 +32,25 @@ TZqNNTP::TZqNNTP(QObject *owner)
     connectTimer_.setSingleShot(true);
     connectTimer_.setInterval(kConnectGuardMs);
     connect(&connectTimer_, &QTimer::timeout, this, [this] { ConnectTimeout(); });
+    replyTimer_.setSingleShot(true);
+    connect(&replyTimer_, &QTimer::timeout, this, [this] { ReplyTimedOut(); });
 }
+
+// Runs the reply timer for the lifetime of one command's wait. The client may
+// be deleted inside the wait, hence the guarded pointer.
+struct TZqNNTP::ReplyWait {
+    explicit ReplyWait(TZqNNTP &client) : client_(&client)
+    {
+        if (client.ReplyTimeoutMs > 0)
+            client.replyTimer_.start(client.ReplyTimeoutMs);
+    }
+    ~ReplyWait()
+    {
+        if (client_)
+            client_->replyTimer_.stop();
+    }
+    QPointer<TZqNNTP> client_;
+};
 
 TZqNNTP::~TZqNNTP()
 {
@@ -62,6 +80,7 @@ bool TZqNNTP::Connect(const QByteArray &host, int port)
     // Every attempt gets a fresh socket; nothing of an earlier connection may
     // pass for this one's greeting.
     CloseSocket();
+    replyTimer_.stop();
     cutter_.Clear();
     ReplyLines.clear();
     awaitingGreeting_ = false;
@@ -100,6 +119,7 @@ bool TZqNNTP::Connect(const QByteArray &host, int port)
 
 bool TZqNNTP::Disconnect()
 {
+    replyTimer_.stop();
     ReplyLines.clear();
     BodyLines.clear();
     Connected = false;
@@ -114,8 +134,11 @@ void TZqNNTP::SendCommand(const QByteArray &text)
 {
     cutter_.Clear();
     ReplyLines.clear();
-    if (socket_ >= 0)
-        ::send(socket_, text.constData(), size_t(text.size()), MSG_NOSIGNAL);
+    if (socket_ < 0)
+        return;
+    if (::send(socket_, text.constData(), size_t(text.size()), MSG_NOSIGNAL) < 0 && errno != EAGAIN
+        && errno != EWOULDBLOCK && errno != EINTR)
+        TransportEnded(errno);
 }
 
 void TZqNNTP::CloseSocket()
@@ -199,6 +222,10 @@ void TZqNNTP::Readable()
         return;
     }
 
+    // The time-out counts silence, not the length of a reply.
+    if (replyTimer_.isActive())
+        replyTimer_.start();
+
     // Every byte is kept: a zero byte is data like any other.
     QByteArray chunk(receiveBuffer_.get(), n);
     const quint64 generation = generation_;
@@ -223,11 +250,31 @@ void TZqNNTP::Readable()
 void TZqNNTP::TransportEnded(int error)
 {
     Q_UNUSED(error);
-    // The peer closed the connection (error 0) or the socket failed. The client
-    // does not act on it: a waiting command goes on waiting until Disconnect.
-    // The socket stays open but is no longer watched, since end-of-file would
-    // otherwise report readiness forever.
+    // End-of-file would otherwise report readiness for ever.
     readNotifier_->setEnabled(false);
+    // Before the greeting the connect guard gives the verdict, reported once
+    // through OnStateChange.
+    if (ConnectionState != StateConnected || !Connected)
+        return;
+    // The peer closed the connection (error 0), the socket failed, or the
+    // reply stayed away: the same end as Disconnect, and the owner is told.
+    replyTimer_.stop();
+    ReplyLines.clear();
+    BodyLines.clear();
+    Connected = false;
+    ConnectionState = StateClosed;
+    CloseSocket();
+    if (QAbstractEventDispatcher *d = QAbstractEventDispatcher::instance(thread()))
+        d->wakeUp();
+    const TConnectionLostEvent handler = OnConnectionLost;
+    if (handler)
+        handler(this);
+}
+
+void TZqNNTP::ReplyTimedOut()
+{
+    if (socket_ >= 0)
+        TransportEnded(ETIMEDOUT);
 }
 
 bool TZqNNTP::WaitPass(quint64 generation)
@@ -245,6 +292,7 @@ bool TZqNNTP::WaitPass(quint64 generation)
 bool TZqNNTP::SelectGroup(const QByteArray &name)
 {
     SendCommand(Nntp::GroupCommand(name));
+    const ReplyWait timing(*this);
     const quint64 generation = generation_;
     while (ReplyLines.isEmpty()) {
         if (!WaitPass(generation))
@@ -261,6 +309,7 @@ bool TZqNNTP::SelectGroup(const QByteArray &name)
 bool TZqNNTP::GetHeader(qint32 number)
 {
     SendCommand(Nntp::HeadCommand(number));
+    const ReplyWait timing(*this);
     const quint64 generation = generation_;
     Nntp::ReplyState state;
     do {
@@ -283,6 +332,7 @@ bool TZqNNTP::GetBody(qint32 number)
     ReceiveMode = ModeBody;
     SendCommand(Nntp::BodyCommand(number));
     BodyLines.clear();
+    const ReplyWait timing(*this);
     const quint64 generation = generation_;
     Nntp::ReplyState state;
     do {
@@ -309,6 +359,7 @@ bool TZqNNTP::GetGroupList(QList<QByteArray> &target)
     GroupListTarget = &target;
     target.clear();
     SendCommand(Nntp::ListCommand());
+    const ReplyWait timing(*this);
     const quint64 generation = generation_;
     const QPointer<TZqNNTP> self(this);
     Nntp::ReplyState state;

@@ -14,6 +14,7 @@ class QSocketNotifier;
 class TZqNNTP;
 using TDocOutputEvent = std::function<void(TZqNNTP *Sender, const QByteArray &strOutput)>;
 using TStateChangeEvent = std::function<void(TZqNNTP *Sender, qint32 lState)>;
+using TConnectionLostEvent = std::function<void(TZqNNTP *Sender)>;
 
 // The news server client: one non-blocking TCP connection watched by the Qt
 // event loop, line assembly and routing, and the commands GROUP, HEAD, BODY
@@ -30,6 +31,14 @@ public:
 
     TDocOutputEvent OnDocOutput;     // every received chunk, before it is cut into lines
     TStateChangeEvent OnStateChange; // 2 connected (greeting in), 4 attempt failed
+    // Optional: an established connection ended without Disconnect (the server
+    // closed it, the socket failed, or a reply stayed away ReplyTimeoutMs).
+    TConnectionLostEvent OnConnectionLost;
+
+    // A command that receives nothing for this long counts the connection as
+    // lost; 0 or less waits for ever.
+    static constexpr int DefaultReplyTimeoutMs = 60000;
+    int ReplyTimeoutMs = DefaultReplyTimeoutMs;
 
     QList<QByteArray> ReplyLines;
     QList<QByteArray> BodyLines;
@@ -70,13 +79,16 @@ private:
     void Readable();
     void GreetingArrived();
     void TransportEnded(int error);
+    void ReplyTimedOut();
     bool WaitPass(quint64 generation);
+    struct ReplyWait;
     void StateChange(qint32 state);
 
     int socket_ = -1;
     QSocketNotifier *readNotifier_ = nullptr;
     QSocketNotifier *writeNotifier_ = nullptr;
     QTimer connectTimer_;
+    QTimer replyTimer_; // runs while a command waits; restarted by every read
     Nntp::LineCutter cutter_;
     QByteArray lineTerminator_;
     std::unique_ptr<char[]> receiveBuffer_;

@@ -509,15 +509,25 @@ TEST_F(ClientTest, IdleWaitOnSilentServerUsesNoCpu)
     EXPECT_LT(used, 0.1);
 }
 
-TEST_F(ClientTest, ServerClosingIsNotNoticedAndCostsNoCpu)
+TEST_F(ClientTest, ServerClosingEndsTheWaitingCommandAndCostsNoCpu)
 {
     server.closeOn = "HEAD";
     ConnectAndGreet();
-    Later(1500, &client, [&] { client.Disconnect(); });
+    int lost = 0;
+    client.OnConnectionLost = [&](TZqNNTP *) { ++lost; };
+    bool stoppedByHand = false;
+    Later(5000, &client, [&] {
+        stoppedByHand = true;
+        client.Disconnect();
+    });
     const double before = ProcessCpuSeconds();
     EXPECT_FALSE(client.GetHeader(1));
     EXPECT_LT(ProcessCpuSeconds() - before, 0.1);
-    EXPECT_TRUE(rec.states.isEmpty());
+    EXPECT_FALSE(stoppedByHand); // the close ended the wait, not the Disconnect
+    EXPECT_EQ(lost, 1);
+    EXPECT_FALSE(client.Connected);
+    EXPECT_EQ(client.ConnectionState, TZqNNTP::StateClosed);
+    EXPECT_TRUE(rec.states.isEmpty()); // OnStateChange keeps to 2 and 4 of an attempt
 }
 
 } // namespace

@@ -4,6 +4,8 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 
+#include <sys/socket.h>
+
 FakeNntpServer::FakeNntpServer(QObject *parent)
     : QObject(parent), server_(new QTcpServer(this))
 {
@@ -210,6 +212,18 @@ void FakeNntpServer::CloseClient()
     if (client_) {
         client_->flush();
         client_->disconnectFromHost();
+    }
+}
+
+void FakeNntpServer::ResetClient()
+{
+    queue_.clear();
+    pieceTimer_.stop();
+    if (client_) {
+        // A zero linger time makes the close send RST.
+        const linger now{1, 0};
+        ::setsockopt(int(client_->socketDescriptor()), SOL_SOCKET, SO_LINGER, &now, sizeof now);
+        client_->abort();
     }
 }
 

@@ -78,6 +78,7 @@ public:
     void Send(const QList<QByteArray> &pieces);
     void Send(const QByteArray &bytes) { Send(QList<QByteArray>{bytes}); }
     void CloseClient();
+    void ResetClient(); // ends the connection with a TCP reset instead of a close
     bool SendQueueEmpty() const { return queue_.isEmpty(); }
 
     // What the table serves, as wire bytes.
