@@ -125,6 +125,7 @@ TFrmMain::~TFrmMain()
     if (NewsClient) {
         NewsClient->OnDocOutput = nullptr;
         NewsClient->OnStateChange = nullptr;
+        NewsClient->OnConnectionLost = nullptr;
     }
     Disposition.OnPreview = nullptr;
 }
@@ -147,6 +148,7 @@ void TFrmMain::FormCreate()
     NewsClient->setObjectName(QStringLiteral("NewsClient"));
     NewsClient->OnDocOutput = [this](TZqNNTP *s, const QByteArray &out) { oNNTPDocOutput(s, out); };
     NewsClient->OnStateChange = [this](TZqNNTP *s, qint32 st) { oNNTPStateChange(s, st); };
+    NewsClient->OnConnectionLost = [this](TZqNNTP *s) { oNNTPConnectionLost(s); };
 
     Preview = new TZqImage(pnPicture);
     Preview->setObjectName(QStringLiteral("Preview"));
@@ -479,6 +481,7 @@ bool TFrmMain::miConnectClick()
     const qint32 port = IniReadInteger("CONFIG", "PORT", 119);
     const QByteArray host = IniReadString("CONFIG", "HOST", QByteArray());
     connectOutcome_ = 0;
+    quietConnect_ = false;
     if (!NewsClient->Connect(host, port)) {
         ZqMessageBox(kConnectFailed, QStringLiteral("Error"), MsgIcon::None, MsgButtons::Ok, nullptr);
         SetState(StateOffline);
@@ -489,6 +492,13 @@ bool TFrmMain::miConnectClick()
 
 void TFrmMain::oNNTPStateChange(TZqNNTP *, qint32 lState)
 {
+    if (quietConnect_ && (lState == 2 || lState == 4)) {
+        // An automatic reconnection of a running search: the search decides,
+        // and an unattended run must not stop at a message box.
+        quietConnect_ = false;
+        connectOutcome_ = lState;
+        return;
+    }
     if (lState == 2) {
         connectOutcome_ = lState;
         SetState(StateOnline);
@@ -497,6 +507,13 @@ void TFrmMain::oNNTPStateChange(TZqNNTP *, qint32 lState)
         SetState(StateOffline);
         connectOutcome_ = lState; // after the box, so a waiting search sees state 0
     }
+}
+
+void TFrmMain::oNNTPConnectionLost(TZqNNTP *)
+{
+    // A running search takes the loss up itself after the request in hand.
+    if (!searching_ && !closing_)
+        SetState(StateOffline);
 }
 
 void TFrmMain::StopCommand(int reason)
@@ -720,6 +737,49 @@ void TFrmMain::AddGroupTime(const QByteArray &group, const QElapsedTimer &starte
     AddStatistic("TIME", group, std::llround(days / 0.00001156));
 }
 
+bool TFrmMain::PauseUnlessCommanded(int ms)
+{
+    QTimer pause;
+    pause.setSingleShot(true);
+    pause.start(qMax(0, ms));
+    WaitUntil([&] { return !pause.isActive() || StopReason != StopNone || closing_; });
+    return StopReason == StopNone && !closing_;
+}
+
+TFrmMain::Resumed TFrmMain::ResumeLostConnection(const QByteArray &group, int &attempts)
+{
+    auto commanded = [this] { return StopReason != StopNone || closing_; };
+    const int most = int(ReconnectDelaysMs.size());
+    while (attempts < most) {
+        const int delay = ReconnectDelaysMs[attempts];
+        ++attempts;
+        laArticleName->setText(
+            QStringLiteral("Connection lost, reconnecting (attempt %1 of %2)").arg(attempts).arg(most));
+        if (!PauseUnlessCommanded(delay))
+            return Resumed::Command;
+
+        connectOutcome_ = 0;
+        quietConnect_ = true;
+        const qint32 port = IniReadInteger("CONFIG", "PORT", 119);
+        if (!NewsClient->Connect(IniReadString("CONFIG", "HOST", QByteArray()), port)) {
+            quietConnect_ = false; // the name did not resolve: maybe next time
+            continue;
+        }
+        WaitUntil([&] { return connectOutcome_ != 0 || commanded(); });
+        if (commanded())
+            return Resumed::Command;
+        if (connectOutcome_ != TZqNNTP::StateConnected || !NewsClient->Connected)
+            continue;
+        if (NewsClient->SelectGroup(group))
+            return Resumed::Selected;
+        if (commanded())
+            return Resumed::Command;
+        if (NewsClient->Connected)
+            return Resumed::GroupRefused;
+    }
+    return Resumed::GaveUp;
+}
+
 bool TFrmMain::ReconnectAndWait()
 {
     if (!miConnectClick())
@@ -778,6 +838,19 @@ void TFrmMain::DecodeGroups(int firstGroup, bool oneGroup)
         }
     };
 
+    // The connection ended without a command asking for it.
+    auto lost = [this] { return !NewsClient->Connected && StopReason == StopNone && !closing_; };
+    // Automatic reconnection attempts since an article last went through.
+    int attempts = 0;
+    auto giveUp = [&](const QByteArray &group, const QElapsedTimer &started) {
+        NewsClient->BodyLines.clear();
+        AddGroupTime(group, started);
+        SetState(StateOffline);
+        ClearScreen();
+        laArticleName->setText(
+            QStringLiteral("Connection lost; gave up after %1 reconnection attempts").arg(attempts));
+    };
+
     const int n = GroupNames.size();
     for (int g = firstGroup; g >= 0 && g < GroupNames.size(); ++g) {
         QElapsedTimer started;
@@ -789,7 +862,21 @@ void TFrmMain::DecodeGroups(int firstGroup, bool oneGroup)
         laGroup->setText(QStringLiteral("Searching Group %1 of %2").arg(g + 1).arg(pbGroup->maximum()));
         ProgressPhase = 1;
 
-        if (!NewsClient->SelectGroup(group)) {
+        bool selected = NewsClient->SelectGroup(group);
+        if (!selected && lost()) {
+            switch (ResumeLostConnection(group, attempts)) {
+            case Resumed::Selected:
+                selected = true;
+                break;
+            case Resumed::GaveUp:
+                giveUp(group, started);
+                return;
+            case Resumed::GroupRefused:
+            case Resumed::Command:
+                break;
+            }
+        }
+        if (!selected) {
             // A command that interrupted the selection is taken up here, so a
             // disconnected run does not walk on through every group.
             if (StopReason != StopNone || closing_) {
@@ -816,26 +903,49 @@ void TFrmMain::DecodeGroups(int firstGroup, bool oneGroup)
         const qint32 first = CurrentFirst;
         for (qint64 i = 0; i < count; ++i) {
             const qint32 a = qint32(first + i);
-            const qint64 position = qint64(a) - CurrentFirst;
-            pbArticle->setValue(int(position));
-            laArticle->setText(QStringLiteral("Decoding Article %1 of %2").arg(position + 1).arg(pbArticle->maximum()));
-            ArticleCaption = QStringLiteral("Decoding Article %1 from %2").arg(a).arg(shown(group));
-            laArticleName->setText(ArticleCaption + QStringLiteral(" (0%)"));
-            laSubject->setText(QStringLiteral("Retrieving Subject..."));
-            ProgressPhase = 1;
-            ArticleBytes = 0;
+            bool groupRefused = false;
+            // One pass per try at this article; a lost connection is taken up
+            // before anything is logged, counted or marked for it.
+            for (;;) {
+                const qint64 position = qint64(a) - CurrentFirst;
+                pbArticle->setValue(int(position));
+                laArticle->setText(
+                    QStringLiteral("Decoding Article %1 of %2").arg(position + 1).arg(pbArticle->maximum()));
+                ArticleCaption = QStringLiteral("Decoding Article %1 from %2").arg(a).arg(shown(group));
+                laArticleName->setText(ArticleCaption + QStringLiteral(" (0%)"));
+                laSubject->setText(QStringLiteral("Retrieving Subject..."));
+                ProgressPhase = 1;
+                ArticleBytes = 0;
 
-            NewsClient->GetHeader(a);
-            Disposition.LogHeader(group, a, NewsClient->Subject);
-            const bool filtered = Disposition.SubjectFilter(group, NewsClient->Subject, NewsClient->BodyLines,
-                                                            ArticleBytes);
-            if (NewsClient->Connected && !filtered) {
-                laSubject->setText(shown(NewsClient->Subject));
-                WritePointer(g, false);
-                ProgressPhase = 2;
-                PreviewMark = 0;
-                NewsClient->GetBody(a);
+                NewsClient->GetHeader(a);
+                bool requestsLost = lost();
+                if (!requestsLost) {
+                    Disposition.LogHeader(group, a, NewsClient->Subject);
+                    const bool filtered = Disposition.SubjectFilter(group, NewsClient->Subject,
+                                                                    NewsClient->BodyLines, ArticleBytes);
+                    if (NewsClient->Connected && !filtered) {
+                        laSubject->setText(shown(NewsClient->Subject));
+                        WritePointer(g, false);
+                        ProgressPhase = 2;
+                        PreviewMark = 0;
+                        NewsClient->GetBody(a);
+                        requestsLost = lost();
+                    }
+                }
+                if (!requestsLost)
+                    break;
+                const Resumed resumed = ResumeLostConnection(group, attempts);
+                if (resumed == Resumed::Selected)
+                    continue; // the same article again
+                if (resumed == Resumed::GaveUp) {
+                    giveUp(group, started);
+                    return;
+                }
+                groupRefused = resumed == Resumed::GroupRefused;
+                break; // a command is taken up below, as after any request
             }
+            if (groupRefused)
+                break;
 
             const Next next = takeUpStop(group, started, true);
             if (next == Next::EndRun)
@@ -845,6 +955,7 @@ void TFrmMain::DecodeGroups(int firstGroup, bool oneGroup)
 
             Disposition.Dispose(group, NewsClient->Subject, NewsClient->BodyLines, ArticleBytes, PreviewEnabled);
             WritePointer(g, true);
+            attempts = 0;
         }
 
         AddGroupTime(group, started);

@@ -44,6 +44,11 @@ public:
     void SetDialogFactory(TDialogFactory *factory) { dialogs_ = factory; }
     TDialogFactory *DialogFactory() const { return dialogs_; }
 
+    // Pause before each automatic reconnection attempt of a search whose
+    // connection was lost; one entry per attempt, so its size is the number of
+    // attempts in a row before the run gives up.
+    QList<int> ReconnectDelaysMs{5000, 15000, 45000, 60000, 60000};
+
     // Tray availability; replaceable so the tray path can be exercised headless.
     std::function<bool()> TrayAvailable = [] { return QSystemTrayIcon::isSystemTrayAvailable(); };
 
@@ -129,6 +134,7 @@ public:
     void btPreviewClick();
     void oNNTPStateChange(TZqNNTP *Sender, qint32 lState);
     void oNNTPDocOutput(TZqNNTP *Sender, const QByteArray &strOutput);
+    void oNNTPConnectionLost(TZqNNTP *Sender);
 
     // Writes data to "current.jpg" and shows it; any failure keeps the old picture.
     void ShowPreviewFile(const QByteArray &data);
@@ -148,6 +154,9 @@ private:
     void PlaceWindow();
     void StopCommand(int reason);
     bool ReconnectAndWait();
+    enum class Resumed { Selected, GroupRefused, Command, GaveUp };
+    Resumed ResumeLostConnection(const QByteArray &group, int &attempts);
+    bool PauseUnlessCommanded(int ms);
     void WritePointer(int group, bool complete);
     void AddGroupTime(const QByteArray &group, const QElapsedTimer &started);
     void WaitUntil(const std::function<bool()> &done);
@@ -159,5 +168,6 @@ private:
     bool activating_ = false;
     bool autoStartDone_ = false;
     qint32 connectOutcome_ = 0; // last OnStateChange value since the last Connect command
+    bool quietConnect_ = false;  // an automatic reconnection awaits its outcome: no box, no state change
     QElapsedTimer lastPreview_;
 };
