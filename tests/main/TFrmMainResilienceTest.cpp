@@ -1,0 +1,455 @@
+// A search whose connection the server ends or leaves silent: it reconnects by
+// itself and finishes as if nothing had happened; the user's commands still
+// act at once while it waits to reconnect.
+#include "TFrmMain.h"
+
+#include "FakeNntpServer.h"
+#include "MessageRecorder.h"
+#include "TZqNNTP.h"
+#include "TempProgramDir.h"
+#include "ZqIniFile.h"
+#include "ZqStatistics.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QMap>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+namespace {
+
+using Lines = QList<QByteArray>;
+
+QByteArray readData(const char *name)
+{
+    QFile f(QStringLiteral(PIXTRAWL_TEST_DATA "/jpeg/") + QLatin1String(name));
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+QByteArray noise(int size, quint32 seed)
+{
+    QByteArray out(size, '\0');
+    for (char &c : out) {
+        seed = seed * 1664525u + 1013904223u;
+        c = char(seed >> 24);
+    }
+    return out;
+}
+
+Lines uuencode(const QByteArray &name, const QByteArray &data)
+{
+    auto ch = [](int v) { return char(v == 0 ? '`' : v + 0x20); };
+    Lines lines{"begin 644 " + name};
+    for (qsizetype at = 0; at < data.size(); at += 45) {
+        const QByteArray chunk = data.mid(at, 45);
+        QByteArray line(1, ch(int(chunk.size())));
+        for (qsizetype i = 0; i < chunk.size(); i += 3) {
+            const int a = quint8(chunk[i]);
+            const int b = i + 1 < chunk.size() ? quint8(chunk[i + 1]) : 0;
+            const int c = i + 2 < chunk.size() ? quint8(chunk[i + 2]) : 0;
+            line += ch(a >> 2);
+            line += ch(((a & 3) << 4) | (b >> 4));
+            line += ch(((b & 15) << 2) | (c >> 6));
+            line += ch(c & 63);
+        }
+        lines << line;
+    }
+    lines << "`" << "end";
+    return lines;
+}
+
+// The pictures of the corpus, by the name they are posted under.
+QMap<QString, QByteArray> pictures()
+{
+    return {{"a1.jpg", readData("baseline.jpg")},
+            {"a2.jpg", readData("grayscale.jpg")},
+            {"a4.jpg", readData("progressive.jpg")},
+            {"b10.bin", noise(5000, 7)}};
+}
+
+QList<FakeNntpServer::Group> corpus()
+{
+    const QMap<QString, QByteArray> p = pictures();
+    FakeNntpServer::Group a;
+    a.name = "alt.a";
+    a.articles << FakeNntpServer::MakeArticle(1, "first picture", uuencode("a1.jpg", p["a1.jpg"]))
+               << FakeNntpServer::MakeArticle(2, "second picture", uuencode("a2.jpg", p["a2.jpg"]))
+               << FakeNntpServer::MakeArticle(3, "just words", {"hello", "world"})
+               << FakeNntpServer::MakeArticle(4, "third picture", uuencode("a4.jpg", p["a4.jpg"]));
+    FakeNntpServer::Group b;
+    b.name = "alt.b";
+    b.articles << FakeNntpServer::MakeArticle(10, "binary", uuencode("b10.bin", p["b10.bin"]))
+               << FakeNntpServer::MakeArticle(11, "more words", {"bye"});
+    return {a, b};
+}
+
+// The status line and the first half of an article's body, as the table
+// server would send them.
+QByteArray halfBody(const FakeNntpServer::Article &a)
+{
+    QByteArray wire = FakeNntpServer::Stuffed(a.body.mid(0, a.body.size() / 2));
+    wire.chop(3); // no closing line
+    return "222 " + QByteArray::number(a.number) + ' ' + a.messageId + " body\r\n" + wire;
+}
+
+QByteArray wholeBody(const FakeNntpServer::Article &a)
+{
+    return "222 " + QByteArray::number(a.number) + ' ' + a.messageId + " body\r\n" + FakeNntpServer::Stuffed(a.body);
+}
+
+// One fault, acted out once when its command arrives; without act the
+// command is served as usual (to let an earlier occurrence pass).
+struct Fault {
+    QByteArray command;
+    std::function<void(FakeNntpServer &, const FakeNntpServer::Article *)> act;
+};
+
+struct Outcome {
+    int state = -1;
+    bool searching = true;
+    QMap<QString, QByteArray> saved;           // output folder
+    QMap<QByteArray, QByteArray> pointers;     // GROUPS/<name>
+    QMap<QByteArray, QByteArray> counters;     // STATISTICS without TIME
+    QStringList boxes;
+    int connections = 0;
+    bool faultFired = false;
+    QStringList reconnectCaptions; // laArticleName whenever a reconnection reported its outcome
+    int quietFailures = 0;
+};
+
+QMap<QByteArray, QByteArray> statisticsWithoutTime(const QString &ini)
+{
+    QFile f(ini);
+    QMap<QByteArray, QByteArray> out;
+    if (!f.open(QIODevice::ReadOnly))
+        return out;
+    bool inside = false;
+    for (QByteArray line : f.readAll().split('\n')) {
+        line = line.trimmed();
+        if (line.startsWith('[')) {
+            inside = line == "[STATISTICS]";
+            continue;
+        }
+        const qsizetype eq = line.indexOf('=');
+        if (inside && eq > 0 && !line.left(eq).endsWith("TIME"))
+            out.insert(line.left(eq), line.mid(eq + 1));
+    }
+    return out;
+}
+
+// A whole run over the corpus, from connecting to the end of the search.
+// arrange may add faults and adjust the window before the search starts.
+Outcome runOnce(const QList<Fault> &faults,
+                const std::function<void(FakeNntpServer &, TFrmMain &, Outcome &)> &arrange = {})
+{
+    QApplication::setQuitOnLastWindowClosed(false);
+    TempProgramDir dir;
+    MessageRecorder boxes;
+    FakeNntpServer server;
+    Outcome out;
+    if (!server.Listen())
+        return out;
+    server.pieceDelayMs = 20;
+    server.groups = corpus();
+    IniWriteString("CONFIG", "HOST", "127.0.0.1");
+    IniWriteInteger("CONFIG", "PORT", server.Port());
+    QDir().mkpath(dir.path("out"));
+    IniWriteString("CONFIG", "OUTPUT_DIR", dir.path("out/").toLocal8Bit());
+    IniWriteString("GROUPS", "LIST", "alt.a,alt.b,");
+
+    auto fired = std::make_shared<QList<bool>>(faults.size(), false);
+    QByteArray group;
+    server.responder = [&, fired](FakeNntpServer &s, const QByteArray &command) {
+        if (command.startsWith("GROUP "))
+            group = command.mid(6);
+        for (int i = 0; i < faults.size(); ++i) {
+            if ((*fired)[i] || command != faults[i].command)
+                continue;
+            (*fired)[i] = true;
+            if (!faults[i].act)
+                return false;
+            const FakeNntpServer::Article *article = nullptr;
+            const qint32 number = command.mid(command.indexOf(' ') + 1).toInt();
+            for (const auto &g : std::as_const(s.groups))
+                for (const auto &a : g.articles)
+                    if (g.name == group && a.number == number)
+                        article = &a;
+            faults[i].act(s, article);
+            return true;
+        }
+        return false;
+    };
+
+    TFrmMain w;
+    w.ReconnectDelaysMs = {20, 20, 20, 20, 20};
+    w.NewsClient->ReplyTimeoutMs = 500;
+    // Sees each reconnection's outcome after the window did.
+    const TStateChangeEvent windowHandler = w.NewsClient->OnStateChange;
+    w.NewsClient->OnStateChange = [&, windowHandler](TZqNNTP *c, qint32 st) {
+        windowHandler(c, st);
+        if (w.Searching()) {
+            out.reconnectCaptions << w.laArticleName->text();
+            out.quietFailures += st == 4;
+        }
+    };
+    if (arrange)
+        arrange(server, w, out);
+
+    if (!w.miConnectClick() || !QTest::qWaitFor([&] { return w.State() == TFrmMain::StateOnline; }, 10000))
+        return out;
+    // Ends a run that a fault would leave waiting for ever.
+    QTimer watchdog;
+    watchdog.setSingleShot(true);
+    QObject::connect(&watchdog, &QTimer::timeout, [&] { w.miDisconnectClick(); });
+    watchdog.start(60000);
+    w.miSearchAllGroupsClick();
+
+    out.state = w.State();
+    out.searching = w.Searching();
+    for (const QString &name : QDir(dir.path("out")).entryList(QDir::Files))
+        out.saved.insert(name, dir.read("out/" + name));
+    for (const QByteArray &g : {QByteArray("alt.a"), QByteArray("alt.b")})
+        out.pointers.insert(g, IniReadString("GROUPS", g, "absent"));
+    out.counters = statisticsWithoutTime(dir.iniPath());
+    out.boxes = boxes.texts();
+    out.connections = server.connections;
+    out.faultFired = !fired->contains(false);
+    return out;
+}
+
+const Outcome &reference()
+{
+    static const Outcome clean = runOnce({});
+    return clean;
+}
+
+struct FaultCase {
+    const char *name;
+    QList<Fault> faults;
+    int connections; // the server's count of accepted connections
+};
+
+void PrintTo(const FaultCase &c, std::ostream *os) { *os << c.name; }
+
+void closeAfter(FakeNntpServer &s, const QByteArray &bytes) { s.Send(Lines{bytes, QByteArray()}); }
+
+const QList<FaultCase> faultCases = {
+    {"ClosedInTheMiddleOfABody",
+     {{"BODY 2", [](FakeNntpServer &s, const FakeNntpServer::Article *a) { closeAfter(s, halfBody(*a)); }}},
+     2},
+    {"ClosedInTheMiddleOfAHeader",
+     {{"HEAD 4", [](FakeNntpServer &s, const FakeNntpServer::Article *) {
+           closeAfter(s, "221 4 <art4@fake.invalid> head\r\nFrom: x\r\nSubj");
+       }}},
+     2},
+    {"ClosedBetweenTwoArticles",
+     {{"BODY 1", [](FakeNntpServer &s, const FakeNntpServer::Article *a) { closeAfter(s, wholeBody(*a)); }}},
+     2},
+    {"ClosedOnGroupSelection",
+     {{"GROUP alt.b", [](FakeNntpServer &s, const FakeNntpServer::Article *) { s.CloseClient(); }}},
+     2},
+    {"ResetInTheMiddleOfABody",
+     {{"BODY 10", [](FakeNntpServer &s, const FakeNntpServer::Article *a) {
+           s.Send(halfBody(*a));
+           QTimer::singleShot(50, &s, [&s] { s.ResetClient(); });
+       }}},
+     2},
+    {"SilentBeforeTheHeader", {{"HEAD 3", [](FakeNntpServer &, const FakeNntpServer::Article *) {}}}, 2},
+    {"SilentInTheMiddleOfABody",
+     {{"BODY 4", [](FakeNntpServer &s, const FakeNntpServer::Article *a) { s.Send(halfBody(*a)); }}},
+     2},
+    {"ClosedAgainRightAfterReconnecting",
+     {{"BODY 2", [](FakeNntpServer &s, const FakeNntpServer::Article *a) { closeAfter(s, halfBody(*a)); }},
+      {"GROUP alt.a", {}}, // the run's own selection passes
+      {"GROUP alt.a", [](FakeNntpServer &s, const FakeNntpServer::Article *) { s.CloseClient(); }},
+      {"BODY 2", [](FakeNntpServer &s, const FakeNntpServer::Article *a) { closeAfter(s, halfBody(*a)); }}},
+     4},
+};
+
+class LostConnectionRun : public ::testing::TestWithParam<FaultCase> {};
+
+TEST_P(LostConnectionRun, FinishesAsIfNothingHadHappened)
+{
+    const Outcome &clean = reference();
+    ASSERT_EQ(clean.state, TFrmMain::StateOnline);
+    ASSERT_EQ(clean.saved.size(), 4);
+    ASSERT_EQ(clean.connections, 1);
+
+    const FaultCase &c = GetParam();
+    const Outcome run = runOnce(c.faults);
+    EXPECT_TRUE(run.faultFired);
+    EXPECT_EQ(run.connections, c.connections);
+    EXPECT_EQ(run.state, TFrmMain::StateOnline);
+    EXPECT_FALSE(run.searching);
+    EXPECT_TRUE(run.boxes.isEmpty()) << run.boxes.join(QLatin1Char('|')).toStdString();
+    // Every picture once, byte for byte, under its own name.
+    EXPECT_EQ(run.saved, clean.saved);
+    EXPECT_EQ(run.saved.keys(), pictures().keys());
+    for (const QString &name : pictures().keys())
+        EXPECT_EQ(run.saved.value(name), pictures().value(name)) << name.toStdString();
+    EXPECT_EQ(run.pointers, clean.pointers);
+    EXPECT_EQ(run.pointers.value("alt.b"), "11,<art11@fake.invalid>+");
+    EXPECT_EQ(run.counters, clean.counters); // no article counted twice, no bytes lost
+    for (const QString &caption : run.reconnectCaptions)
+        EXPECT_TRUE(caption.startsWith("Connection lost, reconnecting (attempt ")) << caption.toStdString();
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, LostConnectionRun, ::testing::ValuesIn(faultCases),
+                         [](const ::testing::TestParamInfo<FaultCase> &i) { return std::string(i.param.name); });
+
+TEST(LostConnection, ServerRefusingTwoReconnectionsIsWaitedFor)
+{
+    const Outcome &clean = reference();
+    quint16 port = 0;
+    int refused = 0;
+    const Outcome run = runOnce(
+        {{"HEAD 2",
+          [&](FakeNntpServer &s, const FakeNntpServer::Article *) {
+              port = s.Port();
+              s.StopListening();
+              s.CloseClient();
+          }}},
+        [&](FakeNntpServer &s, TFrmMain &w, Outcome &) {
+            // Listens again once two attempts have been refused.
+            const TStateChangeEvent inner = w.NewsClient->OnStateChange;
+            w.NewsClient->OnStateChange = [&, inner](TZqNNTP *c, qint32 st) {
+                inner(c, st);
+                if (st == 4 && ++refused == 2)
+                    s.Listen(port);
+            };
+        });
+    EXPECT_TRUE(run.faultFired);
+    EXPECT_EQ(refused, 2);
+    EXPECT_EQ(run.quietFailures, 2);
+    EXPECT_EQ(run.reconnectCaptions,
+              (QStringList{"Connection lost, reconnecting (attempt 1 of 5)", "Connection lost, reconnecting (attempt 2 of 5)",
+                           "Connection lost, reconnecting (attempt 3 of 5)"}));
+    EXPECT_TRUE(run.boxes.isEmpty());
+    EXPECT_EQ(run.connections, 2);
+    EXPECT_EQ(run.state, TFrmMain::StateOnline);
+    EXPECT_EQ(run.saved, clean.saved);
+    EXPECT_EQ(run.pointers, clean.pointers);
+    EXPECT_EQ(run.counters, clean.counters);
+}
+
+TEST(LostConnection, AttemptsUsedUpEndOfflineWithoutCompletionMark)
+{
+    const Outcome run = runOnce({{"BODY 2", [](FakeNntpServer &s, const FakeNntpServer::Article *a) {
+                                      s.StopListening();
+                                      closeAfter(s, halfBody(*a));
+                                  }}});
+    EXPECT_EQ(run.quietFailures, 5);
+    EXPECT_EQ(run.reconnectCaptions.size(), 5);
+    EXPECT_EQ(run.reconnectCaptions.value(4), "Connection lost, reconnecting (attempt 5 of 5)");
+    EXPECT_TRUE(run.boxes.isEmpty());
+    EXPECT_EQ(run.state, TFrmMain::StateOffline);
+    EXPECT_FALSE(run.searching);
+    EXPECT_EQ(run.pointers.value("alt.a"), "2,<art2@fake.invalid>"); // fetched again next time
+    EXPECT_EQ(run.pointers.value("alt.b"), "absent");
+    EXPECT_EQ(run.saved.keys(), QStringList{"a1.jpg"});
+    EXPECT_EQ(run.counters.value("alt.aEMPTY_COUNT", "0"), "0"); // the lost article is not counted
+    EXPECT_EQ(run.counters.value("alt.aSAVED_COUNT"), "1");
+}
+
+// A user command while the search waits to reconnect acts at once. The pause
+// is ten minutes, so a command that did not end it would trip the watchdog.
+struct CommandCase {
+    const char *name;
+    std::function<void(TFrmMain &)> command;
+    int endState;
+    QByteArray pointerA, pointerB;
+    QStringList saved;
+    QByteArray emptyA; // alt.aEMPTY_COUNT
+};
+
+void PrintTo(const CommandCase &c, std::ostream *os) { *os << c.name; }
+
+const QList<CommandCase> commandCases = {
+    {"Disconnect", [](TFrmMain &w) { w.miDisconnect->trigger(); }, TFrmMain::StateOffline,
+     "2,<art2@fake.invalid>", "absent", {"a1.jpg"}, "0"},
+    // The run ends at once; the reconnection it starts completes afterwards.
+    {"Stop", [](TFrmMain &w) { w.btStop->click(); }, TFrmMain::StateOffline, "2,<art2@fake.invalid>", "absent",
+     {"a1.jpg"}, "0"},
+    {"SkipArticle", [](TFrmMain &w) { w.btSkipArticle->click(); }, TFrmMain::StateOnline,
+     "4,<art4@fake.invalid>+", "11,<art11@fake.invalid>+", {"a1.jpg", "a4.jpg", "b10.bin"}, "2"},
+    {"SkipGroup", [](TFrmMain &w) { w.btSkipGroup->click(); }, TFrmMain::StateOnline, "2,<art2@fake.invalid>",
+     "11,<art11@fake.invalid>+", {"a1.jpg", "b10.bin"}, "0"},
+    {"CloseWindow", [](TFrmMain &w) { w.close(); }, TFrmMain::StateOffline, "2,<art2@fake.invalid>", "absent",
+     {"a1.jpg"}, "0"},
+};
+
+class CommandWhileReconnecting : public ::testing::TestWithParam<CommandCase> {};
+
+TEST_P(CommandWhileReconnecting, ActsAtOnce)
+{
+    const CommandCase &c = GetParam();
+    bool commanded = false, stateWasSearching = false, skipEnabled = false, watchdogFired = false;
+    QTimer poll, watchdog;
+    const Outcome run = runOnce(
+        {{"BODY 2", [](FakeNntpServer &s, const FakeNntpServer::Article *a) { closeAfter(s, halfBody(*a)); }}},
+        [&](FakeNntpServer &, TFrmMain &w, Outcome &) {
+            w.ReconnectDelaysMs = {600000, 600000, 600000, 600000, 600000};
+            w.show();
+            QObject::connect(&poll, &QTimer::timeout, [&] {
+                if (commanded || !w.laArticleName->text().startsWith("Connection lost"))
+                    return;
+                commanded = true;
+                stateWasSearching = w.State() == TFrmMain::StateSearching;
+                skipEnabled = w.btSkipArticle->isEnabled() && w.miDisconnect->isEnabled();
+                c.command(w);
+            });
+            poll.start(10);
+            watchdog.setSingleShot(true);
+            QObject::connect(&watchdog, &QTimer::timeout, [&] {
+                watchdogFired = true;
+                w.miDisconnectClick();
+            });
+            watchdog.start(20000);
+        });
+    EXPECT_TRUE(commanded);
+    EXPECT_FALSE(watchdogFired);
+    EXPECT_TRUE(stateWasSearching);
+    EXPECT_TRUE(skipEnabled);
+    EXPECT_FALSE(run.searching);
+    EXPECT_EQ(run.pointers.value("alt.a"), c.pointerA);
+    EXPECT_EQ(run.pointers.value("alt.b"), c.pointerB);
+    EXPECT_EQ(run.saved.keys(), c.saved);
+    EXPECT_EQ(run.counters.value("alt.aEMPTY_COUNT", "0"), c.emptyA);
+    EXPECT_EQ(run.state, c.endState);
+    // Only the exit prompt may ask anything.
+    EXPECT_EQ(run.boxes, QByteArray(c.name) == "CloseWindow" ? QStringList{"Are you sure that you want to exit?"}
+                                                             : QStringList{});
+}
+
+INSTANTIATE_TEST_SUITE_P(Commands, CommandWhileReconnecting, ::testing::ValuesIn(commandCases),
+                         [](const ::testing::TestParamInfo<CommandCase> &i) { return std::string(i.param.name); });
+
+TEST(LostConnection, OutsideASearchTheWindowGoesOffline)
+{
+    QApplication::setQuitOnLastWindowClosed(false);
+    TempProgramDir dir;
+    MessageRecorder boxes;
+    FakeNntpServer server;
+    ASSERT_TRUE(server.Listen());
+    IniWriteString("CONFIG", "HOST", "127.0.0.1");
+    IniWriteInteger("CONFIG", "PORT", server.Port());
+    TFrmMain w;
+    ASSERT_TRUE(w.miConnectClick());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return w.State() == TFrmMain::StateOnline; }, 10000));
+    server.CloseClient();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return w.State() == TFrmMain::StateOffline; }, 5000));
+    EXPECT_FALSE(w.NewsClient->Connected);
+    EXPECT_TRUE(w.miConnect->isEnabled());
+    EXPECT_TRUE(boxes.shown().isEmpty());
+    EXPECT_EQ(w.StopReason, 0);
+}
+
+} // namespace
