@@ -36,6 +36,12 @@ struct CutCase {
     QByteArray pending;
 };
 
+// Keeps the generated test names readable (and free of addresses).
+void PrintTo(const CutCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
 class CutAndRoute : public ::testing::TestWithParam<CutCase> {};
 
 TEST_P(CutAndRoute, GivesLines)
