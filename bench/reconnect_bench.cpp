@@ -1,0 +1,130 @@
+// A whole headless search over N small articles served by the fake news
+// server, with K connections closed by the server in the middle of a body
+// against none. The pause before each reconnection is set to 200 ms.
+#include "FakeNntpServer.h"
+#include "MessageRecorder.h"
+#include "TFrmMain.h"
+#include "TZqNNTP.h"
+#include "TempProgramDir.h"
+#include "ZqIniFile.h"
+#include "ZqStatistics.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QTest>
+
+#include <benchmark/benchmark.h>
+
+#include <memory>
+
+namespace {
+
+QList<QByteArray> uuencode(const QByteArray &name, const QByteArray &data)
+{
+    auto ch = [](int v) { return char(v == 0 ? '`' : v + 0x20); };
+    QList<QByteArray> lines{"begin 644 " + name};
+    for (qsizetype at = 0; at < data.size(); at += 45) {
+        const QByteArray chunk = data.mid(at, 45);
+        QByteArray line(1, ch(int(chunk.size())));
+        for (qsizetype i = 0; i < chunk.size(); i += 3) {
+            const int a = quint8(chunk[i]);
+            const int b = i + 1 < chunk.size() ? quint8(chunk[i + 1]) : 0;
+            const int c = i + 2 < chunk.size() ? quint8(chunk[i + 2]) : 0;
+            line += ch(a >> 2);
+            line += ch(((a & 3) << 4) | (b >> 4));
+            line += ch(((b & 15) << 2) | (c >> 6));
+            line += ch(c & 63);
+        }
+        lines << line;
+    }
+    lines << "`" << "end";
+    return lines;
+}
+
+QByteArray noise(int size, quint32 seed)
+{
+    QByteArray out(size, '\0');
+    for (char &c : out) {
+        seed = seed * 1664525u + 1013904223u;
+        c = char(seed >> 24);
+    }
+    return out;
+}
+
+// One run; returns the number of files saved (to check the run was whole).
+int Run(int articles, int drops)
+{
+    TempProgramDir dir;
+    MessageRecorder boxes;
+    FakeNntpServer server;
+    if (!server.Listen())
+        return -1;
+    server.pieceDelayMs = 0;
+    FakeNntpServer::Group g;
+    g.name = "alt.bench";
+    for (int i = 1; i <= articles; ++i)
+        g.articles << FakeNntpServer::MakeArticle(
+            i, "file " + QByteArray::number(i),
+            uuencode("f" + QByteArray::number(i) + ".bin", noise(3000, quint32(i))));
+    server.groups << g;
+
+    // Article numbers whose first body request loses the connection half-way.
+    auto pending = std::make_shared<QList<QByteArray>>();
+    for (int k = 0; k < drops; ++k)
+        *pending << "BODY " + QByteArray::number(articles * (2 * k + 1) / (2 * drops));
+    server.responder = [pending, &server](FakeNntpServer &s, const QByteArray &command) {
+        if (!pending->removeOne(command))
+            return false;
+        const qint32 n = command.mid(5).toInt();
+        const FakeNntpServer::Article &a = server.groups[0].articles[n - 1];
+        QByteArray wire = FakeNntpServer::Stuffed(a.body.mid(0, a.body.size() / 2));
+        wire.chop(3);
+        s.Send(QList<QByteArray>{"222 " + command.mid(5) + ' ' + a.messageId + " body\r\n" + wire, QByteArray()});
+        return true;
+    };
+
+    IniWriteString("CONFIG", "HOST", "127.0.0.1");
+    IniWriteInteger("CONFIG", "PORT", server.Port());
+    QDir().mkpath(dir.path("out"));
+    IniWriteString("CONFIG", "OUTPUT_DIR", dir.path("out/").toLocal8Bit());
+    IniWriteString("GROUPS", "LIST", "alt.bench,");
+
+    TFrmMain w;
+    w.ReconnectDelaysMs = {200, 200, 200, 200, 200};
+    if (!w.miConnectClick() || !QTest::qWaitFor([&] { return w.State() == TFrmMain::StateOnline; }, 10000))
+        return -1;
+    w.miSearchAllGroupsClick();
+    return int(QDir(dir.path("out")).entryList(QDir::Files).size());
+}
+
+void BM_SearchWithDisconnects(benchmark::State &state)
+{
+    const int articles = int(state.range(0));
+    const int drops = int(state.range(1));
+    for (auto _ : state) {
+        const int saved = Run(articles, drops);
+        if (saved != articles)
+            state.SkipWithError("the run did not save every file");
+    }
+    state.counters["articles_per_s"] =
+        benchmark::Counter(double(articles), benchmark::Counter::kIsIterationInvariantRate);
+}
+BENCHMARK(BM_SearchWithDisconnects)
+    ->Args({100, 0})
+    ->Args({100, 5})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(5);
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    QApplication::setQuitOnLastWindowClosed(false);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
