@@ -178,6 +178,10 @@ TEST_F(IniTest, KillDuringWritesLeavesAValidFile)
     QProcess child;
     child.start(QStringLiteral(INI_WRITER_CHILD), {prog.dir() + QStringLiteral("pixtrawl")});
     ASSERT_TRUE(child.waitForStarted());
+    // A slow (sanitized) child needs a moment for its first write.
+    for (int i = 0; i < 500 && !QFile::exists(prog.iniPath()); ++i)
+        QThread::msleep(10);
+    ASSERT_TRUE(QFile::exists(prog.iniPath()));
     for (int round = 0; round < 5; ++round) {
         QThread::msleep(30 + QRandomGenerator::global()->bounded(40));
         ::kill(pid_t(child.processId()), SIGSTOP);
