@@ -1,0 +1,180 @@
+// The corpus of tests/data/corpus posted to a real INN2 server
+// (tests/inn/start_inn.sh) and grabbed from it by the main window.
+#include "TFrmMain.h"
+
+#include "InnServer.h"
+#include "MessageRecorder.h"
+#include "SampleSpool.h"
+#include "TZqNNTP.h"
+#include "TempProgramDir.h"
+#include "ZqIniFile.h"
+#include "ZqStatistics.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <ostream>
+
+void PrintTo(const QByteArray &bytes, std::ostream *os)
+{
+    *os << '"' << QByteArray(bytes).replace("\r", "\\r").replace("\n", "\\n").constData() << '"';
+}
+
+namespace {
+
+const QString Corpus = QStringLiteral(PIXTRAWL_TEST_DATA "/corpus");
+
+QByteArray readFile(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+QByteArray original(const char *name) { return readFile(Corpus + QStringLiteral("/pictures/") + QLatin1String(name)); }
+
+class SearchInn : public ::testing::Test {
+protected:
+    // The spool's two groups, posted in order under fresh names; INN numbers
+    // them 1, 2, ... without the spool's gap.
+    static void SetUpTestSuite()
+    {
+        if (InnServer::Port() == 0)
+            return;
+        const QList<FakeNntpServer::Group> spool = LoadSampleSpool(Corpus + QStringLiteral("/spool"));
+        if (spool.size() != 2) {
+            setupError_ = "corpus spool not found";
+            return;
+        }
+        for (int g = 0; g < 2; ++g) {
+            names_[g] = InnServer::UniqueGroupName(g == 0 ? "pixtrawl.e2e.one" : "pixtrawl.e2e.two");
+            for (const FakeNntpServer::Article &a : spool[g].articles) {
+                InnServer::Article posted;
+                posted.subject = a.subject;
+                posted.body = a.body;
+                posted_[g] << posted;
+            }
+            QString error;
+            if (!InnServer::CreateGroupWithArticles(names_[g], posted_[g], &error)) {
+                setupError_ = error.toStdString();
+                return;
+            }
+        }
+    }
+
+    void SetUp() override
+    {
+        if (InnServer::Port() == 0)
+            GTEST_SKIP() << InnServer::SkipReason().toStdString();
+        ASSERT_TRUE(setupError_.empty()) << setupError_;
+        QApplication::setQuitOnLastWindowClosed(false);
+        oldCwd_ = QDir::currentPath();
+        ASSERT_TRUE(QDir::setCurrent(work.path()));
+        IniWriteString("CONFIG", "HOST", "127.0.0.1");
+        IniWriteInteger("CONFIG", "PORT", InnServer::Port());
+        QDir().mkpath(dir.path(QStringLiteral("out")));
+        IniWriteString("CONFIG", "OUTPUT_DIR", out().toLocal8Bit());
+        IniWriteBool("CONFIG", "LOG", true);
+        IniWriteBool("CONFIG", "EXIT_PROMPT", false);
+        IniWriteBool("CONFIG", "FILE_SCREENING", true);
+        IniWriteString("GROUPS", "LIST", names_[0] + ',' + names_[1] + ',');
+        IniWriteString("FILTER", "EXCLUDE", "spam,");
+    }
+    void TearDown() override
+    {
+        if (!oldCwd_.isEmpty())
+            QDir::setCurrent(oldCwd_);
+    }
+
+    QString out() const { return dir.path(QStringLiteral("out/")); }
+
+    static QByteArray names_[2];
+    static QList<InnServer::Article> posted_[2];
+    static std::string setupError_;
+
+    QTemporaryDir work;
+    TempProgramDir dir;
+    MessageRecorder boxes;
+
+private:
+    QString oldCwd_;
+};
+
+QByteArray SearchInn::names_[2];
+QList<InnServer::Article> SearchInn::posted_[2];
+std::string SearchInn::setupError_;
+
+TEST_F(SearchInn, GrabsThePostedCorpus)
+{
+    {
+        TFrmMain w;
+        ASSERT_TRUE(w.miConnectClick());
+        ASSERT_TRUE(QTest::qWaitFor([&] { return w.State() == TFrmMain::StateOnline; }, 15000));
+        w.miSearchAllGroups->trigger();
+        EXPECT_FALSE(w.Searching());
+        EXPECT_EQ(w.State(), TFrmMain::StateOnline);
+        EXPECT_TRUE(w.close());
+    }
+    EXPECT_TRUE(boxes.shown().isEmpty());
+
+    QList<QByteArray> files;
+    for (const QString &f : QDir(out()).entryList(QDir::Files | QDir::Hidden, QDir::Name))
+        files << f.toLocal8Bit();
+    EXPECT_EQ(files, (QList<QByteArray>{"bigcity.jpg", "evil.jpg", "forest.jpg - bare Base64", "harbour.jpg",
+                                        "meadow.jpg", "sunset.jpg"}));
+    for (const char *name : {"bigcity.jpg", "evil.jpg", "harbour.jpg", "meadow.jpg", "sunset.jpg"})
+        EXPECT_EQ(readFile(out() + QLatin1String(name)), original(name)) << name;
+    EXPECT_EQ(readFile(out() + QStringLiteral("forest.jpg - bare Base64")), original("forest.jpg"));
+
+    // one: 4 pictures (one of them in three parts), a text, a filtered article.
+    const QByteArray one = names_[0], two = names_[1];
+    EXPECT_EQ(ReadStatistic("SAVED_COUNT", one), 4);
+    EXPECT_EQ(ReadStatistic("EMPTY_COUNT", one), 4);
+    EXPECT_EQ(ReadStatistic("FILTERED_COUNT", one), 1);
+    EXPECT_EQ(ReadStatistic("DUPLICATE_COUNT", one), 0);
+    EXPECT_EQ(ReadStatistic("SAVED_COUNT", two), 2);
+    EXPECT_EQ(ReadStatistic("DUPLICATE_COUNT", two), 1);
+    EXPECT_EQ(ReadStatistic("EMPTY_COUNT", two), 0);
+    EXPECT_GT(ReadStatistic("SAVED_BYTES", one), original("bigcity.jpg").size() * 4 / 3);
+    EXPECT_GT(ReadStatistic("DUPLICATE_BYTES", two), original("sunset.jpg").size() * 4 / 3);
+    EXPECT_GT(ReadStatistic("FILTERED_BYTES", one), 0);
+    EXPECT_LT(ReadStatistic("FILTERED_BYTES", one), ReadStatistic("EMPTY_BYTES", one));
+    for (const QByteArray &g : {one, two})
+        EXPECT_NE(IniReadString("STATISTICS", g + "TIME", "absent"), "absent") << g.constData();
+
+    EXPECT_EQ(IniReadString("GROUPS", one, ""), "8," + posted_[0].last().messageId + '+');
+    EXPECT_EQ(IniReadString("GROUPS", two, ""), "3," + posted_[1].last().messageId + '+');
+
+    const QByteArray log = readFile(work.filePath(QStringLiteral("pixtrawl.log")));
+    EXPECT_TRUE(log.contains("-" + one + "-5-bigcity.jpg (1/3)\r\nThere was nothing to decode.\r\n"));
+    EXPECT_TRUE(log.contains("Article was saved as 'bigcity.jpg' at " +
+                             QByteArray::number(original("bigcity.jpg").size()) + " bytes.\r\n"));
+    EXPECT_TRUE(log.contains("File 'sunset-copy.jpg' was a duplicate - CRC-32 = " +
+                             TArticleDisposition::ChecksumKey(original("sunset.jpg")) + "\r\n"));
+    EXPECT_TRUE(log.contains("Article was filtered out because the subject contained 'spam'\r\n"));
+
+    QList<QByteArray> keys;
+    for (const char *name : {"bigcity.jpg", "evil.jpg", "forest.jpg", "harbour.jpg", "meadow.jpg", "sunset.jpg"})
+        keys << TArticleDisposition::ChecksumKey(original(name));
+    std::sort(keys.begin(), keys.end());
+    EXPECT_EQ(dir.read(QStringLiteral("CRC-32.dat")), keys.join("\r\n") + "\r\n");
+
+    // Nothing new: a second window walks nothing and counts nothing more.
+    {
+        TFrmMain w;
+        ASSERT_TRUE(w.miConnectClick());
+        ASSERT_TRUE(QTest::qWaitFor([&] { return w.State() == TFrmMain::StateOnline; }, 15000));
+        w.miSearchAllGroups->trigger();
+        EXPECT_TRUE(w.close());
+    }
+    EXPECT_EQ(ReadStatistic("SAVED_COUNT", ""), 6);
+    EXPECT_EQ(ReadStatistic("EMPTY_COUNT", ""), 4);
+}
+
+} // namespace
