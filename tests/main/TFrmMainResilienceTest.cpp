@@ -123,6 +123,7 @@ struct Outcome {
     bool faultFired = false;
     QStringList reconnectCaptions; // laArticleName whenever a reconnection reported its outcome
     int quietFailures = 0;
+    QString finalCaption;
 };
 
 QMap<QByteArray, QByteArray> statisticsWithoutTime(const QString &ini)
@@ -190,7 +191,7 @@ Outcome runOnce(const QList<Fault> &faults,
 
     TFrmMain w;
     w.ReconnectDelaysMs = {20, 20, 20, 20, 20};
-    w.NewsClient->ReplyTimeoutMs = 500;
+    w.NewsClient->ReplyTimeoutMs = 1500;
     // Sees each reconnection's outcome after the window did.
     const TStateChangeEvent windowHandler = w.NewsClient->OnStateChange;
     w.NewsClient->OnStateChange = [&, windowHandler](TZqNNTP *c, qint32 st) {
@@ -214,6 +215,7 @@ Outcome runOnce(const QList<Fault> &faults,
 
     out.state = w.State();
     out.searching = w.Searching();
+    out.finalCaption = w.laArticleName->text();
     for (const QString &name : QDir(dir.path("out")).entryList(QDir::Files))
         out.saved.insert(name, dir.read("out/" + name));
     for (const QByteArray &g : {QByteArray("alt.a"), QByteArray("alt.b")})
@@ -352,6 +354,7 @@ TEST(LostConnection, AttemptsUsedUpEndOfflineWithoutCompletionMark)
     EXPECT_TRUE(run.boxes.isEmpty());
     EXPECT_EQ(run.state, TFrmMain::StateOffline);
     EXPECT_FALSE(run.searching);
+    EXPECT_EQ(run.finalCaption, "Connection lost; gave up after 5 reconnection attempts");
     EXPECT_EQ(run.pointers.value("alt.a"), "2,<art2@fake.invalid>"); // fetched again next time
     EXPECT_EQ(run.pointers.value("alt.b"), "absent");
     EXPECT_EQ(run.saved.keys(), QStringList{"a1.jpg"});

@@ -159,7 +159,7 @@ TEST_F(ResilienceTest, DisconnectIsNotALoss)
 
 TEST_F(ResilienceTest, SilenceLongerThanTheReplyTimeoutIsALoss)
 {
-    client.ReplyTimeoutMs = 600;
+    client.ReplyTimeoutMs = 1000;
     ConnectAndGreet();
     ASSERT_TRUE(client.SelectGroup("alt.test"));
 
@@ -178,7 +178,7 @@ TEST_F(ResilienceTest, SilenceLongerThanTheReplyTimeoutIsALoss)
     EXPECT_EQ(client.BodyLines, body);
 
     // Idle time between commands does not count.
-    WaitUntil([] { return false; }, 1000);
+    WaitUntil([] { return false; }, 1500);
     EXPECT_TRUE(client.Connected);
     EXPECT_EQ(lost, 0);
 
