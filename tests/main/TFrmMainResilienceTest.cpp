@@ -332,7 +332,8 @@ TEST(LostConnection, ServerRefusingTwoReconnectionsIsWaitedFor)
     EXPECT_EQ(refused, 2);
     EXPECT_EQ(run.quietFailures, 2);
     EXPECT_EQ(run.reconnectCaptions,
-              (QStringList{"Connection lost, reconnecting (attempt 1 of 5)", "Connection lost, reconnecting (attempt 2 of 5)",
+              (QStringList{"Connection lost, reconnecting (attempt 1 of 5)",
+                           "Connection lost, reconnecting (attempt 2 of 5)",
                            "Connection lost, reconnecting (attempt 3 of 5)"}));
     EXPECT_TRUE(run.boxes.isEmpty());
     EXPECT_EQ(run.connections, 2);
