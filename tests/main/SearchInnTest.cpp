@@ -45,6 +45,9 @@ protected:
     // them 1, 2, ... without the spool's gap.
     static void SetUpTestSuite()
     {
+        setupError_.clear();
+        posted_[0].clear();
+        posted_[1].clear();
         if (InnServer::Port() == 0)
             return;
         const QList<FakeNntpServer::Group> spool = LoadSampleSpool(Corpus + QStringLiteral("/spool"));
