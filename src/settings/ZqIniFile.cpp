@@ -4,11 +4,15 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QList>
-#include <QSaveFile>
 
 #include "ZqListField.h"
 
+#include <cerrno>
 #include <cmath>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -16,6 +20,17 @@ QString &overrideSlot()
 {
     static QString s;
     return s;
+}
+
+mode_t currentUmask()
+{
+    // umask can only be read by setting it; done once, before any thread could race.
+    static const mode_t mask = [] {
+        const mode_t m = ::umask(022);
+        ::umask(m);
+        return m;
+    }();
+    return mask;
 }
 
 bool isBlank(char c) { return c == ' ' || c == '\t'; }
@@ -92,6 +107,20 @@ bool isComment(const QByteArray &line)
     return t.startsWith(';');
 }
 
+bool writeAll(int fd, const QByteArray &data)
+{
+    qsizetype done = 0;
+    while (done < data.size()) {
+        const ssize_t n = ::write(fd, data.constData() + done, size_t(data.size() - done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        done += n;
+    }
+    return true;
+}
+
 bool writeLines(const QString &path, const QList<QByteArray> &lines)
 {
     QByteArray data;
@@ -99,18 +128,33 @@ bool writeLines(const QString &path, const QList<QByteArray> &lines)
         data += l;
         data += "\r\n";
     }
-    // A new file renamed over the old one: a crash mid-write never leaves a
-    // truncated settings file. A folder we cannot create files in falls back
-    // to rewriting the file in place.
-    QSaveFile f(path);
-    f.setDirectWriteFallback(true);
-    if (!f.open(QIODevice::WriteOnly))
-        return false;
-    if (f.write(data) != data.size()) {
-        f.cancelWriting();
-        return false;
+    const QByteArray target = QFile::encodeName(path);
+
+    // A new file renamed over the old one: a crash or kill mid-write never
+    // leaves a truncated settings file. No fsync: the search writes several
+    // values per article, and syncing each made grabbing disk-bound.
+    struct stat st;
+    const bool exists = ::stat(target.constData(), &st) == 0;
+    const mode_t mode = exists ? (st.st_mode & 07777) : 0666;
+    QByteArray tmp = target + ".XXXXXX";
+    const int fd = ::mkstemp(tmp.data());
+    if (fd >= 0) {
+        ::fchmod(fd, exists ? mode : (0666 & ~currentUmask()));
+        const bool ok = writeAll(fd, data);
+        if (::close(fd) == 0 && ok && ::rename(tmp.constData(), target.constData()) == 0)
+            return true;
+        ::unlink(tmp.constData());
+        if (ok)
+            return false;
     }
-    return f.commit();
+    // A folder we cannot create files in: rewrite the file in place.
+    if (!exists)
+        return false;
+    const int in = ::open(target.constData(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+    if (in < 0)
+        return false;
+    const bool ok = writeAll(in, data);
+    return ::close(in) == 0 && ok;
 }
 
 } // namespace

@@ -34,7 +34,10 @@ fi
 if [ ! -x "$NEWSBIN/innd" ]; then
     log "installing inn2"
     export DEBIAN_FRONTEND=noninteractive
-    apt-get install -y --no-install-recommends inn2 >/tmp/pixtrawl-inn-install.log 2>&1 || true
+    # Its set-up step fails on a host name without a domain; fixed below.
+    apt-get install -y --no-install-recommends inn2 >/tmp/pixtrawl-inn-install.log 2>&1 ||
+        { apt-get update -qq && apt-get install -y --no-install-recommends inn2; } \
+            >>/tmp/pixtrawl-inn-install.log 2>&1 || true
 fi
 if [ ! -f "$CONF" ] || [ ! -x "$NEWSBIN/innd" ]; then
     log "inn2 is not installed (see /tmp/pixtrawl-inn-install.log)"

@@ -4,12 +4,13 @@ NEWSBIN=/usr/lib/news/bin
 ENV_FILE=/tmp/pixtrawl-inn.env
 if [ -f "$ENV_FILE" ]; then
     port=$(sed -n 's/^PIXTRAWL_INN_PORT=//p' "$ENV_FILE")
-    # The reader daemon listens on that port; end only that one.
-    for pid in $(pgrep -x nnrpd 2>/dev/null); do
-        if tr '\0' ' ' <"/proc/$pid/cmdline" 2>/dev/null | grep -q -- "-p $port"; then
-            kill "$pid" 2>/dev/null
-        fi
-    done
+    # The reader daemon renames its command line once it runs; its pid file
+    # names the port.
+    pidfile=/run/news/nnrpd-$port.pid
+    if [ -f "$pidfile" ]; then
+        kill "$(cat "$pidfile")" 2>/dev/null
+        rm -f "$pidfile"
+    fi
     rm -f "$ENV_FILE"
 fi
 if [ -x "$NEWSBIN/rc.news" ]; then

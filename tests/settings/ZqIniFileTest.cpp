@@ -12,6 +12,8 @@
 
 #include <csignal>
 
+#include <sys/stat.h>
+
 namespace {
 
 class IniTest : public ::testing::Test {
@@ -148,13 +150,33 @@ TEST_F(IniTest, FailedWriteIsSilentAndChangesNothing)
 
 TEST_F(IniTest, ReadOnlyFolderFallsBackToWritingInPlace)
 {
-    if (geteuid() == 0)
-        GTEST_SKIP() << "root ignores folder permissions";
     IniWriteString("C", "K", "1");
-    QFile::setPermissions(prog.dir(), QFileDevice::ReadOwner | QFileDevice::ExeOwner);
-    EXPECT_TRUE(IniWriteString("C", "K", "2"));
-    QFile::setPermissions(prog.dir(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    const auto all = QFileDevice::ReadOwner | QFileDevice::ReadGroup | QFileDevice::ReadOther;
+    const auto exec = QFileDevice::ExeOwner | QFileDevice::ExeGroup | QFileDevice::ExeOther;
+    const auto write = QFileDevice::WriteOwner | QFileDevice::WriteGroup | QFileDevice::WriteOther;
+    QFile::setPermissions(prog.iniPath(), all | write);
+    QFile::setPermissions(prog.dir(), all | exec); // nobody may create files here
+    QStringList cmd;
+    if (geteuid() == 0) // root ignores folder permissions: write as nobody
+        cmd << QStringLiteral("setpriv") << QStringLiteral("--reuid=65534") << QStringLiteral("--regid=65534")
+            << QStringLiteral("--clear-groups");
+    cmd << QStringLiteral(INI_WRITER_CHILD) << prog.dir() + QStringLiteral("pixtrawl") << QStringLiteral("once")
+        << QStringLiteral("K") << QStringLiteral("2");
+    const int rc = QProcess::execute(cmd.takeFirst(), cmd);
+    QFile::setPermissions(prog.dir(), all | exec | QFileDevice::WriteOwner);
+    EXPECT_EQ(rc, 0);
     EXPECT_EQ(IniReadString("C", "K", ""), QByteArray("2"));
+    EXPECT_EQ(QDir(prog.dir()).entryList(QDir::Files), QStringList{QStringLiteral("pixtrawl.ini")});
+}
+
+TEST_F(IniTest, WriteKeepsTheFilesPermissions)
+{
+    IniWriteString("C", "K", "1");
+    QFile::setPermissions(prog.iniPath(), QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    IniWriteString("C", "K", "2");
+    struct stat st {};
+    ASSERT_EQ(::stat(QFile::encodeName(prog.iniPath()).constData(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0600u);
 }
 
 TEST(Counter, ParsesAsFloatingPointAndRounds)
