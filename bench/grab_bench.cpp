@@ -11,6 +11,7 @@
 // Each figure is the median of a few runs. Usage: grab_bench [N] [runs]
 // N 0 leaves the small articles out (to profile the big one alone).
 #include "TFrmMain.h"
+#include "TestUuencode.h"
 
 #include "FakeNntpServer.h"
 #include "TZqNNTP.h"
@@ -34,29 +35,6 @@
 #include <vector>
 
 namespace {
-
-QList<QByteArray> uuencode(const QByteArray &name, const QByteArray &data)
-{
-    auto ch = [](int v) { return char(v == 0 ? '`' : v + 0x20); };
-    QList<QByteArray> lines{"begin 644 " + name};
-    lines.reserve(data.size() / 45 + 3);
-    for (qsizetype at = 0; at < data.size(); at += 45) {
-        const QByteArray chunk = data.mid(at, 45);
-        QByteArray line(1, ch(int(chunk.size())));
-        for (qsizetype i = 0; i < chunk.size(); i += 3) {
-            const int a = quint8(chunk[i]);
-            const int b = i + 1 < chunk.size() ? quint8(chunk[i + 1]) : 0;
-            const int c = i + 2 < chunk.size() ? quint8(chunk[i + 2]) : 0;
-            line += ch(a >> 2);
-            line += ch(((a & 3) << 4) | (b >> 4));
-            line += ch(((b & 15) << 2) | (c >> 6));
-            line += ch(c & 63);
-        }
-        lines << line;
-    }
-    lines << "`" << "end";
-    return lines;
-}
 
 // A real JPEG picture of about the wanted size: noise does not compress.
 QByteArray bigJpeg(qsizetype wanted)
@@ -215,10 +193,10 @@ int main(int argc, char **argv)
     smallGroup.name = "bench.small";
     for (int i = 1; i <= n; ++i)
         smallGroup.articles << FakeNntpServer::MakeArticle(
-            i, "picture " + QByteArray::number(i), uuencode("p" + QByteArray::number(i) + ".jpg", smallPicture));
+            i, "picture " + QByteArray::number(i), UuencodeFile("p" + QByteArray::number(i) + ".jpg", smallPicture));
     FakeNntpServer::Group bigGroup;
     bigGroup.name = "bench.big";
-    bigGroup.articles << FakeNntpServer::MakeArticle(1, "one big picture", uuencode("big.jpg", big));
+    bigGroup.articles << FakeNntpServer::MakeArticle(1, "one big picture", UuencodeFile("big.jpg", big));
     server.groups << smallGroup << bigGroup;
 
     IniWriteString("CONFIG", "HOST", "127.0.0.1");

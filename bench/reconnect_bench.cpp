@@ -2,6 +2,7 @@
 // server, with K connections closed by the server in the middle of a body
 // against none. The pause before each reconnection is set to 200 ms.
 #include "FakeNntpServer.h"
+#include "TestUuencode.h"
 #include "MessageRecorder.h"
 #include "TFrmMain.h"
 #include "TZqNNTP.h"
@@ -18,28 +19,6 @@
 #include <memory>
 
 namespace {
-
-QList<QByteArray> uuencode(const QByteArray &name, const QByteArray &data)
-{
-    auto ch = [](int v) { return char(v == 0 ? '`' : v + 0x20); };
-    QList<QByteArray> lines{"begin 644 " + name};
-    for (qsizetype at = 0; at < data.size(); at += 45) {
-        const QByteArray chunk = data.mid(at, 45);
-        QByteArray line(1, ch(int(chunk.size())));
-        for (qsizetype i = 0; i < chunk.size(); i += 3) {
-            const int a = quint8(chunk[i]);
-            const int b = i + 1 < chunk.size() ? quint8(chunk[i + 1]) : 0;
-            const int c = i + 2 < chunk.size() ? quint8(chunk[i + 2]) : 0;
-            line += ch(a >> 2);
-            line += ch(((a & 3) << 4) | (b >> 4));
-            line += ch(((b & 15) << 2) | (c >> 6));
-            line += ch(c & 63);
-        }
-        lines << line;
-    }
-    lines << "`" << "end";
-    return lines;
-}
 
 QByteArray noise(int size, quint32 seed)
 {
@@ -65,7 +44,7 @@ int Run(int articles, int drops)
     for (int i = 1; i <= articles; ++i)
         g.articles << FakeNntpServer::MakeArticle(
             i, "file " + QByteArray::number(i),
-            uuencode("f" + QByteArray::number(i) + ".bin", noise(3000, quint32(i))));
+            UuencodeFile("f" + QByteArray::number(i) + ".bin", noise(3000, quint32(i))));
     server.groups << g;
 
     // Article numbers whose first body request loses the connection half-way.

@@ -1,5 +1,6 @@
 #pragma once
 #include "FakeNntpServer.h"
+#include "WaitUntil.h"
 #include "TZqNNTP.h"
 
 #include <QCoreApplication>
@@ -9,20 +10,6 @@
 #include <gtest/gtest.h>
 
 #include <functional>
-
-// Blocks in the event loop until cond holds or ms have passed.
-inline bool WaitUntil(const std::function<bool()> &cond, int ms)
-{
-    QTimer deadline;
-    deadline.setSingleShot(true);
-    deadline.start(ms);
-    while (!cond()) {
-        if (!deadline.isActive())
-            return false;
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    }
-    return true;
-}
 
 // A client connected to a fake server; a watchdog ends any command that a
 // fault would leave waiting.

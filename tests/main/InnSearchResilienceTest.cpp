@@ -2,6 +2,7 @@
 // in the middle of the run. The test runs a reader daemon of its own on a
 // spare port, so other users of the shared one are not disturbed.
 #include "TFrmMain.h"
+#include "TestUuencode.h"
 
 #include "InnServer.h"
 #include "MessageRecorder.h"
@@ -37,28 +38,6 @@ QByteArray noise(int size, quint32 seed)
         c = char(seed >> 24);
     }
     return out;
-}
-
-QList<QByteArray> uuencode(const QByteArray &name, const QByteArray &data)
-{
-    auto ch = [](int v) { return char(v == 0 ? '`' : v + 0x20); };
-    QList<QByteArray> lines{"begin 644 " + name};
-    for (qsizetype at = 0; at < data.size(); at += 45) {
-        const QByteArray chunk = data.mid(at, 45);
-        QByteArray line(1, ch(int(chunk.size())));
-        for (qsizetype i = 0; i < chunk.size(); i += 3) {
-            const int a = quint8(chunk[i]);
-            const int b = i + 1 < chunk.size() ? quint8(chunk[i + 1]) : 0;
-            const int c = i + 2 < chunk.size() ? quint8(chunk[i + 2]) : 0;
-            line += ch(a >> 2);
-            line += ch(((a & 3) << 4) | (b >> 4));
-            line += ch(((b & 15) << 2) | (c >> 6));
-            line += ch(c & 63);
-        }
-        lines << line;
-    }
-    lines << "`" << "end";
-    return lines;
 }
 
 bool greets(quint16 port)
@@ -124,7 +103,7 @@ TEST(InnSearchResilience, ReaderRestartedMidRunIsRejoinedAndTheRunFinishes)
         pictures << noise(60000 + i * 1000, quint32(i + 1));
         InnServer::Article a;
         a.subject = "picture " + QByteArray::number(i);
-        a.body = uuencode("pic" + QByteArray::number(i) + ".bin", pictures.last());
+        a.body = UuencodeFile("pic" + QByteArray::number(i) + ".bin", pictures.last());
         articles << a;
     }
     QString error;

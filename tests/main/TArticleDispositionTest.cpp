@@ -1,4 +1,5 @@
 #include "TArticleDisposition.h"
+#include "TestUuencode.h"
 
 #include "TempProgramDir.h"
 #include "ZqIniFile.h"
@@ -17,33 +18,6 @@
 #include <sys/stat.h>
 
 namespace {
-
-// A small uuencoder: "`" for zero, full lines of 45 bytes.
-QList<QByteArray> uuData(const QByteArray &data)
-{
-    auto ch = [](int v) { return char(v == 0 ? '`' : v + 0x20); };
-    QList<QByteArray> lines;
-    for (qsizetype at = 0; at < data.size(); at += 45) {
-        const QByteArray chunk = data.mid(at, 45);
-        QByteArray line(1, ch(int(chunk.size())));
-        for (qsizetype i = 0; i < chunk.size(); i += 3) {
-            const int a = quint8(chunk[i]);
-            const int b = i + 1 < chunk.size() ? quint8(chunk[i + 1]) : 0;
-            const int c = i + 2 < chunk.size() ? quint8(chunk[i + 2]) : 0;
-            line += ch(a >> 2);
-            line += ch(((a << 4) | (b >> 4)) & 63);
-            line += ch(((b << 2) | (c >> 6)) & 63);
-            line += ch(c & 63);
-        }
-        lines.append(line);
-    }
-    return lines;
-}
-
-QList<QByteArray> uuFile(const QByteArray &name, const QByteArray &data)
-{
-    return QList<QByteArray>{"begin 644 " + name} + uuData(data) + QList<QByteArray>{"`", "end"};
-}
 
 QByteArray payload(int size, int seed)
 {
@@ -158,7 +132,7 @@ TEST_F(Disposition, LogRecordHasItsExactBytes)
     d.LogHeader(group, 4711, "Re: [1/2] cat");
     const QDateTime after = QDateTime::currentDateTime();
     const QByteArray data = payload(100, 1);
-    EXPECT_EQ(dispose(uuFile("cat.jpg", data)), TArticleDisposition::OutcomeSaved);
+    EXPECT_EQ(dispose(UuencodeFile("cat.jpg", data)), TArticleDisposition::OutcomeSaved);
 
     const QByteArray text = logText();
     auto record = [](const QDateTime &t) {
@@ -179,7 +153,7 @@ TEST_F(Disposition, LogNoLeavesTheLogFileAlone)
     QList<QByteArray> body;
     d.SubjectFilter(group, "spam", body, 1);
     EXPECT_EQ(dispose({}), TArticleDisposition::OutcomeEmpty);
-    EXPECT_EQ(dispose(uuFile("a.jpg", payload(50, 2))), TArticleDisposition::OutcomeSaved);
+    EXPECT_EQ(dispose(UuencodeFile("a.jpg", payload(50, 2))), TArticleDisposition::OutcomeSaved);
     EXPECT_FALSE(QFileInfo::exists(work.path() + "/pixtrawl.log"));
 
     IniWriteString("CONFIG", "LOG", "N");
@@ -196,7 +170,7 @@ TEST_F(Disposition, AFailingLogWriteNeverStopsTheWork)
     QList<QByteArray> body{"x"};
     EXPECT_TRUE(d.SubjectFilter(group, "spam", body, 5));
     EXPECT_EQ(d.Dispose(group, "spam", body, 5, true), TArticleDisposition::OutcomeEmpty);
-    EXPECT_EQ(dispose(uuFile("a.jpg", payload(50, 2))), TArticleDisposition::OutcomeSaved);
+    EXPECT_EQ(dispose(UuencodeFile("a.jpg", payload(50, 2))), TArticleDisposition::OutcomeSaved);
     EXPECT_EQ(total("FILTERED_COUNT"), 1);
     EXPECT_EQ(total("EMPTY_COUNT"), 1);
     EXPECT_EQ(total("SAVED_COUNT"), 1);
@@ -206,7 +180,7 @@ TEST_F(Disposition, TwoArticleFileIsSavedUnderTheFirstArticlesName)
 {
     logOn();
     const QByteArray data = payload(45 * 6 + 10, 3);
-    const QList<QByteArray> lines = uuData(data);
+    const QList<QByteArray> lines = UuencodeData(data);
     QList<QByteArray> first{"Some text", "begin 644 sunset.jpg"};
     first += lines.mid(0, 3);
     QList<QByteArray> second = lines.mid(3);
@@ -241,7 +215,7 @@ TEST_F(Disposition, PendingFileReplacedByANewPartialOneIsSavedAsFarAsItGot)
 {
     const QByteArray a = payload(45 * 4, 4);
     const QByteArray b = payload(45 * 3 + 1, 5);
-    const QList<QByteArray> aLines = uuData(a), bLines = uuData(b);
+    const QList<QByteArray> aLines = UuencodeData(a), bLines = UuencodeData(b);
 
     EXPECT_EQ(dispose(QList<QByteArray>{"begin 644 a.jpg"} + aLines.mid(0, 2), 10),
               TArticleDisposition::OutcomeEmpty);
@@ -261,7 +235,7 @@ TEST_F(Disposition, PendingFileReplacedByANewPartialOneIsSavedAsFarAsItGot)
 TEST_F(Disposition, ContinuationThatAddsNothingIsEmptyAndNotKept)
 {
     const QByteArray data = payload(45 * 5, 6);
-    const QList<QByteArray> lines = uuData(data);
+    const QList<QByteArray> lines = UuencodeData(data);
     dispose(QList<QByteArray>{"begin 644 c.jpg"} + lines.mid(0, 2));
     const QList<QByteArray> pendingBefore = d.PendingLines;
     ASSERT_EQ(d.PendingSize, 90);
@@ -345,14 +319,14 @@ TEST_F(Disposition, HostileNamesStayInsideTheOutputFolder)
 {
     const QByteArray data = payload(60, 7);
     for (const QByteArray name : {"../../x.jpg", "../escape.jpg", "/tmp/abs.jpg", "sub/dir.jpg"}) {
-        EXPECT_EQ(dispose(uuFile(name, data)), TArticleDisposition::OutcomeSaved) << name.constData();
+        EXPECT_EQ(dispose(UuencodeFile(name, data)), TArticleDisposition::OutcomeSaved) << name.constData();
     }
     EXPECT_EQ(outFiles(), (QStringList{"abs.jpg", "dir.jpg", "escape.jpg", "x.jpg"}));
     EXPECT_FALSE(QFileInfo::exists(work.path() + "/escape.jpg"));
     EXPECT_FALSE(QFileInfo::exists(work.path() + "/x.jpg"));
 
     // ".." as a name falls back to the subject.
-    EXPECT_EQ(dispose(uuFile("..", data), 1, "from/the:subject"), TArticleDisposition::OutcomeSaved);
+    EXPECT_EQ(dispose(UuencodeFile("..", data), 1, "from/the:subject"), TArticleDisposition::OutcomeSaved);
     EXPECT_EQ(saved("fromthesubject"), data);
 
     // A link planted in the output folder is replaced, not written through.
@@ -363,7 +337,7 @@ TEST_F(Disposition, HostileNamesStayInsideTheOutputFolder)
     v.write("keep");
     v.close();
     ASSERT_TRUE(QFile::link(target, out + "link.jpg"));
-    EXPECT_EQ(dispose(uuFile("link.jpg", data)), TArticleDisposition::OutcomeSaved);
+    EXPECT_EQ(dispose(UuencodeFile("link.jpg", data)), TArticleDisposition::OutcomeSaved);
     EXPECT_EQ(readAll(target), "keep");
     EXPECT_FALSE(QFileInfo(out + "link.jpg").isSymLink());
     EXPECT_EQ(saved("link.jpg"), data);
@@ -377,8 +351,8 @@ TEST_F(Disposition, SavedFileIsNeverExecutable)
     old.close();
     ASSERT_EQ(::chmod(QFile::encodeName(out + "run.sh").constData(), 0755), 0);
 
-    EXPECT_EQ(dispose(uuFile("run.sh", payload(50, 8))), TArticleDisposition::OutcomeSaved);
-    EXPECT_EQ(dispose(uuFile("new.sh", payload(50, 9))), TArticleDisposition::OutcomeSaved);
+    EXPECT_EQ(dispose(UuencodeFile("run.sh", payload(50, 8))), TArticleDisposition::OutcomeSaved);
+    EXPECT_EQ(dispose(UuencodeFile("new.sh", payload(50, 9))), TArticleDisposition::OutcomeSaved);
     for (const char *name : {"run.sh", "new.sh"}) {
         struct stat st;
         ASSERT_EQ(::stat(QFile::encodeName(out + name).constData(), &st), 0);
@@ -393,9 +367,9 @@ TEST_F(Disposition, SavedFileIsNeverExecutable)
 TEST_F(Disposition, NameFromTheSubjectWhenTheDecoderHasNone)
 {
     const QByteArray data = payload(50, 10);
-    EXPECT_EQ(dispose(uuFile("", data), 1, "a/b:c"), TArticleDisposition::OutcomeSaved);
+    EXPECT_EQ(dispose(UuencodeFile("", data), 1, "a/b:c"), TArticleDisposition::OutcomeSaved);
     EXPECT_EQ(saved("abc"), data);
-    EXPECT_EQ(dispose(uuFile("", payload(51, 10)), 1, "<>|?"), TArticleDisposition::OutcomeSaved);
+    EXPECT_EQ(dispose(UuencodeFile("", payload(51, 10)), 1, "<>|?"), TArticleDisposition::OutcomeSaved);
     EXPECT_EQ(saved("noname"), payload(51, 10));
 }
 
@@ -408,10 +382,10 @@ TEST_F(Disposition, RenameDuplicatesNumbersBeforeTheExtension)
         f.write("old");
     }
     const QByteArray p = payload(70, 11), n = payload(71, 11), abc = payload(72, 11);
-    EXPECT_EQ(dispose(uuFile("pic.jpg", p)), TArticleDisposition::OutcomeSaved);
+    EXPECT_EQ(dispose(UuencodeFile("pic.jpg", p)), TArticleDisposition::OutcomeSaved);
     EXPECT_EQ(d.LastSavedName, "pic-2.jpg");
-    EXPECT_EQ(dispose(uuFile("", n), 1, "?"), TArticleDisposition::OutcomeSaved);
-    EXPECT_EQ(dispose(uuFile("a.b.c", abc)), TArticleDisposition::OutcomeSaved);
+    EXPECT_EQ(dispose(UuencodeFile("", n), 1, "?"), TArticleDisposition::OutcomeSaved);
+    EXPECT_EQ(dispose(UuencodeFile("a.b.c", abc)), TArticleDisposition::OutcomeSaved);
     EXPECT_EQ(saved("pic-2.jpg"), p);
     EXPECT_EQ(saved("noname-1"), n);
     EXPECT_EQ(saved("a.b-1.c"), abc);
@@ -419,7 +393,7 @@ TEST_F(Disposition, RenameDuplicatesNumbersBeforeTheExtension)
     EXPECT_EQ(saved("pic-1.jpg"), "old");
 
     IniWriteBool("CONFIG", "RENAME_DUPLICATES", false);
-    EXPECT_EQ(dispose(uuFile("pic.jpg", p)), TArticleDisposition::OutcomeSaved);
+    EXPECT_EQ(dispose(UuencodeFile("pic.jpg", p)), TArticleDisposition::OutcomeSaved);
     EXPECT_EQ(saved("pic.jpg"), p);
     EXPECT_FALSE(QFileInfo::exists(out + "pic-3.jpg"));
     EXPECT_EQ(total("SAVED_COUNT"), 4);
@@ -431,19 +405,19 @@ TEST_F(Disposition, FileScreeningDropsKnownFilesOnlyWhenOn)
     d.LogHeader(group, 1, "s");
     const QByteArray data = payload(90, 12);
     const QByteArray key = TArticleDisposition::ChecksumKey(data);
-    EXPECT_EQ(dispose(uuFile("first.jpg", data), 11), TArticleDisposition::OutcomeSaved);
+    EXPECT_EQ(dispose(UuencodeFile("first.jpg", data), 11), TArticleDisposition::OutcomeSaved);
     EXPECT_EQ(d.KnownChecksums, QList<QByteArray>{key});
 
     // Screening off: the same file under another name is saved again, the
     // key list does not grow.
-    EXPECT_EQ(dispose(uuFile("second.jpg", data), 12), TArticleDisposition::OutcomeSaved);
+    EXPECT_EQ(dispose(UuencodeFile("second.jpg", data), 12), TArticleDisposition::OutcomeSaved);
     EXPECT_EQ(saved("second.jpg"), data);
     EXPECT_EQ(d.KnownChecksums.size(), 1);
 
     // Switched on later, it drops files saved before the switch.
     IniWriteBool("CONFIG", "FILE_SCREENING", true);
     previews.clear();
-    EXPECT_EQ(dispose(uuFile("third.jpg", data), 13), TArticleDisposition::OutcomeDuplicate);
+    EXPECT_EQ(dispose(UuencodeFile("third.jpg", data), 13), TArticleDisposition::OutcomeDuplicate);
     EXPECT_FALSE(QFileInfo::exists(out + "third.jpg"));
     EXPECT_EQ(previews, QList<QByteArray>{data});
     EXPECT_EQ(total("DUPLICATE_COUNT"), 1);
@@ -453,16 +427,16 @@ TEST_F(Disposition, FileScreeningDropsKnownFilesOnlyWhenOn)
 
     // Keys are compared without regard to case; a new file is still saved.
     d.KnownChecksums = {key.toLower()};
-    EXPECT_EQ(dispose(uuFile("fourth.jpg", data)), TArticleDisposition::OutcomeDuplicate);
-    EXPECT_EQ(dispose(uuFile("other.jpg", payload(91, 12))), TArticleDisposition::OutcomeSaved);
+    EXPECT_EQ(dispose(UuencodeFile("fourth.jpg", data)), TArticleDisposition::OutcomeDuplicate);
+    EXPECT_EQ(dispose(UuencodeFile("other.jpg", payload(91, 12))), TArticleDisposition::OutcomeSaved);
     EXPECT_EQ(d.KnownChecksums.size(), 2);
 }
 
 TEST_F(Disposition, KnownChecksumsStaySortedAndUnique)
 {
     for (int i = 0; i < 12; ++i)
-        dispose(uuFile("f" + QByteArray::number(i), payload(50 + i * 3, 20 + i)));
-    dispose(uuFile("again", payload(50, 20)));
+        dispose(UuencodeFile("f" + QByteArray::number(i), payload(50 + i * 3, 20 + i)));
+    dispose(UuencodeFile("again", payload(50, 20)));
     ASSERT_EQ(d.KnownChecksums.size(), 12);
     EXPECT_TRUE(std::is_sorted(d.KnownChecksums.begin(), d.KnownChecksums.end()));
 }
@@ -474,7 +448,7 @@ TEST_F(Disposition, MissingOutputFolderSavesCountsAndLogsNothingButStillPreviews
     d.LogHeader(group, 3, "s");
     const QByteArray before = logText();
     const QByteArray data = payload(80, 13);
-    EXPECT_EQ(dispose(uuFile("pic.jpg", data)), TArticleDisposition::OutcomeNone);
+    EXPECT_EQ(dispose(UuencodeFile("pic.jpg", data)), TArticleDisposition::OutcomeNone);
     EXPECT_EQ(total("SAVED_COUNT"), 0);
     EXPECT_EQ(total("EMPTY_COUNT"), 0);
     EXPECT_TRUE(d.KnownChecksums.isEmpty());
@@ -487,7 +461,7 @@ TEST_F(Disposition, MissingOutputFolderSavesCountsAndLogsNothingButStillPreviews
 TEST_F(Disposition, SaveThatCannotReplaceTheTargetCountsNothingAndLeavesNoTemporaryFile)
 {
     ASSERT_TRUE(QDir(out).mkdir("taken"));
-    EXPECT_EQ(dispose(uuFile("taken", payload(50, 15))), TArticleDisposition::OutcomeNone);
+    EXPECT_EQ(dispose(UuencodeFile("taken", payload(50, 15))), TArticleDisposition::OutcomeNone);
     EXPECT_EQ(total("SAVED_COUNT"), 0);
     EXPECT_TRUE(d.KnownChecksums.isEmpty());
     EXPECT_TRUE(outFiles().isEmpty());
@@ -496,7 +470,7 @@ TEST_F(Disposition, SaveThatCannotReplaceTheTargetCountsNothingAndLeavesNoTempor
 
 TEST_F(Disposition, PreviewOnlyWhenEnabledAndOnlyForFiles)
 {
-    QList<QByteArray> body = uuFile("p.jpg", payload(60, 14));
+    QList<QByteArray> body = UuencodeFile("p.jpg", payload(60, 14));
     d.Dispose(group, "s", body, 1, false);
     QList<QByteArray> empty{"text"};
     d.Dispose(group, "s", empty, 1, true);

@@ -2,6 +2,7 @@
 // itself and finishes as if nothing had happened; the user's commands still
 // act at once while it waits to reconnect.
 #include "TFrmMain.h"
+#include "TestUuencode.h"
 
 #include "FakeNntpServer.h"
 #include "MessageRecorder.h"
@@ -44,28 +45,6 @@ QByteArray noise(int size, quint32 seed)
     return out;
 }
 
-Lines uuencode(const QByteArray &name, const QByteArray &data)
-{
-    auto ch = [](int v) { return char(v == 0 ? '`' : v + 0x20); };
-    Lines lines{"begin 644 " + name};
-    for (qsizetype at = 0; at < data.size(); at += 45) {
-        const QByteArray chunk = data.mid(at, 45);
-        QByteArray line(1, ch(int(chunk.size())));
-        for (qsizetype i = 0; i < chunk.size(); i += 3) {
-            const int a = quint8(chunk[i]);
-            const int b = i + 1 < chunk.size() ? quint8(chunk[i + 1]) : 0;
-            const int c = i + 2 < chunk.size() ? quint8(chunk[i + 2]) : 0;
-            line += ch(a >> 2);
-            line += ch(((a & 3) << 4) | (b >> 4));
-            line += ch(((b & 15) << 2) | (c >> 6));
-            line += ch(c & 63);
-        }
-        lines << line;
-    }
-    lines << "`" << "end";
-    return lines;
-}
-
 // The pictures of the corpus, by the name they are posted under.
 QMap<QString, QByteArray> pictures()
 {
@@ -80,13 +59,13 @@ QList<FakeNntpServer::Group> corpus()
     const QMap<QString, QByteArray> p = pictures();
     FakeNntpServer::Group a;
     a.name = "alt.a";
-    a.articles << FakeNntpServer::MakeArticle(1, "first picture", uuencode("a1.jpg", p["a1.jpg"]))
-               << FakeNntpServer::MakeArticle(2, "second picture", uuencode("a2.jpg", p["a2.jpg"]))
+    a.articles << FakeNntpServer::MakeArticle(1, "first picture", UuencodeFile("a1.jpg", p["a1.jpg"]))
+               << FakeNntpServer::MakeArticle(2, "second picture", UuencodeFile("a2.jpg", p["a2.jpg"]))
                << FakeNntpServer::MakeArticle(3, "just words", {"hello", "world"})
-               << FakeNntpServer::MakeArticle(4, "third picture", uuencode("a4.jpg", p["a4.jpg"]));
+               << FakeNntpServer::MakeArticle(4, "third picture", UuencodeFile("a4.jpg", p["a4.jpg"]));
     FakeNntpServer::Group b;
     b.name = "alt.b";
-    b.articles << FakeNntpServer::MakeArticle(10, "binary", uuencode("b10.bin", p["b10.bin"]))
+    b.articles << FakeNntpServer::MakeArticle(10, "binary", UuencodeFile("b10.bin", p["b10.bin"]))
                << FakeNntpServer::MakeArticle(11, "more words", {"bye"});
     return {a, b};
 }

@@ -1,4 +1,5 @@
 #include "TFrmMain.h"
+#include "TestUuencode.h"
 
 #include "FakeDialogs.h"
 #include "FakeNntpServer.h"
@@ -29,28 +30,6 @@ QByteArray readJpeg()
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
-QList<QByteArray> uuencode(const QByteArray &name, const QByteArray &data)
-{
-    auto ch = [](int v) { return char(v == 0 ? '`' : v + 0x20); };
-    QList<QByteArray> lines{"begin 644 " + name};
-    for (qsizetype at = 0; at < data.size(); at += 45) {
-        const QByteArray chunk = data.mid(at, 45);
-        QByteArray line(1, ch(int(chunk.size())));
-        for (qsizetype i = 0; i < chunk.size(); i += 3) {
-            const int a = quint8(chunk[i]);
-            const int b = i + 1 < chunk.size() ? quint8(chunk[i + 1]) : 0;
-            const int c = i + 2 < chunk.size() ? quint8(chunk[i + 2]) : 0;
-            line += ch(a >> 2);
-            line += ch(((a & 3) << 4) | (b >> 4));
-            line += ch(((b & 15) << 2) | (c >> 6));
-            line += ch(c & 63);
-        }
-        lines << line;
-    }
-    lines << "`" << "end";
-    return lines;
-}
-
 class MainSearchTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -65,7 +44,7 @@ protected:
         IniWriteString("GROUPS", "LIST", "alt.a,");
         FakeNntpServer::Group g;
         g.name = "alt.a";
-        g.articles << FakeNntpServer::MakeArticle(1, "a picture", uuencode("pic.jpg", readJpeg()))
+        g.articles << FakeNntpServer::MakeArticle(1, "a picture", UuencodeFile("pic.jpg", readJpeg()))
                    << FakeNntpServer::MakeArticle(2, "just words", {"hello", "world"});
         server.groups << g;
     }
@@ -293,7 +272,7 @@ TEST_F(MainSearchTest, AutoStartDoesNotSearchWhenTheConnectionFails)
 TEST_F(MainSearchTest, BodyInProgressShowsPercentageAndPreview)
 {
     IniWriteBool("CONFIG", "PREVIEW", true);
-    QList<QByteArray> body = uuencode("big.jpg", readJpeg());
+    QList<QByteArray> body = UuencodeFile("big.jpg", readJpeg());
     while (body.size() < 320)
         body << "filler";
     server.groups[0].articles[0] = FakeNntpServer::MakeArticle(1, "big", body);

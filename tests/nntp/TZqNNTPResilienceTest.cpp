@@ -1,6 +1,7 @@
 // The client when the connection ends under a waiting command: the server
 // closes or resets it, or stops answering.
 #include "FakeNntpServer.h"
+#include "WaitUntil.h"
 #include "TZqNNTP.h"
 
 #include <QCoreApplication>
@@ -12,19 +13,6 @@
 namespace {
 
 using Lines = QList<QByteArray>;
-
-bool WaitUntil(const std::function<bool()> &cond, int ms)
-{
-    QTimer deadline;
-    deadline.setSingleShot(true);
-    deadline.start(ms);
-    while (!cond()) {
-        if (!deadline.isActive())
-            return false;
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    }
-    return true;
-}
 
 class ResilienceTest : public ::testing::Test {
 protected:

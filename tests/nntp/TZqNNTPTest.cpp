@@ -1,4 +1,5 @@
 #include "FakeNntpServer.h"
+#include "WaitUntil.h"
 #include "TZqNNTP.h"
 
 #include <QCoreApplication>
@@ -14,22 +15,6 @@
 namespace {
 
 using Lines = QList<QByteArray>;
-
-// Blocks in the event loop until cond holds or ms have passed.
-bool WaitUntil(const std::function<bool()> &cond, int ms)
-{
-    QElapsedTimer clock;
-    clock.start();
-    QTimer deadline;
-    deadline.setSingleShot(true);
-    deadline.start(ms);
-    while (!cond()) {
-        if (!deadline.isActive())
-            return false;
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    }
-    return true;
-}
 
 double ProcessCpuSeconds()
 {
