@@ -101,11 +101,16 @@ size_t completeLength(const JOCTET *d, size_t size)
             continue;
         // Entropy-coded data runs to the next marker other than a stuffed zero
         // or a restart; cut there is fine, libjpeg ends the scan itself.
+        // Megabytes of it in a big picture: jump from 0xFF to 0xFF.
         for (;; ++pos) {
+            const void *ff = pos < size ? std::memchr(d + pos, 0xFF, size - pos) : nullptr;
+            if (ff == nullptr)
+                return size;
+            pos = size_t(static_cast<const JOCTET *>(ff) - d);
             if (pos + 1 >= size)
                 return size;
-            if (d[pos] == 0xFF && d[pos + 1] != 0 && d[pos + 1] != 0xFF
-                && !(d[pos + 1] >= 0xD0 && d[pos + 1] <= 0xD7))
+            const int next = d[pos + 1];
+            if (next != 0 && next != 0xFF && !(next >= 0xD0 && next <= 0xD7))
                 break;
         }
     }
@@ -135,11 +140,11 @@ inline void grayToRgb(const JSAMPLE *in, uchar *out, JDIMENSION width)
         out[0] = out[1] = out[2] = in[x];
 }
 
-// Decodes into *out and returns 0, or returns libjpeg's message number. No
-// object with a destructor lives in this frame: a longjmp out of libjpeg
-// would skip it. The image is created by assignment, whose temporary is gone
-// before libjpeg runs again.
-int decode(const JOCTET *data, size_t size, QImage *out)
+// Decodes into *out (and the stored size into *full) and returns 0, or
+// returns libjpeg's message number. No object with a destructor lives in this
+// frame: a longjmp out of libjpeg would skip it. The image is created by
+// assignment, whose temporary is gone before libjpeg runs again.
+int decode(const JOCTET *data, size_t size, int targetWidth, int targetHeight, QImage *out, QSize *full)
 {
     jpeg_decompress_struct cinfo;
     ErrorManager err;
@@ -187,6 +192,9 @@ int decode(const JOCTET *data, size_t size, QImage *out)
         cinfo.out_color_space = JCS_RGB;
         break;
     }
+    *full = QSize(int(cinfo.image_width), int(cinfo.image_height));
+    cinfo.scale_num = 1;
+    cinfo.scale_denom = unsigned(TJPEGImage::ScaleDenominator(*full, QSize(targetWidth, targetHeight)));
     jpeg_start_decompress(&cinfo);
 
     *out = QImage(int(cinfo.output_width), int(cinfo.output_height), QImage::Format_RGB888);
@@ -222,16 +230,33 @@ int decode(const JOCTET *data, size_t size, QImage *out)
 
 } // namespace
 
-void TJPEGImage::LoadFromData(const QByteArray &data)
+int TJPEGImage::ScaleDenominator(QSize full, QSize target)
+{
+    if (target.width() <= 0 || target.height() <= 0)
+        return 1;
+    const auto covers = [&](int d) {
+        return (qint64(full.width()) + d - 1) / d >= target.width()
+            && (qint64(full.height()) + d - 1) / d >= target.height();
+    };
+    for (int d : {8, 4, 2})
+        if (covers(d))
+            return d;
+    return 1;
+}
+
+void TJPEGImage::LoadFromData(const QByteArray &data, QSize target)
 {
     QImage image;
-    const int code = decode(reinterpret_cast<const JOCTET *>(data.constData()), size_t(data.size()), &image);
+    QSize full;
+    const int code = decode(reinterpret_cast<const JOCTET *>(data.constData()), size_t(data.size()), target.width(),
+                            target.height(), &image, &full);
     if (code != 0)
         throw EJPEGError(code);
     bitmap_ = std::move(image);
+    fullSize_ = full;
 }
 
-void TJPEGImage::LoadFromFile(const QString &path)
+void TJPEGImage::LoadFromFile(const QString &path, QSize target)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
@@ -239,5 +264,5 @@ void TJPEGImage::LoadFromFile(const QString &path)
     const QByteArray data = file.readAll();
     if (file.error() != QFileDevice::NoError)
         throw EJPEGError(JERR_FILE_READ);
-    LoadFromData(data);
+    LoadFromData(data, target);
 }

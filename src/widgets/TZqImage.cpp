@@ -14,15 +14,17 @@ const QImage &TZqImage::Picture() const
     return picture_;
 }
 
-void TZqImage::SetPicture(const QImage &picture)
+void TZqImage::SetPicture(const QImage &picture, QSize fullSize)
 {
     picture_ = picture;
+    fullSize_ = picture.isNull() || fullSize.isEmpty() ? picture.size() : fullSize;
     PictureChanged();
 }
 
 void TZqImage::ClearPicture()
 {
     picture_ = QImage();
+    fullSize_ = QSize();
     PictureChanged();
 }
 
@@ -30,7 +32,7 @@ bool TZqImage::Opaque() const
 {
     // Computed rather than read from the attribute: a hidden widget gets its
     // resize event only when shown.
-    return !picture_.isNull() && picture_.width() >= width() && picture_.height() >= height();
+    return !picture_.isNull() && fullSize_.width() >= width() && fullSize_.height() >= height();
 }
 
 QRect TZqImage::FitRect(int W, int H, int w, int h)
@@ -68,7 +70,7 @@ void TZqImage::paintEvent(QPaintEvent *)
         return; // the parent's background shows through
 
     const int W = width(), H = height();
-    const QRect r = FitRect(W, H, picture_.width(), picture_.height());
+    const QRect r = FitRect(W, H, fullSize_.width(), fullSize_.height());
     QPainter p(this);
     // The rectangle spans the full width or the full height, so two of these
     // four strips are always empty.

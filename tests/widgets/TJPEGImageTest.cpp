@@ -252,3 +252,152 @@ TEST(JPEGImage, CorruptedBytesNeverEndTheProgram)
     EXPECT_GT(decoded, 0);
     EXPECT_GT(refused, 0);
 }
+
+namespace {
+
+// The middle of each quadrant: far enough from the seams for pictures
+// reduced to a few pixels.
+void expectQuadrants(const QImage &img, const Corners &c, const std::string &what)
+{
+    const int l = img.width() / 4, r = img.width() * 3 / 4, t = img.height() / 4, b = img.height() * 3 / 4;
+    EXPECT_PRED2(near, img.pixelColor(l, t), c.topLeft) << what;
+    EXPECT_PRED2(near, img.pixelColor(r, t), c.topRight) << what;
+    EXPECT_PRED2(near, img.pixelColor(l, b), c.bottomLeft) << what;
+    EXPECT_PRED2(near, img.pixelColor(r, b), c.bottomRight) << what;
+}
+
+// A solid grey picture of any size, so sizes that do not divide by 8 can be tried.
+QByteArray encodeGrey(int width, int height)
+{
+    jpeg_compress_struct c;
+    jpeg_error_mgr err;
+    c.err = jpeg_std_error(&err);
+    jpeg_create_compress(&c);
+    unsigned char *buf = nullptr;
+    unsigned long size = 0;
+    jpeg_mem_dest(&c, &buf, &size);
+    c.image_width = JDIMENSION(width);
+    c.image_height = JDIMENSION(height);
+    c.input_components = 3;
+    c.in_color_space = JCS_RGB;
+    jpeg_set_defaults(&c);
+    jpeg_start_compress(&c, TRUE);
+    std::vector<JSAMPLE> row(size_t(width) * 3, 128);
+    while (c.next_scanline < c.image_height) {
+        JSAMPROW r = row.data();
+        jpeg_write_scanlines(&c, &r, 1);
+    }
+    jpeg_finish_compress(&c);
+    jpeg_destroy_compress(&c);
+    QByteArray out(reinterpret_cast<const char *>(buf), qsizetype(size));
+    std::free(buf);
+    return out;
+}
+
+} // namespace
+
+TEST(JPEGImageScale, LargestDenominatorThatStillCoversTheTarget)
+{
+    const struct {
+        QSize full, target;
+        int denominator;
+    } cases[] = {
+        {{2600, 1950}, {333, 200}, 4},  // 325 wide at 1/8 would be too narrow
+        {{2600, 1950}, {325, 244}, 8},  // exactly covered
+        {{2600, 1950}, {325, 245}, 4},
+        {{2600, 1950}, {105, 105}, 8},
+        {{2600, 1950}, {1300, 975}, 2},
+        {{2600, 1950}, {1301, 900}, 1},
+        {{97, 65}, {13, 9}, 8},         // rounded up: ceil(97 / 8) = 13
+        {{97, 65}, {14, 9}, 4},
+        {{640, 480}, {800, 600}, 1},    // never enlarged
+        {{2600, 1950}, {}, 1},          // no target: full size
+        {{2600, 1950}, {0, 200}, 1},
+        {{2600, 1950}, {333, -1}, 1},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(TJPEGImage::ScaleDenominator(c.full, c.target), c.denominator)
+            << c.full.width() << "x" << c.full.height() << " for " << c.target.width() << "x" << c.target.height();
+}
+
+TEST(JPEGImageScale, DecodesAtTheChosenScaleWithTheSameColours)
+{
+    const Corners grey{QColor(88, 88, 88), QColor(149, 149, 149), QColor(40, 40, 40), QColor(236, 236, 236)};
+    const struct {
+        const char *file;
+        QSize target, bitmap, full;
+        Corners corners;
+    } cases[] = {
+        {"baseline.jpg", {}, {96, 64}, {96, 64}, colourQuadrants},
+        {"baseline.jpg", {12, 8}, {12, 8}, {96, 64}, colourQuadrants},
+        {"baseline.jpg", {13, 8}, {24, 16}, {96, 64}, colourQuadrants},
+        {"baseline.jpg", {48, 20}, {48, 32}, {96, 64}, colourQuadrants},
+        {"baseline.jpg", {49, 20}, {96, 64}, {96, 64}, colourQuadrants},
+        {"baseline.jpg", {400, 300}, {96, 64}, {96, 64}, colourQuadrants},
+        {"progressive.jpg", {20, 12}, {20, 12}, {160, 96}, colourQuadrants},
+        {"progressive.jpg", {40, 40}, {80, 48}, {160, 96}, colourQuadrants},
+        {"grayscale.jpg", {24, 16}, {24, 16}, {96, 64}, grey},
+    };
+    for (const auto &c : cases) {
+        const std::string what = std::string(c.file) + " for " + std::to_string(c.target.width()) + "x"
+            + std::to_string(c.target.height());
+        TJPEGImage jpeg;
+        jpeg.LoadFromFile(fixture(c.file), c.target);
+        EXPECT_EQ(jpeg.Bitmap().size(), c.bitmap) << what;
+        EXPECT_EQ(jpeg.Bitmap().depth(), 24) << what;
+        EXPECT_EQ(jpeg.FullSize(), c.full) << what;
+        expectQuadrants(jpeg.Bitmap(), c.corners, what);
+    }
+}
+
+TEST(JPEGImageScale, OddSizesRoundUpSoTheTargetIsAlwaysCovered)
+{
+    const QByteArray data = encodeGrey(97, 65);
+    const struct {
+        QSize target, bitmap;
+    } cases[] = {{{13, 9}, {13, 9}}, {{14, 9}, {25, 17}}, {{25, 17}, {25, 17}}, {{26, 17}, {49, 33}}};
+    for (const auto &c : cases) {
+        TJPEGImage jpeg;
+        jpeg.LoadFromData(data, c.target);
+        EXPECT_EQ(jpeg.Bitmap().size(), c.bitmap) << c.target.width() << "x" << c.target.height();
+        EXPECT_EQ(jpeg.FullSize(), QSize(97, 65));
+        EXPECT_PRED2(near, jpeg.Bitmap().pixelColor(c.bitmap.width() / 2, c.bitmap.height() / 2), QColor(128, 128, 128));
+    }
+}
+
+TEST(JPEGImageScale, TruncatedDataStillDecodesWhenScaled)
+{
+    const QByteArray base = readFixture("baseline.jpg");
+    TJPEGImage jpeg;
+    ASSERT_NO_THROW(jpeg.LoadFromData(base.left(base.size() / 2), QSize(24, 16)));
+    ASSERT_EQ(jpeg.Bitmap().size(), QSize(24, 16));
+    EXPECT_EQ(jpeg.FullSize(), QSize(96, 64));
+    // The first rows arrived; the bottom ones did not.
+    EXPECT_PRED2(near, jpeg.Bitmap().pixelColor(6, 1), QColor(Qt::red));
+    EXPECT_PRED2(near, jpeg.Bitmap().pixelColor(18, 1), QColor(Qt::green));
+    EXPECT_FALSE(near(jpeg.Bitmap().pixelColor(6, 12), QColor(Qt::blue)));
+
+    const QByteArray prog = readFixture("progressive.jpg");
+    ASSERT_NO_THROW(jpeg.LoadFromData(prog.left(prog.size() / 2), QSize(20, 12)));
+    ASSERT_EQ(jpeg.Bitmap().size(), QSize(20, 12));
+    expectQuadrants(jpeg.Bitmap(), colourQuadrants, "half progressive at 1/8");
+
+    // And every prefix of both, scaled, either decodes or throws cleanly.
+    for (const QByteArray &whole : {base, prog})
+        for (qsizetype n = 0; n <= whole.size(); n += 7) {
+            try {
+                jpeg.LoadFromData(whole.left(n), QSize(10, 5));
+                EXPECT_EQ(jpeg.Bitmap().size(), jpeg.FullSize() / 8) << n;
+            } catch (const EJPEGError &) {
+            }
+        }
+}
+
+TEST(JPEGImageScale, FailedScaledLoadKeepsBitmapAndFullSize)
+{
+    TJPEGImage jpeg;
+    jpeg.LoadFromFile(fixture("progressive.jpg"), QSize(20, 12));
+    EXPECT_THROW(jpeg.LoadFromData("hello", QSize(20, 12)), EJPEGError);
+    EXPECT_EQ(jpeg.Bitmap().size(), QSize(20, 12));
+    EXPECT_EQ(jpeg.FullSize(), QSize(160, 96));
+}

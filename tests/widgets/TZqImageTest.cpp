@@ -159,3 +159,48 @@ TEST(ZqImage, RepaintsNewPictureAndNewSize)
     EXPECT_EQ(wrongPixels(paintOver(control), QRect(0, 100, 200, 100), Qt::yellow), 0);
 }
 
+
+// A bitmap decoded at a reduced scale is fitted and judged by the picture's
+// full size: 801 x 401 reduced to 1/8 is 101 x 51, whose own fit would be a
+// pixel taller.
+TEST(ZqImage, ReducedBitmapIsFittedAndJudgedByTheFullSize)
+{
+    const struct {
+        QSize bitmap, full;
+        QRect expected;
+        bool opaque;
+    } cases[] = {
+        {{101, 51}, {801, 401}, QRect(0, 50, 400, 200), true},
+        {{100, 75}, {800, 600}, QRect(0, 0, 400, 300), true}, // smaller than the control, still opaque
+        {{50, 38}, {399, 300}, QRect(0, 0, 400, 300), false}, // fills the control, yet not opaque
+        {{38, 75}, {300, 600}, QRect(125, 0, 150, 300), false},
+    };
+    for (const auto &c : cases) {
+        const std::string what = std::to_string(c.full.width()) + "x" + std::to_string(c.full.height());
+        TZqImage control;
+        control.resize(400, 300);
+        control.SetPicture(solid(c.bitmap.width(), c.bitmap.height(), Qt::green), c.full);
+        EXPECT_EQ(control.Picture().size(), c.bitmap) << what;
+        EXPECT_EQ(control.PictureSize(), c.full) << what;
+        EXPECT_EQ(control.Opaque(), c.opaque) << what;
+        EXPECT_EQ(wrongPixels(paintOver(control), c.expected, Qt::green), 0) << what;
+    }
+}
+
+TEST(ZqImage, PictureSizeIsTheBitmapsUnlessGivenAndGoesWithClearing)
+{
+    TZqImage control;
+    control.resize(400, 300);
+    control.SetPicture(solid(100, 75, Qt::green), QSize(800, 600));
+    ASSERT_TRUE(control.Opaque());
+    control.SetPicture(solid(100, 75, Qt::green)); // a full-size picture again
+    EXPECT_EQ(control.PictureSize(), QSize(100, 75));
+    EXPECT_FALSE(control.Opaque());
+    EXPECT_EQ(wrongPixels(paintOver(control), QRect(0, 0, 400, 300), Qt::green), 0);
+
+    control.SetPicture(solid(100, 75, Qt::green), QSize(800, 600));
+    control.ClearPicture();
+    EXPECT_FALSE(control.PictureSize().isValid());
+    EXPECT_FALSE(control.Opaque());
+    EXPECT_EQ(wrongPixels(paintOver(control), QRect(0, 0, 400, 300), Qt::red), 0);
+}
