@@ -614,9 +614,11 @@ void TFrmMain::ShowPreviewFile(const QByteArray &data)
         return;
     f.close();
     try {
+        // Decoded no larger than the pane needs: a full-size decode of a
+        // multi-megapixel picture costs more than fetching it.
         TJPEGImage jpeg;
-        jpeg.LoadFromFile(path);
-        Preview->SetPicture(jpeg.Bitmap());
+        jpeg.LoadFromFile(path, Preview->size());
+        Preview->SetPicture(jpeg.Bitmap(), jpeg.FullSize());
     } catch (const std::exception &) {
         // not a picture: the one shown before stays
     }
@@ -928,6 +930,7 @@ void TFrmMain::DecodeGroups(int firstGroup, bool oneGroup)
                         WritePointer(g, false);
                         ProgressPhase = 2;
                         PreviewMark = 0;
+                        lastPreview_.start(); // a body that comes quickly is only previewed once saved
                         NewsClient->GetBody(a);
                         requestsLost = lost();
                     }
@@ -976,10 +979,11 @@ void TFrmMain::oNNTPDocOutput(TZqNNTP *, const QByteArray &strOutput)
     laArticleName->setText(ArticleCaption + QStringLiteral(" (%1%)").arg(percent));
 
     // Decoding and loading a growing picture is costly: at most every 200
-    // lines and at most four times a second.
+    // lines, and only once PreviewIntervalMs have passed since the body was
+    // asked for or since the last preview.
     if (!PreviewEnabled || lines - PreviewMark < 200)
         return;
-    if (lastPreview_.isValid() && lastPreview_.elapsed() < 250)
+    if (lastPreview_.isValid() && lastPreview_.elapsed() < PreviewIntervalMs)
         return;
     PreviewMark = qint32(lines);
     lastPreview_.start();

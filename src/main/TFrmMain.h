@@ -63,6 +63,9 @@ public:
     QString ArticleCaption;
     qint32 ProgressPhase = 0;
     qint32 PreviewMark = 0;
+    // Least time between the body request or the last preview of a body still
+    // arriving and the next one.
+    qint64 PreviewIntervalMs = 250;
     qint32 ArticleBytes = 0;
     bool PreviewEnabled = true;
     qint32 StopReason = StopNone;

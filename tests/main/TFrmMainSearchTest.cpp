@@ -286,12 +286,14 @@ TEST_F(MainSearchTest, BodyInProgressShowsPercentageAndPreview)
         pieces << wire;
     }
     pieces << "partial";
-    server.pieceDelayMs = 20;
+    // Slow enough that the 200th line comes well after the preview interval.
+    server.pieceDelayMs = 80;
     server.Script("BODY 1", pieces);
 
     const QString expected = QStringLiteral(" (%1%)").arg(body.size() * 100 / (body.size() - 1)); // 100 and more
     TFrmMain w;
     connectWindow(w);
+    w.Preview->resize(20, 10); // decoded at 1/4, the least that covers the pane
     bool previewed = false;
     QString caption;
     qsizetype lines = 0;
@@ -306,11 +308,50 @@ TEST_F(MainSearchTest, BodyInProgressShowsPercentageAndPreview)
     w.miSearchAllGroupsClick();
 
     EXPECT_TRUE(previewed);
+    EXPECT_EQ(w.Preview->Picture().size(), QSize(24, 16));
+    EXPECT_EQ(w.Preview->PictureSize(), QSize(96, 64));
     EXPECT_EQ(lines, body.size()); // the preview decoded a copy, not the body itself
     EXPECT_EQ(caption.toStdString(), ("Decoding Article 1 from alt.a" + expected).toStdString());
     EXPECT_EQ(dir.read("current.jpg"), readJpeg());
     EXPECT_FALSE(QFile::exists(dir.path("out/big.jpg"))); // never disposed of: disconnected
     EXPECT_EQ(IniReadString("GROUPS", "alt.a", ""), "1,<art1@fake.invalid>");
+}
+
+TEST_F(MainSearchTest, BodyWithinThePreviewIntervalIsPreviewedOnlyOnceSaved)
+{
+    IniWriteBool("CONFIG", "PREVIEW", true);
+    QList<QByteArray> body = UuencodeFile("big.jpg", readJpeg());
+    while (body.size() < 320)
+        body << "filler";
+    server.groups[0].articles[0] = FakeNntpServer::MakeArticle(1, "big", body);
+    // Several reads, each past the 200-line mark reported with its lines.
+    QList<QByteArray> pieces{"222 1 <art1@fake.invalid> body\r\n"};
+    for (qsizetype at = 0; at < body.size(); at += 40) {
+        QByteArray wire = FakeNntpServer::Stuffed(body.mid(at, 40));
+        wire.chop(3);
+        pieces << wire;
+    }
+    pieces << ".\r\n";
+    server.pieceDelayMs = 5;
+    server.Script("BODY 1", pieces);
+
+    TFrmMain w;
+    connectWindow(w);
+    w.PreviewIntervalMs = 3600 * 1000; // stands for any body that arrives within the interval
+    bool shownBefore = true, writtenBefore = true;
+    const auto finalPreview = w.Disposition.OnPreview;
+    w.Disposition.OnPreview = [&](const QByteArray &data) {
+        shownBefore = !w.Preview->Picture().isNull();
+        writtenBefore = QFile::exists(dir.path("current.jpg"));
+        finalPreview(data);
+    };
+    w.miSearchAllGroupsClick();
+
+    EXPECT_EQ(dir.read("out/big.jpg"), readJpeg());
+    EXPECT_FALSE(shownBefore);
+    EXPECT_FALSE(writtenBefore);
+    EXPECT_EQ(w.Preview->PictureSize(), QSize(96, 64));
+    EXPECT_EQ(dir.read("current.jpg"), readJpeg());
 }
 
 TEST_F(MainSearchTest, SearchAllGroupsNeedsAnIdleConnection)
