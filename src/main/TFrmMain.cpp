@@ -609,8 +609,10 @@ void TFrmMain::btPreviewClick()
 void TFrmMain::ShowPreviewFile(const QByteArray &data)
 {
     const QString path = ProgramDir + QStringLiteral("current.jpg");
+    // Overwritten in place, then cut to size: ext4 answers a truncation to
+    // nothing with a flush at close, which costs more than a small preview.
     QFile f(path);
-    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) || f.write(data) != data.size())
+    if (!f.open(QIODevice::ReadWrite) || f.write(data) != data.size() || !f.resize(data.size()))
         return;
     f.close();
     try {

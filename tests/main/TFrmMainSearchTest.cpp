@@ -289,6 +289,7 @@ TEST_F(MainSearchTest, BodyInProgressShowsPercentageAndPreview)
     // Slow enough that the 200th line comes well after the preview interval.
     server.pieceDelayMs = 80;
     server.Script("BODY 1", pieces);
+    dir.write("current.jpg", QByteArray(100000, 'x')); // a longer one from before is cut to size
 
     const QString expected = QStringLiteral(" (%1%)").arg(body.size() * 100 / (body.size() - 1)); // 100 and more
     TFrmMain w;
