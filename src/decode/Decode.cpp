@@ -192,8 +192,12 @@ int DecodeUUE(QList<QByteArray> &lines, QByteArray &stream, QByteArray &fileName
                 start = w + 1;
                 keep(r);
             } else if (line.contains("end")) {
-                end = w - 1;
-                ended = true;
+                // Only a line that begins with "end" closes the data: uuenview
+                // names the file in each part's header ("... of file weekend.jpg").
+                if (line.startsWith("end")) {
+                    end = w - 1;
+                    ended = true;
+                }
                 keep(r);
             }
         } else if (line.contains("begin ") || line.contains("end")) {
