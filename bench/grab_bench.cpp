@@ -11,7 +11,7 @@
 // Each figure is the median of a few runs. Usage: grab_bench [N] [runs]
 // N 0 leaves the small articles out (to profile the big one alone).
 #include "TFrmMain.h"
-#include "TestUuencode.h"
+#include "TestBodies.h"
 
 #include "FakeNntpServer.h"
 #include "TZqNNTP.h"

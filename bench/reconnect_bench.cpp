@@ -2,7 +2,7 @@
 // server, with K connections closed by the server in the middle of a body
 // against none. The pause before each reconnection is set to 200 ms.
 #include "FakeNntpServer.h"
-#include "TestUuencode.h"
+#include "TestBodies.h"
 #include "MessageRecorder.h"
 #include "TFrmMain.h"
 #include "TZqNNTP.h"
@@ -20,16 +20,6 @@
 
 namespace {
 
-QByteArray noise(int size, quint32 seed)
-{
-    QByteArray out(size, '\0');
-    for (char &c : out) {
-        seed = seed * 1664525u + 1013904223u;
-        c = char(seed >> 24);
-    }
-    return out;
-}
-
 // One run; returns the number of files saved (to check the run was whole).
 int Run(int articles, int drops)
 {
@@ -44,7 +34,7 @@ int Run(int articles, int drops)
     for (int i = 1; i <= articles; ++i)
         g.articles << FakeNntpServer::MakeArticle(
             i, "file " + QByteArray::number(i),
-            UuencodeFile("f" + QByteArray::number(i) + ".bin", noise(3000, quint32(i))));
+            UuencodeFile("f" + QByteArray::number(i) + ".bin", Noise(3000, quint32(i))));
     server.groups << g;
 
     // Article numbers whose first body request loses the connection half-way.

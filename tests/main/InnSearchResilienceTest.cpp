@@ -2,7 +2,7 @@
 // in the middle of the run. The test runs a reader daemon of its own on a
 // spare port, so other users of the shared one are not disturbed.
 #include "TFrmMain.h"
-#include "TestUuencode.h"
+#include "TestBodies.h"
 
 #include "InnServer.h"
 #include "MessageRecorder.h"
@@ -29,16 +29,6 @@
 namespace {
 
 const QString kNnrpd = QStringLiteral("/usr/lib/news/bin/nnrpd");
-
-QByteArray noise(int size, quint32 seed)
-{
-    QByteArray out(size, '\0');
-    for (char &c : out) {
-        seed = seed * 1664525u + 1013904223u;
-        c = char(seed >> 24);
-    }
-    return out;
-}
 
 bool greets(quint16 port)
 {
@@ -100,7 +90,7 @@ TEST(InnSearchResilience, ReaderRestartedMidRunIsRejoinedAndTheRunFinishes)
     QList<InnServer::Article> articles;
     QList<QByteArray> pictures;
     for (int i = 0; i < 6; ++i) {
-        pictures << noise(60000 + i * 1000, quint32(i + 1));
+        pictures << Noise(60000 + i * 1000, quint32(i + 1));
         InnServer::Article a;
         a.subject = "picture " + QByteArray::number(i);
         a.body = UuencodeFile("pic" + QByteArray::number(i) + ".bin", pictures.last());

@@ -1,5 +1,5 @@
 #include "TArticleDisposition.h"
-#include "TestUuencode.h"
+#include "TestBodies.h"
 
 #include "TempProgramDir.h"
 #include "ZqIniFile.h"

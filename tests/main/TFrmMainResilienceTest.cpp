@@ -2,7 +2,7 @@
 // itself and finishes as if nothing had happened; the user's commands still
 // act at once while it waits to reconnect.
 #include "TFrmMain.h"
-#include "TestUuencode.h"
+#include "TestBodies.h"
 
 #include "FakeNntpServer.h"
 #include "MessageRecorder.h"
@@ -35,23 +35,13 @@ QByteArray readData(const char *name)
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
-QByteArray noise(int size, quint32 seed)
-{
-    QByteArray out(size, '\0');
-    for (char &c : out) {
-        seed = seed * 1664525u + 1013904223u;
-        c = char(seed >> 24);
-    }
-    return out;
-}
-
 // The pictures of the corpus, by the name they are posted under.
 QMap<QString, QByteArray> pictures()
 {
     return {{"a1.jpg", readData("baseline.jpg")},
             {"a2.jpg", readData("grayscale.jpg")},
             {"a4.jpg", readData("progressive.jpg")},
-            {"b10.bin", noise(5000, 7)}};
+            {"b10.bin", Noise(5000, 7)}};
 }
 
 QList<FakeNntpServer::Group> corpus()

@@ -1,5 +1,5 @@
 #include "TFrmMain.h"
-#include "TestUuencode.h"
+#include "TestBodies.h"
 
 #include "FakeDialogs.h"
 #include "FakeNntpServer.h"

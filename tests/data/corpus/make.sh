@@ -15,8 +15,8 @@ import importlib.machinery, importlib.util, os, shutil, subprocess, sys, tempfil
 
 out, maker = sys.argv[1], sys.argv[2]
 loader = importlib.machinery.SourceFileLoader("samples", maker)
-spec = importlib.util.spec_from_loader("samples", loader)
-samples = importlib.util.module_from_spec(spec)
+module_spec = importlib.util.spec_from_loader("samples", loader)
+samples = importlib.util.module_from_spec(module_spec)
 loader.exec_module(samples)
 import email.mime.image, email.mime.multipart, email.mime.text
 

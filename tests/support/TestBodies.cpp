@@ -1,4 +1,4 @@
-#include "TestUuencode.h"
+#include "TestBodies.h"
 
 QList<QByteArray> UuencodeData(const QByteArray &data)
 {
@@ -24,4 +24,14 @@ QList<QByteArray> UuencodeData(const QByteArray &data)
 QList<QByteArray> UuencodeFile(const QByteArray &name, const QByteArray &data)
 {
     return QList<QByteArray>{"begin 644 " + name} + UuencodeData(data) + QList<QByteArray>{"`", "end"};
+}
+
+QByteArray Noise(int size, quint32 seed)
+{
+    QByteArray out(size, '\0');
+    for (char &ch : out) {
+        seed = seed * 1664525u + 1013904223u;
+        ch = char(seed >> 24);
+    }
+    return out;
 }
