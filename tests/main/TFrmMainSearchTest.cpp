@@ -30,6 +30,27 @@ QByteArray readJpeg()
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
+// The test picture uuencoded and padded past the 200-line preview mark.
+QList<QByteArray> paddedPictureBody()
+{
+    QList<QByteArray> body = UuencodeFile("big.jpg", readJpeg());
+    while (body.size() < 320)
+        body << "filler";
+    return body;
+}
+
+// The BODY 1 reply in reads of 40 lines, without the closing line.
+QList<QByteArray> bodyPieces(const QList<QByteArray> &body)
+{
+    QList<QByteArray> pieces{"222 1 <art1@fake.invalid> body\r\n"};
+    for (qsizetype at = 0; at < body.size(); at += 40) {
+        QByteArray wire = FakeNntpServer::Stuffed(body.mid(at, 40));
+        wire.chop(3);
+        pieces << wire;
+    }
+    return pieces;
+}
+
 class MainSearchTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -272,19 +293,12 @@ TEST_F(MainSearchTest, AutoStartDoesNotSearchWhenTheConnectionFails)
 TEST_F(MainSearchTest, BodyInProgressShowsPercentageAndPreview)
 {
     IniWriteBool("CONFIG", "PREVIEW", true);
-    QList<QByteArray> body = UuencodeFile("big.jpg", readJpeg());
-    while (body.size() < 320)
-        body << "filler";
+    const QList<QByteArray> body = paddedPictureBody();
     server.groups[0].articles[0] = FakeNntpServer::MakeArticle(1, "big", body);
     // The body arrives in reads of 40 lines, and the closing line never does.
     // A read is reported before its lines are stored, so a last partial line
     // makes the window see the whole body.
-    QList<QByteArray> pieces{"222 1 <art1@fake.invalid> body\r\n"};
-    for (qsizetype at = 0; at < body.size(); at += 40) {
-        QByteArray wire = FakeNntpServer::Stuffed(body.mid(at, 40));
-        wire.chop(3);
-        pieces << wire;
-    }
+    QList<QByteArray> pieces = bodyPieces(body);
     pieces << "partial";
     // Slow enough that the 200th line comes well after the preview interval.
     server.pieceDelayMs = 80;
@@ -321,17 +335,10 @@ TEST_F(MainSearchTest, BodyInProgressShowsPercentageAndPreview)
 TEST_F(MainSearchTest, BodyWithinThePreviewIntervalIsPreviewedOnlyOnceSaved)
 {
     IniWriteBool("CONFIG", "PREVIEW", true);
-    QList<QByteArray> body = UuencodeFile("big.jpg", readJpeg());
-    while (body.size() < 320)
-        body << "filler";
+    const QList<QByteArray> body = paddedPictureBody();
     server.groups[0].articles[0] = FakeNntpServer::MakeArticle(1, "big", body);
     // Several reads, each past the 200-line mark reported with its lines.
-    QList<QByteArray> pieces{"222 1 <art1@fake.invalid> body\r\n"};
-    for (qsizetype at = 0; at < body.size(); at += 40) {
-        QByteArray wire = FakeNntpServer::Stuffed(body.mid(at, 40));
-        wire.chop(3);
-        pieces << wire;
-    }
+    QList<QByteArray> pieces = bodyPieces(body);
     pieces << ".\r\n";
     server.pieceDelayMs = 5;
     server.Script("BODY 1", pieces);
