@@ -108,13 +108,13 @@ void TfrmClearDlg::btClearClick()
 {
     if (ShownRow < 0 || Selecting)
         return;
-    const qint32 number = ToInt32Def(edClearArticle->text().toUtf8(), 0);
+    const qint64 number = ToInt64Def(edClearArticle->text().toUtf8(), 0);
     if (number < ShownFirst || number > ShownLast) {
         ZqMessageBox(QStringLiteral("Article Out of Range!"), QStringLiteral("Article Error"), MsgIcon::Error,
                      MsgButtons::Ok, this);
         return;
     }
-    IniWriteInteger("GROUPS", ItemBytes(lbGroups, ShownRow), number);
+    IniWriteString("GROUPS", ItemBytes(lbGroups, ShownRow), QByteArray::number(number));
     if (ShownRow < GroupMarks.size())
         GroupMarks[ShownRow] = TGroupMark{QByteArray(), number};
 }

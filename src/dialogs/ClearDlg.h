@@ -41,8 +41,8 @@ private:
     TZqNNTP &Client;
     // Range shown for the chosen group; Clear checks against exactly this.
     int ShownRow = -1;
-    qint32 ShownFirst = 0;
-    qint32 ShownLast = 0;
+    qint64 ShownFirst = 0;
+    qint64 ShownLast = 0;
     bool Selecting = false;
     bool Reselect = false;
 };

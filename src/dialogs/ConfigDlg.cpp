@@ -4,11 +4,16 @@
 #include "ZqIniFile.h"
 #include "ZqListField.h"
 #include "ZqMessageBox.h"
+#include "ZqPasswordStore.h"
 
 #include <QCheckBox>
 #include <QFile>
 #include <QFileInfo>
 #include <QFrame>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QSignalBlocker>
+#include <QVBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -17,28 +22,25 @@ namespace {
 constexpr char Section[] = "CONFIG";
 constexpr char Separator = '/';
 
-QLabel *makeLabel(QWidget *parent, const char *name, const QString &text, int x, int y)
+QLabel *makeLabel(QWidget *parent, const char *name, const QString &text)
 {
     auto *l = new QLabel(text, parent);
     l->setObjectName(QString::fromLatin1(name));
-    l->move(x, y);
-    l->adjustSize();
     return l;
 }
 
-QLineEdit *makeEdit(QWidget *parent, const char *name, int x, int y, int w)
+QLineEdit *makeEdit(QWidget *parent, const char *name, int minimumWidth)
 {
     auto *e = new QLineEdit(parent);
     e->setObjectName(QString::fromLatin1(name));
-    e->setGeometry(x, y, w, 21);
+    e->setMinimumWidth(minimumWidth);
     return e;
 }
 
-QCheckBox *makeCheck(QWidget *parent, const char *name, const QString &text, int x, int y)
+QCheckBox *makeCheck(QWidget *parent, const char *name, const QString &text)
 {
     auto *c = new QCheckBox(text, parent);
     c->setObjectName(QString::fromLatin1(name));
-    c->setGeometry(x, y, 175, 19);
     return c;
 }
 }
@@ -55,56 +57,108 @@ bool IsExistingDirectory(const QByteArray &path)
 TdlgConfig::TdlgConfig(QWidget *owner) : QDialog(owner)
 {
     setWindowTitle(QStringLiteral("Configuration"));
-    SetFixedDialogFrame(this, 388, 202);
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
 
     pnSettings = new QFrame(this);
     pnSettings->setObjectName(QStringLiteral("pnSettings"));
     pnSettings->setFrameStyle(QFrame::Panel | QFrame::Raised);
-    pnSettings->setGeometry(4, 4, 380, 155);
+    auto *grid = new QGridLayout(pnSettings);
 
-    laHost = makeLabel(pnSettings, "laHost", QStringLiteral("News Host Name:"), 7, 5);
-    edHost = makeEdit(pnSettings, "edHost", 7, 21, 251);
-    laPort = makeLabel(pnSettings, "laPort", QStringLiteral("Port:"), 267, 5);
-    edPort = makeEdit(pnSettings, "edPort", 267, 21, 106);
-    laDir = makeLabel(pnSettings, "laDir", QStringLiteral("Output Directory:"), 7, 47);
-    edDir = makeEdit(pnSettings, "edDir", 7, 63, 366);
+    // Labels carry the access letters; each names its field as buddy.
+    laHost = makeLabel(pnSettings, "laHost", QStringLiteral("News &Host Name:"));
+    edHost = makeEdit(pnSettings, "edHost", 251);
+    laPort = makeLabel(pnSettings, "laPort", QStringLiteral("&Port:"));
+    edPort = makeEdit(pnSettings, "edPort", 106);
+    laUser = makeLabel(pnSettings, "laUser", QStringLiteral("&User name:"));
+    edUser = makeEdit(pnSettings, "edUser", 180);
+    laPassword = makeLabel(pnSettings, "laPassword", QStringLiteral("Pass&word:"));
+    edPassword = makeEdit(pnSettings, "edPassword", 177);
+    edPassword->setEchoMode(QLineEdit::Password);
+    laDir = makeLabel(pnSettings, "laDir", QStringLiteral("Output &Directory:"));
+    edDir = makeEdit(pnSettings, "edDir", 366);
+    laHost->setBuddy(edHost);
+    laPort->setBuddy(edPort);
+    laUser->setBuddy(edUser);
+    laPassword->setBuddy(edPassword);
+    laDir->setBuddy(edDir);
 
-    ckSubjectFiltering = makeCheck(pnSettings, "ckSubjectFiltering", QStringLiteral("Enable Subject Filtering"), 7, 92);
-    ckAutoStart = makeCheck(pnSettings, "ckAutoStart", QStringLiteral("Auto Start"), 7, 112);
-    ckFileScreening = makeCheck(pnSettings, "ckFileScreening", QStringLiteral("Enable File Screening"), 7, 132);
-    ckPreview = makeCheck(pnSettings, "ckPreview", QStringLiteral("Enable Preview at Startup"), 198, 92);
-    ckExitPrompt = makeCheck(pnSettings, "ckExitPrompt", QStringLiteral("Prompt for Exit"), 198, 112);
-    ckRenameDuplicates = makeCheck(pnSettings, "ckRenameDuplicates", QStringLiteral("Rename Duplicates"), 198, 132);
+    ckTls = makeCheck(pnSettings, "ckTls", QStringLiteral("Encrypted connection (&TLS)"));
+    ckSubjectFiltering = makeCheck(pnSettings, "ckSubjectFiltering", QStringLiteral("Enable &Subject Filtering"));
+    ckAutoStart = makeCheck(pnSettings, "ckAutoStart", QStringLiteral("&Auto Start"));
+    ckFileScreening = makeCheck(pnSettings, "ckFileScreening", QStringLiteral("Enable &File Screening"));
+    ckPreview = makeCheck(pnSettings, "ckPreview", QStringLiteral("Enable Pre&view at Startup"));
+    ckExitPrompt = makeCheck(pnSettings, "ckExitPrompt", QStringLiteral("Prompt for E&xit"));
+    ckRenameDuplicates = makeCheck(pnSettings, "ckRenameDuplicates", QStringLiteral("&Rename Duplicates"));
+
+    grid->addWidget(laHost, 0, 0, 1, 2);
+    grid->addWidget(laPort, 0, 2);
+    grid->addWidget(edHost, 1, 0, 1, 2);
+    grid->addWidget(edPort, 1, 2);
+    grid->addWidget(laUser, 2, 0);
+    grid->addWidget(laPassword, 2, 1, 1, 2);
+    grid->addWidget(edUser, 3, 0);
+    grid->addWidget(edPassword, 3, 1, 1, 2);
+    grid->addWidget(ckTls, 4, 0, 1, 3);
+    grid->addWidget(laDir, 5, 0, 1, 3);
+    grid->addWidget(edDir, 6, 0, 1, 3);
+    grid->addWidget(ckSubjectFiltering, 7, 0);
+    grid->addWidget(ckAutoStart, 8, 0);
+    grid->addWidget(ckFileScreening, 9, 0);
+    grid->addWidget(ckPreview, 7, 1, 1, 2);
+    grid->addWidget(ckExitPrompt, 8, 1, 1, 2);
+    grid->addWidget(ckRenameDuplicates, 9, 1, 1, 2);
 
     pnButtons = new QFrame(this);
     pnButtons->setObjectName(QStringLiteral("pnButtons"));
     pnButtons->setFrameStyle(QFrame::Panel | QFrame::Raised);
-    pnButtons->setGeometry(4, 163, 380, 35);
+    auto *buttons = new QHBoxLayout(pnButtons);
     btOk = new QPushButton(QStringLiteral("&Ok"), pnButtons);
     btOk->setObjectName(QStringLiteral("btOk"));
-    btOk->setGeometry(111, 5, 75, 25);
     btOk->setDefault(true);
     btCancel = new QPushButton(QStringLiteral("&Cancel"), pnButtons);
     btCancel->setObjectName(QStringLiteral("btCancel"));
-    btCancel->setGeometry(194, 5, 75, 25);
     btCancel->setAutoDefault(false);
+    buttons->addStretch();
+    buttons->addWidget(btOk);
+    buttons->addWidget(btCancel);
+    buttons->addStretch();
 
-    QWidget *order[] = {edHost, edPort, edDir, ckSubjectFiltering, ckPreview, ckExitPrompt,
-                        ckFileScreening, ckAutoStart, ckRenameDuplicates, btOk, btCancel};
+    auto *outer = new QVBoxLayout(this);
+    outer->setContentsMargins(4, 4, 4, 4);
+    outer->addWidget(pnSettings);
+    outer->addWidget(pnButtons);
+    // As large as the fonts need, and no larger.
+    outer->setSizeConstraint(QLayout::SetFixedSize);
+
+    QWidget *order[] = {edHost, edPort, edUser, edPassword, ckTls, edDir, ckSubjectFiltering, ckPreview,
+                        ckExitPrompt, ckFileScreening, ckAutoStart, ckRenameDuplicates, btOk, btCancel};
     for (size_t i = 0; i + 1 < std::size(order); ++i)
         setTabOrder(order[i], order[i + 1]);
 
     connect(btOk, &QPushButton::clicked, this, &TdlgConfig::btOkClick);
     connect(btCancel, &QPushButton::clicked, this, &TdlgConfig::btCancelClick);
+    connect(ckTls, &QCheckBox::toggled, this, &TdlgConfig::ckTlsClick);
 
     FormCreate();
 }
 
 void TdlgConfig::FormCreate()
 {
+    adjustSize();
     CentreOverOwner(this, parentWidget());
-    edHost->setText(QString::fromUtf8(IniReadString(Section, "HOST", DefaultNewsHost)));
-    edPort->setText(QString::number(IniReadInteger(Section, "PORT", 119)));
+    const QByteArray host = IniReadString(Section, "HOST", DefaultNewsHost);
+    const bool tls = ReadYesNo(IniReadString(Section, "TLS", QByteArray()));
+    edHost->setText(QString::fromUtf8(host));
+    edPort->setText(QString::number(IniReadInteger(Section, "PORT", tls ? TlsPort : PlainPort)));
+    LoadedUser = IniReadString(Section, "USER", QByteArray());
+    LoadedHost = host;
+    LoadedPassword = LoadedUser.isEmpty() ? QByteArray() : LoadPassword(LoadedUser, host);
+    edUser->setText(QString::fromUtf8(LoadedUser));
+    edPassword->setText(QString::fromUtf8(LoadedPassword));
+    {
+        const QSignalBlocker quiet(ckTls); // the stored port stays as it is
+        ckTls->setChecked(tls);
+    }
     edDir->setText(QFile::decodeName(IniReadString(Section, "OUTPUT_DIR", QByteArray(1, Separator))));
     ckSubjectFiltering->setChecked(IniReadBool(Section, "SUBJECT_FILTER", true));
     ckPreview->setChecked(IniReadBool(Section, "PREVIEW", true));
@@ -114,8 +168,23 @@ void TdlgConfig::FormCreate()
     ckRenameDuplicates->setChecked(IniReadBool(Section, "RENAME_DUPLICATES", false));
 }
 
+void TdlgConfig::ckTlsClick(bool on)
+{
+    // Only a port that holds the other mode's default follows the switch.
+    const QString from = QString::number(on ? PlainPort : TlsPort);
+    if (edPort->text().trimmed() == from)
+        edPort->setText(QString::number(on ? TlsPort : PlainPort));
+}
+
 void TdlgConfig::btOkClick()
 {
+    const qint32 port = ToInt32Def(edPort->text().trimmed().toUtf8(), 0);
+    if (port < 1 || port > 65535) {
+        ZqMessageBox(QStringLiteral("The port must be a number from 1 to 65535."), QStringLiteral("Error"),
+                     MsgIcon::Error, MsgButtons::Ok, nullptr);
+        edPort->setFocus();
+        return;
+    }
     QByteArray dir = QFile::encodeName(edDir->text());
     if (!dir.endsWith(Separator)) {
         dir += Separator;
@@ -126,8 +195,11 @@ void TdlgConfig::btOkClick()
                         QStringLiteral("Warning"), MsgIcon::Question, MsgButtons::YesNo, nullptr) != MsgYes)
         return;
 
-    IniWriteString(Section, "HOST", edHost->text().toUtf8());
-    IniWriteInteger(Section, "PORT", ToInt32Def(edPort->text().toUtf8(), 119));
+    const QByteArray host = edHost->text().toUtf8();
+    const QByteArray user = edUser->text().toUtf8();
+    const QByteArray password = edPassword->text().toUtf8();
+    IniWriteString(Section, "HOST", host);
+    IniWriteInteger(Section, "PORT", port);
     IniWriteString(Section, "OUTPUT_DIR", dir);
     IniWriteBool(Section, "SUBJECT_FILTER", ckSubjectFiltering->isChecked());
     IniWriteBool(Section, "PREVIEW", ckPreview->isChecked());
@@ -135,6 +207,10 @@ void TdlgConfig::btOkClick()
     IniWriteBool(Section, "AUTO_START", ckAutoStart->isChecked());
     IniWriteBool(Section, "FILE_SCREENING", ckFileScreening->isChecked());
     IniWriteBool(Section, "RENAME_DUPLICATES", ckRenameDuplicates->isChecked());
+    IniWriteString(Section, "TLS", ckTls->isChecked() ? "yes" : "no");
+    IniWriteString(Section, "USER", user);
+    if (password != LoadedPassword || user != LoadedUser || host != LoadedHost)
+        StorePassword(user, host, password);
     accept();
 }
 

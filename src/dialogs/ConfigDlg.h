@@ -12,12 +12,16 @@ class QPushButton;
 // Shown when HOST is not in the settings file.
 inline constexpr char DefaultNewsHost[] = "news.example.com";
 
+inline constexpr qint32 PlainPort = 119;
+inline constexpr qint32 TlsPort = 563;
+
 // True when the text names an existing directory; a relative path is taken
 // from the current directory, which is left as it was.
 bool IsExistingDirectory(const QByteArray &path);
 
-// Server, output directory and the six switches of section CONFIG, read from
-// the settings file on opening and written back on Ok.
+// Server (host, port, login, TLS), output directory and the six switches of
+// section CONFIG, read from the settings file on opening and written back on
+// Ok; the password goes to the keyring where there is one.
 class TdlgConfig : public QDialog {
     Q_OBJECT
 public:
@@ -28,6 +32,11 @@ public:
     QLabel *laHost;
     QLabel *laPort;
     QLabel *laDir;
+    QLabel *laUser;
+    QLabel *laPassword;
+    QLineEdit *edUser;
+    QLineEdit *edPassword;
+    QCheckBox *ckTls;
     QLineEdit *edHost;
     QLineEdit *edPort;
     QLineEdit *edDir;
@@ -42,7 +51,11 @@ public:
 
     void btOkClick();
     void btCancelClick();
+    void ckTlsClick(bool on);
 
 private:
     void FormCreate();
+    QByteArray LoadedUser;
+    QByteArray LoadedHost;
+    QByteArray LoadedPassword;
 };

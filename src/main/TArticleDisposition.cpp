@@ -122,7 +122,7 @@ TArticleDisposition::TArticleDisposition(QList<QByteArray> &filterStrings)
 
 // A failing log write is ignored: the log is a convenience, it must never end
 // a search.
-void TArticleDisposition::LogHeader(const QByteArray &groupName, qint32 articleNumber,
+void TArticleDisposition::LogHeader(const QByteArray &groupName, qint64 articleNumber,
                                     const QByteArray &subject)
 {
     if (!logEnabled())

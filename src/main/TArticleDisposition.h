@@ -29,7 +29,7 @@ public:
     std::function<void(const QByteArray &data)> OnPreview;
 
     // Log record lines 1 and 2 (when LOG reads yes).
-    void LogHeader(const QByteArray &groupName, qint32 articleNumber, const QByteArray &subject);
+    void LogHeader(const QByteArray &groupName, qint64 articleNumber, const QByteArray &subject);
     // Returns the filtered flag; empties bodyLines for a filtered article.
     bool SubjectFilter(const QByteArray &groupName, const QByteArray &subject,
                        QList<QByteArray> &bodyLines, qint64 articleBytes);

@@ -8,6 +8,7 @@
 #include "ZqIniFile.h"
 #include "ZqListField.h"
 #include "ZqMessageBox.h"
+#include "ZqPasswordStore.h"
 #include "ZqStatistics.h"
 
 #include <QApplication>
@@ -46,6 +47,10 @@ private:
 };
 
 const QString kConnectFailed = QStringLiteral("Connection was not successful!");
+const QString kLoginFailed = QStringLiteral("Login failed:");
+const QString kLoginRequired =
+    QStringLiteral("The server asks for a login: enter a user name and password in Options > Configuration");
+
 
 // Heights fixed by the design; the layout only sets horizontal extents and the data area.
 constexpr int kStatusHeight = 81;
@@ -296,7 +301,7 @@ void TFrmMain::LoadGroups()
     for (const QByteArray &name : ReadList(IniReadString("GROUPS", "LIST", QByteArray()))) {
         GroupNames.append(name);
         const QByteArray pointer = IniReadString("GROUPS", name, QByteArray());
-        GroupMarks.append(TGroupMark{GetField(pointer, 2, ','), ToInt32Def(GetField(pointer, 1, ','), 0)});
+        GroupMarks.append(TGroupMark{GetField(pointer, 2, ','), ToInt64Def(GetField(pointer, 1, ','), 0)});
     }
     if (GroupNames.isEmpty())
         miSearchAllGroups->setEnabled(false);
@@ -476,18 +481,46 @@ void TFrmMain::WaitUntil(const std::function<bool()> &done)
 
 // ---------------------------------------------------------------- connection
 
+bool TFrmMain::StartConnect()
+{
+    const QByteArray host = IniReadString("CONFIG", "HOST", QByteArray());
+    const bool tls = ReadYesNo(IniReadString("CONFIG", "TLS", QByteArray()));
+    const qint32 port = IniReadInteger("CONFIG", "PORT", tls ? 563 : 119);
+    NewsClient->UseTls = tls;
+    NewsClient->UserName = IniReadString("CONFIG", "USER", QByteArray());
+    NewsClient->Password = NewsClient->UserName.isEmpty() ? QByteArray() : LoadPassword(NewsClient->UserName, host);
+    // A certificate the user trusted is trusted for the host it came from only.
+    const bool pinnedHere = IniReadString("CONFIG", "TLS_TRUSTED_HOST", QByteArray()) == host;
+    NewsClient->TrustedSha256 = pinnedHere ? IniReadString("CONFIG", "TLS_TRUSTED_SHA256", QByteArray()) : QByteArray();
+    return NewsClient->Connect(host, port);
+}
+
 bool TFrmMain::miConnectClick()
 {
-    const qint32 port = IniReadInteger("CONFIG", "PORT", 119);
-    const QByteArray host = IniReadString("CONFIG", "HOST", QByteArray());
     connectOutcome_ = 0;
     quietConnect_ = false;
-    if (!NewsClient->Connect(host, port)) {
-        ZqMessageBox(kConnectFailed, QStringLiteral("Error"), MsgIcon::None, MsgButtons::Ok, nullptr);
+    if (!StartConnect()) {
+        ZqMessageBox(kConnectFailed + '\n' + NewsClient->FailureText, QStringLiteral("Error"), MsgIcon::None,
+                     MsgButtons::Ok, nullptr);
         SetState(StateOffline);
         return false;
     }
     return true;
+}
+
+// The words for a failure that needs the user; empty for a network failure.
+QString TFrmMain::RefusalText() const
+{
+    switch (NewsClient->LastFailure) {
+    case TZqNNTP::FailLogin:
+        return kLoginFailed + '\n' + NewsClient->FailureText;
+    case TZqNNTP::FailLoginRequired:
+        return kLoginRequired + '\n' + NewsClient->FailureText;
+    case TZqNNTP::FailCertificate:
+        return kConnectFailed + '\n' + NewsClient->FailureText;
+    default:
+        return QString();
+    }
 }
 
 void TFrmMain::oNNTPStateChange(TZqNNTP *, qint32 lState)
@@ -503,17 +536,54 @@ void TFrmMain::oNNTPStateChange(TZqNNTP *, qint32 lState)
         connectOutcome_ = lState;
         SetState(StateOnline);
     } else if (lState == 4) {
-        ZqMessageBox(kConnectFailed, QStringLiteral("Error"), MsgIcon::None, MsgButtons::Ok, nullptr);
+        SetState(StateOffline);
+        if (NewsClient->LastFailure == TZqNNTP::FailCertificate && OfferTrust()) {
+            // Straight on with the certificate now trusted; the outcome of
+            // that attempt is what a waiting caller sees.
+            miConnectClick();
+            return;
+        }
+        if (NewsClient->LastFailure != TZqNNTP::FailCertificate) {
+            const QString refusal = RefusalText();
+            ZqMessageBox(refusal.isEmpty() ? kConnectFailed + '\n' + NewsClient->FailureText : refusal,
+                         QStringLiteral("Error"), MsgIcon::None, MsgButtons::Ok, nullptr);
+        }
         SetState(StateOffline);
         connectOutcome_ = lState; // after the box, so a waiting search sees state 0
     }
 }
 
+bool TFrmMain::OfferTrust()
+{
+    const QByteArray fingerprint = NewsClient->PeerSha256;
+    if (fingerprint.isEmpty()) {
+        ZqMessageBox(kConnectFailed + '\n' + NewsClient->FailureText, QStringLiteral("Error"), MsgIcon::None,
+                     MsgButtons::Ok, nullptr);
+        return false;
+    }
+    QString shown;
+    for (int i = 0; i < fingerprint.size(); i += 2)
+        shown += (i ? QStringLiteral(":") : QString()) + QString::fromLatin1(fingerprint.mid(i, 2));
+    const int answer = ZqMessageBox(kConnectFailed + '\n' + NewsClient->FailureText
+                                        + QStringLiteral("\n\nTrust exactly this certificate from now on?\nSHA-256: ")
+                                        + shown,
+                                    QStringLiteral("Certificate"), MsgIcon::Warning, MsgButtons::YesNo, nullptr);
+    if (answer != MsgYes || closing_)
+        return false;
+    IniWriteString("CONFIG", "TLS_TRUSTED_SHA256", fingerprint);
+    IniWriteString("CONFIG", "TLS_TRUSTED_HOST", IniReadString("CONFIG", "HOST", QByteArray()));
+    return true;
+}
+
 void TFrmMain::oNNTPConnectionLost(TZqNNTP *)
 {
     // A running search takes the loss up itself after the request in hand.
-    if (!searching_ && !closing_)
-        SetState(StateOffline);
+    if (searching_ || closing_)
+        return;
+    SetState(StateOffline);
+    const QString refusal = RefusalText();
+    if (!refusal.isEmpty())
+        ZqMessageBox(refusal, QStringLiteral("Error"), MsgIcon::None, MsgButtons::Ok, nullptr);
 }
 
 void TFrmMain::StopCommand(int reason)
@@ -753,6 +823,9 @@ bool TFrmMain::PauseUnlessCommanded(int ms)
 TFrmMain::Resumed TFrmMain::ResumeLostConnection(const QByteArray &group, int &attempts)
 {
     auto commanded = [this] { return StopReason != StopNone || closing_; };
+    // The server itself refused us (a login it wants or refused): no retry.
+    if (!RefusalText().isEmpty())
+        return Resumed::Refused;
     const int most = int(ReconnectDelaysMs.size());
     while (attempts < most) {
         const int delay = ReconnectDelaysMs[attempts];
@@ -764,14 +837,15 @@ TFrmMain::Resumed TFrmMain::ResumeLostConnection(const QByteArray &group, int &a
 
         connectOutcome_ = 0;
         quietConnect_ = true;
-        const qint32 port = IniReadInteger("CONFIG", "PORT", 119);
-        if (!NewsClient->Connect(IniReadString("CONFIG", "HOST", QByteArray()), port)) {
+        if (!StartConnect()) {
             quietConnect_ = false; // the name did not resolve: maybe next time
             continue;
         }
         WaitUntil([&] { return connectOutcome_ != 0 || commanded(); });
         if (commanded())
             return Resumed::Command;
+        if (!RefusalText().isEmpty())
+            return Resumed::RefusedOnReconnect; // trying again would not help, or would hammer the server
         if (connectOutcome_ != TZqNNTP::StateConnected || !NewsClient->Connected)
             continue;
         if (NewsClient->SelectGroup(group))
@@ -854,6 +928,18 @@ void TFrmMain::DecodeGroups(int firstGroup, bool oneGroup)
         laArticleName->setText(
             QStringLiteral("Connection lost; gave up after %1 reconnection attempts").arg(attempts));
     };
+    // The server refused us: the run ends offline with its reason on the
+    // label; a box only where the user is not away behind a reconnection.
+    auto refused = [&](const QByteArray &group, const QElapsedTimer &started, bool box) {
+        const QString why = RefusalText();
+        NewsClient->BodyLines.clear();
+        AddGroupTime(group, started);
+        SetState(StateOffline);
+        ClearScreen();
+        laArticleName->setText(QString(why).replace('\n', ' '));
+        if (box)
+            ZqMessageBox(why, QStringLiteral("Error"), MsgIcon::None, MsgButtons::Ok, nullptr);
+    };
 
     const int n = GroupNames.size();
     for (int g = firstGroup; g >= 0 && g < GroupNames.size(); ++g) {
@@ -868,12 +954,17 @@ void TFrmMain::DecodeGroups(int firstGroup, bool oneGroup)
 
         bool selected = NewsClient->SelectGroup(group);
         if (!selected && lost()) {
-            switch (ResumeLostConnection(group, attempts)) {
+            const Resumed resumed = ResumeLostConnection(group, attempts);
+            switch (resumed) {
             case Resumed::Selected:
                 selected = true;
                 break;
             case Resumed::GaveUp:
                 giveUp(group, started);
+                return;
+            case Resumed::Refused:
+            case Resumed::RefusedOnReconnect:
+                refused(group, started, resumed == Resumed::Refused);
                 return;
             case Resumed::GroupRefused:
             case Resumed::Command:
@@ -896,23 +987,21 @@ void TFrmMain::DecodeGroups(int firstGroup, bool oneGroup)
         CurrentFirst = NewsClient->FirstArticle;
         CurrentLast = NewsClient->LastArticle;
         const TGroupMark mark = g < GroupMarks.size() ? GroupMarks[g] : TGroupMark{};
-        if (CurrentFirst < mark.Number && qint64(mark.Number) < qint64(CurrentLast) + 1000)
-            CurrentFirst = mark.Number;
-        if (mark.Text.endsWith('+'))
-            CurrentFirst += 1;
-        const qint64 count = qint64(CurrentLast) - CurrentFirst + 1;
+        const TResumeRange range = ResumeRange(CurrentFirst, CurrentLast, mark);
+        CurrentFirst = range.First;
+        const qint64 count = range.Count;
         pbArticle->setRange(0, int(qBound(qint64(0), count, qint64(INT_MAX))));
         pbArticle->setValue(0);
 
-        const qint32 first = CurrentFirst;
+        const qint64 first = CurrentFirst;
         for (qint64 i = 0; i < count; ++i) {
-            const qint32 a = qint32(first + i);
+            const qint64 a = first + i;
             bool groupRefused = false;
             // One pass per try at this article; a lost connection is taken up
             // before anything is logged, counted or marked for it.
             for (;;) {
-                const qint64 position = qint64(a) - CurrentFirst;
-                pbArticle->setValue(int(position));
+                const qint64 position = a - CurrentFirst;
+                pbArticle->setValue(int(qMin<qint64>(position, INT_MAX)));
                 laArticle->setText(
                     QStringLiteral("Decoding Article %1 of %2").arg(position + 1).arg(pbArticle->maximum()));
                 ArticleCaption = QStringLiteral("Decoding Article %1 from %2").arg(a).arg(shown(group));
@@ -946,6 +1035,10 @@ void TFrmMain::DecodeGroups(int firstGroup, bool oneGroup)
                     giveUp(group, started);
                     return;
                 }
+                if (resumed == Resumed::Refused || resumed == Resumed::RefusedOnReconnect) {
+                    refused(group, started, resumed == Resumed::Refused);
+                    return;
+                }
                 groupRefused = resumed == Resumed::GroupRefused;
                 break; // a command is taken up below, as after any request
             }
@@ -973,7 +1066,7 @@ void TFrmMain::DecodeGroups(int firstGroup, bool oneGroup)
 
 void TFrmMain::oNNTPDocOutput(TZqNNTP *, const QByteArray &strOutput)
 {
-    ArticleBytes += qint32(strOutput.size());
+    ArticleBytes += strOutput.size();
     if (!NewsClient->Connected || ProgressPhase != 2)
         return;
     const qint64 lines = NewsClient->BodyLines.size();

@@ -66,11 +66,11 @@ public:
     // Least time between the body request or the last preview of a body still
     // arriving and the next one.
     qint64 PreviewIntervalMs = 250;
-    qint32 ArticleBytes = 0;
+    qint64 ArticleBytes = 0;
     bool PreviewEnabled = true;
     qint32 StopReason = StopNone;
-    qint32 CurrentFirst = 0;
-    qint32 CurrentLast = 0;
+    qint64 CurrentFirst = 0;
+    qint64 CurrentLast = 0;
     QRect NormalBounds;
 
     // --- controls ---
@@ -157,7 +157,10 @@ private:
     void PlaceWindow();
     void StopCommand(int reason);
     bool ReconnectAndWait();
-    enum class Resumed { Selected, GroupRefused, Command, GaveUp };
+    bool StartConnect(); // hands the configured server to the client and starts the attempt
+    QString RefusalText() const;
+    bool OfferTrust();
+    enum class Resumed { Selected, GroupRefused, Command, GaveUp, Refused, RefusedOnReconnect };
     Resumed ResumeLostConnection(const QByteArray &group, int &attempts);
     bool PauseUnlessCommanded(int ms);
     void WritePointer(int group, bool complete);

@@ -151,14 +151,14 @@ ReplyState JudgeMultiLineReply(const QList<QByteArray> &reply)
 
 GroupRange NarrowGroupRange(const QByteArray &status)
 {
-    const qint64 count = ToInt32Def(GetField(status, 2, ' '), 0);
+    const qint64 count = ToInt64Def(GetField(status, 2, ' '), 0);
     GroupRange r;
-    r.first = ToInt32Def(GetField(status, 3, ' '), 0);
-    r.last = ToInt32Def(GetField(status, 4, ' '), 0);
-    // 64-bit, so garbage numbers cannot overflow.
-    const qint64 fromCount = qint64(r.last) - count + 1;
+    r.first = ToInt64Def(GetField(status, 3, ' '), 0);
+    r.last = ToInt64Def(GetField(status, 4, ' '), 0);
+    // Wide arithmetic, so no number a server sends can overflow.
+    const __int128 fromCount = __int128(r.last) - count + 1;
     if (fromCount > r.first)
-        r.first = qint32(qMin<qint64>(fromCount, std::numeric_limits<qint32>::max()));
+        r.first = qint64(qMin<__int128>(fromCount, std::numeric_limits<qint64>::max()));
     return r;
 }
 
@@ -172,9 +172,25 @@ void ScanHeaderLines(const QList<QByteArray> &lines, QByteArray &subject, qint32
     }
 }
 
-void ParseArticleStatus(const QByteArray &status, qint32 &number, QByteArray &messageId)
+int StatusCode(const QByteArray &status)
 {
-    number = ToInt32Def(GetField(status, 2, ' '), 0);
+    if (status.size() < 3)
+        return -1;
+    int code = 0;
+    for (int i = 0; i < 3; ++i) {
+        const char c = status.at(i);
+        if (c < '0' || c > '9')
+            return -1;
+        code = code * 10 + (c - '0');
+    }
+    if (status.size() > 3 && status.at(3) != ' ')
+        return -1;
+    return code;
+}
+
+void ParseArticleStatus(const QByteArray &status, qint64 &number, QByteArray &messageId)
+{
+    number = ToInt64Def(GetField(status, 2, ' '), 0);
     messageId = GetField(status, 3, ' ');
 }
 
@@ -183,12 +199,12 @@ QByteArray GroupCommand(const QByteArray &name)
     return "GROUP " + name + kCrLf;
 }
 
-QByteArray HeadCommand(qint32 number)
+QByteArray HeadCommand(qint64 number)
 {
     return "HEAD " + QByteArray::number(number) + kCrLf;
 }
 
-QByteArray BodyCommand(qint32 number)
+QByteArray BodyCommand(qint64 number)
 {
     return "BODY " + QByteArray::number(number) + kCrLf;
 }
@@ -196,6 +212,21 @@ QByteArray BodyCommand(qint32 number)
 QByteArray ListCommand()
 {
     return "List" + kCrLf;
+}
+
+QByteArray ModeReaderCommand()
+{
+    return "MODE READER" + kCrLf;
+}
+
+QByteArray AuthUserCommand(const QByteArray &user)
+{
+    return "AUTHINFO USER " + user + kCrLf;
+}
+
+QByteArray AuthPassCommand(const QByteArray &password)
+{
+    return "AUTHINFO PASS " + password + kCrLf;
 }
 
 } // namespace Nntp

@@ -60,8 +60,8 @@ ReplyState JudgeMultiLineReply(const QList<QByteArray> &reply);
 // First and last article to walk from a "211 count first last name" line:
 // never wider than the estimated count, counted back from the last article.
 struct GroupRange {
-    qint32 first = 0;
-    qint32 last = 0;
+    qint64 first = 0;
+    qint64 last = 0;
 };
 GroupRange NarrowGroupRange(const QByteArray &status);
 
@@ -69,13 +69,19 @@ GroupRange NarrowGroupRange(const QByteArray &status);
 // occurrence wins); values without such a line are left as they are.
 void ScanHeaderLines(const QList<QByteArray> &lines, QByteArray &subject, qint32 &lineCount);
 
+// The three-digit code a status line begins with, or -1.
+int StatusCode(const QByteArray &status);
+
 // Field 2 (number, 0 when not decimal) and field 3 of a HEAD/BODY status line.
-void ParseArticleStatus(const QByteArray &status, qint32 &number, QByteArray &messageId);
+void ParseArticleStatus(const QByteArray &status, qint64 &number, QByteArray &messageId);
 
 // Command lines, each ended by CR LF.
 QByteArray GroupCommand(const QByteArray &name);
-QByteArray HeadCommand(qint32 number);
-QByteArray BodyCommand(qint32 number);
+QByteArray HeadCommand(qint64 number);
+QByteArray BodyCommand(qint64 number);
 QByteArray ListCommand();
+QByteArray ModeReaderCommand();
+QByteArray AuthUserCommand(const QByteArray &user);
+QByteArray AuthPassCommand(const QByteArray &password);
 
 } // namespace Nntp

@@ -5,32 +5,40 @@
 #include <QAbstractEventDispatcher>
 #include <QCoreApplication>
 #include <QEventLoop>
-#include <QPointer>
-#include <QSocketNotifier>
+#include <QHostInfo>
+#include <QNetworkProxy>
+#include <QSslCertificate>
+#include <QSslConfiguration>
+#include <QSslError>
+#include <QSslSocket>
 
-#include <arpa/inet.h>
-#include <cerrno>
-#include <netdb.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
-#include <unistd.h>
 
 namespace {
-constexpr int kReadSize = 32768;
-constexpr int kConnectGuardMs = 10000;
+constexpr qint64 kReadSize = 32768;
+
+QString Words(const QByteArray &serverLine)
+{
+    return QString::fromUtf8(serverLine).trimmed();
+}
+
+QByteArray NormalisedFingerprint(const QByteArray &text)
+{
+    QByteArray out;
+    for (char c : text) {
+        if (c != ':' && c != ' ')
+            out += c;
+    }
+    return out.toUpper();
+}
 } // namespace
 
-TZqNNTP::TZqNNTP(QObject *owner)
-    : QObject(owner), receiveBuffer_(new char[kReadSize])
+TZqNNTP::TZqNNTP(QObject *owner) : QObject(owner)
 {
-    readNotifier_ = new QSocketNotifier(QSocketNotifier::Read, this);
-    writeNotifier_ = new QSocketNotifier(QSocketNotifier::Write, this);
-    readNotifier_->setEnabled(false);
-    writeNotifier_->setEnabled(false);
-    connect(readNotifier_, &QSocketNotifier::activated, this, [this] { Readable(); });
-    connect(writeNotifier_, &QSocketNotifier::activated, this, [this] { ConnectDone(); });
     connectTimer_.setSingleShot(true);
-    connectTimer_.setInterval(kConnectGuardMs);
+    connectTimer_.setInterval(ConnectGuardMs);
     connect(&connectTimer_, &QTimer::timeout, this, [this] { ConnectTimeout(); });
     replyTimer_.setSingleShot(true);
     connect(&replyTimer_, &QTimer::timeout, this, [this] { ReplyTimedOut(); });
@@ -57,24 +65,42 @@ TZqNNTP::~TZqNNTP()
     CloseSocket();
 }
 
+QString TZqNNTP::Where() const
+{
+    const QString host = QString::fromUtf8(host_);
+    const bool v6 = host.contains(':');
+    return (v6 ? '[' + host + ']' : host) + ':' + QString::number(port_);
+}
+
 bool TZqNNTP::Connect(const QByteArray &host, int port)
 {
     Connected = false;
     lineTerminator_ = "\r\n";
+    LastFailure = FailNone;
+    FailureText.clear();
+    PeerSha256.clear();
+    CertificateErrors.clear();
+    host_ = host;
+    port_ = port > 0 && port <= 65535 ? quint16(port) : 0;
 
-    // A dotted address is taken as it is; only names are looked up.
-    if (host.contains('\0'))
+    QList<QHostAddress> addresses;
+    QHostAddress literal;
+    if (host.isEmpty() || host.contains('\0')) {
+        LastFailure = FailNetwork;
+        FailureText = Where() + QStringLiteral(": no host name");
         return false;
-    in_addr_t address = inet_addr(host.constData());
-    if (address == INADDR_NONE) {
-        addrinfo hints{};
-        hints.ai_family = AF_INET;
-        hints.ai_socktype = SOCK_STREAM;
-        addrinfo *found = nullptr;
-        if (getaddrinfo(host.constData(), nullptr, &hints, &found) != 0 || !found)
+    }
+    if (literal.setAddress(QString::fromLatin1(host))) {
+        addresses.append(literal);
+    } else {
+        // Every address of the name, IPv6 and IPv4, in the resolver's order.
+        const QHostInfo info = QHostInfo::fromName(QString::fromUtf8(host));
+        addresses = info.addresses();
+        if (info.error() != QHostInfo::NoError || addresses.isEmpty()) {
+            LastFailure = FailNetwork;
+            FailureText = Where() + QStringLiteral(": ") + info.errorString();
             return false;
-        address = reinterpret_cast<sockaddr_in *>(found->ai_addr)->sin_addr.s_addr;
-        freeaddrinfo(found);
+        }
     }
 
     // Every attempt gets a fresh socket; nothing of an earlier connection may
@@ -83,38 +109,229 @@ bool TZqNNTP::Connect(const QByteArray &host, int port)
     replyTimer_.stop();
     cutter_.Clear();
     ReplyLines.clear();
-    awaitingGreeting_ = false;
-
-    socket_ = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_TCP);
-    int startError = socket_ < 0 ? errno : 0;
-    if (socket_ >= 0) {
-        sockaddr_in to{};
-        to.sin_family = AF_INET;
-        to.sin_port = htons(quint16(port));
-        to.sin_addr.s_addr = address;
-        if (::connect(socket_, reinterpret_cast<sockaddr *>(&to), sizeof to) != 0 && errno != EINPROGRESS)
-            startError = errno;
-    }
+    setup_ = Setup::None;
+    addresses_ = addresses;
+    nextAddress_ = 0;
+    lastSocketError_.clear();
 
     connectTimer_.start();
     ReceiveMode = ModeNormal;
     ConnectionState = StateConnecting;
 
-    if (startError != 0) {
-        // The outcome of an attempt is always reported later, never from
-        // inside Connect.
-        const quint64 generation = generation_;
-        QTimer::singleShot(0, this, [this, generation] {
-            if (generation == generation_ && ConnectionState == StateConnecting)
-                ConnectFailed();
-        });
-    } else {
-        // Readability is watched only once the connect has completed, so a
-        // failed connect's error is left for ConnectDone to read.
-        writeNotifier_->setSocket(socket_);
-        writeNotifier_->setEnabled(true);
-    }
+    // The outcome of an attempt is always reported later, never from inside
+    // Connect.
+    const quint64 generation = generation_;
+    QTimer::singleShot(0, this, [this, generation] {
+        if (generation != generation_ || ConnectionState != StateConnecting)
+            return;
+        if (port_ == 0)
+            AttemptFailed(FailNetwork, QStringLiteral("not a port number"));
+        else
+            TryNextAddress();
+    });
     return true;
+}
+
+void TZqNNTP::TryNextAddress()
+{
+    if (ConnectionState != StateConnecting)
+        return;
+    if (nextAddress_ >= addresses_.size()) {
+        AttemptFailed(FailNetwork, lastSocketError_.isEmpty() ? QStringLiteral("no address to connect to")
+                                                              : lastSocketError_);
+        return;
+    }
+    const QHostAddress address = addresses_[nextAddress_++];
+    CloseSocket();
+    auto *s = new QSslSocket(this);
+    socket_ = s;
+    // A news server is reached directly, whatever proxy the session names.
+    s->setProxy(QNetworkProxy::NoProxy);
+    const quint64 generation = generation_;
+    auto mine = [this, generation] { return generation == generation_; };
+    connect(s, &QAbstractSocket::connected, this, [this, mine] {
+        if (mine())
+            SocketConnected();
+    });
+    connect(s, &QSslSocket::encrypted, this, [this, mine] {
+        if (mine())
+            StartSession();
+    });
+    connect(s, &QAbstractSocket::errorOccurred, this, [this, mine] {
+        if (mine())
+            SocketError();
+    });
+    connect(s, &QSslSocket::sslErrors, this, [this, mine](const QList<QSslError> &errors) {
+        if (mine())
+            SslErrors(errors);
+    });
+    connect(s, &QIODevice::readyRead, this, [this, mine] {
+        if (mine())
+            Readable();
+    });
+    if (UseTls) {
+        QSslConfiguration conf = QSslConfiguration::defaultConfiguration();
+        conf.setProtocol(QSsl::TlsV1_2OrLater);
+        conf.setPeerVerifyMode(QSslSocket::VerifyPeer);
+        s->setSslConfiguration(conf);
+        // Connect to this address, but verify (and send SNI for) the name.
+        s->connectToHostEncrypted(address.toString(), port_, QString::fromUtf8(host_));
+    } else {
+        s->connectToHost(address, port_);
+    }
+}
+
+void TZqNNTP::SocketConnected()
+{
+    // INN and others write a reply's status line and its data separately:
+    // without prompt ACKs every command waits for the delayed-ACK timer.
+    socket_->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+#ifdef TCP_QUICKACK
+    const int one = 1;
+    ::setsockopt(int(socket_->socketDescriptor()), IPPROTO_TCP, TCP_QUICKACK, &one, sizeof one);
+#endif
+    if (!UseTls)
+        StartSession();
+}
+
+void TZqNNTP::SslErrors(const QList<QSslError> &errors)
+{
+    PeerSha256 = socket_->peerCertificate().digest(QCryptographicHash::Sha256).toHex().toUpper();
+    const QByteArray trusted = NormalisedFingerprint(TrustedSha256);
+    if (!trusted.isEmpty() && !PeerSha256.isEmpty() && PeerSha256 == trusted) {
+        socket_->ignoreSslErrors(errors);
+        return;
+    }
+    QStringList why;
+    for (const QSslError &e : errors)
+        why << e.errorString();
+    CertificateErrors = why.join(QStringLiteral("; "));
+    LastFailure = FailCertificate;
+    // The socket now fails its handshake; SocketError reports it.
+}
+
+void TZqNNTP::SocketError()
+{
+    const QString reason = socket_ ? socket_->errorString() : QString();
+    if (ConnectionState == StateConnecting) {
+        if (LastFailure == FailCertificate) {
+            AttemptFailed(FailCertificate, QStringLiteral("certificate refused: ") + CertificateErrors);
+            return;
+        }
+        if (setup_ != Setup::None) {
+            // The server was reached and then ended the session.
+            AttemptFailed(FailNetwork, reason);
+            return;
+        }
+        lastSocketError_ = reason;
+        const quint64 generation = generation_;
+        // Not from inside the failing socket's own signal.
+        QTimer::singleShot(0, this, [this, generation] {
+            if (generation == generation_)
+                TryNextAddress();
+        });
+        return;
+    }
+    if (socket_ && socket_->error() == QAbstractSocket::RemoteHostClosedError)
+        TransportEnded(QStringLiteral("the server closed the connection"));
+    else
+        TransportEnded(reason);
+}
+
+void TZqNNTP::StartSession()
+{
+    setup_ = Setup::Greeting;
+    greeting_.clear();
+    if (!ReplyLines.isEmpty())
+        SetupReply();
+}
+
+void TZqNNTP::SetupReply()
+{
+    const QByteArray status = ReplyLines.first();
+    const int code = Nntp::StatusCode(status);
+    switch (setup_) {
+    case Setup::None:
+        return;
+    case Setup::Greeting:
+        if (code != 200 && code != 201) {
+            AttemptFailed(FailServer, Words(status));
+            return;
+        }
+        greeting_ = status;
+        setup_ = Setup::ModeReader;
+        SendCommand(Nntp::ModeReaderCommand());
+        return;
+    case Setup::ModeReader:
+        // 500/501: a server that is a reader anyway; 502: no reading here.
+        if (code == 502) {
+            AttemptFailed(FailServer, Words(status));
+            return;
+        }
+        if (code == 480 && UserName.isEmpty()) {
+            AttemptFailed(FailLoginRequired, Words(status));
+            return;
+        }
+        if (!UserName.isEmpty()) {
+            setup_ = Setup::AuthUser;
+            SendCommand(Nntp::AuthUserCommand(UserName));
+            return;
+        }
+        SetupDone();
+        return;
+    case Setup::AuthUser:
+        if (code == 281) {
+            SetupDone();
+        } else if (code == 381) {
+            setup_ = Setup::AuthPass;
+            SendCommand(Nntp::AuthPassCommand(Password));
+        } else {
+            AttemptFailed(FailLogin, Words(status));
+        }
+        return;
+    case Setup::AuthPass:
+        if (code == 281)
+            SetupDone();
+        else
+            AttemptFailed(FailLogin, Words(status));
+        return;
+    }
+}
+
+void TZqNNTP::SetupDone()
+{
+    setup_ = Setup::None;
+    ConnectionState = StateConnected;
+    Connected = true;
+    connectTimer_.stop();
+    // The greeting stays until the next command, as on a plain server.
+    ReplyLines = {greeting_};
+    StateChange(2);
+}
+
+void TZqNNTP::AttemptFailed(Failure kind, const QString &reason)
+{
+    if (ConnectionState != StateConnecting)
+        return;
+    Connected = false;
+    ConnectionState = StateClosed;
+    connectTimer_.stop();
+    setup_ = Setup::None;
+    CloseSocket();
+    LastFailure = kind;
+    FailureText = Where() + QStringLiteral(": ") + reason;
+    StateChange(4);
+}
+
+void TZqNNTP::ConnectTimeout()
+{
+    if (ConnectionState != StateConnecting)
+        return;
+    const QString what = setup_ == Setup::None       ? QStringLiteral("no connection")
+                         : setup_ == Setup::Greeting ? QStringLiteral("no greeting")
+                                                     : QStringLiteral("no reply from the server");
+    AttemptFailed(LastFailure == FailCertificate ? FailCertificate : FailNetwork,
+                  what + QStringLiteral(" within %1 seconds").arg(ConnectGuardMs / 1000));
 }
 
 bool TZqNNTP::Disconnect()
@@ -123,6 +340,7 @@ bool TZqNNTP::Disconnect()
     ReplyLines.clear();
     BodyLines.clear();
     Connected = false;
+    setup_ = Setup::None;
     CloseSocket();
     // Let a waiting command see the change even if no other event follows.
     if (QAbstractEventDispatcher *d = QAbstractEventDispatcher::instance(thread()))
@@ -134,21 +352,23 @@ void TZqNNTP::SendCommand(const QByteArray &text)
 {
     cutter_.Clear();
     ReplyLines.clear();
-    if (socket_ < 0)
+    if (!socket_ || socket_->state() != QAbstractSocket::ConnectedState)
         return;
-    if (::send(socket_, text.constData(), size_t(text.size()), MSG_NOSIGNAL) < 0 && errno != EAGAIN
-        && errno != EWOULDBLOCK && errno != EINTR)
-        TransportEnded(errno);
+    if (socket_->write(text) < 0) {
+        TransportEnded(socket_->errorString());
+        return;
+    }
+    socket_->flush();
 }
 
 void TZqNNTP::CloseSocket()
 {
     ++generation_;
-    readNotifier_->setEnabled(false);
-    writeNotifier_->setEnabled(false);
-    if (socket_ >= 0) {
-        ::close(socket_);
-        socket_ = -1;
+    if (QSslSocket *s = socket_) {
+        socket_ = nullptr;
+        s->disconnect(this);
+        s->abort();
+        s->deleteLater();
     }
 }
 
@@ -160,104 +380,63 @@ void TZqNNTP::StateChange(qint32 state)
         handler(this, state);
 }
 
-void TZqNNTP::ConnectDone()
-{
-    writeNotifier_->setEnabled(false);
-    if (ConnectionState == StateClosed || socket_ < 0)
-        return;
-    int error = 0;
-    socklen_t len = sizeof error;
-    if (::getsockopt(socket_, SOL_SOCKET, SO_ERROR, &error, &len) != 0)
-        error = errno;
-    if (error != 0) {
-        ConnectFailed();
-        return;
-    }
-    awaitingGreeting_ = true;
-    readNotifier_->setSocket(socket_);
-    readNotifier_->setEnabled(true);
-}
-
-void TZqNNTP::ConnectFailed()
-{
-    Connected = false;
-    ConnectionState = StateClosed;
-    connectTimer_.stop();
-    CloseSocket();
-    StateChange(4);
-}
-
-void TZqNNTP::ConnectTimeout()
-{
-    if (ConnectionState != StateConnecting)
-        return;
-    ConnectionState = StateClosed;
-    Connected = false;
-    CloseSocket();
-    StateChange(4);
-}
-
-void TZqNNTP::GreetingArrived()
-{
-    // Any first line counts as the greeting; its code is not judged.
-    awaitingGreeting_ = false;
-    ConnectionState = StateConnected;
-    Connected = true;
-    connectTimer_.stop();
-    StateChange(2);
-}
-
 void TZqNNTP::Readable()
 {
-    if (ConnectionState == StateClosed || socket_ < 0)
+    if (ConnectionState == StateClosed || !socket_)
         return;
-    const ssize_t n = ::recv(socket_, receiveBuffer_.get(), kReadSize, 0);
-    if (n < 0) {
-        if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
-            TransportEnded(errno);
-        return;
-    }
-    if (n == 0) {
-        TransportEnded(0);
-        return;
-    }
-
-    // The time-out counts silence, not the length of a reply.
-    if (replyTimer_.isActive())
-        replyTimer_.start();
-
-    // Every byte is kept: a zero byte is data like any other.
-    QByteArray chunk(receiveBuffer_.get(), n);
     const quint64 generation = generation_;
-    if (OnDocOutput) {
-        const QPointer<TZqNNTP> self(this);
-        const TDocOutputEvent handler = OnDocOutput;
-        handler(this, chunk);
-        if (!self || generation != generation_)
-            return; // the handler disconnected: this chunk belongs to nobody now
+    const QPointer<TZqNNTP> self(this);
+    while (socket_ && generation == generation_) {
+        QByteArray chunk = socket_->read(kReadSize);
+        if (chunk.isEmpty())
+            break;
+#ifdef TCP_QUICKACK
+        // The kernel drops out of quick-ACK mode on its own; re-arm it.
+        const int one = 1;
+        ::setsockopt(int(socket_->socketDescriptor()), IPPROTO_TCP, TCP_QUICKACK, &one, sizeof one);
+#endif
+        // The time-out counts silence, not the length of a reply.
+        if (replyTimer_.isActive())
+            replyTimer_.start();
+
+        if (OnDocOutput) {
+            const TDocOutputEvent handler = OnDocOutput;
+            handler(this, chunk);
+            if (!self || generation != generation_)
+                return; // the handler disconnected: this chunk belongs to nobody now
+        }
+
+        Nntp::LineSinks sinks;
+        sinks.reply = &ReplyLines;
+        sinks.body = &BodyLines;
+        sinks.groups = GroupListTarget;
+        cutter_.Feed(std::move(chunk), ReceiveMode, sinks);
+
+        if (setup_ != Setup::None && ConnectionState == StateConnecting && !ReplyLines.isEmpty()) {
+            SetupReply();
+            if (!self)
+                return;
+        }
     }
-
-    Nntp::LineSinks sinks;
-    sinks.reply = &ReplyLines;
-    sinks.body = &BodyLines;
-    sinks.groups = GroupListTarget;
-    cutter_.Feed(std::move(chunk), ReceiveMode, sinks);
-
-    if (awaitingGreeting_ && ConnectionState == StateConnecting && !ReplyLines.isEmpty())
-        GreetingArrived();
 }
 
-void TZqNNTP::TransportEnded(int error)
+void TZqNNTP::TransportEnded(const QString &reason)
 {
-    Q_UNUSED(error);
-    // End-of-file would otherwise report readiness for ever.
-    readNotifier_->setEnabled(false);
-    // Before the greeting the connect guard gives the verdict, reported once
+    // Before the session is set up the attempt itself fails, reported once
     // through OnStateChange.
-    if (ConnectionState != StateConnected || !Connected)
+    if (ConnectionState != StateConnected || !Connected) {
+        if (ConnectionState == StateConnecting)
+            AttemptFailed(FailNetwork, reason);
         return;
-    // The peer closed the connection (error 0), the socket failed, or the
-    // reply stayed away: the same end as Disconnect, and the owner is told.
+    }
+    EndForLogin(FailNetwork, reason);
+}
+
+// Ends an established connection without Disconnect, telling the owner.
+void TZqNNTP::EndForLogin(Failure kind, const QString &reason)
+{
+    LastFailure = kind;
+    FailureText = Where() + QStringLiteral(": ") + reason;
     replyTimer_.stop();
     ReplyLines.clear();
     BodyLines.clear();
@@ -273,8 +452,8 @@ void TZqNNTP::TransportEnded(int error)
 
 void TZqNNTP::ReplyTimedOut()
 {
-    if (socket_ >= 0)
-        TransportEnded(ETIMEDOUT);
+    if (socket_)
+        TransportEnded(QStringLiteral("no reply within %1 seconds").arg(ReplyTimeoutMs / 1000));
 }
 
 bool TZqNNTP::WaitPass(quint64 generation)
@@ -289,15 +468,74 @@ bool TZqNNTP::WaitPass(quint64 generation)
     return Connected && generation == generation_;
 }
 
-bool TZqNNTP::SelectGroup(const QByteArray &name)
+bool TZqNNTP::WaitStatus(quint64 generation)
 {
-    SendCommand(Nntp::GroupCommand(name));
     const ReplyWait timing(*this);
-    const quint64 generation = generation_;
     while (ReplyLines.isEmpty()) {
         if (!WaitPass(generation))
             return false;
     }
+    return true;
+}
+
+// After a 480: logs in (never pipelined) and says whether to send the command
+// once more. Without a user name, or with a refused login, the connection ends.
+bool TZqNNTP::LogInAgain()
+{
+    if (!Connected || Nntp::StatusCode(LastStatus) != 480)
+        return false;
+    if (UserName.isEmpty()) {
+        EndForLogin(FailLoginRequired, Words(LastStatus));
+        return false;
+    }
+    const QPointer<TZqNNTP> self(this);
+    const quint64 generation = generation_;
+    ReceiveMode = ModeNormal;
+    SendCommand(Nntp::AuthUserCommand(UserName));
+    if (!WaitStatus(generation))
+        return false;
+    QByteArray status = ReplyLines.first();
+    if (Nntp::StatusCode(status) == 381) {
+        SendCommand(Nntp::AuthPassCommand(Password));
+        if (!WaitStatus(generation))
+            return false;
+        status = ReplyLines.first();
+    }
+    ReplyLines.clear();
+    if (Nntp::StatusCode(status) == 281)
+        return true;
+    EndForLogin(FailLogin, Words(status));
+    return false;
+}
+
+bool TZqNNTP::SelectGroup(const QByteArray &name)
+{
+    return SelectGroupOnce(name) || (LogInAgain() && SelectGroupOnce(name));
+}
+
+bool TZqNNTP::GetHeader(qint64 number)
+{
+    return GetHeaderOnce(number) || (LogInAgain() && GetHeaderOnce(number));
+}
+
+bool TZqNNTP::GetBody(qint64 number)
+{
+    return GetBodyOnce(number) || (LogInAgain() && GetBodyOnce(number));
+}
+
+bool TZqNNTP::GetGroupList(QList<QByteArray> &target)
+{
+    return GetGroupListOnce(target) || (LogInAgain() && GetGroupListOnce(target));
+}
+
+bool TZqNNTP::SelectGroupOnce(const QByteArray &name)
+{
+    LastStatus.clear();
+    SendCommand(Nntp::GroupCommand(name));
+    const quint64 generation = generation_;
+    if (!WaitStatus(generation))
+        return false;
+    LastStatus = ReplyLines.first();
     if (Nntp::JudgeStatusReply(ReplyLines) != Nntp::ReplyState::Success)
         return false;
     const Nntp::GroupRange range = Nntp::NarrowGroupRange(ReplyLines.first());
@@ -306,8 +544,9 @@ bool TZqNNTP::SelectGroup(const QByteArray &name)
     return true;
 }
 
-bool TZqNNTP::GetHeader(qint32 number)
+bool TZqNNTP::GetHeaderOnce(qint64 number)
 {
+    LastStatus.clear();
     SendCommand(Nntp::HeadCommand(number));
     const ReplyWait timing(*this);
     const quint64 generation = generation_;
@@ -318,6 +557,7 @@ bool TZqNNTP::GetHeader(qint32 number)
         state = Nntp::JudgeMultiLineReply(ReplyLines);
     } while (state == Nntp::ReplyState::Waiting);
 
+    LastStatus = ReplyLines.first();
     const bool ok = state == Nntp::ReplyState::Success;
     if (ok) {
         Nntp::ScanHeaderLines(ReplyLines, Subject, Lines);
@@ -327,8 +567,9 @@ bool TZqNNTP::GetHeader(qint32 number)
     return ok;
 }
 
-bool TZqNNTP::GetBody(qint32 number)
+bool TZqNNTP::GetBodyOnce(qint64 number)
 {
+    LastStatus.clear();
     ReceiveMode = ModeBody;
     SendCommand(Nntp::BodyCommand(number));
     BodyLines.clear();
@@ -345,6 +586,7 @@ bool TZqNNTP::GetBody(qint32 number)
             Nntp::ParseArticleStatus(ReplyLines.first(), ArticleNumber, MessageID);
     } while (state == Nntp::ReplyState::Waiting);
 
+    LastStatus = ReplyLines.first();
     ReceiveMode = ModeNormal;
     if (state == Nntp::ReplyState::Failure) {
         BodyLines.clear();
@@ -353,8 +595,9 @@ bool TZqNNTP::GetBody(qint32 number)
     return true;
 }
 
-bool TZqNNTP::GetGroupList(QList<QByteArray> &target)
+bool TZqNNTP::GetGroupListOnce(QList<QByteArray> &target)
 {
+    LastStatus.clear();
     ReceiveMode = ModeList;
     GroupListTarget = &target;
     target.clear();
@@ -375,6 +618,7 @@ bool TZqNNTP::GetGroupList(QList<QByteArray> &target)
         state = Nntp::JudgeMultiLineReply(ReplyLines);
     } while (state == Nntp::ReplyState::Waiting);
 
+    LastStatus = ReplyLines.first();
     ReceiveMode = ModeNormal;
     // The caller's list is not ours to keep a pointer to.
     GroupListTarget = nullptr;

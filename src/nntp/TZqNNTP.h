@@ -1,55 +1,83 @@
 #pragma once
 #include <QByteArray>
+#include <QHostAddress>
 #include <QList>
 #include <QObject>
+#include <QPointer>
+#include <QString>
 #include <QTimer>
 
 #include <functional>
-#include <memory>
 
 #include "NntpParse.h"
 
-class QSocketNotifier;
+class QSslError;
+class QSslSocket;
 
 class TZqNNTP;
 using TDocOutputEvent = std::function<void(TZqNNTP *Sender, const QByteArray &strOutput)>;
 using TStateChangeEvent = std::function<void(TZqNNTP *Sender, qint32 lState)>;
 using TConnectionLostEvent = std::function<void(TZqNNTP *Sender)>;
 
-// The news server client: one non-blocking TCP connection watched by the Qt
-// event loop, line assembly and routing, and the commands GROUP, HEAD, BODY
-// and List. Every command sends one line and waits in the event loop, so the
-// user's commands and the client's own events run nested inside the wait.
+// The news server client: one TCP or TLS connection watched by the Qt event
+// loop, the session set-up (greeting, reader mode, login), line assembly and
+// routing, and the commands GROUP, HEAD, BODY and List. Every command sends
+// one line and waits in the event loop, so the user's commands and the
+// client's own events run nested inside the wait.
 class TZqNNTP : public QObject {
     Q_OBJECT
 public:
     enum { ModeNormal = 0, ModeBody = 2, ModeList = 3 };
     enum { StateConnecting = 1, StateConnected = 2, StateClosed = 3 };
 
+    // Why the last attempt or connection failed. The last three need the user:
+    // retrying on one's own would not help (or would hammer the server).
+    enum Failure { FailNone, FailNetwork, FailServer, FailCertificate, FailLogin, FailLoginRequired };
+
     explicit TZqNNTP(QObject *owner = nullptr);
     ~TZqNNTP() override;
 
     TDocOutputEvent OnDocOutput;     // every received chunk, before it is cut into lines
-    TStateChangeEvent OnStateChange; // 2 connected (greeting in), 4 attempt failed
+    TStateChangeEvent OnStateChange; // 2 connected (session set up), 4 attempt failed
     // Optional: an established connection ended without Disconnect (the server
-    // closed it, the socket failed, or a reply stayed away ReplyTimeoutMs).
+    // closed it, the socket failed, a reply stayed away ReplyTimeoutMs, or the
+    // server wants a login that cannot be given).
     TConnectionLostEvent OnConnectionLost;
 
     // A command that receives nothing for this long counts the connection as
     // lost; 0 or less waits for ever.
     static constexpr int DefaultReplyTimeoutMs = 60000;
     int ReplyTimeoutMs = DefaultReplyTimeoutMs;
+    // Covers name lookup, TCP, TLS, greeting, reader mode and login.
+    static constexpr int ConnectGuardMs = 10000;
+
+    // How to connect; read at every Connect.
+    bool UseTls = false;
+    QByteArray UserName; // empty: no login unless the server asks
+    QByteArray Password;
+    // SHA-256 of a certificate the user chose to trust although it does not
+    // verify (hex digits); empty trusts only what the system store verifies.
+    QByteArray TrustedSha256;
+
+    // The last failure: its kind and, for the user, "host:port: reason".
+    Failure LastFailure = FailNone;
+    QString FailureText;
+    // The last status line the server sent for a command (its own words).
+    QByteArray LastStatus;
+    // For a refused certificate: its SHA-256 (hex) and the system's reasons.
+    QByteArray PeerSha256;
+    QString CertificateErrors;
 
     QList<QByteArray> ReplyLines;
     QList<QByteArray> BodyLines;
     QList<QByteArray> *GroupListTarget = nullptr;
 
-    qint32 ArticleNumber = 0;
+    qint64 ArticleNumber = 0;
     qint32 Lines = 0;
     QByteArray Subject;
     QByteArray MessageID;
-    qint32 FirstArticle = 0;
-    qint32 LastArticle = 0;
+    qint64 FirstArticle = 0;
+    qint64 LastArticle = 0;
     bool Connected = false;
     qint32 ReceiveMode = ModeNormal;
     qint32 ConnectionState = StateClosed;
@@ -59,41 +87,62 @@ public:
     void SendCommand(const QByteArray &text);
 
     bool SelectGroup(const QByteArray &name);
-    bool GetHeader(qint32 number);
-    bool GetBody(qint32 number);
+    bool GetHeader(qint64 number);
+    bool GetBody(qint64 number);
     // Fills target with the server's group names as they arrive; GroupListGrew
     // is emitted on every pass of the wait so a view can follow the list.
     bool GetGroupList(QList<QByteArray> &target);
 
     static QByteArray GetField(const QByteArray &line, int index, char separator);
 
+    // "host:port", with brackets around an IPv6 address.
+    QString Where() const;
+
 signals:
     void GroupListGrew();
 
     // (implementation details are private and free to change)
 private:
+    enum class Setup { None, Greeting, ModeReader, AuthUser, AuthPass };
+
     void CloseSocket();
-    void ConnectDone();
-    void ConnectFailed();
+    void TryNextAddress();
+    void SocketConnected();
+    void SocketError();
+    void SslErrors(const QList<QSslError> &errors);
+    void StartSession();
+    void SetupReply();
+    void SetupDone();
+    void AttemptFailed(Failure kind, const QString &reason);
     void ConnectTimeout();
     void Readable();
-    void GreetingArrived();
-    void TransportEnded(int error);
+    void TransportEnded(const QString &reason);
     void ReplyTimedOut();
     bool WaitPass(quint64 generation);
+    bool WaitStatus(quint64 generation);
+    bool LogInAgain();
+    void EndForLogin(Failure kind, const QString &reason);
+    bool Retry480(bool ok);
+    bool SelectGroupOnce(const QByteArray &name);
+    bool GetHeaderOnce(qint64 number);
+    bool GetBodyOnce(qint64 number);
+    bool GetGroupListOnce(QList<QByteArray> &target);
     struct ReplyWait;
     void StateChange(qint32 state);
 
-    int socket_ = -1;
-    QSocketNotifier *readNotifier_ = nullptr;
-    QSocketNotifier *writeNotifier_ = nullptr;
+    QPointer<QSslSocket> socket_;
     QTimer connectTimer_;
     QTimer replyTimer_; // runs while a command waits; restarted by every read
     Nntp::LineCutter cutter_;
     QByteArray lineTerminator_;
-    std::unique_ptr<char[]> receiveBuffer_;
     // Bumped whenever the socket is opened or closed, so that work begun for
     // one connection stops when a nested handler replaced it.
     quint64 generation_ = 0;
-    bool awaitingGreeting_ = false;
+    Setup setup_ = Setup::None;
+    QByteArray greeting_;
+    QByteArray host_;
+    quint16 port_ = 0;
+    QList<QHostAddress> addresses_;
+    int nextAddress_ = 0;
+    QString lastSocketError_;
 };

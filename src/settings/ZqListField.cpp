@@ -1,5 +1,7 @@
 #include "ZqListField.h"
 
+#include <cstdint>
+
 QByteArray GetField(const QByteArray &line, int index, char separator)
 {
     if (index < 1 || line.isEmpty())
@@ -57,4 +59,35 @@ qint32 ToInt32Def(const QByteArray &text, qint32 def)
     if (v > INT32_MAX || v < INT32_MIN)
         return def;
     return qint32(v);
+}
+
+qint64 ToInt64Def(const QByteArray &text, qint64 def)
+{
+    qsizetype i = 0;
+    bool neg = false;
+    if (i < text.size() && (text[i] == '-' || text[i] == '+')) {
+        neg = text[i] == '-';
+        ++i;
+    }
+    if (i == text.size())
+        return def;
+    // Accumulated as a magnitude so that -2^63 fits too.
+    quint64 v = 0;
+    const quint64 limit = neg ? quint64(INT64_MAX) + 1 : quint64(INT64_MAX);
+    for (; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c < '0' || c > '9')
+            return def;
+        const quint64 digit = quint64(c - '0');
+        if (v > (limit - digit) / 10)
+            return def;
+        v = v * 10 + digit;
+    }
+    return neg ? qint64(0 - v) : qint64(v);
+}
+
+bool ReadYesNo(const QByteArray &value)
+{
+    const QByteArray v = value.trimmed().toLower();
+    return v == "yes" || v == "y" || v == "true" || v == "1";
 }

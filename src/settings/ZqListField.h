@@ -12,3 +12,8 @@ QList<QByteArray> ReadList(const QByteArray &text, char separator = ',');
 
 // Decimal 32-bit integer with optional sign; anything else gives the default.
 qint32 ToInt32Def(const QByteArray &text, qint32 def);
+// A yes/no value as written by hand: yes, y, true and 1 (any case) are on,
+// anything else off.
+bool ReadYesNo(const QByteArray &value);
+// The same for 64-bit numbers (article numbers, byte counts).
+qint64 ToInt64Def(const QByteArray &text, qint64 def);

@@ -114,10 +114,13 @@ TEST_F(MainSearchTest, ConnectSucceedsOrReportsFailure)
     EXPECT_EQ(w.State(), 0);
     EXPECT_FALSE(w.NewsClient->Connected);
 
-    IniWriteInteger("CONFIG", "PORT", FakeNntpServer::ClosedPort());
+    const quint16 closed = FakeNntpServer::ClosedPort();
+    IniWriteInteger("CONFIG", "PORT", closed);
     ASSERT_TRUE(w.miConnectClick());
     ASSERT_TRUE(QTest::qWaitFor([&] { return !boxes.shown().isEmpty(); }, 15000));
-    EXPECT_EQ(boxes.shown()[0].text, "Connection was not successful!");
+    // The fixed line, then where and why in the system's words.
+    EXPECT_EQ(boxes.shown()[0].text,
+              QStringLiteral("Connection was not successful!\n127.0.0.1:%1: Connection refused").arg(closed));
     EXPECT_EQ(boxes.shown()[0].caption, "Error");
     EXPECT_EQ(boxes.shown()[0].owner, nullptr);
     EXPECT_EQ(w.State(), 0);
@@ -125,7 +128,8 @@ TEST_F(MainSearchTest, ConnectSucceedsOrReportsFailure)
     // A host that cannot be resolved is reported at once.
     IniWriteString("CONFIG", "HOST", "");
     EXPECT_FALSE(w.miConnectClick());
-    EXPECT_EQ(boxes.shown().size(), 2);
+    ASSERT_EQ(boxes.shown().size(), 2);
+    EXPECT_TRUE(boxes.shown()[1].text.startsWith("Connection was not successful!\n"));
     EXPECT_EQ(w.State(), 0);
 }
 
@@ -230,7 +234,8 @@ TEST_F(MainSearchTest, FailedReconnectionEndsTheRunOffline)
     w.miSearchAllGroupsClick();
 
     EXPECT_EQ(w.State(), TFrmMain::StateOffline);
-    EXPECT_EQ(boxes.texts(), QStringList{"Connection was not successful!"});
+    ASSERT_EQ(boxes.texts().size(), 1);
+    EXPECT_TRUE(boxes.texts()[0].startsWith("Connection was not successful!\n127.0.0.1:"));
     EXPECT_EQ(IniReadString("GROUPS", "alt.a", ""), "1,<art1@fake.invalid>");
     EXPECT_TRUE(w.mnFile->menuAction()->isEnabled());
     EXPECT_EQ(w.StopReason, 0);
@@ -284,7 +289,8 @@ TEST_F(MainSearchTest, AutoStartDoesNotSearchWhenTheConnectionFails)
     IniWriteInteger("CONFIG", "PORT", FakeNntpServer::ClosedPort());
     TFrmMain w;
     w.FormActivate();
-    EXPECT_EQ(boxes.texts(), QStringList{"Connection was not successful!"});
+    ASSERT_EQ(boxes.texts().size(), 1);
+    EXPECT_TRUE(boxes.texts()[0].startsWith("Connection was not successful!\n127.0.0.1:"));
     EXPECT_EQ(w.State(), TFrmMain::StateOffline);
     EXPECT_EQ(IniReadString("STATISTICS", "alt.aTIME", "absent"), "absent");
     EXPECT_EQ(IniReadString("GROUPS", "alt.a", "absent"), "absent");

@@ -157,7 +157,7 @@ TEST(GroupRangeTest, NarrowedToTheEstimatedCount)
 {
     struct Case {
         QByteArray status;
-        qint32 first, last;
+        qint64 first, last;
     };
     const QList<Case> cases = {
         {"211 5 10 20 alt.test", 16, 20},
@@ -168,8 +168,13 @@ TEST(GroupRangeTest, NarrowedToTheEstimatedCount)
         {"211 5 ten 20 g", 16, 20}, // first not decimal: 0, then narrowed
         {"211 5 10 2o g", 10, 0},
         {"211  10 20 g", 21, 20},   // two blanks: count is the empty field
-        {"211 -2147483648 0 2147483647 g", 2147483647, 2147483647},
+        {"211 -2147483648 0 2147483647 g", 4294967296, 2147483647},
         {"211 2147483647 0 -2147483648 g", 0, -2147483647 - 1},
+        // Big providers number far beyond 2^31; 64 bits hold every number.
+        {"211 1000 3000000000 3000000999 g", 3000000000, 3000000999},
+        {"211 3 9223372036854775805 9223372036854775807 g", INT64_MAX - 2, INT64_MAX},
+        {"211 -9223372036854775808 0 9223372036854775807 g", INT64_MAX, INT64_MAX},
+        {"211 5 10 9223372036854775808 g", 10, 0}, // past 2^63-1: not a number
         {"211", 1, 0},
     };
     for (const Case &c : cases) {
@@ -200,11 +205,13 @@ TEST(HeaderScan, SubjectAndLinesPrefixesAreExact)
 
 TEST(ArticleStatus, NumberAndMessageId)
 {
-    qint32 n = -1;
+    qint64 n = -1;
     QByteArray id;
     ParseArticleStatus("222 42 <a.b@c> body", n, id);
     EXPECT_EQ(n, 42);
     EXPECT_EQ(id, "<a.b@c>");
+    ParseArticleStatus("222 9223372036854775807 <big@c> body", n, id);
+    EXPECT_EQ(n, INT64_MAX);
     ParseArticleStatus("222 4x2", n, id);
     EXPECT_EQ(n, 0);
     EXPECT_EQ(id, "");
@@ -216,7 +223,20 @@ TEST(Commands, ExactBytes)
     EXPECT_EQ(HeadCommand(7), "HEAD 7\r\n");
     EXPECT_EQ(BodyCommand(-12), "BODY -12\r\n");
     EXPECT_EQ(BodyCommand(2147483647), "BODY 2147483647\r\n");
+    EXPECT_EQ(BodyCommand(4294967296), "BODY 4294967296\r\n");
     EXPECT_EQ(ListCommand(), "List\r\n");
+    EXPECT_EQ(ModeReaderCommand(), "MODE READER\r\n");
+    EXPECT_EQ(AuthUserCommand("joe"), "AUTHINFO USER joe\r\n");
+    EXPECT_EQ(AuthPassCommand("se cret"), "AUTHINFO PASS se cret\r\n");
+}
+
+TEST(StatusCodeTest, ThreeDigitsThenABlankOrTheEnd)
+{
+    const QList<QPair<QByteArray, int>> cases = {
+        {"200 ready", 200}, {"480", 480}, {"281 ok", 281}, {"48 x", -1}, {"4800 x", -1}, {"x80 y", -1}, {"", -1},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(StatusCode(c.first), c.second) << c.first.constData();
 }
 
 TEST(GetFieldTest, CommaAndSpaceFields)

@@ -103,8 +103,9 @@ TEST_F(ClientTest, GreetingPassesDocOutputBeforeConnectedState)
         EXPECT_EQ(client.ConnectionState, TZqNNTP::StateConnecting);
         EXPECT_FALSE(client.Connected);
         ASSERT_TRUE(WaitUntil([this] { return !rec.states.isEmpty(); }, 5000));
-        EXPECT_EQ(rec.trace, (Lines{"doc", "state2"}));
-        EXPECT_EQ(rec.docs, Lines{"200 fake news server ready\r\n"});
+        // Greeting, then the reply to MODE READER, then the state.
+        EXPECT_EQ(rec.trace, (Lines{"doc", "doc", "state2"}));
+        EXPECT_EQ(rec.docs, (Lines{"200 fake news server ready\r\n", "200 reader mode, posting allowed\r\n"}));
         EXPECT_TRUE(client.Connected);
         EXPECT_EQ(client.ConnectionState, TZqNNTP::StateConnected);
         EXPECT_EQ(client.ReplyLines, Lines{"200 fake news server ready"});
@@ -147,9 +148,12 @@ TEST(ConnectFailure, RefusedOnceAndSilentAfterTenSeconds)
     WaitUntil([] { return false; }, 5000);
     EXPECT_EQ(refusedRec.states, QList<qint32>{4});
     EXPECT_EQ(refusedClient.ConnectionState, TZqNNTP::StateClosed);
-    // The guard runs from Connect; halfway there is no verdict yet.
+    // The guard runs from Connect; halfway there is no verdict yet for the
+    // silent server, while one that hung up has already said enough.
     EXPECT_TRUE(silentRec.states.isEmpty());
-    EXPECT_TRUE(closingRec.states.isEmpty());
+    EXPECT_EQ(closingRec.states, QList<qint32>{4});
+    EXPECT_TRUE(refusedClient.FailureText.endsWith(": Connection refused")) << refusedClient.FailureText.toStdString();
+    EXPECT_TRUE(closingClient.FailureText.startsWith("127.0.0.1:")) << closingClient.FailureText.toStdString();
     EXPECT_EQ(silent.connections, 1);
 
     WaitUntil([] { return false; }, 6500);
@@ -394,7 +398,7 @@ TEST_F(ClientTest, EveryCommandSendsExactlyItsLine)
     EXPECT_TRUE(client.GetGroupList(target));
     EXPECT_FALSE(client.GetHeader(-5));
     EXPECT_FALSE(client.SelectGroup("no.such"));
-    EXPECT_EQ(server.received, "GROUP alt.test\r\nHEAD 1\r\nBODY 2\r\nList\r\nHEAD -5\r\nGROUP no.such\r\n");
+    EXPECT_EQ(server.received, "MODE READER\r\nGROUP alt.test\r\nHEAD 1\r\nBODY 2\r\nList\r\nHEAD -5\r\nGROUP no.such\r\n");
     EXPECT_EQ(server.commands.size(), 6);
 }
 

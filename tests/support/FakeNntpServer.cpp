@@ -22,7 +22,12 @@ FakeNntpServer::~FakeNntpServer()
 
 bool FakeNntpServer::Listen(quint16 port)
 {
-    if (!server_->listen(QHostAddress::LocalHost, port))
+    return Listen(port, QHostAddress(QHostAddress::LocalHost));
+}
+
+bool FakeNntpServer::Listen(quint16 port, const QHostAddress &address)
+{
+    if (!server_->listen(address, port))
         return false;
     port_ = server_->serverPort();
     return true;
@@ -58,6 +63,8 @@ void FakeNntpServer::Accept()
         inbox_.clear();
         queue_.clear();
         currentGroup_.clear();
+        userGiven_.clear();
+        loggedIn_ = false;
         connect(s, &QTcpSocket::readyRead, this, &FakeNntpServer::ReadClient);
         connect(s, &QTcpSocket::disconnected, s, &QObject::deleteLater);
         emit ClientConnected();
@@ -82,7 +89,11 @@ void FakeNntpServer::ReadClient()
     while ((lf = inbox_.indexOf('\n')) >= 0) {
         const QByteArray line = inbox_.left(lf + 1);
         inbox_.remove(0, lf + 1);
-        commands.append(line);
+        const QByteArray upper = line.toUpper();
+        if (upper.startsWith("MODE READER") || upper.startsWith("AUTHINFO "))
+            sessionCommands.append(line);
+        else
+            commands.append(line);
         QByteArray command = line;
         command.chop(1);
         if (command.endsWith('\r'))
@@ -112,6 +123,34 @@ void FakeNntpServer::Answer(const QByteArray &command)
     const qsizetype space = command.indexOf(' ');
     const QByteArray verb = command.left(space < 0 ? command.size() : space).toUpper();
     const QByteArray arg = space < 0 ? QByteArray() : command.mid(space + 1);
+
+    if (verb == "MODE" && arg.toUpper() == "READER") {
+        Send(modeReaderReply + "\r\n");
+        return;
+    }
+    if (verb == "AUTHINFO") {
+        const QByteArray what = arg.left(5).toUpper();
+        if (what == "USER ") {
+            userGiven_ = arg.mid(5);
+            Send("381 password required\r\n");
+        } else if (what == "PASS " && !user.isEmpty() && userGiven_ == user && arg.mid(5) == password) {
+            loggedIn_ = true;
+            Send("281 authentication accepted\r\n");
+        } else {
+            Send("481 authentication failed\r\n");
+        }
+        return;
+    }
+    if (verb != "QUIT") {
+        const bool once = !askLoginOnce.isEmpty() && command.startsWith(askLoginOnce);
+        if (once)
+            askLoginOnce.clear();
+        if (once || (loginRequired && !loggedIn_)) {
+            loggedIn_ = false;
+            Send("480 authentication required\r\n");
+            return;
+        }
+    }
 
     if (verb == "GROUP") {
         const Group *g = FindGroup(arg);

@@ -7,6 +7,7 @@
 
 #include <functional>
 
+class QHostAddress;
 class QTcpServer;
 class QTcpSocket;
 
@@ -28,8 +29,12 @@ class QTcpSocket;
 //    unstuffed or 4xx replies: the pieces are sent exactly as given);
 //  - stall on a command (stallOn: no reply) or close the connection when a
 //    command arrives (closeOn);
+//  - answer MODE READER, and log in with AUTHINFO USER/PASS when user is set;
+//    ask for a login (480) on every command until logged in (loginRequired),
+//    or once on the first command with a prefix (askLoginOnce);
 //  - record every byte received (received) and every command line exactly as
-//    sent, terminator included (commands).
+//    sent, terminator included: the session set-up (MODE READER, AUTHINFO) in
+//    sessionCommands, everything else in commands.
 class FakeNntpServer : public QObject {
     Q_OBJECT
 public:
@@ -55,6 +60,7 @@ public:
     ~FakeNntpServer() override;
 
     bool Listen(quint16 port = 0); // 0: an ephemeral port on 127.0.0.1
+    bool Listen(quint16 port, const QHostAddress &address);
     quint16 Port() const { return port_; }
     void StopListening(); // later connects are refused; open ones stay
     static quint16 ClosedPort();
@@ -67,6 +73,11 @@ public:
     QByteArray closeOn; // command prefix on which the connection is closed
     int pieceDelayMs = 80; // long enough for a sandboxed loopback to deliver each piece alone
     QList<Group> groups;
+    QByteArray modeReaderReply = "200 reader mode, posting allowed";
+    QByteArray user;     // set: AUTHINFO USER user / PASS password log in
+    QByteArray password;
+    bool loginRequired = false;
+    QByteArray askLoginOnce;
     // Returns true when it has answered the command itself (e.g. with Send).
     std::function<bool(FakeNntpServer &server, const QByteArray &command)> responder;
 
@@ -89,6 +100,7 @@ public:
     // Recorded traffic.
     QByteArray received;
     QList<QByteArray> commands;
+    QList<QByteArray> sessionCommands;
     int connections = 0;
 
 signals:
@@ -111,4 +123,6 @@ private:
     QTimer pieceTimer_;
     QList<QPair<QByteArray, QList<QByteArray>>> scripts_;
     QByteArray currentGroup_;
+    QByteArray userGiven_;
+    bool loggedIn_ = false;
 };
