@@ -4,7 +4,7 @@ PIXTRAWL_PACKAGES=(
   cmake ninja-build g++ clang libclang-rt-14-dev pkg-config
   qt6-base-dev qt6-charts-dev libqt6opengl6-dev libgl-dev libxkbcommon-dev
   libjpeg-dev zlib1g-dev libgtest-dev libgmock-dev libbenchmark-dev
-  sharutils uudeview python3 libjpeg-turbo-progs
+  sharutils uudeview python3 libjpeg-turbo-progs python3-sabyenc python3-yenc
 )
 
 # Installs what is missing when root; otherwise names it and goes on.
