@@ -243,14 +243,41 @@ YEncResult DecodeYEnc(const QList<QByteArray> &lines)
         encoded += lines.at(last++).size();
     r.Data.resize(encoded + qsizetype(YEncKernelSlack));
     auto *out = reinterpret_cast<unsigned char *>(r.Data.data());
-    std::size_t written = 0;
-    for (qsizetype k = i; k < last; ++k) {
-        const QByteArray &line = lines.at(k);
-        bool escaped = false; // an escape never runs over a line end
-        written += YEncDecodeKernel(reinterpret_cast<const unsigned char *>(line.constData()),
-                                    std::size_t(line.size()), out + written, escaped);
+    const auto bytes = [](const char *p) { return reinterpret_cast<const unsigned char *>(p); };
+    // Lines that still lie side by side in the client's received block go
+    // through the kernel in one call; line by line otherwise.
+    const auto decodeLines = [&](bool join) {
+        std::size_t written = 0;
+        bool joined = false;
+        for (qsizetype k = i; k < last;) {
+            const QByteArray &line = lines.at(k);
+            const char *begin = line.constData();
+            const char *end = begin + line.size();
+            qsizetype next = k + 1;
+            while (join && next < last && lines.at(next).constData() == end + 2 && end[0] == '\0'
+                   && end[1] == '\n') {
+                end = lines.at(next).constData() + lines.at(next).size();
+                ++next;
+            }
+            if (next > k + 1) {
+                written += YEncDecodeJoined(bytes(begin), std::size_t(end - begin), out + written);
+                joined = true;
+            } else {
+                bool escaped = false; // an escape never runs over a line end
+                written += YEncDecodeKernel(bytes(begin), std::size_t(end - begin), out + written, escaped);
+            }
+            k = next;
+        }
+        r.Data.resize(qsizetype(written));
+        return joined;
+    };
+    // A zero inside a line would have been dropped with the line ends: a
+    // size that does not fit is checked again by the exact rules.
+    if (decodeLines(true) && r.Data.size() != r.End - r.Begin + 1) {
+        r.Data.resize(encoded + qsizetype(YEncKernelSlack));
+        out = reinterpret_cast<unsigned char *>(r.Data.data());
+        decodeLines(false);
     }
-    r.Data.resize(qsizetype(written));
 
     if (last == count)
         return damaged("has no =yend line.");

@@ -12,10 +12,10 @@ namespace {
 
 using u8 = unsigned char;
 
-inline bool isLineEnd(u8 c) { return c == '\r' || c == '\n'; }
+template <bool Nul> inline bool isLineEnd(u8 c) { return c == '\r' || c == '\n' || (Nul && c == 0); }
 
 // Byte by byte, for short tails and the awkward blocks of the vector paths.
-inline std::size_t bytewise(const u8 *in, std::size_t n, u8 *out, bool &escaped)
+template <bool Nul> inline std::size_t bytewise(const u8 *in, std::size_t n, u8 *out, bool &escaped)
 {
     u8 *o = out;
     bool esc = escaped;
@@ -23,11 +23,11 @@ inline std::size_t bytewise(const u8 *in, std::size_t n, u8 *out, bool &escaped)
         const u8 c = in[i];
         if (esc) {
             esc = false;
-            if (!isLineEnd(c))
+            if (!isLineEnd<Nul>(c))
                 *o++ = u8(c - 106);
         } else if (c == '=') {
             esc = true;
-        } else if (!isLineEnd(c)) {
+        } else if (!isLineEnd<Nul>(c)) {
             *o++ = u8(c - 42);
         }
     }
@@ -45,15 +45,15 @@ inline bool hasByte(std::uint64_t x, u8 c)
 }
 
 // Eight bytes at a time while none of them is special: most of a yEnc body.
-std::size_t scalar(const u8 *in, std::size_t n, u8 *out, bool &escaped)
+template <bool Nul> std::size_t scalar(const u8 *in, std::size_t n, u8 *out, bool &escaped)
 {
     u8 *o = out;
     std::size_t i = 0;
     while (i + 8 <= n) {
         std::uint64_t x;
         std::memcpy(&x, in + i, 8);
-        if (escaped || hasByte(x, '=') || hasByte(x, '\r') || hasByte(x, '\n')) {
-            o += bytewise(in + i, 8, o, escaped);
+        if (escaped || hasByte(x, '=') || hasByte(x, '\r') || hasByte(x, '\n') || (Nul && hasByte(x, 0))) {
+            o += bytewise<Nul>(in + i, 8, o, escaped);
         } else {
             // Byte-wise subtraction of 42 without borrows between bytes.
             const std::uint64_t d = ((x | Highs) - Ones * 42) ^ (~x & Highs);
@@ -62,7 +62,7 @@ std::size_t scalar(const u8 *in, std::size_t n, u8 *out, bool &escaped)
         }
         i += 8;
     }
-    o += bytewise(in + i, n - i, o, escaped);
+    o += bytewise<Nul>(in + i, n - i, o, escaped);
     return std::size_t(o - out);
 }
 
@@ -89,27 +89,31 @@ constexpr CompactTable compact;
 
 // One 16-byte block without pshufb: the plain case in vector registers, any
 // special byte through the byte loop.
-__attribute__((target("sse2"))) inline std::size_t blockSse2(const u8 *in, u8 *out, bool &escaped)
+template <bool Nul> __attribute__((target("sse2"))) inline std::size_t blockSse2(const u8 *in, u8 *out, bool &escaped)
 {
     const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(in));
     const __m128i special = _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('=')),
                                          _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('\r')),
                                                       _mm_cmpeq_epi8(v, _mm_set1_epi8('\n'))));
-    if (!escaped && _mm_movemask_epi8(special) == 0) {
+    const int nul = Nul ? _mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_setzero_si128())) : 0;
+    if (!escaped && (_mm_movemask_epi8(special) | nul) == 0) {
         _mm_storeu_si128(reinterpret_cast<__m128i *>(out), _mm_sub_epi8(v, _mm_set1_epi8(42)));
         return 16;
     }
-    return bytewise(in, 16, out, escaped);
+    return bytewise<Nul>(in, 16, out, escaped);
 }
 
 // One 16-byte block: escapes and line ends removed by a shuffle. Only a run
 // of two "=" (an escaped "=") needs the byte loop.
+template <bool Nul>
 __attribute__((target("ssse3"), always_inline)) inline std::size_t blockSsse3(const u8 *in, u8 *out,
                                                                              bool &escaped)
 {
     const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(in));
     __m128i eq = _mm_cmpeq_epi8(v, _mm_set1_epi8('='));
-    const __m128i ends = _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('\r')), _mm_cmpeq_epi8(v, _mm_set1_epi8('\n')));
+    __m128i ends = _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('\r')), _mm_cmpeq_epi8(v, _mm_set1_epi8('\n')));
+    if (Nul)
+        ends = _mm_or_si128(ends, _mm_cmpeq_epi8(v, _mm_setzero_si128()));
     const int eqMask = _mm_movemask_epi8(eq);
     const int endMask = _mm_movemask_epi8(ends);
     if (!escaped && (eqMask | endMask) == 0) {
@@ -121,7 +125,7 @@ __attribute__((target("ssse3"), always_inline)) inline std::size_t blockSsse3(co
     eq = _mm_andnot_si128(carry, eq);
     const int esc = eqMask & ~int(escaped);
     if (esc & (esc << 1))
-        return bytewise(in, 16, out, escaped);
+        return bytewise<Nul>(in, 16, out, escaped);
     const __m128i follow = _mm_or_si128(_mm_slli_si128(eq, 1), carry);
     const __m128i dec = _mm_sub_epi8(_mm_sub_epi8(v, _mm_set1_epi8(42)), _mm_and_si128(follow, _mm_set1_epi8(64)));
     escaped = (esc >> 15) & 1;
@@ -136,28 +140,28 @@ __attribute__((target("ssse3"), always_inline)) inline std::size_t blockSsse3(co
     return nLo + compact.count[hi];
 }
 
-__attribute__((target("sse2"))) std::size_t sse2(const u8 *in, std::size_t n, u8 *out, bool &escaped)
+template <bool Nul> __attribute__((target("sse2"))) std::size_t sse2(const u8 *in, std::size_t n, u8 *out, bool &escaped)
 {
     u8 *o = out;
     std::size_t i = 0;
     for (; i + 16 <= n; i += 16)
-        o += blockSse2(in + i, o, escaped);
-    o += bytewise(in + i, n - i, o, escaped);
+        o += blockSse2<Nul>(in + i, o, escaped);
+    o += bytewise<Nul>(in + i, n - i, o, escaped);
     return std::size_t(o - out);
 }
 
-__attribute__((target("ssse3"))) std::size_t ssse3(const u8 *in, std::size_t n, u8 *out, bool &escaped)
+template <bool Nul> __attribute__((target("ssse3"))) std::size_t ssse3(const u8 *in, std::size_t n, u8 *out, bool &escaped)
 {
     u8 *o = out;
     std::size_t i = 0;
     for (; i + 16 <= n; i += 16)
-        o += blockSsse3(in + i, o, escaped);
-    o += bytewise(in + i, n - i, o, escaped);
+        o += blockSsse3<Nul>(in + i, o, escaped);
+    o += bytewise<Nul>(in + i, n - i, o, escaped);
     return std::size_t(o - out);
 }
 
 // 32 plain bytes at a time; a block with anything special as two halves.
-__attribute__((target("avx2"))) std::size_t avx2(const u8 *in, std::size_t n, u8 *out, bool &escaped)
+template <bool Nul> __attribute__((target("avx2"))) std::size_t avx2(const u8 *in, std::size_t n, u8 *out, bool &escaped)
 {
     u8 *o = out;
     std::size_t i = 0;
@@ -165,19 +169,21 @@ __attribute__((target("avx2"))) std::size_t avx2(const u8 *in, std::size_t n, u8
     const __m256i off = _mm256_set1_epi8(42);
     for (; i + 32 <= n; i += 32) {
         const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(in + i));
-        const __m256i special = _mm256_or_si256(_mm256_cmpeq_epi8(v, eqC),
-                                                _mm256_or_si256(_mm256_cmpeq_epi8(v, crC), _mm256_cmpeq_epi8(v, lfC)));
+        __m256i special = _mm256_or_si256(_mm256_cmpeq_epi8(v, eqC),
+                                          _mm256_or_si256(_mm256_cmpeq_epi8(v, crC), _mm256_cmpeq_epi8(v, lfC)));
+        if (Nul)
+            special = _mm256_or_si256(special, _mm256_cmpeq_epi8(v, _mm256_setzero_si256()));
         if (!escaped && _mm256_testz_si256(special, special)) {
             _mm256_storeu_si256(reinterpret_cast<__m256i *>(o), _mm256_sub_epi8(v, off));
             o += 32;
         } else {
-            o += blockSsse3(in + i, o, escaped);
-            o += blockSsse3(in + i + 16, o, escaped);
+            o += blockSsse3<Nul>(in + i, o, escaped);
+            o += blockSsse3<Nul>(in + i + 16, o, escaped);
         }
     }
     for (; i + 16 <= n; i += 16)
-        o += blockSsse3(in + i, o, escaped);
-    o += bytewise(in + i, n - i, o, escaped);
+        o += blockSsse3<Nul>(in + i, o, escaped);
+    o += bytewise<Nul>(in + i, n - i, o, escaped);
     return std::size_t(o - out);
 }
 
@@ -232,33 +238,41 @@ const char *YEncPathName(YEncPath path)
     return "?";
 }
 
-std::size_t YEncDecodeWith(YEncPath path, const unsigned char *in, std::size_t n, unsigned char *out,
-                           bool &escaped)
+namespace {
+template <bool Nul>
+std::size_t decodeWith(YEncPath path, const unsigned char *in, std::size_t n, unsigned char *out, bool &escaped)
 {
-    switch (usable(path)) {
+    switch (path) {
 #if defined(__x86_64__)
     case YEncPath::Avx2:
-        return avx2(in, n, out, escaped);
+        return avx2<Nul>(in, n, out, escaped);
     case YEncPath::Ssse3:
-        return ssse3(in, n, out, escaped);
+        return ssse3<Nul>(in, n, out, escaped);
     case YEncPath::Sse2:
-        return sse2(in, n, out, escaped);
+        return sse2<Nul>(in, n, out, escaped);
 #endif
     default:
-        return scalar(in, n, out, escaped);
+        return scalar<Nul>(in, n, out, escaped);
     }
+}
+} // namespace
+
+std::size_t YEncDecodeWith(YEncPath path, const unsigned char *in, std::size_t n, unsigned char *out,
+                           bool &escaped, bool nulEndsLines)
+{
+    path = usable(path);
+    return nulEndsLines ? decodeWith<true>(path, in, n, out, escaped) : decodeWith<false>(path, in, n, out, escaped);
 }
 
 std::size_t YEncDecodeKernel(const unsigned char *in, std::size_t n, unsigned char *out, bool &escaped)
 {
     static const YEncPath best = YEncBestPath();
-#if defined(__x86_64__)
-    if (best == YEncPath::Avx2)
-        return avx2(in, n, out, escaped);
-    if (best == YEncPath::Ssse3)
-        return ssse3(in, n, out, escaped);
-    if (best == YEncPath::Sse2)
-        return sse2(in, n, out, escaped);
-#endif
-    return scalar(in, n, out, escaped);
+    return decodeWith<false>(best, in, n, out, escaped);
+}
+
+std::size_t YEncDecodeJoined(const unsigned char *in, std::size_t n, unsigned char *out)
+{
+    static const YEncPath best = YEncBestPath();
+    bool escaped = false;
+    return decodeWith<true>(best, in, n, out, escaped);
 }

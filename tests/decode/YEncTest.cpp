@@ -241,4 +241,37 @@ TEST(YEncKernel, RoundTripThroughOurEncoder)
     }
 }
 
+// Lines as the news client leaves them: side by side in one block, each
+// followed by the zero that replaced its CR and its LF.
+Lines clientLines(const Lines &lines, QByteArray &storage)
+{
+    storage.clear();
+    for (const QByteArray &l : lines)
+        storage += l + QByteArray("\0\n", 2);
+    Lines out;
+    qsizetype at = 0;
+    for (const QByteArray &l : lines) {
+        out.append(QByteArray::fromRawData(storage.constData() + at, l.size()));
+        at += l.size() + 2;
+    }
+    return out;
+}
+
+TEST(YEncKernel, LinesSideBySideDecodeInOneGoAndAZeroInsideALineStillCounts)
+{
+    const QByteArray data = Noise(20000, 4);
+    QByteArray storage;
+    const YEncResult r = DecodeYEnc(clientLines(YEncFile("f.bin", data), storage));
+    ASSERT_EQ(r.State, YEncResult::Whole) << r.Error.constData();
+    EXPECT_EQ(r.Data, data);
+
+    // A bare zero breaks the encoding's rules but decodes by them: 0xD6.
+    const QByteArray withZero = QByteArray("ab") + char(0xD6) + "cd";
+    Lines body{"=ybegin line=128 size=5 name=z", QByteArray("\x8b\x8c", 2), QByteArray("\0\x8d\x8e", 3),
+               "=yend size=5 crc32=" + QByteArray::number(ZipCrc(withZero), 16)};
+    const YEncResult z = DecodeYEnc(clientLines(body, storage));
+    ASSERT_EQ(z.State, YEncResult::Whole) << z.Error.constData();
+    EXPECT_EQ(z.Data, withZero);
+}
+
 } // namespace
