@@ -9,6 +9,11 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
 namespace {
 
 class PartsStore : public ::testing::Test {
@@ -83,6 +88,48 @@ TEST_F(PartsStore, ARangeRecordCutShortByAKillCountsForNothing)
     ASSERT_TRUE(next.Open(dir.path()));
     EXPECT_EQ(next.StoredBytes(), 2000);
     EXPECT_EQ(add(next, 2001, 8000), TPartsStore::Completed);
+}
+
+// A writer killed with SIGKILL at some moment: whatever it left counted as
+// covered holds the right bytes, so the rest completes the file exactly.
+TEST_F(PartsStore, AKillAtAnyMomentLeavesNoWrongByte)
+{
+    const QByteArray big = Noise(4000000, 9);
+    const qint64 part = 40000;
+    for (int delayUs : {300, 3000, 20000}) {
+        QTemporaryDir where;
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            TPartsStore s;
+            if (s.Open(where.path()))
+                for (qint64 b = 1; b <= big.size(); b += part)
+                    s.AddPart("big", big.size(), b, big.mid(b - 1, part), ZipCrc(big.mid(b - 1, part)), false, 0, 1);
+            ::pause();
+            ::_exit(0);
+        }
+        ::usleep(useconds_t(delayUs));
+        ::kill(child, SIGKILL);
+        ::waitpid(child, nullptr, 0);
+
+        TPartsStore s;
+        ASSERT_TRUE(s.Open(where.path()));
+        TPartsStore::AddResult last = TPartsStore::Kept;
+        for (qint64 b = big.size() - part + 1; b >= 1; b -= part) {
+            const QByteArray chunk = big.mid(b - 1, part);
+            last = s.AddPart("big", big.size(), b, chunk, ZipCrc(chunk), false, 0, 2);
+            ASSERT_NE(last, TPartsStore::Conflict) << "delay " << delayUs << " at " << b;
+            ASSERT_NE(last, TPartsStore::Failed);
+        }
+        // A writer that was done before the kill left the whole file.
+        ASSERT_TRUE(last == TPartsStore::Completed || s.StoredBytes() == big.size()) << "delay " << delayUs;
+        QByteArray data;
+        quint32 crc = 0, fileCrc = 0;
+        bool has = false;
+        ASSERT_TRUE(s.TakeFile("big", big.size(), data, crc, has, fileCrc));
+        EXPECT_EQ(data, big);
+        EXPECT_EQ(crc, ZipCrc(big));
+    }
 }
 
 TEST_F(PartsStore, PruneDropsOldFilesThenTheOldestOverTheLimit)
