@@ -3,6 +3,8 @@
 #include "YEncKernel.h"
 #include "ZqChecksumCRC32.h"
 
+#include <vector>
+
 namespace {
 
 constexpr qint64 MaxNumber = 999999999999999999ll; // 18 digits, far inside 63 bits
@@ -236,48 +238,59 @@ YEncResult DecodeYEnc(const QList<QByteArray> &lines)
         r.End = h.Size;
     }
 
-    // The output is sized by the data at hand, never by the header's claims.
+    // One walk over the lines finds the trailer and the runs of lines that
+    // still lie side by side in the client's received block (each followed
+    // by the zero that replaced its CR, and its LF): a run goes through the
+    // kernel in one call.
+    struct Span {
+        const char *begin;
+        const char *end;
+        bool joined;
+    };
+    std::vector<Span> spans;
     qsizetype encoded = 0;
     qsizetype last = i;
-    while (last < count && !isKeywordLine(lines.at(last), "=yend", 5))
-        encoded += lines.at(last++).size();
+    for (; last < count; ++last) {
+        const QByteArray &line = lines.at(last);
+        const char *begin = line.constData();
+        const qsizetype n = line.size();
+        if (n >= 5 && begin[0] == '=' && begin[1] == 'y' && isKeywordLine(line, "=yend", 5))
+            break;
+        encoded += n;
+        if (!spans.empty() && spans.back().end + 2 == begin && spans.back().end[0] == '\0'
+            && spans.back().end[1] == '\n') {
+            spans.back().end = begin + n;
+            spans.back().joined = true;
+        } else {
+            spans.push_back(Span{begin, begin + n, false});
+        }
+    }
+    // The output is sized by the data at hand, never by the header's claims.
     r.Data.resize(encoded + qsizetype(YEncKernelSlack));
     auto *out = reinterpret_cast<unsigned char *>(r.Data.data());
     const auto bytes = [](const char *p) { return reinterpret_cast<const unsigned char *>(p); };
-    // Lines that still lie side by side in the client's received block go
-    // through the kernel in one call; line by line otherwise.
-    const auto decodeLines = [&](bool join) {
-        std::size_t written = 0;
-        bool joined = false;
-        for (qsizetype k = i; k < last;) {
-            const QByteArray &line = lines.at(k);
-            const char *begin = line.constData();
-            const char *end = begin + line.size();
-            qsizetype next = k + 1;
-            while (join && next < last && lines.at(next).constData() == end + 2 && end[0] == '\0'
-                   && end[1] == '\n') {
-                end = lines.at(next).constData() + lines.at(next).size();
-                ++next;
-            }
-            if (next > k + 1) {
-                written += YEncDecodeJoined(bytes(begin), std::size_t(end - begin), out + written);
-                joined = true;
-            } else {
-                bool escaped = false; // an escape never runs over a line end
-                written += YEncDecodeKernel(bytes(begin), std::size_t(end - begin), out + written, escaped);
-            }
-            k = next;
+    std::size_t written = 0;
+    bool joined = false;
+    for (const Span &sp : spans) {
+        bool escaped = false; // an escape never runs over a line end
+        if (sp.joined) {
+            written += YEncDecodeJoined(bytes(sp.begin), std::size_t(sp.end - sp.begin), out + written);
+            joined = true;
+        } else {
+            written += YEncDecodeKernel(bytes(sp.begin), std::size_t(sp.end - sp.begin), out + written, escaped);
         }
-        r.Data.resize(qsizetype(written));
-        return joined;
-    };
+    }
     // A zero inside a line would have been dropped with the line ends: a
     // size that does not fit is checked again by the exact rules.
-    if (decodeLines(true) && r.Data.size() != r.End - r.Begin + 1) {
-        r.Data.resize(encoded + qsizetype(YEncKernelSlack));
-        out = reinterpret_cast<unsigned char *>(r.Data.data());
-        decodeLines(false);
+    if (joined && qint64(written) != r.End - r.Begin + 1) {
+        written = 0;
+        for (qsizetype k = i; k < last; ++k) {
+            const QByteArray &line = lines.at(k);
+            bool escaped = false;
+            written += YEncDecodeKernel(bytes(line.constData()), std::size_t(line.size()), out + written, escaped);
+        }
     }
+    r.Data.resize(qsizetype(written));
 
     if (last == count)
         return damaged("has no =yend line.");
