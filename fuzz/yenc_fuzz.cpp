@@ -70,6 +70,21 @@ void arbitrary(const QByteArray &input)
     check(r.Crc == zip(r.Data), "CRC of the data");
     check(r.Begin >= 1 && r.End <= r.FileSize && r.End - r.Begin + 1 == r.Data.size(), "range");
     check(r.State != YEncResult::Whole || r.Data.size() == r.FileSize, "whole size");
+
+    // The same lines side by side as the news client leaves them decode alike
+    // (only a bare zero inside a line, which the encoding never writes, may
+    // be taken as a line end there).
+    QByteArray storage;
+    for (const QByteArray &l : lines)
+        storage += l + QByteArray("\0\n", 2);
+    Lines client;
+    qsizetype at = 0;
+    for (const QByteArray &l : lines) {
+        client.append(QByteArray::fromRawData(storage.constData() + at, l.size()));
+        at += l.size() + 2;
+    }
+    const YEncResult c = DecodeYEnc(client);
+    check((c.State == r.State && c.Data == r.Data) || input.contains('\0'), "lines side by side");
 }
 
 void paths(const QByteArray &input)
