@@ -222,6 +222,9 @@ YEncResult DecodeYEnc(const QList<QByteArray> &lines)
             return damaged("claims " + QByteArray::number(h.Total) + " parts.");
         if (h.Total > 0 && h.Part > h.Total)
             return damaged("is numbered beyond its total.");
+        // uuenview ends a file whose size its part size divides with such a part.
+        if (p.Begin >= 1 && p.End == p.Begin - 1)
+            return damaged("holds no bytes.");
         if (p.Begin < 1 || p.End < p.Begin)
             return damaged("has the range " + QByteArray::number(p.Begin) + " to " + QByteArray::number(p.End)
                            + ", which is empty.");

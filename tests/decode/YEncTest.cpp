@@ -136,6 +136,7 @@ TEST(YEncChecks, DamagedAndHostileBodiesAreCaughtWithTheirReason)
         {"over 4 GB", withHead("=ybegin part=2 total=3 line=128 size=4294967296 name=x.jpg"),
          "Part 2 of 3 of 'x.jpg' claims 4294967296 bytes, more than 4 GB."},
         {"end before begin", withHead(part[0], "=ypart begin=2000 end=1001"), "which is empty."},
+        {"no bytes", withHead(part[0], "=ypart begin=3001 end=3000"), "Part 2 of 3 of 'x.jpg' holds no bytes."},
         {"past size", withHead(part[0], "=ypart begin=2001 end=3001"),
          "reaches to byte 3001 of a file of 3000 bytes."},
         {"total 0", withHead("=ybegin part=2 total=0 line=128 size=3000 name=x.jpg"), "claims 0 parts."},
