@@ -5,7 +5,7 @@ PIXTRAWL_PACKAGES=(
   qt6-base-dev qt6-charts-dev libqt6opengl6-dev libgl-dev libxkbcommon-dev
   libjpeg-dev zlib1g-dev libgtest-dev libgmock-dev libbenchmark-dev
   qtkeychain-qt6-dev libsecret-1-0 openssl
-  sharutils uudeview python3 libjpeg-turbo-progs
+  sharutils uudeview python3 libjpeg-turbo-progs python3-sabyenc python3-yenc
 )
 
 # Installs what is missing when root; otherwise names it and goes on.

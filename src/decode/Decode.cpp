@@ -1,5 +1,6 @@
 #include "Decode.h"
 
+#include "YEnc.h"
 #include "ZqMessageBox.h"
 
 // The decoder edits the caller's list in one forward pass: kept lines are
@@ -94,6 +95,16 @@ bool BuildReverseMap(const QByteArray &alphabet, unsigned char (&map)[256])
 int DecodeAttachment(QList<QByteArray> &lines, QByteArray &stream, QByteArray &fileName)
 {
     fileName.clear();
+    // "=ybegin " holds "begin ": yEnc is told apart first. A part or an
+    // unchecked file is partial (what the preview of a growing body needs).
+    if (IsYEncBody(lines)) {
+        YEncResult y = DecodeYEnc(lines);
+        if (y.Data.isEmpty())
+            return DecodeNothing;
+        stream = std::move(y.Data);
+        fileName = y.Name;
+        return y.State == YEncResult::Whole ? DecodeComplete : DecodePartial;
+    }
     qsizetype fullLines = 0;
     for (const QByteArray &line : std::as_const(lines)) {
         if (line.contains("begin "))

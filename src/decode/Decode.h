@@ -2,7 +2,7 @@
 #include <QByteArray>
 #include <QList>
 
-// Decodes the one file an article body carries (uuencode, xxencode, Base64 in a
+// Decodes the one file an article body carries (yEnc, uuencode, xxencode, Base64 in a
 // MIME part or bare). Works on the caller's editable list of body lines, the
 // caller's byte buffer and a file name; the edits made to the list are what the
 // joining of multi-article files relies on.

@@ -1,6 +1,7 @@
 #include "TArticleDisposition.h"
 
 #include "Decode.h"
+#include "YEnc.h"
 #include "ZqChecksumCRC32.h"
 #include "ZqIniFile.h"
 #include "ZqStatistics.h"
@@ -14,6 +15,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -233,6 +235,17 @@ TArticleDisposition::Outcome TArticleDisposition::Dispose(const QByteArray &grou
     LastSavedName.clear();
     LastFileName.clear();
 
+    if (Parts.IsOpen()) {
+        const qint64 days = IniReadInteger("CONFIG", "PARTS_DAYS", 7);
+        const qint64 limitMb = IniReadInteger("CONFIG", "PARTS_LIMIT_MB", 512);
+        for (const QByteArray &line : Parts.Prune(QDateTime::currentSecsSinceEpoch(), days * 86400,
+                                                  limitMb * 1048576))
+            logLine(line);
+    }
+    if (IsYEncBody(bodyLines))
+        return disposeYEnc(groupName, subject, bodyLines, articleBytes, previewEnabled);
+
+    const qint32 pendingBefore = PendingSize;
     QByteArray decodedName;
     const int r = DecodeAttachment(bodyLines, DecodeStream, decodedName);
 
@@ -274,20 +287,33 @@ TArticleDisposition::Outcome TArticleDisposition::Dispose(const QByteArray &grou
         }
         JoinLines.clear();
     }
+    if (r != DecodeNothing || pendingBefore > 0)
+        persistPending();
 
-    if (!haveFile) {
-        AddStatistic("EMPTY_COUNT", groupName, 1);
-        AddStatistic("EMPTY_BYTES", groupName, articleBytes);
-        logLine("There was nothing to decode.");
-        return OutcomeEmpty;
-    }
+    if (!haveFile)
+        return empty(groupName, articleBytes, "There was nothing to decode.");
+    return disposeFile(name, groupName, subject, articleBytes, previewEnabled, nullptr);
+}
 
+TArticleDisposition::Outcome TArticleDisposition::empty(const QByteArray &groupName, qint64 articleBytes,
+                                                        const QByteArray &line)
+{
+    AddStatistic("EMPTY_COUNT", groupName, 1);
+    AddStatistic("EMPTY_BYTES", groupName, articleBytes);
+    logLine(line);
+    return OutcomeEmpty;
+}
+
+TArticleDisposition::Outcome TArticleDisposition::disposeFile(QByteArray name, const QByteArray &groupName,
+                                                              const QByteArray &subject, qint64 articleBytes,
+                                                              bool previewEnabled, const std::uint32_t *crc)
+{
     name = FileNameFor(name, subject);
     LastFileName = name;
 
     // Any failure from here to the log line silently drops the rest.
     Outcome outcome = OutcomeNone;
-    const QByteArray key = ChecksumKey(DecodeStream);
+    const QByteArray key = crc ? Hex8(quint32(DecodeStream.size())) + Hex8(*crc) : ChecksumKey(DecodeStream);
     if (isKnown(key) && IniReadBool("CONFIG", "FILE_SCREENING", false)) {
         AddStatistic("DUPLICATE_COUNT", groupName, 1);
         AddStatistic("DUPLICATE_BYTES", groupName, articleBytes);
@@ -316,6 +342,71 @@ TArticleDisposition::Outcome TArticleDisposition::Dispose(const QByteArray &grou
         OnPreview(DecodeStream);
     DecodeStream.clear();
     return outcome;
+}
+
+void TArticleDisposition::persistPending()
+{
+    if (PendingSize > 0)
+        Parts.SavePending(PendingLines, PendingName, PendingSize);
+    else
+        Parts.ClearPending();
+}
+
+bool TArticleDisposition::OpenPartsStore(const QString &dir)
+{
+    if (!Parts.Open(dir))
+        return false;
+    qint64 size = 0;
+    if (PendingSize == 0 && Parts.LoadPending(PendingLines, PendingName, size))
+        PendingSize = qint32(qMin<qint64>(size, INT_MAX));
+    return true;
+}
+
+TArticleDisposition::Outcome TArticleDisposition::disposeYEnc(const QByteArray &groupName,
+                                                              const QByteArray &subject,
+                                                              QList<QByteArray> &bodyLines, qint64 articleBytes,
+                                                              bool previewEnabled)
+{
+    YEncResult y = DecodeYEnc(bodyLines);
+    if (y.State == YEncResult::Damaged)
+        return empty(groupName, articleBytes, y.Error);
+    if (y.State == YEncResult::Whole) {
+        DecodeStream = std::move(y.Data);
+        const std::uint32_t crc = ~y.Crc;
+        return disposeFile(y.Name, groupName, subject, articleBytes, previewEnabled, &crc);
+    }
+
+    const QByteArray what = YEncWhat(y);
+    const TPartsStore::AddResult added = Parts.AddPart(y.Name, y.FileSize, y.Begin, y.Data, y.Crc, y.HasFileCrc,
+                                                       y.FileCrc, QDateTime::currentSecsSinceEpoch());
+    switch (added) {
+    case TPartsStore::Kept:
+        return empty(groupName, articleBytes, "Kept " + what.left(1).toLower() + what.mid(1));
+    case TPartsStore::AlreadyKept:
+        return empty(groupName, articleBytes, what + " was kept before.");
+    case TPartsStore::Conflict:
+        return empty(groupName, articleBytes, what + " does not match the part kept before.");
+    case TPartsStore::TooMany:
+        return empty(groupName, articleBytes,
+                     what + " was not kept: " + QByteArray::number(TPartsStore::MaxFiles)
+                         + " unfinished files are waiting.");
+    case TPartsStore::Failed:
+        return empty(groupName, articleBytes, what + " could not be kept.");
+    case TPartsStore::Completed:
+        break;
+    }
+    std::uint32_t crc = 0, fileCrc = 0;
+    bool hasFileCrc = false;
+    if (!Parts.TakeFile(y.Name, y.FileSize, DecodeStream, crc, hasFileCrc, fileCrc))
+        return empty(groupName, articleBytes, "File '" + PrintableName(y.Name) + "' could not be read back.");
+    if (hasFileCrc && crc != fileCrc) {
+        DecodeStream.clear();
+        return empty(groupName, articleBytes,
+                     "File '" + PrintableName(y.Name) + "' failed its CRC-32 check: " + Hex8(crc) + " instead of "
+                         + Hex8(fileCrc));
+    }
+    const std::uint32_t key = ~crc;
+    return disposeFile(y.Name, groupName, subject, articleBytes, previewEnabled, &key);
 }
 
 void TArticleDisposition::LoadChecksums(const QString &path)

@@ -2,6 +2,9 @@
 #include <QByteArray>
 #include <QList>
 
+#include "TPartsStore.h"
+
+#include <cstdint>
 #include <functional>
 
 // What becomes of one article inside the search: the log record's header, the
@@ -23,6 +26,8 @@ public:
     QList<QByteArray> JoinLines;
     QByteArray PendingName;
     qint32 PendingSize = 0;
+    // Parts of yEnc files and the pending file above, kept on disk.
+    TPartsStore Parts;
 
     // Called with the decoded bytes of every file disposed of (saved, dropped
     // as duplicate, or whose save failed) when the preview is on.
@@ -36,6 +41,10 @@ public:
     // Decodes bodyLines and saves, drops or counts the result.
     Outcome Dispose(const QByteArray &groupName, const QByteArray &subject,
                     QList<QByteArray> &bodyLines, qint64 articleBytes, bool previewEnabled);
+
+    // Opens the parts store (a folder beside "CRC-32.dat") and takes up the
+    // pending file an earlier run left.
+    bool OpenPartsStore(const QString &dir);
 
     // "CRC-32.dat" in the program folder: one key per line.
     void LoadChecksums(const QString &path);
@@ -60,6 +69,14 @@ public:
     static constexpr qsizetype MaxNameBytes = 255;
 
 private:
+    Outcome disposeYEnc(const QByteArray &groupName, const QByteArray &subject, QList<QByteArray> &bodyLines,
+                        qint64 articleBytes, bool previewEnabled);
+    // Names, tests, saves and previews the file in DecodeStream; crc is its
+    // CRC-32 in the checksum's own form when already known.
+    Outcome disposeFile(QByteArray name, const QByteArray &groupName, const QByteArray &subject,
+                        qint64 articleBytes, bool previewEnabled, const std::uint32_t *crc);
+    Outcome empty(const QByteArray &groupName, qint64 articleBytes, const QByteArray &line);
+    void persistPending();
     void logLine(const QByteArray &line);
     bool isKnown(const QByteArray &key) const;
     void addKnown(const QByteArray &key);

@@ -311,6 +311,7 @@ void TFrmMain::LoadFilters()
 {
     const QByteArray exclude = IniReadString("FILTER", "EXCLUDE", QByteArray());
     Disposition.LoadChecksums(ProgramDir + QStringLiteral("CRC-32.dat"));
+    Disposition.OpenPartsStore(ProgramDir + QStringLiteral("Parts"));
     if (exclude.isEmpty())
         FilterStrings = readLinesFile(ProgramDir + QStringLiteral("Filters.dat"));
     else

@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
 """Regenerates tests/data/decode/ from real encoders.
 
-Needs sharutils (uuencode), uudeview (uuenview), coreutils (base64) and
-Python's email package. The originals are not stored: they come from the
+Needs sharutils (uuencode), uudeview (uuenview), coreutils (base64),
+Python's email package, and for yEnc python3-sabyenc and python3-yenc (Debian
+packages: run this with /usr/bin/python3). The originals are not stored: they come from the
 xorshift32 generator below, which the tests repeat (DecodeFixtureTest.cpp).
 """
 import os
@@ -23,6 +24,9 @@ SMALL = [0, 1, 2, 3, 44, 45, 46]
 MEDIUM = 6000
 BIG = 102400
 LINES_PER_PART = 500
+YENC_SMALL = [1, 3000]
+YENC_BIG = 100000
+YENC_LINES_PER_PART = 200
 
 
 def original(size, seed):
@@ -95,6 +99,63 @@ def body_of(message):
     return message.split(b"\n\n", 1)[1]
 
 
+def sabyenc_encode(data):
+    import sabyenc3
+    encoded, crc = sabyenc3.encode(data)
+    return encoded, crc & 0xFFFFFFFF
+
+
+def python_yenc_encode(data):
+    import _yenc
+    encoded, crc, _ = _yenc.encode_string(data, 0xFFFFFFFF, 0)
+    return encoded, ~crc & 0xFFFFFFFF
+
+
+def yenc_parts(encoder, name, data, pieces):
+    """Single-part file when pieces is 1, else that many parts with total=."""
+    import zlib
+    out = []
+    step = (len(data) + pieces - 1) // pieces
+    whole = zlib.crc32(data) & 0xFFFFFFFF
+    for i in range(pieces):
+        chunk = data[i * step:(i + 1) * step]
+        encoded, crc = encoder(chunk)
+        assert crc == zlib.crc32(chunk) & 0xFFFFFFFF
+        head = b"=ybegin "
+        if pieces > 1:
+            head += b"part=%d total=%d " % (i + 1, pieces)
+        head += b"line=128 size=%d name=%s\n" % (len(data), name.encode())
+        if pieces > 1:
+            head += b"=ypart begin=%d end=%d\n" % (i * step + 1, i * step + len(chunk))
+        body = encoded.replace(b"\r\n", b"\n")
+        if body and not body.endswith(b"\n"):
+            body += b"\n"
+        if pieces > 1:
+            tail = b"=yend size=%d part=%d pcrc32=%08x crc32=%08x\n" % (len(chunk), i + 1, crc, whole)
+        else:
+            tail = b"=yend size=%d crc32=%08x\n" % (len(chunk), crc)
+        out.append(head + body + tail)
+    return out
+
+
+def yenc_fixtures():
+    for size in YENC_SMALL:
+        seed = 1000 + size
+        name = "pic-%d.bin" % size
+        data = original(size, seed)
+        (y,) = uuenview("-y", size, seed, name)
+        write("yenc-uuenview-%d.yenc" % size, y)
+        write("yenc-sabyenc-%d.yenc" % size, yenc_parts(sabyenc_encode, name, data, 1)[0])
+        write("yenc-python-%d.yenc" % size, yenc_parts(python_yenc_encode, name, data, 1)[0])
+    seed = 7
+    for i, p in enumerate(uuenview("-y", YENC_BIG, seed, "big.bin", YENC_LINES_PER_PART), 1):
+        write("yenc-uuenview-big.%03d" % i, p)
+    data = original(YENC_BIG, seed)
+    for tag, enc, pieces in (("sabyenc", sabyenc_encode, 3), ("python", python_yenc_encode, 2)):
+        for i, p in enumerate(yenc_parts(enc, "big.bin", data, pieces), 1):
+            write("yenc-%s-big.%03d" % (tag, i), p)
+
+
 def main():
     for tool in ("uuencode", "uuenview", "base64"):
         if not shutil.which(tool):
@@ -130,6 +191,8 @@ def main():
         parts = uuenview(kind, BIG, seed, "big.bin", LINES_PER_PART)
         for i, p in enumerate(parts, 1):
             write("big-%d.%s.%03d" % (seed, ext, i), p)
+
+    yenc_fixtures()
 
 
 if __name__ == "__main__":

@@ -35,3 +35,62 @@ QByteArray Noise(int size, quint32 seed)
     }
     return out;
 }
+
+QList<QByteArray> YEncData(const QByteArray &data, int lineLength)
+{
+    QList<QByteArray> lines;
+    QByteArray line;
+    for (qsizetype i = 0; i < data.size(); ++i) {
+        const char c = char(quint8(data[i]) + 42);
+        const bool edge = line.isEmpty() || i + 1 == data.size() || line.size() + 1 >= lineLength;
+        if (c == '\0' || c == '\n' || c == '\r' || c == '=' || (edge && (c == '\t' || c == ' '))
+            || (line.isEmpty() && c == '.')) {
+            line += '=';
+            line += char(c + 64);
+        } else {
+            line += c;
+        }
+        if (line.size() >= lineLength) {
+            lines.append(line);
+            line.clear();
+        }
+    }
+    if (!line.isEmpty())
+        lines.append(line);
+    return lines;
+}
+
+quint32 ZipCrc(const QByteArray &data)
+{
+    quint32 crc = 0xFFFFFFFFu;
+    for (char ch : data) {
+        crc ^= quint8(ch);
+        for (int k = 0; k < 8; ++k)
+            crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+    }
+    return ~crc;
+}
+
+namespace {
+QByteArray hex8(quint32 v) { return QByteArray::number(v, 16).rightJustified(8, '0'); }
+} // namespace
+
+QList<QByteArray> YEncFile(const QByteArray &name, const QByteArray &fileData)
+{
+    return QList<QByteArray>{"=ybegin line=128 size=" + QByteArray::number(fileData.size()) + " name=" + name}
+        + YEncData(fileData)
+        + QList<QByteArray>{"=yend size=" + QByteArray::number(fileData.size()) + " crc32=" + hex8(ZipCrc(fileData))};
+}
+
+QList<QByteArray> YEncPart(const QByteArray &name, const QByteArray &fileData, int part, int total,
+                           qsizetype begin, qsizetype size)
+{
+    const QByteArray chunk = fileData.mid(begin - 1, size);
+    return QList<QByteArray>{"=ybegin part=" + QByteArray::number(part) + " total=" + QByteArray::number(total)
+                             + " line=128 size=" + QByteArray::number(fileData.size()) + " name=" + name,
+                             "=ypart begin=" + QByteArray::number(begin) + " end="
+                                 + QByteArray::number(begin + chunk.size() - 1)}
+        + YEncData(chunk)
+        + QList<QByteArray>{"=yend size=" + QByteArray::number(chunk.size()) + " part=" + QByteArray::number(part)
+                            + " pcrc32=" + hex8(ZipCrc(chunk)) + " crc32=" + hex8(ZipCrc(fileData))};
+}

@@ -12,3 +12,15 @@ QList<QByteArray> UuencodeFile(const QByteArray &name, const QByteArray &data);
 
 // Incompressible bytes, the same for the same seed.
 QByteArray Noise(int size, quint32 seed);
+
+// A small yEnc encoder: NUL, LF, CR and "=" escaped everywhere, tab, space
+// and "." also at a line's start and tab and space at its end.
+QList<QByteArray> YEncData(const QByteArray &data, int lineLength = 128);
+// One yEnc body: the whole file (part 0) or the given part of it, the part
+// covering bytes begin..begin+size-1 of fileData; CRCs and sizes as real
+// encoders write them.
+QList<QByteArray> YEncFile(const QByteArray &name, const QByteArray &fileData);
+QList<QByteArray> YEncPart(const QByteArray &name, const QByteArray &fileData, int part, int total,
+                           qsizetype begin, qsizetype size);
+// The common CRC-32 (zip) of data, as yEnc writes it.
+quint32 ZipCrc(const QByteArray &data);
