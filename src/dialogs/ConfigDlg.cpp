@@ -4,6 +4,7 @@
 #include "ZqIniFile.h"
 #include "ZqListField.h"
 #include "ZqMessageBox.h"
+#include "ZqPaths.h"
 
 #include <QCheckBox>
 #include <QFile>
@@ -105,7 +106,8 @@ void TdlgConfig::FormCreate()
     CentreOverOwner(this, parentWidget());
     edHost->setText(QString::fromUtf8(IniReadString(Section, "HOST", DefaultNewsHost)));
     edPort->setText(QString::number(IniReadInteger(Section, "PORT", 119)));
-    edDir->setText(QFile::decodeName(IniReadString(Section, "OUTPUT_DIR", QByteArray(1, Separator))));
+    // Installed copies offer the user's pictures folder, not "/".
+    edDir->setText(QFile::decodeName(IniReadString(Section, "OUTPUT_DIR", QFile::encodeName(ZqPaths::DefaultOutputDir()))));
     ckSubjectFiltering->setChecked(IniReadBool(Section, "SUBJECT_FILTER", true));
     ckPreview->setChecked(IniReadBool(Section, "PREVIEW", true));
     ckAutoStart->setChecked(IniReadBool(Section, "AUTO_START", false));

@@ -3,6 +3,7 @@
 #include "DialogCommon.h"
 #include "TZqNNTP.h"
 #include "ZqIniFile.h"
+#include "ZqPaths.h"
 
 #include <QKeyEvent>
 #include <QLabel>
@@ -11,7 +12,7 @@
 #include <QSaveFile>
 #include <QFile>
 
-QString GroupCachePath() { return ProgramDirectory() + QStringLiteral("Groups.dbf"); }
+QString GroupCachePath() { return ZqPaths::CacheDir() + QStringLiteral("Groups.dbf"); }
 
 QList<QByteArray> ParseGroupCache(const QByteArray &data)
 {

@@ -8,6 +8,7 @@
 #include "ZqIniFile.h"
 #include "ZqListField.h"
 #include "ZqMessageBox.h"
+#include "ZqPaths.h"
 #include "ZqStatistics.h"
 
 #include <QApplication>
@@ -305,9 +306,9 @@ void TFrmMain::LoadGroups()
 void TFrmMain::LoadFilters()
 {
     const QByteArray exclude = IniReadString("FILTER", "EXCLUDE", QByteArray());
-    Disposition.LoadChecksums(ProgramDir + QStringLiteral("CRC-32.dat"));
+    Disposition.LoadChecksums(ZqPaths::DataDir() + QStringLiteral("CRC-32.dat"));
     if (exclude.isEmpty())
-        FilterStrings = readLinesFile(ProgramDir + QStringLiteral("Filters.dat"));
+        FilterStrings = readLinesFile(ZqPaths::DataDir() + QStringLiteral("Filters.dat"));
     else
         FilterStrings = ReadList(exclude);
 }
@@ -441,11 +442,13 @@ void TFrmMain::FormActivate()
     if (closing_)
         return;
 
-    if (IniReadString("CONFIG", "HOST", QByteArray()).isEmpty()) {
-        miConfigurationClick();
-        return;
-    }
-    if (IniReadString("CONFIG", "PORT", QByteArray()).isEmpty()) {
+    if (IniReadString("CONFIG", "HOST", QByteArray()).isEmpty()
+        || IniReadString("CONFIG", "PORT", QByteArray()).isEmpty()) {
+        // Settings that cannot be saved never get a host: asking again at
+        // every activation would lock the user in (reported once at start).
+        if (configOffered_ && !ZqPaths::SettingsWriteProblem().isEmpty())
+            return;
+        configOffered_ = true;
         miConfigurationClick();
         return;
     }
@@ -574,7 +577,7 @@ void TFrmMain::miFiltersClick()
     if (!dialogs_)
         return;
     dialogs_->ExecFilterDialog(*this);
-    writeLinesFile(ProgramDir + QStringLiteral("Filters.dat"), FilterStrings);
+    writeLinesFile(ZqPaths::DataDir() + QStringLiteral("Filters.dat"), FilterStrings);
 }
 
 void TFrmMain::miConfigurationClick()
@@ -608,7 +611,7 @@ void TFrmMain::btPreviewClick()
 
 void TFrmMain::ShowPreviewFile(const QByteArray &data)
 {
-    const QString path = ProgramDir + QStringLiteral("current.jpg");
+    const QString path = ZqPaths::CacheDir() + QStringLiteral("current.jpg");
     // Overwritten in place, then cut to size: ext4 answers a truncation to
     // nothing with a flush at close, which costs more than a small preview.
     QFile f(path);
@@ -668,7 +671,7 @@ bool TFrmMain::FormClose()
     StopReason = StopDisconnect;
     SetState(StateOffline);
     NewsClient->Disconnect();
-    Disposition.SaveChecksums(ProgramDir + QStringLiteral("CRC-32.dat"));
+    Disposition.SaveChecksums(ZqPaths::DataDir() + QStringLiteral("CRC-32.dat"));
     if (TrayIcon)
         TrayIcon->hide();
     return true;

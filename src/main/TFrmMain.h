@@ -170,6 +170,7 @@ private:
     bool closing_ = false;
     bool activating_ = false;
     bool autoStartDone_ = false;
+    bool configOffered_ = false; // the activation check has opened the configuration once
     qint32 connectOutcome_ = 0; // last OnStateChange value since the last Connect command
     bool quietConnect_ = false;  // an automatic reconnection awaits its outcome: no box, no state change
     QElapsedTimer lastPreview_;

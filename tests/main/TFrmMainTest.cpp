@@ -9,6 +9,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QDir>
 #include <QFile>
 #include <QFrame>
 #include <QLabel>
@@ -73,6 +74,17 @@ TEST_F(MainWindowTest, FirstStartWithoutSettingsFile)
     w.FormActivate();
     EXPECT_EQ(dialogs.config, 2);
     EXPECT_TRUE(boxes.shown().isEmpty());
+}
+
+TEST_F(MainWindowTest, UnsavableSettingsOpenTheConfigurationOnlyOnce)
+{
+    QDir().mkpath(dir.iniPath()); // no settings file can be written there
+    FakeDialogs dialogs;
+    TFrmMain w;
+    w.SetDialogFactory(&dialogs);
+    w.FormActivate();
+    w.FormActivate(); // the dialog closed without saving anything
+    EXPECT_EQ(dialogs.config, 1);
 }
 
 TEST_F(MainWindowTest, LoadsGroupListAndTheThreePointerForms)
