@@ -5,6 +5,7 @@ PIXTRAWL_PACKAGES=(
   qt6-base-dev qt6-charts-dev libqt6opengl6-dev libgl-dev libxkbcommon-dev
   libjpeg-dev zlib1g-dev libgtest-dev libgmock-dev libbenchmark-dev
   sharutils uudeview python3 libjpeg-turbo-progs
+  desktop-file-utils appstream qt6-qpa-plugins
 )
 
 # Installs what is missing when root; otherwise names it and goes on.

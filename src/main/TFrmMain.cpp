@@ -3,6 +3,7 @@
 #include "Decode.h"
 #include "TDialogFactory.h"
 #include "TJPEGImage.h"
+#include "TTrayIcon.h"
 #include "TZqImage.h"
 #include "TZqNNTP.h"
 #include "ZqIniFile.h"
@@ -692,17 +693,14 @@ void TFrmMain::FormMinimize()
     if (closing_ || !TrayAvailable || !TrayAvailable())
         return;
     if (!TrayIcon) {
-        TrayIcon = new QSystemTrayIcon(this);
-        TrayIcon->setObjectName(QStringLiteral("TrayIcon"));
+        TrayIcon = new TTrayIcon(*this);
         QIcon icon = QApplication::windowIcon();
         if (icon.isNull())
             icon = style()->standardIcon(QStyle::SP_DesktopIcon);
         TrayIcon->setIcon(icon);
-        connect(TrayIcon, &QSystemTrayIcon::activated, this,
-                [this](QSystemTrayIcon::ActivationReason r) { TrayIconActivated(r); });
     }
-    TrayIcon->setToolTip(QStringLiteral("Wow, Dude"));
     TrayIcon->show();
+    TrayIcon->Refresh();
     // Hide once the state change has been dealt with.
     QMetaObject::invokeMethod(
         this,
@@ -715,7 +713,8 @@ void TFrmMain::FormMinimize()
 
 void TFrmMain::TrayIconActivated(QSystemTrayIcon::ActivationReason reason)
 {
-    if (reason != QSystemTrayIcon::DoubleClick || !TrayIcon)
+    // Status-notifier trays (Plasma, GNOME's AppIndicator) report single clicks only.
+    if ((reason != QSystemTrayIcon::DoubleClick && reason != QSystemTrayIcon::Trigger) || !TrayIcon)
         return;
     TrayIcon->hide();
     setWindowState(windowState() & ~Qt::WindowMinimized);

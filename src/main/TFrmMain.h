@@ -19,6 +19,7 @@ class QProgressBar;
 class QPushButton;
 class QSystemTrayIcon;
 class TDialogFactory;
+class TTrayIcon;
 class TZqImage;
 class TZqNNTP;
 
@@ -106,7 +107,7 @@ public:
     QAction *miFilters = nullptr;
     QAction *miConfiguration = nullptr;
     QAction *mnAbout = nullptr;
-    QSystemTrayIcon *TrayIcon = nullptr; // exists only while the window sits in the tray
+    TTrayIcon *TrayIcon = nullptr; // made at the first minimize to the tray
 
     // --- operations ---
     void SetState(int state);
