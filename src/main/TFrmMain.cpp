@@ -3,6 +3,7 @@
 #include "Decode.h"
 #include "TDialogFactory.h"
 #include "TJPEGImage.h"
+#include "TRunReport.h"
 #include "TTrayIcon.h"
 #include "TZqImage.h"
 #include "TZqNNTP.h"
@@ -26,6 +27,7 @@
 #include <QPushButton>
 #include <QSaveFile>
 #include <QScreen>
+#include <QStatusBar>
 #include <QStyle>
 #include <QTimer>
 
@@ -145,6 +147,7 @@ void TFrmMain::FormCreate()
 
     BuildControls();
     BuildMenus();
+    Report = new TRunReport(*this);
 
     NewsClient = new TZqNNTP(this);
     NewsClient->setObjectName(QStringLiteral("NewsClient"));
@@ -164,7 +167,8 @@ void TFrmMain::FormCreate()
     StopReason = StopNone;
 
     // Size: the designed client area below the menu bar, which is also the smallest.
-    const QSize designed(DesignWidth, DesignHeight + mnMain->sizeHint().height());
+    const QSize designed(DesignWidth,
+                         DesignHeight + mnMain->sizeHint().height() + statusBar()->sizeHint().height());
     setMinimumSize(designed);
     resize(designed);
 
@@ -370,6 +374,10 @@ void TFrmMain::ClearScreen()
     laArticle->setText(QStringLiteral("Articles Completed"));
     pbGroup->setValue(0);
     pbArticle->setValue(0);
+    // A range of 0 to 0 draws as busy: an idle bar shows empty instead.
+    for (QProgressBar *bar : {pbGroup, pbArticle})
+        if (bar->maximum() == 0)
+            bar->setMaximum(1);
 }
 
 // ---------------------------------------------------------------- layout
@@ -541,7 +549,10 @@ void TFrmMain::miSearchAllGroupsClick()
     if (searching_ || closing_ || state_ != StateOnline)
         return;
     SetState(StateSearching);
+    Report->RunStarted();
     DecodeGroups(0, false);
+    if (!closing_)
+        Report->RunEnded();
 }
 
 void TFrmMain::miConfigureGroupsClick()
@@ -895,6 +906,7 @@ void TFrmMain::DecodeGroups(int firstGroup, bool oneGroup)
             continue;
         }
 
+        Report->GroupStarted();
         CurrentFirst = NewsClient->FirstArticle;
         CurrentLast = NewsClient->LastArticle;
         const TGroupMark mark = g < GroupMarks.size() ? GroupMarks[g] : TGroupMark{};
@@ -929,6 +941,8 @@ void TFrmMain::DecodeGroups(int firstGroup, bool oneGroup)
                     Disposition.LogHeader(group, a, NewsClient->Subject);
                     const bool filtered = Disposition.SubjectFilter(group, NewsClient->Subject,
                                                                     NewsClient->BodyLines, ArticleBytes);
+                    if (filtered)
+                        Report->Filtered();
                     if (NewsClient->Connected && !filtered) {
                         laSubject->setText(shown(NewsClient->Subject));
                         WritePointer(g, false);
@@ -960,7 +974,9 @@ void TFrmMain::DecodeGroups(int firstGroup, bool oneGroup)
             if (next == Next::Group)
                 break;
 
-            Disposition.Dispose(group, NewsClient->Subject, NewsClient->BodyLines, ArticleBytes, PreviewEnabled);
+            const auto outcome = Disposition.Dispose(group, NewsClient->Subject, NewsClient->BodyLines,
+                                                     ArticleBytes, PreviewEnabled);
+            Report->Disposed(outcome, Disposition.LastSavedName);
             WritePointer(g, true);
             attempts = 0;
         }

@@ -19,6 +19,7 @@ class QProgressBar;
 class QPushButton;
 class QSystemTrayIcon;
 class TDialogFactory;
+class TRunReport;
 class TTrayIcon;
 class TZqImage;
 class TZqNNTP;
@@ -107,6 +108,7 @@ public:
     QAction *miFilters = nullptr;
     QAction *miConfiguration = nullptr;
     QAction *mnAbout = nullptr;
+    TRunReport *Report = nullptr; // summary line, thumbnails, notification, Open Output Folder
     TTrayIcon *TrayIcon = nullptr; // made at the first minimize to the tray
 
     // --- operations ---
