@@ -5,11 +5,13 @@
 #include <QString>
 
 class QLabel;
+class QLineEdit;
 class QListWidget;
 class QPushButton;
+class TGroupListView;
 class TZqNNTP;
 
-// The cached list of the server's groups, one name per line beside the program.
+// The cached list of the server's groups, one name per line.
 QString GroupCachePath();
 // A line ends at CR LF, a lone CR or a lone LF; a zero byte ends the text.
 QList<QByteArray> ParseGroupCache(const QByteArray &data);
@@ -25,7 +27,8 @@ public:
 
     QLabel *laAllGroups;
     QLabel *laSelGroups;
-    QListWidget *lbAllGroups;
+    QLineEdit *edFilter;
+    TGroupListView *lbAllGroups;
     QListWidget *lbSelGroups;
     QPushButton *btGetGroupList;
     QPushButton *btCopy;
@@ -33,11 +36,14 @@ public:
     QPushButton *btOk;
     QPushButton *btCancel;
 
+    bool IsFetching() const { return Fetching; }
+
     void btGetGroupListClick();
     void btCopyClick();
     void btDeleteGroupClick();
     void btOkClick();
     void btCancelClick();
+    void edFilterChange();
 
     void reject() override;
 
@@ -53,4 +59,5 @@ private:
     TZqNNTP &Client;
     QList<QByteArray> FetchedGroups; // filled by the client while a fetch runs
     bool Fetching = false;
+    bool CancelWanted = false;
 };

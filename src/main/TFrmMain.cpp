@@ -559,6 +559,7 @@ void TFrmMain::miConfigureGroupsClick()
 {
     if (searching_ || state_ != StateOnline || !dialogs_)
         return;
+    const bool wasConnected = NewsClient->Connected;
     if (dialogs_->ExecGroupDialog(*this)) {
         QByteArray list;
         for (const QByteArray &name : GroupNames)
@@ -566,6 +567,8 @@ void TFrmMain::miConfigureGroupsClick()
         IniWriteString("GROUPS", "LIST", list);
         LoadGroups();
     }
+    if (wasConnected && !NewsClient->Connected) // a listing cancelled in the dialog drops the connection
+        SetState(StateOffline);
     miSearchAllGroups->setEnabled(!GroupNames.isEmpty());
     pbGroup->setRange(0, GroupNames.size());
     ClearScreen();
