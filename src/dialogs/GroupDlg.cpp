@@ -161,13 +161,17 @@ void TdlgGroup::edFilterChange()
         lbAllGroups->setCurrentRow(0);
 }
 
-// Shows the names the client has added so far, in one insertion per read,
-// and selects the newest, so the user sees the list grow.
+// Shows the names the client has added so far and selects the newest, so the
+// user sees the list grow. Each insertion costs the view a pass over all its
+// rows, so at most ten a second, not one per read.
 void TdlgGroup::ShowFetchedGroups()
 {
-    if (!Fetching)
+    if (!Fetching || (Shown.isValid() && Shown.elapsed() < 100))
         return;
+    const int before = lbAllGroups->Model->rowCount();
     lbAllGroups->Model->CatchUp(FetchedGroups);
+    if (lbAllGroups->Model->rowCount() != before)
+        Shown.start();
     if (lbAllGroups->count() > 0)
         lbAllGroups->setCurrentRow(lbAllGroups->count() - 1);
 }
@@ -183,6 +187,7 @@ void TdlgGroup::btGetGroupListClick()
     const QList<QByteArray> before = lbAllGroups->Model->Names();
     lbAllGroups->Model->SetNames({});
     FetchedGroups.clear();
+    Shown.invalidate();
 
     const QPointer<TdlgGroup> alive(this);
     Client.GetGroupList(FetchedGroups); // a refused or cut fetch keeps what arrived

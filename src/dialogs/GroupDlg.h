@@ -1,6 +1,7 @@
 #pragma once
 #include <QByteArray>
 #include <QDialog>
+#include <QElapsedTimer>
 #include <QList>
 #include <QString>
 
@@ -60,4 +61,5 @@ private:
     QList<QByteArray> FetchedGroups; // filled by the client while a fetch runs
     bool Fetching = false;
     bool CancelWanted = false;
+    QElapsedTimer Shown; // since the list was last brought up to date while fetching
 };

@@ -3,24 +3,20 @@
 #include "TGroupListModel.h"
 
 #include <QItemSelectionModel>
-#include <QSortFilterProxyModel>
 
 TGroupListView::TGroupListView(QWidget *parent) : QListView(parent)
 {
     Model = new TGroupListModel(this);
-    Proxy = new QSortFilterProxyModel(this);
-    Proxy->setSourceModel(Model);
-    Proxy->setFilterCaseSensitivity(Qt::CaseInsensitive);
-    setModel(Proxy);
+    setModel(Model);
     // Every row as high as the first: the view never measures 100,000 names.
     setUniformItemSizes(true);
     setSelectionMode(QAbstractItemView::SingleSelection);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
 }
 
-void TGroupListView::SetFilter(const QString &text) { Proxy->setFilterFixedString(text); }
+void TGroupListView::SetFilter(const QString &text) { Model->SetFilter(text); }
 
-int TGroupListView::count() const { return Proxy->rowCount(); }
+int TGroupListView::count() const { return Model->rowCount(); }
 
 int TGroupListView::currentRow() const
 {
@@ -34,18 +30,15 @@ void TGroupListView::setCurrentRow(int row)
         setCurrentIndex(QModelIndex());
         return;
     }
-    setCurrentIndex(Proxy->index(row, 0));
+    setCurrentIndex(Model->index(row, 0));
 }
 
 bool TGroupListView::IsRowSelected(int row) const
 {
-    return row >= 0 && row < count() && selectionModel()->isSelected(Proxy->index(row, 0));
+    return row >= 0 && row < count() && selectionModel()->isSelected(Model->index(row, 0));
 }
 
-QByteArray TGroupListView::ItemBytes(int row) const
-{
-    return row >= 0 && row < count() ? Proxy->index(row, 0).data(Qt::UserRole).toByteArray() : QByteArray();
-}
+QByteArray TGroupListView::ItemBytes(int row) const { return Model->RowName(row); }
 
 QList<QByteArray> TGroupListView::ShownBytes() const
 {

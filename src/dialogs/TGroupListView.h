@@ -3,18 +3,16 @@
 #include <QList>
 #include <QListView>
 
-class QSortFilterProxyModel;
 class TGroupListModel;
 
-// The list of all groups with a filter: rows are those of the filtered list,
-// the names those of the whole list.
+// The list of all groups with a filter: rows are those shown (filtered),
+// Model->Names() the whole list.
 class TGroupListView : public QListView {
     Q_OBJECT
 public:
     explicit TGroupListView(QWidget *parent = nullptr);
 
     TGroupListModel *Model;
-    QSortFilterProxyModel *Proxy;
 
     void SetFilter(const QString &text); // case-insensitive, anywhere in the name
     int count() const;                   // rows shown
