@@ -203,7 +203,7 @@ void TFrmMain::BuildControls()
 
     pnToolbar = makePanel(bvOuter, "pnToolbar");
     pnButtons = makePanel(pnToolbar, "pnButtons");
-    btSkipArticle = new QPushButton(QStringLiteral("Skip &Article"), pnButtons);
+    btSkipArticle = new QPushButton(QStringLiteral("S&kip Article"), pnButtons);
     btSkipArticle->setObjectName(QStringLiteral("btSkipArticle"));
     btSkipGroup = new QPushButton(QStringLiteral("Skip G&roup"), pnButtons);
     btSkipGroup->setObjectName(QStringLiteral("btSkipGroup"));

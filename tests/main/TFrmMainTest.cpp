@@ -209,7 +209,7 @@ TEST_F(MainWindowTest, ControlsCaptionsAndShortcuts)
     EXPECT_EQ(w.mnFile->title(), "&File");
     EXPECT_EQ(w.mnGroups->title(), "&Groups");
     EXPECT_EQ(w.mnOptions->title(), "&Options");
-    EXPECT_EQ(w.btSkipArticle->text(), "Skip &Article");
+    EXPECT_EQ(w.btSkipArticle->text(), "S&kip Article"); // Alt+A belongs to "&About"
     EXPECT_EQ(w.btSkipGroup->text(), "Skip G&roup");
     EXPECT_EQ(w.btStop->text(), "&Stop Searching");
     EXPECT_EQ(w.laGroup->text(), "Groups Completed");
