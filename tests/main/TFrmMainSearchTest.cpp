@@ -6,6 +6,7 @@
 #include "MessageRecorder.h"
 #include "TRunReport.h"
 #include "TThumbnailStrip.h"
+#include "TTrayIcon.h"
 #include "TZqImage.h"
 #include "TZqNNTP.h"
 #include "TempProgramDir.h"
@@ -201,6 +202,31 @@ TEST_F(MainSearchTest, RunShowsWhatItGrabbedAndSaysSoAtTheEnd)
     EXPECT_EQ(w.Report->Strip->Pictures().size(), 1); // the latest pictures stay
     EXPECT_GT(w.pbArticle->maximum(), 0);
     EXPECT_GT(w.pbGroup->maximum(), 0);
+}
+
+TEST_F(MainSearchTest, TrayTipShowsTheProgressAndTrayStopEndsTheRun)
+{
+    server.stallOn = "BODY";
+    TFrmMain w;
+    w.TrayAvailable = [] { return true; };
+    w.show();
+    w.showMinimized();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return w.TrayIcon && !w.isVisible(); }, 5000));
+    connectWindow(w);
+    QString tip;
+    bool stopOffered = false;
+    onCommand("BODY", [&] {
+        w.TrayIcon->Refresh();
+        tip = w.TrayIcon->toolTip();
+        stopOffered = w.TrayIcon->miStopSearching->isEnabled();
+        w.TrayIcon->miStopSearching->trigger();
+    });
+    w.miSearchAllGroupsClick();
+    EXPECT_EQ(tip, "Wow, Dude\nSearching Group 1 of 1\nDecoding Article 1 of 2");
+    EXPECT_TRUE(stopOffered);
+    EXPECT_FALSE(w.Searching());
+    w.TrayIcon->Refresh();
+    EXPECT_EQ(w.TrayIcon->toolTip(), "Wow, Dude");
 }
 
 TEST_F(MainSearchTest, ClosingWhileWaitingForBodyEndsSearchAndWindow)
