@@ -58,7 +58,10 @@ if [ "$(id -u)" -eq 0 ]; then
   chown 65534:65534 "$home"
   run=(setpriv --reuid=65534 --regid=65534 --clear-groups)
 fi
-(cd "$home" && exec "${run[@]}" env -i HOME="$home" PATH=/usr/bin:/bin QT_QPA_PLATFORM=offscreen \
+# A clean environment, but a sanitizer build keeps its options.
+keep=()
+for v in ASAN_OPTIONS UBSAN_OPTIONS; do [ -n "${!v:-}" ] && keep+=("$v=${!v}"); done
+(cd "$home" && exec "${run[@]}" env -i HOME="$home" PATH=/usr/bin:/bin QT_QPA_PLATFORM=offscreen "${keep[@]}" \
    "$prefix/bin/pixtrawl") >"$tmp/app.log" 2>&1 &
 app_pid=$!
 
