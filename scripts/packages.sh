@@ -6,6 +6,7 @@ PIXTRAWL_PACKAGES=(
   libjpeg-dev zlib1g-dev libgtest-dev libgmock-dev libbenchmark-dev
   qtkeychain-qt6-dev libsecret-1-0 openssl
   sharutils uudeview python3 libjpeg-turbo-progs python3-sabyenc python3-yenc
+  desktop-file-utils appstream qt6-qpa-plugins
 )
 
 # Installs what is missing when root; otherwise names it and goes on.

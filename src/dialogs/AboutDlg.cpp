@@ -3,6 +3,8 @@
 #include "DialogCommon.h"
 
 #include <QFrame>
+#include <QHBoxLayout>
+#include <QVBoxLayout>
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
@@ -57,21 +59,17 @@ QStringList RevisionHistory()
 
 TdlgAbout::TdlgAbout(QWidget *owner) : QDialog(owner)
 {
-    SetFixedDialogFrame(this, 487, 257);
-
     pnAbout = new QFrame(this);
     pnAbout->setObjectName(QStringLiteral("pnAbout"));
     pnAbout->setFrameStyle(QFrame::Panel | QFrame::Raised);
-    pnAbout->setGeometry(8, 8, 471, 206);
 
+    // Text in the palette's colours, so a dark palette stays readable.
     laTitle = new QLabel(pnAbout);
     laTitle->setObjectName(QStringLiteral("laTitle"));
     laTitle->setAlignment(Qt::AlignCenter);
     QFont titleFont(QStringLiteral("Arial"));
     titleFont.setPixelSize(24);
     laTitle->setFont(titleFont);
-    laTitle->setStyleSheet(QStringLiteral("color: black"));
-    laTitle->setGeometry(2, 4, 466, 29);
 
     laRevisions = new QListWidget(pnAbout);
     laRevisions->setObjectName(QStringLiteral("laRevisions"));
@@ -80,31 +78,50 @@ TdlgAbout::TdlgAbout(QWidget *owner) : QDialog(owner)
     listFont.setFixedPitch(true);
     listFont.setPixelSize(11);
     laRevisions->setFont(listFont);
-    laRevisions->setStyleSheet(QStringLiteral("color: black"));
     laRevisions->setSelectionMode(QAbstractItemView::NoSelection);
     laRevisions->setFocusPolicy(Qt::NoFocus);
-    laRevisions->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    laRevisions->setGeometry(2, 37, 466, 166);
+    laRevisions->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+
+    auto *inner = new QVBoxLayout(pnAbout);
+    inner->setContentsMargins(2, 4, 2, 2);
+    inner->setSpacing(4);
+    inner->addWidget(laTitle);
+    inner->addWidget(laRevisions, 1);
 
     pnButtons = new QFrame(this);
     pnButtons->setObjectName(QStringLiteral("pnButtons"));
     pnButtons->setFrameStyle(QFrame::Panel | QFrame::Raised);
-    pnButtons->setGeometry(8, 218, 471, 34);
     btOk = new QPushButton(QStringLiteral("&Ok"), pnButtons);
     btOk->setObjectName(QStringLiteral("btOk"));
-    btOk->setGeometry(198, 4, 75, 25);
     btOk->setDefault(true);
+    auto *row = new QHBoxLayout(pnButtons);
+    row->setContentsMargins(4, 4, 4, 4);
+    row->addStretch(1);
+    row->addWidget(btOk);
+    row->addStretch(1);
     connect(btOk, &QPushButton::clicked, this, &TdlgAbout::btOkClick);
+
+    auto *outer = new QVBoxLayout(this);
+    outer->setContentsMargins(8, 8, 8, 5);
+    outer->setSpacing(4);
+    outer->addWidget(pnAbout, 1);
+    outer->addWidget(pnButtons);
 
     FormCreate();
 }
 
 void TdlgAbout::FormCreate()
 {
-    CentreOverOwner(this, parentWidget());
     laTitle->setText(QString::fromLatin1(AboutTitle));
     setWindowTitle(QString::fromLatin1(AboutCaption));
     laRevisions->addItems(RevisionHistory());
+    // The list holds the history whole: wide enough for its longest line.
+    int widest = 0;
+    for (const QString &line : RevisionHistory())
+        widest = qMax(widest, laRevisions->fontMetrics().horizontalAdvance(line));
+    laRevisions->setMinimumWidth(widest + 2 * laRevisions->frameWidth() + 8);
+    FitFixedDialog(this, 487, 257);
+    CentreOverOwner(this, parentWidget());
 }
 
 void TdlgAbout::btOkClick() { accept(); }

@@ -5,6 +5,7 @@
 #include "ZqListField.h"
 #include "ZqMessageBox.h"
 #include "ZqPasswordStore.h"
+#include "ZqPaths.h"
 
 #include <QCheckBox>
 #include <QFile>
@@ -57,7 +58,6 @@ bool IsExistingDirectory(const QByteArray &path)
 TdlgConfig::TdlgConfig(QWidget *owner) : QDialog(owner)
 {
     setWindowTitle(QStringLiteral("Configuration"));
-    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
 
     pnSettings = new QFrame(this);
     pnSettings->setObjectName(QStringLiteral("pnSettings"));
@@ -127,8 +127,7 @@ TdlgConfig::TdlgConfig(QWidget *owner) : QDialog(owner)
     outer->setContentsMargins(4, 4, 4, 4);
     outer->addWidget(pnSettings);
     outer->addWidget(pnButtons);
-    // As large as the fonts need, and no larger.
-    outer->setSizeConstraint(QLayout::SetFixedSize);
+    FitFixedDialog(this, 388, 202);
 
     QWidget *order[] = {edHost, edPort, edUser, edPassword, ckTls, edDir, ckSubjectFiltering, ckPreview,
                         ckExitPrompt, ckFileScreening, ckAutoStart, ckRenameDuplicates, btOk, btCancel};
@@ -144,7 +143,6 @@ TdlgConfig::TdlgConfig(QWidget *owner) : QDialog(owner)
 
 void TdlgConfig::FormCreate()
 {
-    adjustSize();
     CentreOverOwner(this, parentWidget());
     const QByteArray host = IniReadString(Section, "HOST", DefaultNewsHost);
     const bool tls = ReadYesNo(IniReadString(Section, "TLS", QByteArray()));
@@ -159,7 +157,8 @@ void TdlgConfig::FormCreate()
         const QSignalBlocker quiet(ckTls); // the stored port stays as it is
         ckTls->setChecked(tls);
     }
-    edDir->setText(QFile::decodeName(IniReadString(Section, "OUTPUT_DIR", QByteArray(1, Separator))));
+    // Installed copies offer the user's pictures folder, not "/".
+    edDir->setText(QFile::decodeName(IniReadString(Section, "OUTPUT_DIR", QFile::encodeName(ZqPaths::DefaultOutputDir()))));
     ckSubjectFiltering->setChecked(IniReadBool(Section, "SUBJECT_FILTER", true));
     ckPreview->setChecked(IniReadBool(Section, "PREVIEW", true));
     ckAutoStart->setChecked(IniReadBool(Section, "AUTO_START", false));

@@ -1,6 +1,9 @@
 #include "DialogCommon.h"
 
 #include <QDialog>
+#include <QGuiApplication>
+#include <QLayout>
+#include <QScreen>
 #include <QListWidget>
 
 QPoint CentredTopLeft(const QRect &owner, const QSize &own)
@@ -27,6 +30,22 @@ void SetFixedDialogFrame(QDialog *dialog, int width, int height, bool closeButto
     dialog->setFixedSize(width, height);
 }
 
+void FitFixedDialog(QDialog *dialog, int width, int height, bool closeButton)
+{
+    QSize size(width, height);
+    if (QLayout *l = dialog->layout()) {
+        l->activate();
+        size = size.expandedTo(l->totalMinimumSize());
+    }
+    const QScreen *screen = dialog->screen() ? dialog->screen() : QGuiApplication::primaryScreen();
+    if (screen) {
+        // Leave room for the window frame and title.
+        const QSize room = screen->availableGeometry().size() - QSize(16, 48);
+        size = size.boundedTo(room);
+    }
+    SetFixedDialogFrame(dialog, size.width(), size.height(), closeButton);
+}
+
 void AppendItem(QListWidget *list, const QByteArray &bytes)
 {
     InsertItem(list, list->count(), bytes);
@@ -36,6 +55,7 @@ void InsertItem(QListWidget *list, int row, const QByteArray &bytes)
 {
     auto *item = new QListWidgetItem(QString::fromUtf8(bytes));
     item->setData(Qt::UserRole, bytes);
+    item->setToolTip(item->text()); // names too long for the list show whole
     list->insertItem(row, item);
 }
 

@@ -18,6 +18,11 @@ void CentreOverOwner(QWidget *dialog, QWidget *owner);
 // Fixed client size and a frame with a caption but no caption buttons.
 void SetFixedDialogFrame(QDialog *dialog, int width, int height, bool closeButton = false);
 
+// As SetFixedDialogFrame for a dialog laid out by a layout: the designed
+// size, grown to what the layout needs (larger fonts), and never larger than
+// the screen's available area.
+void FitFixedDialog(QDialog *dialog, int width, int height, bool closeButton = false);
+
 // List boxes keep the bytes of every entry beside the text they show, so what
 // was read from a file or the server goes back out unchanged.
 void AppendItem(QListWidget *list, const QByteArray &bytes);

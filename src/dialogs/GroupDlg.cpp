@@ -3,15 +3,23 @@
 #include "DialogCommon.h"
 #include "TZqNNTP.h"
 #include "ZqIniFile.h"
+#include "ZqPaths.h"
 
+#include "TGroupListModel.h"
+#include "TGroupListView.h"
+
+#include <QGridLayout>
+#include <QHBoxLayout>
 #include <QKeyEvent>
+#include <QLineEdit>
+#include <QPointer>
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
 #include <QSaveFile>
 #include <QFile>
 
-QString GroupCachePath() { return ProgramDirectory() + QStringLiteral("Groups.dbf"); }
+QString GroupCachePath() { return ZqPaths::CacheDir() + QStringLiteral("Groups.dbf"); }
 
 QList<QByteArray> ParseGroupCache(const QByteArray &data)
 {
@@ -59,48 +67,76 @@ TdlgGroup::TdlgGroup(QWidget *owner, QList<QByteArray> &groupNames, TZqNNTP &cli
     : QDialog(owner), GroupNames(groupNames), Client(client)
 {
     setWindowTitle(QStringLiteral("Group Selection"));
-    SetFixedDialogFrame(this, 537, 277);
 
     laAllGroups = new QLabel(QStringLiteral("All Groups:"), this);
     laAllGroups->setObjectName(QStringLiteral("laAllGroups"));
-    laAllGroups->setGeometry(8, 6, 220, 16);
     laSelGroups = new QLabel(QStringLiteral("Selected Groups:"), this);
     laSelGroups->setObjectName(QStringLiteral("laSelGroups"));
-    laSelGroups->setGeometry(309, 6, 220, 16);
+    edFilter = new QLineEdit(this);
+    edFilter->setObjectName(QStringLiteral("edFilter"));
+    edFilter->setPlaceholderText(QStringLiteral("Filter"));
+    edFilter->setClearButtonEnabled(true);
 
-    lbAllGroups = new QListWidget(this);
+    lbAllGroups = new TGroupListView(this);
     lbAllGroups->setObjectName(QStringLiteral("lbAllGroups"));
-    lbAllGroups->setGeometry(8, 24, 220, 185);
     lbSelGroups = new QListWidget(this);
     lbSelGroups->setObjectName(QStringLiteral("lbSelGroups"));
-    lbSelGroups->setGeometry(309, 24, 220, 185);
     lbSelGroups->installEventFilter(this);
 
     btGetGroupList = new QPushButton(QStringLiteral("Get Group List"), this);
     btGetGroupList->setObjectName(QStringLiteral("btGetGroupList"));
-    btGetGroupList->setGeometry(8, 214, 220, 25);
     btCopy = new QPushButton(QStringLiteral(">>>"), this);
     btCopy->setObjectName(QStringLiteral("btCopy"));
-    btCopy->setGeometry(236, 104, 65, 25);
     btDeleteGroup = new QPushButton(QStringLiteral("Delete Group"), this);
     btDeleteGroup->setObjectName(QStringLiteral("btDeleteGroup"));
-    btDeleteGroup->setGeometry(309, 214, 220, 25);
     btOk = new QPushButton(QStringLiteral("&Ok"), this);
     btOk->setObjectName(QStringLiteral("btOk"));
-    btOk->setGeometry(373, 245, 75, 25);
     btCancel = new QPushButton(QStringLiteral("&Cancel"), this);
     btCancel->setObjectName(QStringLiteral("btCancel"));
-    btCancel->setGeometry(454, 245, 75, 25);
+
+    auto *grid = new QGridLayout(this);
+    grid->setContentsMargins(8, 6, 8, 7);
+    grid->setHorizontalSpacing(8);
+    grid->setVerticalSpacing(4);
+    grid->addWidget(laAllGroups, 0, 0);
+    grid->addWidget(laSelGroups, 0, 2);
+    grid->addWidget(edFilter, 1, 0);
+    grid->addWidget(lbAllGroups, 2, 0);
+    grid->addWidget(btCopy, 1, 1, 2, 1, Qt::AlignVCenter);
+    grid->addWidget(lbSelGroups, 1, 2, 2, 1);
+    grid->addWidget(btGetGroupList, 3, 0);
+    grid->addWidget(btDeleteGroup, 3, 2);
+    auto *buttons = new QHBoxLayout;
+    buttons->addStretch(1);
+    buttons->addWidget(btOk);
+    buttons->addWidget(btCancel);
+    grid->addLayout(buttons, 4, 0, 1, 3);
+    grid->setColumnStretch(0, 1);
+    grid->setColumnStretch(2, 1);
+    grid->setRowStretch(2, 1);
+    FitFixedDialog(this, 537, 277);
 
     for (QPushButton *b : {btGetGroupList, btCopy, btDeleteGroup, btCancel})
         b->setAutoDefault(false);
     btOk->setDefault(true);
+    setTabOrder(edFilter, lbAllGroups);
+    setTabOrder(lbAllGroups, btGetGroupList);
+    setTabOrder(btGetGroupList, btCopy);
+    setTabOrder(btCopy, lbSelGroups);
+    setTabOrder(lbSelGroups, btDeleteGroup);
+    setTabOrder(btDeleteGroup, btOk);
+    setTabOrder(btOk, btCancel);
 
     connect(btGetGroupList, &QPushButton::clicked, this, &TdlgGroup::btGetGroupListClick);
     connect(btCopy, &QPushButton::clicked, this, &TdlgGroup::btCopyClick);
     connect(btDeleteGroup, &QPushButton::clicked, this, &TdlgGroup::btDeleteGroupClick);
     connect(btOk, &QPushButton::clicked, this, &TdlgGroup::btOkClick);
     connect(btCancel, &QPushButton::clicked, this, &TdlgGroup::btCancelClick);
+    connect(edFilter, &QLineEdit::textChanged, this, &TdlgGroup::edFilterChange);
+    connect(lbAllGroups, &QAbstractItemView::doubleClicked, this, [this](const QModelIndex &index) {
+        lbAllGroups->setCurrentIndex(index);
+        btCopyClick();
+    });
     connect(&Client, &TZqNNTP::GroupListGrew, this, &TdlgGroup::ShowFetchedGroups);
 
     FormCreate();
@@ -109,8 +145,7 @@ TdlgGroup::TdlgGroup(QWidget *owner, QList<QByteArray> &groupNames, TZqNNTP &cli
 void TdlgGroup::FormCreate()
 {
     CentreOverOwner(this, parentWidget());
-    for (const QByteArray &n : ReadGroupCache())
-        AppendItem(lbAllGroups, n);
+    lbAllGroups->Model->SetNames(ReadGroupCache());
     for (const QByteArray &n : GroupNames)
         AppendItem(lbSelGroups, n);
     if (lbAllGroups->count() > 0)
@@ -119,16 +154,24 @@ void TdlgGroup::FormCreate()
         lbSelGroups->setCurrentRow(0);
 }
 
-// Mirrors the names the client has added so far and selects the newest, so
-// the user sees the list grow.
+void TdlgGroup::edFilterChange()
+{
+    lbAllGroups->SetFilter(edFilter->text());
+    if (lbAllGroups->currentRow() < 0 && lbAllGroups->count() > 0)
+        lbAllGroups->setCurrentRow(0);
+}
+
+// Shows the names the client has added so far and selects the newest, so the
+// user sees the list grow. Each insertion costs the view a pass over all its
+// rows, so at most ten a second, not one per read.
 void TdlgGroup::ShowFetchedGroups()
 {
-    if (!Fetching)
+    if (!Fetching || (Shown.isValid() && Shown.elapsed() < 100))
         return;
-    if (lbAllGroups->count() > FetchedGroups.size())
-        lbAllGroups->clear();
-    for (qsizetype i = lbAllGroups->count(); i < FetchedGroups.size(); ++i)
-        AppendItem(lbAllGroups, FetchedGroups[i]);
+    const int before = lbAllGroups->Model->rowCount();
+    lbAllGroups->Model->CatchUp(FetchedGroups);
+    if (lbAllGroups->Model->rowCount() != before)
+        Shown.start();
     if (lbAllGroups->count() > 0)
         lbAllGroups->setCurrentRow(lbAllGroups->count() - 1);
 }
@@ -138,32 +181,49 @@ void TdlgGroup::btGetGroupListClick()
     if (Fetching)
         return;
     Fetching = true;
+    CancelWanted = false;
     btGetGroupList->setEnabled(false);
     btOk->setEnabled(false);
-    btCancel->setEnabled(false);
-    lbAllGroups->clear();
+    const QList<QByteArray> before = lbAllGroups->Model->Names();
+    lbAllGroups->Model->SetNames({});
     FetchedGroups.clear();
+    Shown.invalidate();
 
+    const QPointer<TdlgGroup> alive(this);
     Client.GetGroupList(FetchedGroups); // a refused or cut fetch keeps what arrived
-    ShowFetchedGroups();
+    if (!alive)
+        return; // closed with its owner inside the wait
     Fetching = false;
-
-    if (lbAllGroups->count() > 0)
-        lbAllGroups->setCurrentRow(0);
-    WriteGroupCache(AllItemBytes(lbAllGroups));
     btGetGroupList->setEnabled(true);
     btOk->setEnabled(true);
-    btCancel->setEnabled(true);
+
+    if (CancelWanted) {
+        // An interrupted list is no list: the cache and the old names stay.
+        lbAllGroups->Model->SetNames(before);
+        QDialog::reject();
+        return;
+    }
+    lbAllGroups->Model->CatchUp(FetchedGroups);
+    if (lbAllGroups->count() > 0)
+        lbAllGroups->setCurrentRow(0);
+    WriteGroupCache(lbAllGroups->Model->Names());
 }
 
 void TdlgGroup::btCopyClick()
 {
     const int row = lbAllGroups->currentRow();
-    if (row < 0 || !lbAllGroups->item(row)->isSelected())
+    if (row < 0 || !lbAllGroups->IsRowSelected(row))
         return;
-    AppendItem(lbSelGroups, ItemBytes(lbAllGroups, row));
+    const QByteArray name = lbAllGroups->ItemBytes(row);
+    // A group is searched once per run: one already chosen is shown, not added.
+    const QList<QByteArray> chosen = AllItemBytes(lbSelGroups);
+    const qsizetype at = chosen.indexOf(name);
+    if (at >= 0) {
+        lbSelGroups->setCurrentRow(int(at));
+        return;
+    }
+    AppendItem(lbSelGroups, name);
 }
-
 void TdlgGroup::btDeleteGroupClick()
 {
     const int row = lbSelGroups->currentRow();
@@ -211,13 +271,16 @@ void TdlgGroup::btOkClick()
     accept();
 }
 
-void TdlgGroup::btCancelClick() { QDialog::reject(); }
-
-void TdlgGroup::reject()
+void TdlgGroup::btCancelClick()
 {
-    // Escape and the window manager are refused while the fetch is waiting,
-    // like the Cancel button.
-    if (Fetching)
+    if (Fetching) {
+        // The listing cannot be stopped on the wire: dropping the connection
+        // ends the wait at once, and the fetch then closes the dialog.
+        CancelWanted = true;
+        Client.Disconnect();
         return;
+    }
     QDialog::reject();
 }
+
+void TdlgGroup::reject() { btCancelClick(); }

@@ -1,15 +1,18 @@
 #pragma once
 #include <QByteArray>
 #include <QDialog>
+#include <QElapsedTimer>
 #include <QList>
 #include <QString>
 
 class QLabel;
+class QLineEdit;
 class QListWidget;
 class QPushButton;
+class TGroupListView;
 class TZqNNTP;
 
-// The cached list of the server's groups, one name per line beside the program.
+// The cached list of the server's groups, one name per line.
 QString GroupCachePath();
 // A line ends at CR LF, a lone CR or a lone LF; a zero byte ends the text.
 QList<QByteArray> ParseGroupCache(const QByteArray &data);
@@ -25,7 +28,8 @@ public:
 
     QLabel *laAllGroups;
     QLabel *laSelGroups;
-    QListWidget *lbAllGroups;
+    QLineEdit *edFilter;
+    TGroupListView *lbAllGroups;
     QListWidget *lbSelGroups;
     QPushButton *btGetGroupList;
     QPushButton *btCopy;
@@ -33,11 +37,14 @@ public:
     QPushButton *btOk;
     QPushButton *btCancel;
 
+    bool IsFetching() const { return Fetching; }
+
     void btGetGroupListClick();
     void btCopyClick();
     void btDeleteGroupClick();
     void btOkClick();
     void btCancelClick();
+    void edFilterChange();
 
     void reject() override;
 
@@ -53,4 +60,6 @@ private:
     TZqNNTP &Client;
     QList<QByteArray> FetchedGroups; // filled by the client while a fetch runs
     bool Fetching = false;
+    bool CancelWanted = false;
+    QElapsedTimer Shown; // since the list was last brought up to date while fetching
 };

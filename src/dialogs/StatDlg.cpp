@@ -7,6 +7,9 @@
 #include <QChartView>
 #include <QComboBox>
 #include <QFrame>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QVBoxLayout>
 #include <QLabel>
 #include <QLegendMarker>
 #include <QPieSeries>
@@ -81,20 +84,19 @@ TdlgStat::TdlgStat(QWidget *owner, const QList<QByteArray> &groupNames)
 {
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(QStringLiteral("Statistics"));
-    SetFixedDialogFrame(this, 511, 406);
 
     laGraphType = new QLabel(QStringLiteral("Graph Type:"), this);
     laGraphType->setObjectName(QStringLiteral("laGraphType"));
-    laGraphType->setGeometry(8, 4, 133, 16);
     cbGraphType = new QComboBox(this);
     cbGraphType->setObjectName(QStringLiteral("cbGraphType"));
-    cbGraphType->setGeometry(8, 20, 133, 22);
+    // Wide enough for "Article Composition" in any font.
+    cbGraphType->setSizeAdjustPolicy(QComboBox::AdjustToContents);
     laGraphData = new QLabel(QStringLiteral("Graph Data:"), this);
     laGraphData->setObjectName(QStringLiteral("laGraphData"));
-    laGraphData->setGeometry(146, 4, 357, 16);
     cbGraphData = new QComboBox(this);
     cbGraphData->setObjectName(QStringLiteral("cbGraphData"));
-    cbGraphData->setGeometry(146, 20, 357, 22);
+    cbGraphData->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    cbGraphData->setMinimumContentsLength(12);
 
     gpPie = new QPieSeries();
     gpPie->setObjectName(QStringLiteral("gpPie"));
@@ -109,16 +111,41 @@ TdlgStat::TdlgStat(QWidget *owner, const QList<QByteArray> &groupNames)
     chPie->setFrameShape(QFrame::NoFrame);
     chPie->setRubberBand(QChartView::NoRubberBand);
     chPie->setRenderHint(QPainter::Antialiasing);
-    chPie->setGeometry(0, 46, 511, 320);
+    chPie->setMinimumSize(160, 120);
+    laNoData = new QLabel(QStringLiteral("No data yet"), chPie);
+    laNoData->setObjectName(QStringLiteral("laNoData"));
+    laNoData->setAlignment(Qt::AlignCenter);
+    laNoData->setAttribute(Qt::WA_TransparentForMouseEvents);
 
     pnButtons = new QFrame(this);
     pnButtons->setObjectName(QStringLiteral("pnButtons"));
     pnButtons->setFrameStyle(QFrame::Panel | QFrame::Raised);
-    pnButtons->setGeometry(0, 366, 511, 40);
     btOk = new QPushButton(QStringLiteral("&Ok"), pnButtons);
     btOk->setObjectName(QStringLiteral("btOk"));
-    btOk->setGeometry(218, 7, 75, 25);
     btOk->setDefault(true);
+    auto *row = new QHBoxLayout(pnButtons);
+    row->setContentsMargins(4, 7, 4, 7);
+    row->addStretch(1);
+    row->addWidget(btOk);
+    row->addStretch(1);
+
+    auto *top = new QGridLayout;
+    top->setContentsMargins(8, 4, 8, 0);
+    top->setHorizontalSpacing(5);
+    top->setVerticalSpacing(0);
+    top->addWidget(laGraphType, 0, 0);
+    top->addWidget(cbGraphType, 1, 0);
+    top->addWidget(laGraphData, 0, 1);
+    top->addWidget(cbGraphData, 1, 1);
+    top->setColumnStretch(1, 1);
+    auto *outer = new QVBoxLayout(this);
+    outer->setContentsMargins(0, 0, 0, 0);
+    outer->setSpacing(4);
+    outer->addLayout(top);
+    outer->addWidget(chPie, 1);
+    outer->addWidget(pnButtons);
+    setTabOrder(cbGraphType, cbGraphData);
+    setTabOrder(cbGraphData, btOk);
 
     tmUpdate = new QTimer(this);
     tmUpdate->setObjectName(QStringLiteral("tmUpdate"));
@@ -132,12 +159,17 @@ TdlgStat::TdlgStat(QWidget *owner, const QList<QByteArray> &groupNames)
 
 void TdlgStat::FormCreate()
 {
-    CentreOverOwner(this, parentWidget());
     for (const char *name : GraphTypeNames)
         cbGraphType->addItem(QString::fromLatin1(name));
     cbGraphData->addItem(QStringLiteral("All Groups"));
-    for (const QByteArray &n : DataNames)
+    for (const QByteArray &n : DataNames) {
         cbGraphData->addItem(QString::fromUtf8(n));
+        cbGraphData->setItemData(cbGraphData->count() - 1, QString::fromUtf8(n), Qt::ToolTipRole);
+    }
+    // Sized once filled; never beyond the screen, so Ok stays on it at any scale.
+    FitFixedDialog(this, 511, 406);
+    CentreOverOwner(this, parentWidget());
+    ApplyPalette();
     cbGraphType->setCurrentIndex(0);
     cbGraphData->setCurrentIndex(0);
     connect(cbGraphType, &QComboBox::currentIndexChanged, this, &TdlgStat::cbGraphDataClick);
@@ -159,7 +191,7 @@ void TdlgStat::tmUpdateTimer()
     for (const TStatSlice &s : slices) {
         QPieSlice *slice = gpPie->append(s.Label, s.Value);
         slice->setColor(s.Colour);
-        slice->setBorderColor(Qt::white);
+        slice->setBorderColor(palette().color(QPalette::Window));
     }
     // The marks show the share; the legend keeps the names.
     const QList<QPieSlice *> pieSlices = gpPie->slices();
@@ -167,7 +199,9 @@ void TdlgStat::tmUpdateTimer()
         slice->setLabel(FormatPercent(slice->percentage()));
         slice->setLabelVisible(true);
         slice->setLabelPosition(QPieSlice::LabelOutside);
+        slice->setLabelColor(palette().color(QPalette::WindowText));
     }
+    laNoData->setVisible(slices.isEmpty());
     const QList<QLegendMarker *> markers = Chart->legend()->markers(gpPie);
     for (qsizetype i = 0; i < markers.size() && i < slices.size(); ++i)
         markers[i]->setLabel(slices[i].Label);
@@ -195,15 +229,39 @@ void TdlgStat::FitLabelArms()
         slice->setLabelArmLengthFactor(LabelArmPixels / radius);
 }
 
+// The chart draws its own background and text: they follow the palette, so a
+// dark palette is readable.
+void TdlgStat::ApplyPalette()
+{
+    const QPalette p = palette();
+    Chart->setBackgroundBrush(p.brush(QPalette::Window));
+    Chart->setTitleBrush(p.brush(QPalette::WindowText));
+    Chart->legend()->setLabelColor(p.color(QPalette::WindowText));
+    chPie->setBackgroundBrush(p.brush(QPalette::Window));
+    for (QPieSlice *slice : gpPie->slices()) {
+        slice->setLabelColor(p.color(QPalette::WindowText));
+        slice->setBorderColor(p.color(QPalette::Window));
+    }
+}
+
+void TdlgStat::changeEvent(QEvent *event)
+{
+    QDialog::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange)
+        ApplyPalette();
+}
+
 void TdlgStat::resizeEvent(QResizeEvent *event)
 {
     QDialog::resizeEvent(event);
+    laNoData->setGeometry(chPie->rect());
     FitLabelArms();
 }
 
 void TdlgStat::showEvent(QShowEvent *event)
 {
     QDialog::showEvent(event);
+    laNoData->setGeometry(chPie->rect());
     FitLabelArms();
 }
 

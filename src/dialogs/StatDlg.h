@@ -48,6 +48,7 @@ public:
     QTimer *tmUpdate;
     QFrame *pnButtons;
     QPushButton *btOk;
+    QLabel *laNoData; // over the chart while it has no slice
 
     void tmUpdateTimer();
     void cbGraphDataClick();
@@ -57,12 +58,14 @@ public:
     QStringList SliceNames() const;
 
 protected:
+    void changeEvent(QEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
     void showEvent(QShowEvent *event) override;
 
 private:
     void FormCreate();
     void FitLabelArms();
+    void ApplyPalette();
 
     const QList<QByteArray> &GroupNames; // the main window's live list
     QList<QByteArray> DataNames;         // the groups offered when the window opened

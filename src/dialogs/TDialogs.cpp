@@ -40,6 +40,10 @@ void TDialogs::ExecAboutDialog(TFrmMain &owner) { execOnce(new TdlgAbout(&owner)
 
 void TDialogs::ShowStatDialog(TFrmMain &owner)
 {
-    auto *dialog = new TdlgStat(&owner, owner.GroupNames);
-    dialog->show();
+    // Another window stacked on the last helps nobody: the open one comes forward.
+    if (!stat_)
+        stat_ = new TdlgStat(&owner, owner.GroupNames);
+    stat_->show();
+    stat_->raise();
+    stat_->activateWindow();
 }

@@ -4,6 +4,7 @@
 #include "YEnc.h"
 #include "ZqChecksumCRC32.h"
 #include "ZqIniFile.h"
+#include "ZqPaths.h"
 #include "ZqStatistics.h"
 
 #include <QDateTime>
@@ -23,7 +24,6 @@
 
 namespace {
 
-const char LogFileName[] = "pixtrawl.log";
 
 bool caseLess(const QByteArray &a, const QByteArray &b) { return qstricmp(a.constData(), b.constData()) < 0; }
 
@@ -129,7 +129,7 @@ void TArticleDisposition::LogHeader(const QByteArray &groupName, qint64 articleN
 {
     if (!logEnabled())
         return;
-    QFile f(QString::fromLatin1(LogFileName));
+    QFile f(ZqPaths::LogFile());
     if (!f.open(QIODevice::WriteOnly | QIODevice::Append)
         && !f.open(QIODevice::WriteOnly | QIODevice::Truncate))
         return;
@@ -142,7 +142,7 @@ void TArticleDisposition::logLine(const QByteArray &line)
     if (!logEnabled())
         return;
     // Only the header may create the file.
-    QFile f(QString::fromLatin1(LogFileName));
+    QFile f(ZqPaths::LogFile());
     if (!f.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::ExistingOnly))
         return;
     f.write(line + "\r\n");
@@ -320,7 +320,7 @@ TArticleDisposition::Outcome TArticleDisposition::disposeFile(QByteArray name, c
         logLine("File '" + name + "' was a duplicate - CRC-32 = " + key);
         outcome = OutcomeDuplicate;
     } else {
-        const QByteArray dir = IniReadString("CONFIG", "OUTPUT_DIR", "/");
+        const QByteArray dir = IniReadString("CONFIG", "OUTPUT_DIR", QFile::encodeName(ZqPaths::DefaultOutputDir()));
         if (IniReadBool("CONFIG", "RENAME_DUPLICATES", false)) {
             const QByteArray base = name;
             for (qint64 k = 1; pathExists(dir + name); ++k)

@@ -12,5 +12,5 @@ public:
     virtual void ExecConfigDialog(TFrmMain &owner) = 0;
     virtual void ExecClearDialog(TFrmMain &owner) = 0;
     virtual void ExecAboutDialog(TFrmMain &owner) = 0;
-    virtual void ShowStatDialog(TFrmMain &owner) = 0;    // modeless, a new window each time
+    virtual void ShowStatDialog(TFrmMain &owner) = 0;    // modeless, one window raised when open
 };

@@ -3,12 +3,15 @@
 #include "Decode.h"
 #include "TDialogFactory.h"
 #include "TJPEGImage.h"
+#include "TRunReport.h"
+#include "TTrayIcon.h"
 #include "TZqImage.h"
 #include "TZqNNTP.h"
 #include "ZqIniFile.h"
 #include "ZqListField.h"
 #include "ZqMessageBox.h"
 #include "ZqPasswordStore.h"
+#include "ZqPaths.h"
 #include "ZqStatistics.h"
 
 #include <QApplication>
@@ -25,6 +28,7 @@
 #include <QPushButton>
 #include <QSaveFile>
 #include <QScreen>
+#include <QStatusBar>
 #include <QStyle>
 #include <QTimer>
 
@@ -148,6 +152,7 @@ void TFrmMain::FormCreate()
 
     BuildControls();
     BuildMenus();
+    Report = new TRunReport(*this);
 
     NewsClient = new TZqNNTP(this);
     NewsClient->setObjectName(QStringLiteral("NewsClient"));
@@ -167,7 +172,8 @@ void TFrmMain::FormCreate()
     StopReason = StopNone;
 
     // Size: the designed client area below the menu bar, which is also the smallest.
-    const QSize designed(DesignWidth, DesignHeight + mnMain->sizeHint().height());
+    const QSize designed(DesignWidth,
+                         DesignHeight + mnMain->sizeHint().height() + statusBar()->sizeHint().height());
     setMinimumSize(designed);
     resize(designed);
 
@@ -202,7 +208,7 @@ void TFrmMain::BuildControls()
 
     pnToolbar = makePanel(bvOuter, "pnToolbar");
     pnButtons = makePanel(pnToolbar, "pnButtons");
-    btSkipArticle = new QPushButton(QStringLiteral("Skip &Article"), pnButtons);
+    btSkipArticle = new QPushButton(QStringLiteral("S&kip Article"), pnButtons);
     btSkipArticle->setObjectName(QStringLiteral("btSkipArticle"));
     btSkipGroup = new QPushButton(QStringLiteral("Skip G&roup"), pnButtons);
     btSkipGroup->setObjectName(QStringLiteral("btSkipGroup"));
@@ -310,10 +316,10 @@ void TFrmMain::LoadGroups()
 void TFrmMain::LoadFilters()
 {
     const QByteArray exclude = IniReadString("FILTER", "EXCLUDE", QByteArray());
-    Disposition.LoadChecksums(ProgramDir + QStringLiteral("CRC-32.dat"));
-    Disposition.OpenPartsStore(ProgramDir + QStringLiteral("Parts"));
+    Disposition.LoadChecksums(ZqPaths::DataDir() + QStringLiteral("CRC-32.dat"));
+    Disposition.OpenPartsStore(ZqPaths::DataDir() + QStringLiteral("Parts"));
     if (exclude.isEmpty())
-        FilterStrings = readLinesFile(ProgramDir + QStringLiteral("Filters.dat"));
+        FilterStrings = readLinesFile(ZqPaths::DataDir() + QStringLiteral("Filters.dat"));
     else
         FilterStrings = ReadList(exclude);
 }
@@ -374,6 +380,10 @@ void TFrmMain::ClearScreen()
     laArticle->setText(QStringLiteral("Articles Completed"));
     pbGroup->setValue(0);
     pbArticle->setValue(0);
+    // A range of 0 to 0 draws as busy: an idle bar shows empty instead.
+    for (QProgressBar *bar : {pbGroup, pbArticle})
+        if (bar->maximum() == 0)
+            bar->setMaximum(1);
 }
 
 // ---------------------------------------------------------------- layout
@@ -447,11 +457,13 @@ void TFrmMain::FormActivate()
     if (closing_)
         return;
 
-    if (IniReadString("CONFIG", "HOST", QByteArray()).isEmpty()) {
-        miConfigurationClick();
-        return;
-    }
-    if (IniReadString("CONFIG", "PORT", QByteArray()).isEmpty()) {
+    if (IniReadString("CONFIG", "HOST", QByteArray()).isEmpty()
+        || IniReadString("CONFIG", "PORT", QByteArray()).isEmpty()) {
+        // Settings that cannot be saved never get a host: asking again at
+        // every activation would lock the user in (reported once at start).
+        if (configOffered_ && !ZqPaths::SettingsWriteProblem().isEmpty())
+            return;
+        configOffered_ = true;
         miConfigurationClick();
         return;
     }
@@ -608,13 +620,17 @@ void TFrmMain::miSearchAllGroupsClick()
     if (searching_ || closing_ || state_ != StateOnline)
         return;
     SetState(StateSearching);
+    Report->RunStarted();
     DecodeGroups(0, false);
+    if (!closing_)
+        Report->RunEnded();
 }
 
 void TFrmMain::miConfigureGroupsClick()
 {
     if (searching_ || state_ != StateOnline || !dialogs_)
         return;
+    const bool wasConnected = NewsClient->Connected;
     if (dialogs_->ExecGroupDialog(*this)) {
         QByteArray list;
         for (const QByteArray &name : GroupNames)
@@ -622,6 +638,8 @@ void TFrmMain::miConfigureGroupsClick()
         IniWriteString("GROUPS", "LIST", list);
         LoadGroups();
     }
+    if (wasConnected && !NewsClient->Connected) // a listing cancelled in the dialog drops the connection
+        SetState(StateOffline);
     miSearchAllGroups->setEnabled(!GroupNames.isEmpty());
     pbGroup->setRange(0, GroupNames.size());
     ClearScreen();
@@ -645,7 +663,7 @@ void TFrmMain::miFiltersClick()
     if (!dialogs_)
         return;
     dialogs_->ExecFilterDialog(*this);
-    writeLinesFile(ProgramDir + QStringLiteral("Filters.dat"), FilterStrings);
+    writeLinesFile(ZqPaths::DataDir() + QStringLiteral("Filters.dat"), FilterStrings);
 }
 
 void TFrmMain::miConfigurationClick()
@@ -679,7 +697,7 @@ void TFrmMain::btPreviewClick()
 
 void TFrmMain::ShowPreviewFile(const QByteArray &data)
 {
-    const QString path = ProgramDir + QStringLiteral("current.jpg");
+    const QString path = ZqPaths::CacheDir() + QStringLiteral("current.jpg");
     // Overwritten in place, then cut to size: ext4 answers a truncation to
     // nothing with a flush at close, which costs more than a small preview.
     QFile f(path);
@@ -739,7 +757,7 @@ bool TFrmMain::FormClose()
     StopReason = StopDisconnect;
     SetState(StateOffline);
     NewsClient->Disconnect();
-    Disposition.SaveChecksums(ProgramDir + QStringLiteral("CRC-32.dat"));
+    Disposition.SaveChecksums(ZqPaths::DataDir() + QStringLiteral("CRC-32.dat"));
     if (TrayIcon)
         TrayIcon->hide();
     return true;
@@ -760,17 +778,14 @@ void TFrmMain::FormMinimize()
     if (closing_ || !TrayAvailable || !TrayAvailable())
         return;
     if (!TrayIcon) {
-        TrayIcon = new QSystemTrayIcon(this);
-        TrayIcon->setObjectName(QStringLiteral("TrayIcon"));
+        TrayIcon = new TTrayIcon(*this);
         QIcon icon = QApplication::windowIcon();
         if (icon.isNull())
             icon = style()->standardIcon(QStyle::SP_DesktopIcon);
         TrayIcon->setIcon(icon);
-        connect(TrayIcon, &QSystemTrayIcon::activated, this,
-                [this](QSystemTrayIcon::ActivationReason r) { TrayIconActivated(r); });
     }
-    TrayIcon->setToolTip(QStringLiteral("Wow, Dude"));
     TrayIcon->show();
+    TrayIcon->Refresh();
     // Hide once the state change has been dealt with.
     QMetaObject::invokeMethod(
         this,
@@ -783,7 +798,8 @@ void TFrmMain::FormMinimize()
 
 void TFrmMain::TrayIconActivated(QSystemTrayIcon::ActivationReason reason)
 {
-    if (reason != QSystemTrayIcon::DoubleClick || !TrayIcon)
+    // Status-notifier trays (Plasma, GNOME's AppIndicator) report single clicks only.
+    if ((reason != QSystemTrayIcon::DoubleClick && reason != QSystemTrayIcon::Trigger) || !TrayIcon)
         return;
     TrayIcon->hide();
     setWindowState(windowState() & ~Qt::WindowMinimized);
@@ -985,6 +1001,7 @@ void TFrmMain::DecodeGroups(int firstGroup, bool oneGroup)
             continue;
         }
 
+        Report->GroupStarted();
         CurrentFirst = NewsClient->FirstArticle;
         CurrentLast = NewsClient->LastArticle;
         const TGroupMark mark = g < GroupMarks.size() ? GroupMarks[g] : TGroupMark{};
@@ -1017,6 +1034,8 @@ void TFrmMain::DecodeGroups(int firstGroup, bool oneGroup)
                     Disposition.LogHeader(group, a, NewsClient->Subject);
                     const bool filtered = Disposition.SubjectFilter(group, NewsClient->Subject,
                                                                     NewsClient->BodyLines, ArticleBytes);
+                    if (filtered)
+                        Report->Filtered();
                     if (NewsClient->Connected && !filtered) {
                         laSubject->setText(shown(NewsClient->Subject));
                         WritePointer(g, false);
@@ -1052,7 +1071,9 @@ void TFrmMain::DecodeGroups(int firstGroup, bool oneGroup)
             if (next == Next::Group)
                 break;
 
-            Disposition.Dispose(group, NewsClient->Subject, NewsClient->BodyLines, ArticleBytes, PreviewEnabled);
+            const auto outcome = Disposition.Dispose(group, NewsClient->Subject, NewsClient->BodyLines,
+                                                     ArticleBytes, PreviewEnabled);
+            Report->Disposed(outcome, Disposition.LastSavedName);
             WritePointer(g, true);
             attempts = 0;
         }

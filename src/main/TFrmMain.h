@@ -19,6 +19,8 @@ class QProgressBar;
 class QPushButton;
 class QSystemTrayIcon;
 class TDialogFactory;
+class TRunReport;
+class TTrayIcon;
 class TZqImage;
 class TZqNNTP;
 
@@ -106,7 +108,8 @@ public:
     QAction *miFilters = nullptr;
     QAction *miConfiguration = nullptr;
     QAction *mnAbout = nullptr;
-    QSystemTrayIcon *TrayIcon = nullptr; // exists only while the window sits in the tray
+    TRunReport *Report = nullptr; // summary line, thumbnails, notification, Open Output Folder
+    TTrayIcon *TrayIcon = nullptr; // made at the first minimize to the tray
 
     // --- operations ---
     void SetState(int state);
@@ -173,6 +176,7 @@ private:
     bool closing_ = false;
     bool activating_ = false;
     bool autoStartDone_ = false;
+    bool configOffered_ = false; // the activation check has opened the configuration once
     qint32 connectOutcome_ = 0; // last OnStateChange value since the last Connect command
     bool quietConnect_ = false;  // an automatic reconnection awaits its outcome: no box, no state change
     QElapsedTimer lastPreview_;

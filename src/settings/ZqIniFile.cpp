@@ -2,10 +2,12 @@
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QDir>
 #include <QFileInfo>
 #include <QList>
 
 #include "ZqListField.h"
+#include "ZqPaths.h"
 
 #include <cerrno>
 #include <cmath>
@@ -137,29 +139,34 @@ bool writeLines(const QString &path, const QList<QByteArray> &lines)
     const bool exists = ::stat(target.constData(), &st) == 0;
     const mode_t mode = exists ? (st.st_mode & 07777) : 0666;
     QByteArray tmp = target + ".XXXXXX";
-    const int fd = ::mkstemp(tmp.data());
-    if (fd >= 0) {
-        ::fchmod(fd, exists ? mode : (0666 & ~currentUmask()));
-        const bool ok = writeAll(fd, data);
-        if (::close(fd) == 0 && ok && ::rename(tmp.constData(), target.constData()) == 0)
-            return true;
-        ::unlink(tmp.constData());
-        if (ok)
-            return false;
+    int fd = ::mkstemp(tmp.data());
+    if (fd < 0 && errno == ENOENT && QDir().mkpath(QFileInfo(path).absolutePath())) {
+        tmp = target + ".XXXXXX"; // the folder was removed under us
+        fd = ::mkstemp(tmp.data());
     }
-    // A folder we cannot create files in: rewrite the file in place.
-    if (!exists)
+    // No rewriting in place where no new file can be made: a kill in the
+    // middle of that left an empty settings file.
+    if (fd < 0)
         return false;
-    const int in = ::open(target.constData(), O_WRONLY | O_TRUNC | O_CLOEXEC);
-    if (in < 0)
-        return false;
-    const bool ok = writeAll(in, data);
-    return ::close(in) == 0 && ok;
+    ::fchmod(fd, exists ? mode : (0666 & ~currentUmask()));
+    const bool ok = writeAll(fd, data);
+    if (::close(fd) == 0 && ok && ::rename(tmp.constData(), target.constData()) == 0)
+        return true;
+    ::unlink(tmp.constData());
+    return false;
 }
 
 } // namespace
 
-void SetProgramFilePathOverride(const QString &path) { overrideSlot() = path; }
+void SetProgramFilePathOverride(const QString &path)
+{
+    overrideSlot() = path;
+    // Tests that place the program somewhere expect its files beside it.
+    if (path.isEmpty())
+        ZqPaths::ResetLayout();
+    else
+        ZqPaths::SetLayout(ZqPaths::Portable);
+}
 
 QString ProgramFilePath()
 {
@@ -178,7 +185,9 @@ QString ProgramDirectory()
     return dir;
 }
 
-QString SettingsFilePath()
+QString SettingsFilePath() { return ZqPaths::SettingsFile(); }
+
+QString ProgramSettingsFilePath()
 {
     const QString prog = ProgramFilePath();
     const qsizetype slash = prog.lastIndexOf(QLatin1Char('/'));

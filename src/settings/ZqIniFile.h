@@ -2,15 +2,17 @@
 #include <QByteArray>
 #include <QString>
 
-// The settings file: a profile ("INI") file beside the program, read and
+// The settings file: a profile ("INI") file (see ZqPaths for where), read and
 // written one value at a time with nothing cached, so a change made anywhere
 // (or by hand) is seen at the next read. Sections, keys and values are bytes.
 
 QString ProgramFilePath();     // the running program file, or the test override
 QString ProgramDirectory();    // its folder, ending in "/"
-QString SettingsFilePath();    // the program file with its extension replaced by ".ini"
+QString SettingsFilePath();    // where the settings are kept (ZqPaths::SettingsFile)
+QString ProgramSettingsFilePath(); // the program file with its extension replaced by ".ini"
 
-// Test seam: pretend the program file lives at this path (empty restores the real one).
+// Test seam: pretend the program file lives at this path, in the portable
+// layout (empty restores the real one and its own layout).
 void SetProgramFilePathOverride(const QString &path);
 
 QByteArray IniReadString(const QByteArray &section, const QByteArray &key, const QByteArray &def);

@@ -6,7 +6,14 @@
 #include "FakeNntpServer.h"
 #include "FilterDlg.h"
 #include "GroupDlg.h"
+#include "MessageRecorder.h"
+#include "SampleSpool.h"
 #include "StatDlg.h"
+#include "TFrmMain.h"
+#include "TGroupListModel.h"
+#include "TGroupListView.h"
+#include "TRunReport.h"
+#include "TTrayIcon.h"
 #include "TZqNNTP.h"
 #include "TempProgramDir.h"
 #include "ZqIniFile.h"
@@ -15,7 +22,12 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
+#include <QFile>
+#include <QScreen>
 #include <QElapsedTimer>
+#include <QLineEdit>
+#include <QMenu>
+#include <QStyleFactory>
 #include <QTimer>
 
 #include <cstdio>
@@ -30,6 +42,23 @@ void settle(int ms = 50)
         wake.start(10);
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     }
+}
+
+QPalette darkPalette()
+{
+    QPalette p;
+    p.setColor(QPalette::Window, QColor(45, 45, 48));
+    p.setColor(QPalette::WindowText, QColor(230, 230, 230));
+    p.setColor(QPalette::Base, QColor(30, 30, 30));
+    p.setColor(QPalette::AlternateBase, QColor(45, 45, 48));
+    p.setColor(QPalette::Text, QColor(230, 230, 230));
+    p.setColor(QPalette::Button, QColor(60, 60, 64));
+    p.setColor(QPalette::ButtonText, QColor(230, 230, 230));
+    p.setColor(QPalette::Highlight, QColor(42, 130, 218));
+    p.setColor(QPalette::HighlightedText, Qt::white);
+    p.setColor(QPalette::ToolTipBase, QColor(60, 60, 64));
+    p.setColor(QPalette::ToolTipText, QColor(230, 230, 230));
+    return p;
 }
 
 bool shoot(QWidget *w, const QString &path)
@@ -74,6 +103,72 @@ int main(int argc, char **argv)
     QWidget owner;
     owner.setGeometry(0, 0, 800, 600);
     bool ok = true;
+    if (argc > 2 && QByteArray(argv[2]) == "stat-only") {
+        // For a run under QT_SCALE_FACTOR=2: does the window fit the screen?
+        auto *d = new TdlgStat(&owner, groups);
+        ok &= shoot(d, file("stat-scaled.png"));
+        std::printf("screen %dx%d, window frame %dx%d\n", d->screen()->availableGeometry().width(),
+                    d->screen()->availableGeometry().height(), d->frameGeometry().width(),
+                    d->frameGeometry().height());
+        d->close();
+        return ok ? 0 : 1;
+    }
+    {
+        // The main window after grabbing the sample corpus.
+        MessageRecorder boxes;
+        FakeNntpServer server;
+        server.pieceDelayMs = 0;
+        server.groups = LoadSampleSpool(QStringLiteral(PIXTRAWL_TESTS_DIR "/data/corpus/spool"));
+        QByteArray list;
+        for (const auto &g : server.groups)
+            list += g.name + ',';
+        QDir().mkpath(dir.path("out"));
+        IniWriteString("CONFIG", "OUTPUT_DIR", QFile::encodeName(dir.path("out/")));
+        IniWriteString("CONFIG", "PREVIEW", "Y");
+        IniWriteString("GROUPS", "LIST", list);
+        if (server.Listen()) {
+            IniWriteString("CONFIG", "HOST", "127.0.0.1");
+            IniWriteInteger("CONFIG", "PORT", server.Port());
+            TFrmMain w;
+            w.Report->Notify = [](const QString &, const QString &) {};
+            w.FilterStrings = {"SPAM"};
+            w.resize(640, 480);
+            w.show();
+            settle();
+            if (w.miConnectClick()) {
+                QElapsedTimer t;
+                t.start();
+                while (w.State() != TFrmMain::StateOnline && t.elapsed() < 5000)
+                    settle(10);
+                w.miSearchAllGroupsClick();
+            }
+            ok &= shoot(&w, file("main-after-grab.png"));
+
+            TTrayIcon tray(w);
+            tray.Refresh();
+            tray.pmTray->popup(QPoint(10, 10));
+            settle();
+            ok &= shoot(tray.pmTray, file("tray-menu.png"));
+            tray.pmTray->hide();
+            w.miDisconnectClick();
+        }
+        IniWriteString("CONFIG", "HOST", "news.example.com");
+        IniWriteString("CONFIG", "OUTPUT_DIR", "/home/user/Pictures/");
+    }
+    {
+        // 100,000 groups, filtered.
+        QList<QByteArray> many;
+        many.reserve(100000);
+        const char *kinds[] = {"nature", "space", "trains", "boats", "flowers", "cats", "cars", "bridges"};
+        for (int i = 0; i < 100000; ++i)
+            many << "alt.binaries.pictures." + QByteArray(kinds[i % 8]) + ".archive" + QByteArray::number(i / 8);
+        TZqNNTP client;
+        TdlgGroup d(&owner, groups, client);
+        d.lbAllGroups->Model->SetNames(many);
+        d.edFilter->setText(QStringLiteral("trains.archive12"));
+        d.lbAllGroups->setCurrentRow(0);
+        ok &= shoot(&d, file("group-filter.png"));
+    }
     {
         TZqNNTP client;
         TdlgGroup d(&owner, groups, client);
@@ -117,6 +212,25 @@ int main(int argc, char **argv)
     {
         TdlgAbout d(&owner);
         ok &= shoot(&d, file("about.png"));
+    }
+    {
+        QList<QByteArray> fresh{"alt.binaries.pictures.new"}; // no counters yet
+        auto *d = new TdlgStat(&owner, fresh);
+        d->cbGraphData->setCurrentIndex(1);
+        ok &= shoot(d, file("stat-empty.png"));
+        d->close();
+    }
+    // A dark palette: the chart and the about box must stay readable.
+    QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+    QApplication::setPalette(darkPalette());
+    {
+        auto *d = new TdlgStat(&owner, groups);
+        ok &= shoot(d, file("stat-dark.png"));
+        d->close();
+    }
+    {
+        TdlgAbout d(&owner);
+        ok &= shoot(&d, file("about-dark.png"));
     }
     return ok ? 0 : 1;
 }

@@ -1,10 +1,15 @@
 #include "DialogTestSupport.h"
 #include "GroupDlg.h"
+#include "TGroupListModel.h"
+#include "TGroupListView.h"
 #include "TempProgramDir.h"
 
+#include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QElapsedTimer>
 #include <QTest>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -18,6 +23,7 @@ Names Items(const QListWidget *list)
         out << list->item(i)->data(Qt::UserRole).toByteArray();
     return out;
 }
+Names Items(const TGroupListView *list) { return list->ShownBytes(); }
 }
 
 TEST(GroupCache, LinesEndAtCrLfLoneCrOrLoneLfAndAZeroByteEndsTheText)
@@ -82,7 +88,7 @@ TEST(GroupDialog, FetchShowsTheListGrowingAndRewritesTheCache)
         if (dlg.lbAllGroups->count() > 0) {
             EXPECT_EQ(dlg.lbAllGroups->currentRow(), dlg.lbAllGroups->count() - 1);
         }
-        buttonsOffWhileFetching &= !dlg.btOk->isEnabled() && !dlg.btCancel->isEnabled()
+        buttonsOffWhileFetching &= !dlg.btOk->isEnabled() && dlg.btCancel->isEnabled()
                                    && !dlg.btGetGroupList->isEnabled() && dlg.btCopy->isEnabled();
     });
     dlg.btGetGroupListClick();
@@ -113,7 +119,7 @@ TEST(GroupDialog, RefusedFetchEmptiesTheListAndTruncatesTheCache)
     EXPECT_TRUE(dlg.btOk->isEnabled());
 }
 
-TEST(GroupDialog, CopyingTwiceKeepsBothAndOkHandsThemOn)
+TEST(GroupDialog, CopyingTwiceAddsOnceAndOkHandsItOn)
 {
     TempProgramDir dir;
     dir.write("Groups.dbf", "alt.a\r\nalt.b\r\n");
@@ -122,13 +128,15 @@ TEST(GroupDialog, CopyingTwiceKeepsBothAndOkHandsThemOn)
     TdlgGroup dlg(nullptr, names, client);
     dlg.lbAllGroups->setCurrentRow(1);
     dlg.btCopyClick();
-    dlg.btCopyClick();
+    dlg.btCopyClick(); // already chosen: shown, not added again
     EXPECT_EQ(dlg.lbAllGroups->currentRow(), 1);
-    EXPECT_EQ(dlg.lbSelGroups->currentRow(), 0);
+    EXPECT_EQ(dlg.lbSelGroups->currentRow(), 1);
     EXPECT_EQ(names, Names{"alt.x"}) << "nothing changes before Ok";
+    // A double-click adds as ">>>" does.
+    emit dlg.lbAllGroups->doubleClicked(dlg.lbAllGroups->Model->index(0, 0));
     dlg.btOkClick();
     EXPECT_EQ(dlg.result(), QDialog::Accepted);
-    EXPECT_EQ(names, (Names{"alt.x", "alt.b", "alt.b"}));
+    EXPECT_EQ(names, (Names{"alt.x", "alt.b", "alt.a"}));
 }
 
 TEST(GroupDialog, CancelAndEmptyOkReplaceAsExpected)
@@ -207,4 +215,53 @@ TEST(GroupDialog, AltArrowsMoveTheEntryAndStopAtTheEnds)
     QTest::keyClick(list, Qt::Key_Down);
     EXPECT_EQ(Items(list), (Names{"a", "b", "c"}));
     EXPECT_EQ(list->currentRow(), 1);
+}
+
+TEST(GroupDialog, FilterShowsMatchingNamesAndCopiesTheOneShown)
+{
+    TempProgramDir dir;
+    dir.write("Groups.dbf", "alt.binaries.pictures.Nature\r\nalt.chat\r\nde.alt.binaries.bilder.natur\r\n");
+    Names names;
+    TZqNNTP client;
+    TdlgGroup dlg(nullptr, names, client);
+    dlg.edFilter->setText("NATUR");
+    EXPECT_EQ(Items(dlg.lbAllGroups), (Names{"alt.binaries.pictures.Nature", "de.alt.binaries.bilder.natur"}));
+    dlg.lbAllGroups->setCurrentRow(1);
+    dlg.btCopyClick();
+    dlg.edFilter->setText("nothing like it");
+    EXPECT_EQ(dlg.lbAllGroups->count(), 0);
+    dlg.btCopyClick(); // nothing shown, nothing copied
+    dlg.edFilter->clear();
+    EXPECT_EQ(dlg.lbAllGroups->count(), 3);
+    EXPECT_EQ(Items(dlg.lbSelGroups), Names{"de.alt.binaries.bilder.natur"});
+    EXPECT_EQ(dlg.lbAllGroups->Model->index(0).data(Qt::ToolTipRole).toString(), "alt.binaries.pictures.Nature");
+}
+
+// Cancel while the list arrives ends the wait at once, keeps the cache and
+// the names shown before, and closes the dialog.
+TEST(GroupDialog, CancelWhileListingStopsAndKeepsTheCache)
+{
+    TempProgramDir dir;
+    dir.write("Groups.dbf", "alt.cached\r\n");
+    ConnectedClient cc;
+    cc.server.Script("List", {"215 groups\r\nalt.one 5 1 y\r\n"}); // the rest never comes
+    ASSERT_TRUE(cc.Connect());
+    Names names;
+    TdlgGroup dlg(nullptr, names, cc.client);
+    bool cancelled = false;
+    QObject::connect(&cc.client, &TZqNNTP::GroupListGrew, &dlg, [&] {
+        if (!cancelled && dlg.IsFetching() && dlg.lbAllGroups->count() > 0) {
+            cancelled = true;
+            QTimer::singleShot(0, dlg.btCancel, &QPushButton::click);
+        }
+    });
+    QElapsedTimer t;
+    t.start();
+    dlg.btGetGroupListClick();
+    EXPECT_TRUE(cancelled);
+    EXPECT_LT(t.elapsed(), 5000) << "the watchdog, not Cancel, ended the wait";
+    EXPECT_EQ(dlg.result(), QDialog::Rejected);
+    EXPECT_EQ(Items(dlg.lbAllGroups), Names{"alt.cached"});
+    EXPECT_EQ(dir.read("Groups.dbf"), QByteArray("alt.cached\r\n"));
+    EXPECT_TRUE(names.isEmpty());
 }

@@ -1,10 +1,12 @@
 #include "StatDlg.h"
 #include "TempProgramDir.h"
 #include "ZqIniFile.h"
+#include "ZqStatistics.h"
 
 #include <QChart>
 #include <QCoreApplication>
 #include <QComboBox>
+#include <QLabel>
 #include <QPieSeries>
 #include <QPieSlice>
 #include <QPointer>
@@ -145,7 +147,16 @@ TEST(StatDialog, EmptyGraphsStillNameTheirType)
         dlg.cbGraphType->setCurrentIndex(type);
         EXPECT_EQ(dlg.Chart->title(), dlg.cbGraphType->itemText(type));
         EXPECT_EQ(dlg.gpPie->count(), 0);
+        EXPECT_TRUE(dlg.laNoData->isVisibleTo(&dlg));
+        EXPECT_EQ(dlg.laNoData->text(), "No data yet");
     }
+    AddStatistic("SAVED_COUNT", "alt.a", 1);
+    dlg.cbGraphType->setCurrentIndex(0);
+    EXPECT_FALSE(dlg.laNoData->isVisibleTo(&dlg));
+    // The longest graph type shows whole.
+    EXPECT_GE(dlg.cbGraphType->sizeHint().width(),
+              dlg.cbGraphType->fontMetrics().horizontalAdvance("Article Composition"));
+    EXPECT_GE(dlg.cbGraphType->width(), dlg.cbGraphType->sizeHint().width());
 }
 
 TEST(StatDialog, EveryChangeRefreshesAndTimeGreysTheDataList)

@@ -97,7 +97,7 @@ TEST(DialogFactory, GroupDialogReportsOkAndReplacesTheNames)
     EXPECT_EQ(frm.GroupNames, QList<QByteArray>{"alt.b"});
 }
 
-TEST(DialogFactory, EveryStatisticsCommandOpensAnotherWindow)
+TEST(DialogFactory, StatisticsCommandRaisesTheOneWindow)
 {
     TempProgramDir dir;
     TDialogs dialogs;
@@ -106,10 +106,14 @@ TEST(DialogFactory, EveryStatisticsCommandOpensAnotherWindow)
     frm.miStatisticsClick();
     frm.miStatisticsClick();
     const QList<TdlgStat *> open = frm.findChildren<TdlgStat *>();
-    ASSERT_EQ(open.size(), 2);
-    for (TdlgStat *s : open) {
-        EXPECT_TRUE(s->isVisible());
-        EXPECT_FALSE(s->isModal());
-    }
+    ASSERT_EQ(open.size(), 1);
+    EXPECT_TRUE(open[0]->isVisible());
+    EXPECT_FALSE(open[0]->isModal());
     EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+    // Closed, the next use opens a new one.
+    open[0]->btOkClick();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(frm.findChildren<TdlgStat *>().isEmpty());
+    frm.miStatisticsClick();
+    EXPECT_EQ(frm.findChildren<TdlgStat *>().size(), 1);
 }

@@ -4,6 +4,9 @@
 #include "FakeDialogs.h"
 #include "FakeNntpServer.h"
 #include "MessageRecorder.h"
+#include "TRunReport.h"
+#include "TThumbnailStrip.h"
+#include "TTrayIcon.h"
 #include "TZqImage.h"
 #include "TZqNNTP.h"
 #include "TempProgramDir.h"
@@ -16,7 +19,10 @@
 #include <QFile>
 #include <QLabel>
 #include <QMenu>
+#include <QProgressBar>
 #include <QPushButton>
+#include <QToolButton>
+#include <QUrl>
 #include <QTest>
 #include <QTimer>
 
@@ -159,6 +165,72 @@ TEST_F(MainSearchTest, SearchSavesMarksAndResumes)
     w.miSearchAllGroupsClick();
     EXPECT_EQ(server.commands.size(), 6);
     EXPECT_EQ(w.State(), TFrmMain::StateOnline);
+}
+
+TEST(RunSummary, SaysWhatARunDidInWholeWords)
+{
+    EXPECT_EQ((TRunSummary{12, 3, 40, 2}).Text(), "Saved 12 pictures, 3 duplicates, 40 filtered in 2 groups");
+    EXPECT_EQ((TRunSummary{1, 1, 1, 1}).Text(), "Saved 1 picture, 1 duplicate, 1 filtered in 1 group");
+    EXPECT_EQ(TRunSummary{}.Text(), "Saved 0 pictures, 0 duplicates, 0 filtered in 0 groups");
+}
+
+// The summary and thumbnails follow the run, its end is notified, the
+// thumbnail and the File menu open what was saved, and a run that finds
+// nothing new leaves no busy bar behind.
+TEST_F(MainSearchTest, RunShowsWhatItGrabbedAndSaysSoAtTheEnd)
+{
+    server.groups[0].articles << FakeNntpServer::MakeArticle(3, "SPAM offer", {"x"});
+    TFrmMain w;
+    w.FilterStrings = {"spam"};
+    QStringList notes;
+    QList<QUrl> opened;
+    w.Report->Notify = [&](const QString &title, const QString &body) { notes << title + ": " + body; };
+    w.Report->OpenUrl = [&](const QUrl &u) { opened << u; return true; };
+    connectWindow(w);
+    w.miSearchAllGroupsClick();
+
+    const QString summary = "Saved 1 picture, 0 duplicates, 1 filtered in 1 group";
+    EXPECT_EQ(w.Report->Strip->laSummary->text(), summary);
+    EXPECT_EQ(notes, QStringList{"Pixtrawl: search finished: " + summary});
+    EXPECT_EQ(w.Report->Strip->Pictures(), QStringList{dir.path("out/pic.jpg")});
+    ASSERT_NE(w.Report->Strip->Thumb(0), nullptr);
+    EXPECT_FALSE(w.Report->Strip->Thumb(0)->icon().isNull());
+    w.Report->Strip->Thumb(0)->click();
+    w.Report->miOpenOutputFolder->trigger();
+    EXPECT_EQ(opened, (QList<QUrl>{QUrl::fromLocalFile(dir.path("out/pic.jpg")), QUrl::fromLocalFile(dir.path("out/"))}));
+    EXPECT_TRUE(w.mnFile->actions().contains(w.Report->miOpenOutputFolder));
+
+    w.miSearchAllGroupsClick(); // nothing new
+    EXPECT_EQ(notes.size(), 2);
+    EXPECT_EQ(w.Report->Strip->laSummary->text(), "Saved 0 pictures, 0 duplicates, 0 filtered in 1 group");
+    EXPECT_EQ(w.Report->Strip->Pictures().size(), 1); // the latest pictures stay
+    EXPECT_GT(w.pbArticle->maximum(), 0);
+    EXPECT_GT(w.pbGroup->maximum(), 0);
+}
+
+TEST_F(MainSearchTest, TrayTipShowsTheProgressAndTrayStopEndsTheRun)
+{
+    server.stallOn = "BODY";
+    TFrmMain w;
+    w.TrayAvailable = [] { return true; };
+    w.show();
+    w.showMinimized();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return w.TrayIcon && !w.isVisible(); }, 5000));
+    connectWindow(w);
+    QString tip;
+    bool stopOffered = false;
+    onCommand("BODY", [&] {
+        w.TrayIcon->Refresh();
+        tip = w.TrayIcon->toolTip();
+        stopOffered = w.TrayIcon->miStopSearching->isEnabled();
+        w.TrayIcon->miStopSearching->trigger();
+    });
+    w.miSearchAllGroupsClick();
+    EXPECT_EQ(tip, "Wow, Dude\nSearching Group 1 of 1\nDecoding Article 1 of 2");
+    EXPECT_TRUE(stopOffered);
+    EXPECT_FALSE(w.Searching());
+    w.TrayIcon->Refresh();
+    EXPECT_EQ(w.TrayIcon->toolTip(), "Wow, Dude");
 }
 
 TEST_F(MainSearchTest, ClosingWhileWaitingForBodyEndsSearchAndWindow)

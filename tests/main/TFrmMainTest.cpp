@@ -2,6 +2,7 @@
 
 #include "FakeDialogs.h"
 #include "MessageRecorder.h"
+#include "TTrayIcon.h"
 #include "TZqImage.h"
 #include "TempProgramDir.h"
 #include "ZqIniFile.h"
@@ -9,6 +10,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QDir>
 #include <QFile>
 #include <QFrame>
 #include <QLabel>
@@ -73,6 +75,17 @@ TEST_F(MainWindowTest, FirstStartWithoutSettingsFile)
     w.FormActivate();
     EXPECT_EQ(dialogs.config, 2);
     EXPECT_TRUE(boxes.shown().isEmpty());
+}
+
+TEST_F(MainWindowTest, UnsavableSettingsOpenTheConfigurationOnlyOnce)
+{
+    QDir().mkpath(dir.iniPath()); // no settings file can be written there
+    FakeDialogs dialogs;
+    TFrmMain w;
+    w.SetDialogFactory(&dialogs);
+    w.FormActivate();
+    w.FormActivate(); // the dialog closed without saving anything
+    EXPECT_EQ(dialogs.config, 1);
 }
 
 TEST_F(MainWindowTest, LoadsGroupListAndTheThreePointerForms)
@@ -196,7 +209,7 @@ TEST_F(MainWindowTest, ControlsCaptionsAndShortcuts)
     EXPECT_EQ(w.mnFile->title(), "&File");
     EXPECT_EQ(w.mnGroups->title(), "&Groups");
     EXPECT_EQ(w.mnOptions->title(), "&Options");
-    EXPECT_EQ(w.btSkipArticle->text(), "Skip &Article");
+    EXPECT_EQ(w.btSkipArticle->text(), "S&kip Article"); // Alt+A belongs to "&About"
     EXPECT_EQ(w.btSkipGroup->text(), "Skip G&roup");
     EXPECT_EQ(w.btStop->text(), "&Stop Searching");
     EXPECT_EQ(w.laGroup->text(), "Groups Completed");
@@ -438,27 +451,49 @@ TEST_F(MainWindowTest, PreviewToggleAndPreviewFile)
     EXPECT_EQ(w.btPreview->text(), "Disable &Preview");
 }
 
-TEST_F(MainWindowTest, MinimizeGoesToTheTrayAndDoubleClickBringsItBack)
+// Status-notifier trays report single clicks only: a click or a double-click
+// brings the window back; the menu offers Restore, Stop Searching and Exit.
+TEST_F(MainWindowTest, MinimizeGoesToTheTrayAndAClickBringsItBack)
 {
     TFrmMain w;
     w.TrayAvailable = [] { return true; };
     w.show();
+    for (auto reason : {QSystemTrayIcon::Trigger, QSystemTrayIcon::DoubleClick}) {
+        w.showMinimized();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !w.isVisible(); }, 5000));
+        ASSERT_NE(w.TrayIcon, nullptr);
+        EXPECT_TRUE(w.TrayIcon->isVisible());
+        EXPECT_EQ(w.TrayIcon->toolTip(), "Wow, Dude");
+        ASSERT_NE(w.TrayIcon->contextMenu(), nullptr);
+        QStringList items;
+        for (QAction *a : w.TrayIcon->contextMenu()->actions())
+            if (!a->isSeparator())
+                items << a->text();
+        EXPECT_EQ(items, (QStringList{"&Restore", "&Stop Searching", "E&xit"}));
+        EXPECT_FALSE(w.TrayIcon->miStopSearching->isEnabled()); // nothing runs
+
+        w.TrayIconActivated(QSystemTrayIcon::Context);
+        QCoreApplication::processEvents();
+        EXPECT_FALSE(w.isVisible());
+
+        w.TrayIconActivated(reason);
+        EXPECT_TRUE(w.isVisible());
+        EXPECT_FALSE(w.isMinimized());
+        EXPECT_FALSE(w.TrayIcon->isVisible());
+    }
+}
+
+TEST_F(MainWindowTest, TrayExitClosesTheWindow)
+{
+    IniWriteBool("CONFIG", "EXIT_PROMPT", false);
+    TFrmMain w;
+    w.TrayAvailable = [] { return true; };
+    w.show();
     w.showMinimized();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !w.isVisible(); }, 5000));
-    ASSERT_NE(w.TrayIcon, nullptr);
-    EXPECT_TRUE(w.TrayIcon->isVisible());
-    EXPECT_EQ(w.TrayIcon->toolTip(), "Wow, Dude");
-
-    w.TrayIconActivated(QSystemTrayIcon::Trigger);
-    w.TrayIconActivated(QSystemTrayIcon::Context);
-    QCoreApplication::processEvents();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return w.TrayIcon && !w.isVisible(); }, 5000));
+    w.TrayIcon->miExit->trigger();
     EXPECT_FALSE(w.isVisible());
-    EXPECT_TRUE(w.TrayIcon->isVisible());
-
-    w.TrayIconActivated(QSystemTrayIcon::DoubleClick);
-    EXPECT_TRUE(w.isVisible());
-    EXPECT_FALSE(w.isMinimized());
-    EXPECT_FALSE(w.TrayIcon->isVisible());
+    EXPECT_EQ(IniReadInteger("WINDOW", "STATE", -1), 0);
 }
 
 TEST_F(MainWindowTest, WithoutATrayMinimizingOnlyMinimizes)

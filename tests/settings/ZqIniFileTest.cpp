@@ -35,7 +35,7 @@ TEST(SettingsPath, ReplacesOrAppendsTheExtension)
     SetProgramFilePathOverride(QStringLiteral("/opt/p.x/pixtrawl"));
     EXPECT_EQ(SettingsFilePath(), QStringLiteral("/opt/p.x/pixtrawl.ini"));
     SetProgramFilePathOverride(QString());
-    EXPECT_TRUE(SettingsFilePath().endsWith(QStringLiteral("test_settings.ini")));
+    EXPECT_TRUE(ProgramSettingsFilePath().endsWith(QStringLiteral("test_settings.ini")));
 }
 
 TEST_F(IniTest, NoFileGivesDefaultsAndFirstWriteCreatesIt)
@@ -148,7 +148,9 @@ TEST_F(IniTest, FailedWriteIsSilentAndChangesNothing)
     EXPECT_EQ(IniReadString("C", "K", "d"), QByteArray("d"));
 }
 
-TEST_F(IniTest, ReadOnlyFolderFallsBackToWritingInPlace)
+// Rewriting in place could leave an empty file when killed: a folder no new
+// file can be made in fails the write and keeps the file as it was.
+TEST_F(IniTest, ReadOnlyFolderFailsTheWriteAndKeepsTheFile)
 {
     IniWriteString("C", "K", "1");
     const auto all = QFileDevice::ReadOwner | QFileDevice::ReadGroup | QFileDevice::ReadOther;
@@ -164,8 +166,8 @@ TEST_F(IniTest, ReadOnlyFolderFallsBackToWritingInPlace)
         << QStringLiteral("K") << QStringLiteral("2");
     const int rc = QProcess::execute(cmd.takeFirst(), cmd);
     QFile::setPermissions(prog.dir(), all | exec | QFileDevice::WriteOwner);
-    EXPECT_EQ(rc, 0);
-    EXPECT_EQ(IniReadString("C", "K", ""), QByteArray("2"));
+    EXPECT_EQ(rc, 1);
+    EXPECT_EQ(IniReadString("C", "K", ""), QByteArray("1"));
     EXPECT_EQ(QDir(prog.dir()).entryList(QDir::Files), QStringList{QStringLiteral("pixtrawl.ini")});
 }
 

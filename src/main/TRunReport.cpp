@@ -1,0 +1,106 @@
+#include "TRunReport.h"
+
+#include "TFrmMain.h"
+#include "TThumbnailStrip.h"
+#include "TTrayIcon.h"
+#include "ZqIniFile.h"
+#include "ZqPaths.h"
+
+#include <QAction>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDesktopServices>
+#include <QFile>
+#include <QMenu>
+#include <QStatusBar>
+
+TRunReport::TRunReport(TFrmMain &owner) : QObject(&owner), Owner(owner)
+{
+    setObjectName(QStringLiteral("RunReport"));
+    OpenUrl = [](const QUrl &url) { return QDesktopServices::openUrl(url); };
+    Notify = [this](const QString &title, const QString &body) { NotifyDesktop(title, body); };
+
+    Strip = new TThumbnailStrip(&owner);
+    Strip->SetSummary(QStringLiteral("Nothing grabbed yet"));
+    Strip->OnOpen = [this](const QString &path) { OpenUrl(QUrl::fromLocalFile(path)); };
+    QStatusBar *bar = owner.statusBar();
+    bar->setSizeGripEnabled(true);
+    bar->addWidget(Strip, 1);
+
+    miOpenOutputFolder = new QAction(QStringLiteral("&Open Output Folder"), &owner);
+    miOpenOutputFolder->setObjectName(QStringLiteral("miOpenOutputFolder"));
+    QAction *before = nullptr;
+    for (QAction *a : owner.mnFile->actions())
+        if (a->isSeparator())
+            before = a;
+    owner.mnFile->insertAction(before, miOpenOutputFolder);
+    connect(miOpenOutputFolder, &QAction::triggered, this, &TRunReport::miOpenOutputFolderClick);
+}
+
+QUrl TRunReport::OutputFolderUrl()
+{
+    return QUrl::fromLocalFile(
+        QFile::decodeName(IniReadString("CONFIG", "OUTPUT_DIR", QFile::encodeName(ZqPaths::DefaultOutputDir()))));
+}
+
+void TRunReport::miOpenOutputFolderClick() { OpenUrl(OutputFolderUrl()); }
+
+void TRunReport::RunStarted()
+{
+    Summary = TRunSummary();
+    Running = true;
+    Show();
+}
+
+void TRunReport::GroupStarted()
+{
+    ++Summary.Groups;
+    Show();
+}
+
+void TRunReport::Filtered()
+{
+    ++Summary.Filtered;
+    Show();
+}
+
+void TRunReport::Disposed(TArticleDisposition::Outcome outcome, const QByteArray &savedName)
+{
+    if (outcome == TArticleDisposition::OutcomeDuplicate)
+        ++Summary.Duplicates;
+    if (outcome == TArticleDisposition::OutcomeSaved) {
+        ++Summary.Saved;
+        const QUrl dir = OutputFolderUrl();
+        Strip->AddPicture(dir.toLocalFile() + QFile::decodeName(savedName));
+    }
+    Show();
+}
+
+void TRunReport::RunEnded()
+{
+    if (!Running)
+        return;
+    Running = false;
+    Show();
+    Notify(QStringLiteral("Pixtrawl: search finished"), Summary.Text());
+}
+
+void TRunReport::Show() { Strip->SetSummary(Summary.Text()); }
+
+void TRunReport::NotifyDesktop(const QString &title, const QString &body)
+{
+    // The freedesktop notification service; without a session bus the tray
+    // icon's balloon, when there is one. Sent without waiting for a reply.
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (bus.isConnected()) {
+        QDBusMessage m = QDBusMessage::createMethodCall(
+            QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("/org/freedesktop/Notifications"),
+            QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("Notify"));
+        m << QStringLiteral("Pixtrawl") << 0u << QStringLiteral("org.pixtrawl.Pixtrawl") << title << body
+          << QStringList() << QVariantMap() << -1;
+        if (bus.send(m))
+            return;
+    }
+    if (Owner.TrayIcon && Owner.TrayIcon->isVisible())
+        Owner.TrayIcon->showMessage(title, body);
+}

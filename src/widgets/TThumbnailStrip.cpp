@@ -1,0 +1,85 @@
+#include "TThumbnailStrip.h"
+
+#include "TJPEGImage.h"
+
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QImageReader>
+#include <QLabel>
+#include <QStyle>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+namespace {
+
+QPixmap thumbnail(const QString &path, int size)
+{
+    const QSize box(size, size);
+    try {
+        // libjpeg decodes at 1/8 scale for a small target: cheap for big pictures.
+        TJPEGImage jpeg;
+        jpeg.LoadFromFile(path, box);
+        const QImage img = jpeg.Bitmap();
+        if (!img.isNull())
+            return QPixmap::fromImage(img.scaled(box, Qt::KeepAspectRatio, Qt::SmoothTransformation));
+    } catch (const std::exception &) {
+        // not a JPEG: perhaps another format
+    }
+    QImageReader reader(path);
+    const QSize full = reader.size();
+    if (full.isValid())
+        reader.setScaledSize(full.scaled(box, Qt::KeepAspectRatio));
+    const QImage img = reader.read();
+    return img.isNull() ? QPixmap() : QPixmap::fromImage(img);
+}
+
+} // namespace
+
+TThumbnailStrip::TThumbnailStrip(QWidget *parent) : QFrame(parent)
+{
+    setObjectName(QStringLiteral("pnThumbnails"));
+    auto *column = new QVBoxLayout(this);
+    column->setContentsMargins(4, 2, 4, 2);
+    column->setSpacing(2);
+    laSummary = new QLabel(this);
+    laSummary->setObjectName(QStringLiteral("laSummary"));
+    laSummary->setTextFormat(Qt::PlainText);
+    column->addWidget(laSummary);
+    row_ = new QHBoxLayout;
+    row_->setSpacing(4);
+    row_->addStretch(1);
+    column->addLayout(row_);
+    setMinimumHeight(ThumbSize + 8 + laSummary->sizeHint().height() + 6);
+}
+
+void TThumbnailStrip::SetSummary(const QString &text) { laSummary->setText(text); }
+
+void TThumbnailStrip::AddPicture(const QString &path)
+{
+    auto *b = new QToolButton(this);
+    b->setAutoRaise(true);
+    b->setIconSize(QSize(ThumbSize, ThumbSize));
+    b->setFixedSize(ThumbSize + 6, ThumbSize + 6);
+    const QPixmap pm = thumbnail(path, ThumbSize);
+    b->setIcon(pm.isNull() ? style()->standardIcon(QStyle::SP_FileIcon) : QIcon(pm));
+    b->setToolTip(QFileInfo(path).fileName());
+    b->setProperty("path", path);
+    connect(b, &QToolButton::clicked, this, [this, path] {
+        if (OnOpen)
+            OnOpen(path);
+    });
+    row_->insertWidget(0, b);
+    thumbs_.prepend(b);
+    while (thumbs_.size() > MaxThumbs)
+        delete thumbs_.takeLast();
+}
+
+QStringList TThumbnailStrip::Pictures() const
+{
+    QStringList out;
+    for (const QToolButton *b : thumbs_)
+        out << b->property("path").toString();
+    return out;
+}
+
+QToolButton *TThumbnailStrip::Thumb(int i) const { return i >= 0 && i < thumbs_.size() ? thumbs_[i] : nullptr; }

@@ -1,0 +1,36 @@
+#pragma once
+#include <QFrame>
+#include <QStringList>
+
+#include <functional>
+
+class QHBoxLayout;
+class QLabel;
+class QToolButton;
+
+// A line saying what the run grabbed and the latest saved pictures as
+// thumbnails, newest first; a click opens the picture.
+class TThumbnailStrip : public QFrame {
+    Q_OBJECT
+public:
+    static constexpr int ThumbSize = 48;
+    static constexpr int MaxThumbs = 12;
+
+    explicit TThumbnailStrip(QWidget *parent = nullptr);
+
+    QLabel *laSummary;
+
+    void SetSummary(const QString &text);
+    // Adds the saved file; a file that is no picture Qt or libjpeg can read
+    // shows as a plain file icon.
+    void AddPicture(const QString &path);
+    QStringList Pictures() const; // newest first
+    QToolButton *Thumb(int i) const;
+
+    // Opens a picture when its thumbnail is clicked (the desktop's viewer).
+    std::function<void(const QString &path)> OnOpen;
+
+private:
+    QHBoxLayout *row_;
+    QList<QToolButton *> thumbs_;
+};

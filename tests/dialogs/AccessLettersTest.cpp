@@ -1,0 +1,80 @@
+#include "AboutDlg.h"
+#include "ClearDlg.h"
+#include "ConfigDlg.h"
+#include "FilterDlg.h"
+#include "GroupDlg.h"
+#include "StatDlg.h"
+#include "TFrmMain.h"
+#include "TZqNNTP.h"
+#include "TempProgramDir.h"
+
+#include <QAbstractButton>
+#include <QLabel>
+#include <QMenuBar>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+
+namespace {
+
+QChar accessLetter(const QString &text)
+{
+    for (qsizetype i = 0; i + 1 < text.size(); ++i) {
+        if (text[i] != QLatin1Char('&'))
+            continue;
+        if (text[i + 1] != QLatin1Char('&'))
+            return text[i + 1].toLower();
+        ++i; // "&&" is a plain ampersand
+    }
+    return QChar();
+}
+
+// The captions in one window whose letter Alt reaches: buttons, labels with
+// a buddy and the menu bar's titles.
+void letterOwners(QWidget *window, QMap<QChar, QStringList> *byLetter)
+{
+    auto add = [&](const QString &text) {
+        const QChar c = accessLetter(text);
+        if (!c.isNull())
+            (*byLetter)[c] << text;
+    };
+    // Controls shown in turn (the filter dialog's Add/Delete and Done/Cancel)
+    // may share a letter: only those shown together count.
+    for (QAbstractButton *b : window->findChildren<QAbstractButton *>())
+        if (b->isVisibleTo(window))
+            add(b->text());
+    for (QLabel *l : window->findChildren<QLabel *>())
+        if (l->buddy() && l->isVisibleTo(window))
+            add(l->text());
+    if (auto *mw = qobject_cast<QMainWindow *>(window))
+        for (QAction *a : mw->menuBar()->actions())
+            add(a->text());
+}
+
+} // namespace
+
+TEST(AccessLetters, UniqueWithinEachWindow)
+{
+    TempProgramDir dir;
+    QList<QByteArray> names{"alt.one"};
+    QList<TGroupMark> marks{{}};
+    TZqNNTP client;
+    const std::pair<const char *, std::function<QWidget *()>> windows[] = {
+        {"main", [] { return new TFrmMain; }},
+        {"group", [&] { return new TdlgGroup(nullptr, names, client); }},
+        {"filter", [&] { return new TdlgFilter(nullptr, names); }},
+        {"config", [] { return new TdlgConfig(nullptr); }},
+        {"stat", [&] { return new TdlgStat(nullptr, names); }},
+        {"about", [] { return new TdlgAbout(nullptr); }},
+        {"clear", [&] { return new TfrmClearDlg(nullptr, names, marks, client); }},
+    };
+    for (const auto &[name, make] : windows) {
+        std::unique_ptr<QWidget> w(make());
+        QMap<QChar, QStringList> byLetter;
+        letterOwners(w.get(), &byLetter);
+        for (auto it = byLetter.cbegin(); it != byLetter.cend(); ++it)
+            EXPECT_EQ(it.value().size(), 1) << name << ": " << it.value().join(", ").toStdString();
+    }
+}
