@@ -39,7 +39,8 @@ QByteArray readFile(const QString &path)
 
 QByteArray original(const char *name) { return readFile(Corpus + QStringLiteral("/pictures/") + QLatin1String(name)); }
 
-class SearchInn : public ::testing::Test {
+// Run over the open reader, and over the one that speaks TLS and wants a login.
+class SearchInn : public ::testing::TestWithParam<bool> {
 protected:
     // The spool's two groups, posted in order under fresh names; INN numbers
     // them 1, 2, ... without the spool's gap.
@@ -81,6 +82,16 @@ protected:
         ASSERT_TRUE(QDir::setCurrent(work.path()));
         IniWriteString("CONFIG", "HOST", "127.0.0.1");
         IniWriteInteger("CONFIG", "PORT", InnServer::Port());
+        if (GetParam()) {
+            ASSERT_NE(InnServer::TlsPort(), 0) << "start_inn.sh started no TLS reader";
+            IniWriteString("CONFIG", "TLS", "yes");
+            IniWriteInteger("CONFIG", "PORT", InnServer::TlsPort());
+            IniWriteString("CONFIG", "USER", InnServer::Setting("PIXTRAWL_INN_USER"));
+            IniWriteString("CONFIG", "PASSWORD", InnServer::Setting("PIXTRAWL_INN_PASSWORD"));
+            // Its certificate is self-signed: trusted as the user would, by fingerprint.
+            IniWriteString("CONFIG", "TLS_TRUSTED_SHA256", InnServer::Setting("PIXTRAWL_INN_TLS_SHA256"));
+            IniWriteString("CONFIG", "TLS_TRUSTED_HOST", "127.0.0.1");
+        }
         QDir().mkpath(dir.path(QStringLiteral("out")));
         IniWriteString("CONFIG", "OUTPUT_DIR", out().toLocal8Bit());
         IniWriteBool("CONFIG", "LOG", true);
@@ -113,7 +124,7 @@ QByteArray SearchInn::names_[2];
 QList<InnServer::Article> SearchInn::posted_[2];
 std::string SearchInn::setupError_;
 
-TEST_F(SearchInn, GrabsThePostedCorpus)
+TEST_P(SearchInn, GrabsThePostedCorpus)
 {
     {
         TFrmMain w;
@@ -179,5 +190,10 @@ TEST_F(SearchInn, GrabsThePostedCorpus)
     EXPECT_EQ(ReadStatistic("SAVED_COUNT", ""), 6);
     EXPECT_EQ(ReadStatistic("EMPTY_COUNT", ""), 4);
 }
+
+INSTANTIATE_TEST_SUITE_P(Reader, SearchInn, ::testing::Values(false, true),
+                         [](const ::testing::TestParamInfo<bool> &info) {
+                             return std::string(info.param ? "TlsWithLogin" : "Plain");
+                         });
 
 } // namespace

@@ -44,20 +44,38 @@ bool WriteAll(QTcpSocket &s, const QByteArray &data)
 
 } // namespace
 
-quint16 Port()
+QByteArray Setting(const char *name)
 {
-    QByteArray text = qgetenv("PIXTRAWL_INN_PORT");
+    QByteArray text = qgetenv(name);
     if (text.isEmpty()) {
         QFile env("/tmp/pixtrawl-inn.env");
+        const QByteArray prefix = QByteArray(name) + '=';
         if (env.open(QIODevice::ReadOnly)) {
             for (const QByteArray &line : env.readAll().split('\n'))
-                if (line.startsWith("PIXTRAWL_INN_PORT="))
-                    text = line.mid(18).trimmed();
+                if (line.startsWith(prefix))
+                    text = line.mid(prefix.size()).trimmed();
         }
     }
+    return text;
+}
+
+namespace {
+quint16 PortSetting(const char *name)
+{
     bool ok = false;
-    const uint port = text.toUInt(&ok);
+    const uint port = Setting(name).toUInt(&ok);
     return ok && port > 0 && port < 65536 ? quint16(port) : 0;
+}
+} // namespace
+
+quint16 Port()
+{
+    return PortSetting("PIXTRAWL_INN_PORT");
+}
+
+quint16 TlsPort()
+{
+    return Port() ? PortSetting("PIXTRAWL_INN_TLS_PORT") : 0;
 }
 
 QString SkipReason()

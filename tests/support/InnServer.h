@@ -10,6 +10,13 @@ namespace InnServer {
 // /tmp/pixtrawl-inn.env; 0 when there is no server.
 quint16 Port();
 
+// The reader that speaks TLS from the first byte and wants a login; 0 when
+// there is none. Its user, password and certificate fingerprint (SHA-256 in
+// hex) come from Setting("PIXTRAWL_INN_USER"), ..._PASSWORD, ..._TLS_SHA256.
+quint16 TlsPort();
+// A value start_inn.sh left: the environment first, then /tmp/pixtrawl-inn.env.
+QByteArray Setting(const char *name);
+
 // Why INN tests cannot run (empty when Port() is set), for GTEST_SKIP.
 QString SkipReason();
 
