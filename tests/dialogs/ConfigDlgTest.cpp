@@ -5,6 +5,7 @@
 
 #include <QCheckBox>
 #include <QDir>
+#include <QFile>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -86,22 +87,33 @@ TEST(ConfigDialog, OkWritesEveryKeyInOrder)
     EXPECT_EQ(Config("RENAME_DUPLICATES"), "N");
     EXPECT_EQ(KeysInFile(dir), (QList<QByteArray>{"HOST", "PORT", "OUTPUT_DIR", "SUBJECT_FILTER", "PREVIEW",
                                                   "EXIT_PROMPT", "AUTO_START", "FILE_SCREENING",
-                                                  "RENAME_DUPLICATES"}));
+                                                  "RENAME_DUPLICATES", "TLS", "USER"}));
+    EXPECT_EQ(Config("TLS"), "no");
 }
 
-TEST(ConfigDialog, PortTextThatIsNotANumberWrites119)
+TEST(ConfigDialog, PortMustBeANumberFrom1To65535)
 {
     const struct {
         QString typed;
-        QByteArray written;
-    } cases[] = {{"abc", "119"}, {"0", "0"}, {"-5", "-5"}, {"70000", "70000"}, {"", "119"}, {"12x", "119"},
-                 {"99999999999", "119"}};
+        QByteArray written; // empty: refused, nothing written
+    } cases[] = {{"1", "1"}, {"65535", "65535"}, {" 563 ", "563"}, {"abc", ""}, {"0", ""},
+                 {"-5", ""},  {"70000", ""},      {"", ""},         {"12x", ""}, {"99999999999", ""}};
     for (const auto &c : cases) {
         TempProgramDir dir;
         TdlgConfig dlg(nullptr);
+        dlg.edDir->setText(dir.dir());
         dlg.edPort->setText(c.typed);
+        MessageRecorder rec;
         dlg.btOkClick();
-        EXPECT_EQ(Config("PORT"), c.written) << c.typed.toStdString();
+        const char *typed = qPrintable(c.typed);
+        if (c.written.isEmpty()) {
+            EXPECT_EQ(rec.texts(), QStringList{"The port must be a number from 1 to 65535."}) << typed;
+            EXPECT_NE(dlg.result(), QDialog::Accepted) << typed;
+            EXPECT_EQ(Config("PORT"), "<absent>") << typed;
+        } else {
+            EXPECT_TRUE(rec.shown().isEmpty()) << typed;
+            EXPECT_EQ(Config("PORT"), c.written) << typed;
+        }
     }
 
     // A stored port that is not a number shows as 119 and is written back so.
@@ -109,8 +121,48 @@ TEST(ConfigDialog, PortTextThatIsNotANumberWrites119)
     IniWriteString("CONFIG", "PORT", "x");
     TdlgConfig dlg(nullptr);
     EXPECT_EQ(dlg.edPort->text(), "119");
+    dlg.edDir->setText(dir.dir());
     dlg.btOkClick();
     EXPECT_EQ(Config("PORT"), "119");
+}
+
+TEST(ConfigDialog, TlsSwitchMovesOnlyADefaultPort)
+{
+    TempProgramDir dir;
+    IniWriteString("CONFIG", "TLS", "yes");
+    TdlgConfig dlg(nullptr);
+    EXPECT_TRUE(dlg.ckTls->isChecked());
+    EXPECT_EQ(dlg.edPort->text(), "563"); // no PORT stored: the TLS default
+    dlg.ckTls->setChecked(false);
+    EXPECT_EQ(dlg.edPort->text(), "119");
+    dlg.ckTls->setChecked(true);
+    EXPECT_EQ(dlg.edPort->text(), "563");
+    dlg.edPort->setText("8119");
+    dlg.ckTls->setChecked(false);
+    EXPECT_EQ(dlg.edPort->text(), "8119");
+    EXPECT_EQ(dlg.edPassword->echoMode(), QLineEdit::Password);
+}
+
+// Without a secret service (no session bus here) the password goes into the
+// settings file, which only its owner may then read.
+TEST(ConfigDialog, PasswordWithoutAKeyringIsKeptInAPrivateFile)
+{
+    qunsetenv("DBUS_SESSION_BUS_ADDRESS");
+    TempProgramDir dir;
+    {
+        TdlgConfig dlg(nullptr);
+        dlg.edDir->setText(dir.dir());
+        dlg.edUser->setText("joe");
+        dlg.edPassword->setText("se cret");
+        dlg.btOkClick();
+    }
+    EXPECT_EQ(Config("USER"), "joe");
+    EXPECT_EQ(Config("PASSWORD"), "se cret");
+    const QFile::Permissions p = QFile::permissions(SettingsFilePath());
+    EXPECT_TRUE(p & QFile::ReadOwner);
+    EXPECT_FALSE(p & (QFile::ReadGroup | QFile::ReadOther | QFile::WriteGroup | QFile::WriteOther));
+    TdlgConfig again(nullptr);
+    EXPECT_EQ(again.edPassword->text(), "se cret");
 }
 
 TEST(ConfigDialog, CancelWritesNothing)

@@ -191,6 +191,37 @@ TEST_P(SearchInn, GrabsThePostedCorpus)
     EXPECT_EQ(ReadStatistic("EMPTY_COUNT", ""), 4);
 }
 
+// A certificate that does not verify: the user is told why and may trust
+// exactly it; afterwards it is accepted without asking.
+TEST(SearchInnTls, UntrustedCertificateIsOfferedForTrustAndThenAccepted)
+{
+    if (InnServer::TlsPort() == 0)
+        GTEST_SKIP() << "no TLS reader: " << InnServer::SkipReason().toStdString();
+    TempProgramDir dir;
+    IniWriteString("CONFIG", "HOST", "127.0.0.1");
+    IniWriteString("CONFIG", "TLS", "yes");
+    IniWriteInteger("CONFIG", "PORT", InnServer::TlsPort());
+    IniWriteString("CONFIG", "USER", InnServer::Setting("PIXTRAWL_INN_USER"));
+    IniWriteString("CONFIG", "PASSWORD", InnServer::Setting("PIXTRAWL_INN_PASSWORD"));
+    MessageRecorder boxes;
+    boxes.answer(MsgYes);
+    TFrmMain w;
+    ASSERT_TRUE(w.miConnectClick());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return w.State() == TFrmMain::StateOnline; }, 20000));
+    ASSERT_EQ(boxes.shown().size(), 1);
+    EXPECT_EQ(boxes.shown()[0].caption, "Certificate");
+    EXPECT_TRUE(boxes.shown()[0].text.startsWith("Connection was not successful!\n127.0.0.1:"));
+    EXPECT_TRUE(boxes.shown()[0].text.contains("self-signed"));
+    EXPECT_EQ(IniReadString("CONFIG", "TLS_TRUSTED_SHA256", ""), InnServer::Setting("PIXTRAWL_INN_TLS_SHA256"));
+    EXPECT_EQ(IniReadString("CONFIG", "TLS_TRUSTED_HOST", ""), "127.0.0.1");
+
+    w.miDisconnectClick();
+    ASSERT_TRUE(w.miConnectClick());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return w.State() == TFrmMain::StateOnline; }, 20000));
+    EXPECT_EQ(boxes.shown().size(), 1);
+    w.miDisconnectClick();
+}
+
 INSTANTIATE_TEST_SUITE_P(Reader, SearchInn, ::testing::Values(false, true),
                          [](const ::testing::TestParamInfo<bool> &info) {
                              return std::string(info.param ? "TlsWithLogin" : "Plain");

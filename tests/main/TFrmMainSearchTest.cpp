@@ -449,3 +449,40 @@ TEST_F(MainSearchTest, SearchAllGroupsNeedsAnIdleConnection)
 }
 
 } // namespace
+
+namespace {
+
+// A server that wants a login the user never gave: one box that says what to
+// do, the run ends offline, and the server is not asked again and again.
+TEST_F(MainSearchTest, LoginAskedForWithoutAUserEndsTheRunWithAMessage)
+{
+    server.loginRequired = true;
+    TFrmMain w;
+    w.ReconnectDelaysMs = {10, 10};
+    connectWindow(w);
+    w.miSearchAllGroupsClick();
+    EXPECT_EQ(w.State(), TFrmMain::StateOffline);
+    ASSERT_EQ(boxes.texts().size(), 1);
+    EXPECT_TRUE(boxes.texts()[0].startsWith(
+        "The server asks for a login: enter a user name and password in Options > Configuration\n127.0.0.1:"));
+    EXPECT_EQ(server.connections, 1);
+    EXPECT_EQ(server.commands, QList<QByteArray>{"GROUP alt.a\r\n"});
+    EXPECT_TRUE(w.laArticleName->text().contains("480 authentication required"));
+}
+
+TEST_F(MainSearchTest, RefusedLoginIsReportedWithTheServersLine)
+{
+    server.user = "joe";
+    server.password = "right";
+    IniWriteString("CONFIG", "USER", "joe");
+    IniWriteString("CONFIG", "PASSWORD", "wrong");
+    TFrmMain w;
+    ASSERT_TRUE(w.miConnectClick());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !boxes.shown().isEmpty(); }, 10000));
+    EXPECT_EQ(boxes.texts(),
+              QStringList{QStringLiteral("Login failed:\n127.0.0.1:%1: 481 authentication failed").arg(server.Port())});
+    EXPECT_EQ(w.State(), TFrmMain::StateOffline);
+    EXPECT_EQ(server.connections, 1);
+}
+
+} // namespace
