@@ -68,10 +68,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     (void)Nntp::JudgeMultiLineReply(whole.reply);
     for (const QByteArray &l : whole.reply) {
         (void)Nntp::NarrowGroupRange(l);
-        qint32 n = 0;
+        qint64 n = 0;
+        qint32 lines = 0;
         QByteArray id, subject;
         Nntp::ParseArticleStatus(l, n, id);
-        Nntp::ScanHeaderLines({l}, subject, n);
+        Nntp::ScanHeaderLines({l}, subject, lines);
     }
     return 0;
 }
