@@ -942,8 +942,10 @@ void TFrmMain::DecodeGroups(int firstGroup, bool oneGroup)
         AddGroupTime(group, started);
         SetState(StateOffline);
         ClearScreen();
-        laArticleName->setText(
-            QStringLiteral("Connection lost; gave up after %1 reconnection attempts").arg(attempts));
+        QString text = QStringLiteral("Connection lost; gave up after %1 reconnection attempts").arg(attempts);
+        if (!NewsClient->FailureText.isEmpty())
+            text += QStringLiteral(" (") + NewsClient->FailureText + ')';
+        laArticleName->setText(text);
     };
     // The server refused us: the run ends offline with its reason on the
     // label; a box only where the user is not away behind a reconnection.
