@@ -35,7 +35,9 @@ QList<QByteArray> ReadList(const QByteArray &text, char separator)
     return out;
 }
 
-qint32 ToInt32Def(const QByteArray &text, qint32 def)
+namespace {
+// Decimal with optional sign, accumulated as a magnitude so that -2^63 fits.
+bool ParseInt64(const QByteArray &text, qint64 &out)
 {
     qsizetype i = 0;
     bool neg = false;
@@ -44,46 +46,35 @@ qint32 ToInt32Def(const QByteArray &text, qint32 def)
         ++i;
     }
     if (i == text.size())
-        return def;
-    qint64 v = 0;
+        return false;
+    quint64 v = 0;
+    const quint64 limit = neg ? quint64(INT64_MAX) + 1 : quint64(INT64_MAX);
     for (; i < text.size(); ++i) {
         const char c = text[i];
         if (c < '0' || c > '9')
-            return def;
-        v = v * 10 + (c - '0');
-        if (v > qint64(1) << 31)
-            return def;
+            return false;
+        const quint64 digit = quint64(c - '0');
+        if (v > (limit - digit) / 10)
+            return false;
+        v = v * 10 + digit;
     }
-    if (neg)
-        v = -v;
-    if (v > INT32_MAX || v < INT32_MIN)
+    out = neg ? qint64(0 - v) : qint64(v);
+    return true;
+}
+} // namespace
+
+qint32 ToInt32Def(const QByteArray &text, qint32 def)
+{
+    qint64 v = 0;
+    if (!ParseInt64(text, v) || v > INT32_MAX || v < INT32_MIN)
         return def;
     return qint32(v);
 }
 
 qint64 ToInt64Def(const QByteArray &text, qint64 def)
 {
-    qsizetype i = 0;
-    bool neg = false;
-    if (i < text.size() && (text[i] == '-' || text[i] == '+')) {
-        neg = text[i] == '-';
-        ++i;
-    }
-    if (i == text.size())
-        return def;
-    // Accumulated as a magnitude so that -2^63 fits too.
-    quint64 v = 0;
-    const quint64 limit = neg ? quint64(INT64_MAX) + 1 : quint64(INT64_MAX);
-    for (; i < text.size(); ++i) {
-        const char c = text[i];
-        if (c < '0' || c > '9')
-            return def;
-        const quint64 digit = quint64(c - '0');
-        if (v > (limit - digit) / 10)
-            return def;
-        v = v * 10 + digit;
-    }
-    return neg ? qint64(0 - v) : qint64(v);
+    qint64 v = 0;
+    return ParseInt64(text, v) ? v : def;
 }
 
 bool ReadYesNo(const QByteArray &value)

@@ -30,6 +30,19 @@ greets_tls() {
     printf 'QUIT\r\n' | timeout 5 openssl s_client -quiet -connect "127.0.0.1:$1" 2>/dev/null | head -c 3 | grep -q '^20[01]'
 }
 
+# wait_for check port message: up to 30 s for the check to pass.
+wait_for() {
+    i=0
+    until "$1" "$2"; do
+        i=$((i + 1))
+        if [ "$i" -ge 30 ]; then
+            log "$3"
+            return 1
+        fi
+        sleep 1
+    done
+}
+
 TLS_DIR=/etc/news/pixtrawl-tls
 TLS_USER=pixtrawl
 TLS_PASSWORD=grab-secret
@@ -61,15 +74,8 @@ EOC
     while [ "$tlsport" = "$1" ]; do tlsport=$(free_port); done
     su news -s /bin/sh -c "$NEWSBIN/nnrpd -D -S -b 127.0.0.1 -p $tlsport -c $TLS_DIR/readers.conf" \
         >/tmp/pixtrawl-inn-nnrpd-tls.log 2>&1 || true
-    i=0
-    until greets_tls "$tlsport"; do
-        i=$((i + 1))
-        if [ "$i" -ge 30 ]; then
-            log "the TLS reader does not greet on port $tlsport (see /tmp/pixtrawl-inn-nnrpd-tls.log)"
-            return 1
-        fi
-        sleep 1
-    done
+    wait_for greets_tls "$tlsport" "the TLS reader does not greet on port $tlsport (see /tmp/pixtrawl-inn-nnrpd-tls.log)" ||
+        return 1
     sha=$(openssl x509 -in "$TLS_DIR/cert.pem" -noout -fingerprint -sha256 | sed 's/.*=//; s/://g')
     {
         echo "PIXTRAWL_INN_PORT=$1"
@@ -167,15 +173,7 @@ until su news -s /bin/sh -c "$NEWSBIN/ctlinnd -t 5 mode" >/dev/null 2>&1; do
 done
 
 su news -s /bin/sh -c "$NEWSBIN/nnrpd -D -b 127.0.0.1 -p $readport" >/tmp/pixtrawl-inn-nnrpd.log 2>&1 || true
-i=0
-until greets "$readport"; do
-    i=$((i + 1))
-    if [ "$i" -ge 30 ]; then
-        log "nnrpd does not greet on port $readport (see /tmp/pixtrawl-inn-nnrpd.log)"
-        exit 1
-    fi
-    sleep 1
-done
+wait_for greets "$readport" "nnrpd does not greet on port $readport (see /tmp/pixtrawl-inn-nnrpd.log)" || exit 1
 
 start_tls_reader "$readport" || exit 1
 echo "PIXTRAWL_INN_PORT=$readport"
