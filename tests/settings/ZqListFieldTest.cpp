@@ -69,3 +69,15 @@ TEST(ToInt32Def, AcceptsOnlyDecimalIn32Bits)
     EXPECT_EQ(ToInt32Def("12x", 7), 7);
     EXPECT_EQ(ToInt32Def(" 12", 7), 7);
 }
+
+TEST(ToInt64Def, AcceptsOnlyDecimalIn64Bits)
+{
+    EXPECT_EQ(ToInt64Def("4294967296", 7), 4294967296LL);
+    EXPECT_EQ(ToInt64Def("9223372036854775807", 7), INT64_MAX);
+    EXPECT_EQ(ToInt64Def("-9223372036854775808", 7), INT64_MIN);
+    EXPECT_EQ(ToInt64Def("9223372036854775808", 7), 7);
+    EXPECT_EQ(ToInt64Def("-9223372036854775809", 7), 7);
+    EXPECT_EQ(ToInt64Def("18446744073709551626", 7), 7); // wraps a 64-bit magnitude
+    EXPECT_EQ(ToInt64Def("+", 7), 7);
+    EXPECT_EQ(ToInt64Def("1e3", 7), 7);
+}
