@@ -508,24 +508,37 @@ bool TZqNNTP::LogInAgain()
     return false;
 }
 
+namespace {
+// Sends a command, and once more after a 480 and a login. The client may be
+// deleted inside any of the waits.
+template <typename Once>
+bool WithLogin(TZqNNTP *client, Once once, bool (TZqNNTP::*logIn)())
+{
+    const QPointer<TZqNNTP> self(client);
+    if (once())
+        return true;
+    return self && (client->*logIn)() && self && once();
+}
+} // namespace
+
 bool TZqNNTP::SelectGroup(const QByteArray &name)
 {
-    return SelectGroupOnce(name) || (LogInAgain() && SelectGroupOnce(name));
+    return WithLogin(this, [&] { return SelectGroupOnce(name); }, &TZqNNTP::LogInAgain);
 }
 
 bool TZqNNTP::GetHeader(qint64 number)
 {
-    return GetHeaderOnce(number) || (LogInAgain() && GetHeaderOnce(number));
+    return WithLogin(this, [&] { return GetHeaderOnce(number); }, &TZqNNTP::LogInAgain);
 }
 
 bool TZqNNTP::GetBody(qint64 number)
 {
-    return GetBodyOnce(number) || (LogInAgain() && GetBodyOnce(number));
+    return WithLogin(this, [&] { return GetBodyOnce(number); }, &TZqNNTP::LogInAgain);
 }
 
 bool TZqNNTP::GetGroupList(QList<QByteArray> &target)
 {
-    return GetGroupListOnce(target) || (LogInAgain() && GetGroupListOnce(target));
+    return WithLogin(this, [&] { return GetGroupListOnce(target); }, &TZqNNTP::LogInAgain);
 }
 
 bool TZqNNTP::SelectGroupOnce(const QByteArray &name)
