@@ -6,42 +6,68 @@
 #include "ZqListField.h"
 #include "ZqMessageBox.h"
 
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QVBoxLayout>
+
+#include <iterator>
 
 TfrmClearDlg::TfrmClearDlg(QWidget *owner, const QList<QByteArray> &groupNames,
                            QList<TGroupMark> &groupMarks, TZqNNTP &client)
     : QDialog(owner), GroupMarks(groupMarks), Client(client)
 {
     setWindowTitle(QStringLiteral("Clear Articles"));
-    SetFixedDialogFrame(this, 421, 246, true);
 
-    laGroups = new QLabel(QStringLiteral("Groups:"), this);
+    laGroups = new QLabel(QStringLiteral("&Groups:"), this);
     laGroups->setObjectName(QStringLiteral("laGroups"));
-    laGroups->setGeometry(8, 6, 200, 16);
     lbGroups = new QListWidget(this);
     lbGroups->setObjectName(QStringLiteral("lbGroups"));
-    lbGroups->setGeometry(8, 24, 405, 136);
+    lbGroups->setMinimumSize(200, 80);
+    laGroups->setBuddy(lbGroups);
     laRange = new QLabel(this);
     laRange->setObjectName(QStringLiteral("laRange"));
     laRange->setAlignment(Qt::AlignCenter);
-    laRange->setGeometry(8, 166, 405, 16);
-    laClearArticle = new QLabel(QStringLiteral("Clear Article:"), this);
+    laClearArticle = new QLabel(QStringLiteral("Clear &Article:"), this);
     laClearArticle->setObjectName(QStringLiteral("laClearArticle"));
-    laClearArticle->setGeometry(8, 192, 80, 16);
     edClearArticle = new QLineEdit(this);
     edClearArticle->setObjectName(QStringLiteral("edClearArticle"));
-    edClearArticle->setGeometry(90, 189, 160, 21);
+    edClearArticle->setFixedWidth(160);
+    laClearArticle->setBuddy(edClearArticle);
     btClear = new QPushButton(QStringLiteral("&Clear"), this);
     btClear->setObjectName(QStringLiteral("btClear"));
-    btClear->setGeometry(258, 187, 75, 25);
+    btClear->setMinimumWidth(qMax(75, btClear->sizeHint().width()));
     btClear->setAutoDefault(false);
     btOk = new QPushButton(QStringLiteral("&Ok"), this);
     btOk->setObjectName(QStringLiteral("btOk"));
-    btOk->setGeometry(173, 216, 75, 25);
+    btOk->setMinimumWidth(qMax(75, btOk->sizeHint().width()));
     btOk->setAutoDefault(false);
+
+    auto *clearRow = new QHBoxLayout;
+    clearRow->addWidget(laClearArticle);
+    clearRow->addWidget(edClearArticle);
+    clearRow->addWidget(btClear);
+    clearRow->addStretch();
+    auto *okRow = new QHBoxLayout;
+    okRow->addStretch();
+    okRow->addWidget(btOk);
+    okRow->addStretch();
+
+    auto *outer = new QVBoxLayout(this);
+    outer->setContentsMargins(8, 6, 8, 5);
+    outer->setSpacing(4);
+    outer->addWidget(laGroups);
+    outer->addWidget(lbGroups, 1);
+    outer->addWidget(laRange);
+    outer->addLayout(clearRow);
+    outer->addLayout(okRow);
+    FitFixedDialog(this, 421, 246, true);
+
+    QWidget *order[] = {lbGroups, edClearArticle, btClear, btOk};
+    for (size_t i = 0; i + 1 < std::size(order); ++i)
+        setTabOrder(order[i], order[i + 1]);
 
     for (const QByteArray &n : groupNames)
         AppendItem(lbGroups, n);

@@ -5,18 +5,23 @@
 
 #include <QCollator>
 #include <QFrame>
+#include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QVBoxLayout>
+
+#include <iterator>
 
 namespace {
-QPushButton *makeButton(QWidget *parent, const char *name, const QString &text, int x, int y, int w, int h)
+// Designed widths are the least a button gets; a larger font widens it.
+QPushButton *makeButton(QWidget *parent, const char *name, const QString &text, int minimumWidth)
 {
     auto *b = new QPushButton(text, parent);
     b->setObjectName(QString::fromLatin1(name));
-    b->setGeometry(x, y, w, h);
+    b->setMinimumWidth(qMax(minimumWidth, b->sizeHint().width()));
     b->setAutoDefault(false);
     return b;
 }
@@ -26,45 +31,78 @@ TdlgFilter::TdlgFilter(QWidget *owner, QList<QByteArray> &filterStrings)
     : QDialog(owner), FilterStrings(filterStrings)
 {
     setWindowTitle(QStringLiteral("Filter Settings"));
-    SetFixedDialogFrame(this, 426, 250);
 
     bvOuter = new QFrame(this);
     bvOuter->setObjectName(QStringLiteral("bvOuter"));
     bvOuter->setFrameStyle(QFrame::Box | QFrame::Sunken);
-    bvOuter->setGeometry(0, 0, 426, 250);
 
-    pnFilter = new QFrame(this);
+    pnFilter = new QFrame(bvOuter);
     pnFilter->setObjectName(QStringLiteral("pnFilter"));
     pnFilter->setFrameStyle(QFrame::Panel | QFrame::Raised);
-    pnFilter->setGeometry(4, 4, 417, 209);
 
     laFilterList = new QLabel(
-        QStringLiteral("Do not decode any articles containing these strings in the subject:"), pnFilter);
+        QStringLiteral("Do not decode any articles containing these &strings in the subject:"), pnFilter);
     laFilterList->setObjectName(QStringLiteral("laFilterList"));
-    laFilterList->move(5, 1);
-    laFilterList->adjustSize();
+    laFilterList->setWordWrap(true); // a large font on a small screen wraps it
 
     lbFilterList = new QListWidget(pnFilter);
     lbFilterList->setObjectName(QStringLiteral("lbFilterList"));
-    lbFilterList->setGeometry(5, 16, 406, 161);
+    lbFilterList->setMinimumSize(200, 80);
     lbFilterList->installEventFilter(this);
+    laFilterList->setBuddy(lbFilterList);
 
     tbFilter = new QLineEdit(pnFilter);
     tbFilter->setObjectName(QStringLiteral("tbFilter"));
-    tbFilter->setGeometry(4, 181, 260, 21);
+    tbFilter->setMinimumWidth(200);
     tbFilter->installEventFilter(this);
 
-    btAdd = makeButton(pnFilter, "btAdd", QStringLiteral("&Add"), 110, 181, 96, 21);
-    btDelete = makeButton(pnFilter, "btDelete", QStringLiteral("&Delete"), 210, 181, 96, 21);
-    btDone = makeButton(pnFilter, "btDone", QStringLiteral("&Done"), 269, 181, 71, 21);
-    btCancel = makeButton(pnFilter, "btCancel", QStringLiteral("&Cancel"), 344, 181, 67, 21);
+    btAdd = makeButton(pnFilter, "btAdd", QStringLiteral("&Add"), 96);
+    btDelete = makeButton(pnFilter, "btDelete", QStringLiteral("&Delete"), 96);
+    btDone = makeButton(pnFilter, "btDone", QStringLiteral("&Done"), 71);
+    btCancel = makeButton(pnFilter, "btCancel", QStringLiteral("&Cancel"), 67);
 
-    pnButtons = new QFrame(this);
+    // One row serves both modes: Add and Delete centred while browsing, the
+    // entry field with Done and Cancel across the row while adding.
+    EditRow = new QHBoxLayout;
+    EditRow->addWidget(tbFilter, 1);
+    EditRow->addStretch(1);
+    EditRow->addWidget(btAdd);
+    EditRow->addWidget(btDelete);
+    EditRow->addStretch(1);
+    EditRow->addWidget(btDone);
+    EditRow->addWidget(btCancel);
+
+    auto *filterLayout = new QVBoxLayout(pnFilter);
+    filterLayout->setContentsMargins(5, 1, 5, 6);
+    filterLayout->setSpacing(3);
+    filterLayout->addWidget(laFilterList);
+    filterLayout->addWidget(lbFilterList, 1);
+    filterLayout->addLayout(EditRow);
+
+    pnButtons = new QFrame(bvOuter);
     pnButtons->setObjectName(QStringLiteral("pnButtons"));
     pnButtons->setFrameStyle(QFrame::Panel | QFrame::Raised);
-    pnButtons->setGeometry(4, 215, 417, 30);
-    btOk = makeButton(pnButtons, "btOk", QStringLiteral("&Ok"), 160, 4, 96, 22);
+    btOk = makeButton(pnButtons, "btOk", QStringLiteral("&Ok"), 96);
     btOk->setDefault(true);
+    auto *okRow = new QHBoxLayout(pnButtons);
+    okRow->setContentsMargins(4, 2, 4, 2);
+    okRow->addStretch();
+    okRow->addWidget(btOk);
+    okRow->addStretch();
+
+    auto *bevel = new QVBoxLayout(bvOuter);
+    bevel->setContentsMargins(4, 4, 4, 4);
+    bevel->setSpacing(2);
+    bevel->addWidget(pnFilter, 1);
+    bevel->addWidget(pnButtons);
+
+    auto *outer = new QVBoxLayout(this);
+    outer->setContentsMargins(0, 0, 0, 0);
+    outer->addWidget(bvOuter);
+
+    QWidget *order[] = {lbFilterList, tbFilter, btAdd, btDelete, btDone, btCancel, btOk};
+    for (size_t i = 0; i + 1 < std::size(order); ++i)
+        setTabOrder(order[i], order[i + 1]);
 
     connect(btAdd, &QPushButton::clicked, this, &TdlgFilter::btAddClick);
     connect(btDelete, &QPushButton::clicked, this, &TdlgFilter::btDeleteClick);
@@ -77,10 +115,18 @@ TdlgFilter::TdlgFilter(QWidget *owner, QList<QByteArray> &filterStrings)
 
 void TdlgFilter::FormCreate()
 {
-    CentreOverOwner(this, parentWidget());
     for (const QByteArray &s : FilterStrings)
         InsertSorted(s);
     SetAdding(false);
+    // Sized for the browsing row; the adding row needs no more. The wrapped
+    // caption's height depends on the width, which the minimum size ignores.
+    FitFixedDialog(this, 426, 250);
+    const int labelWidth = width() - 2 * bvOuter->frameWidth() - 8 - 2 * pnFilter->frameWidth() - 10;
+    const int needed = layout()->totalMinimumSize().height() - laFilterList->minimumSizeHint().height()
+                       + laFilterList->heightForWidth(labelWidth);
+    if (needed > height())
+        FitFixedDialog(this, width(), needed);
+    CentreOverOwner(this, parentWidget());
 }
 
 void TdlgFilter::SetAdding(bool adding)
@@ -92,6 +138,9 @@ void TdlgFilter::SetAdding(bool adding)
     btDone->setVisible(adding);
     btCancel->setVisible(adding);
     btOk->setEnabled(!adding);
+    // While adding, the entry field takes the room the centring stretches had.
+    EditRow->setStretch(1, adding ? 0 : 1);
+    EditRow->setStretch(4, adding ? 0 : 1);
 }
 
 // Locale order without regard to case; equal strings keep their arrival order.

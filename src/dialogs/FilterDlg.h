@@ -4,6 +4,7 @@
 #include <QList>
 
 class QFrame;
+class QHBoxLayout;
 class QLabel;
 class QLineEdit;
 class QListWidget;
@@ -44,6 +45,7 @@ private:
     void SetAdding(bool adding);
     int InsertSorted(const QByteArray &bytes);
 
+    QHBoxLayout *EditRow = nullptr;
     QList<QByteArray> &FilterStrings;
     bool AddingMode = false;
 };

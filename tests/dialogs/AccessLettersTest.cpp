@@ -9,6 +9,8 @@
 #include "TempProgramDir.h"
 
 #include <QAbstractButton>
+#include <QDialog>
+#include <QLayout>
 #include <QLabel>
 #include <QMenuBar>
 
@@ -65,6 +67,11 @@ TEST(AccessLetters, UniqueWithinEachWindow)
         {"main", [] { return new TFrmMain; }},
         {"group", [&] { return new TdlgGroup(nullptr, names, client); }},
         {"filter", [&] { return new TdlgFilter(nullptr, names); }},
+        {"filter adding", [&] {
+             auto *d = new TdlgFilter(nullptr, names);
+             d->btAddClick();
+             return d;
+         }},
         {"config", [] { return new TdlgConfig(nullptr); }},
         {"stat", [&] { return new TdlgStat(nullptr, names); }},
         {"about", [] { return new TdlgAbout(nullptr); }},
@@ -76,5 +83,53 @@ TEST(AccessLetters, UniqueWithinEachWindow)
         letterOwners(w.get(), &byLetter);
         for (auto it = byLetter.cbegin(); it != byLetter.cend(); ++it)
             EXPECT_EQ(it.value().size(), 1) << name << ": " << it.value().join(", ").toStdString();
+    }
+}
+
+namespace {
+// The widgets Tab reaches, in the order it reaches them.
+QList<QWidget *> tabChain(QWidget *window)
+{
+    QList<QWidget *> chain;
+    for (QWidget *w = window->nextInFocusChain(); w != window; w = w->nextInFocusChain())
+        if (w->isVisibleTo(window) && w->isEnabled() && (w->focusPolicy() & Qt::TabFocus))
+            chain << w;
+    return chain;
+}
+
+QRect inWindow(QWidget *w, QWidget *window) { return QRect(w->mapTo(window, QPoint()), w->size()); }
+} // namespace
+
+// Tab goes down the rows and, within a row, from left to right, in either
+// mode of the filter dialog.
+TEST(TabOrder, FollowsTheLayout)
+{
+    TempProgramDir dir;
+    QList<QByteArray> names{"alt.one", "alt.two"};
+    QList<TGroupMark> marks{{}, {}};
+    TZqNNTP client;
+    const std::pair<const char *, std::function<QDialog *()>> windows[] = {
+        {"filter", [&] { return new TdlgFilter(nullptr, names); }},
+        {"filter adding", [&] {
+             auto *d = new TdlgFilter(nullptr, names);
+             d->btAddClick();
+             return d;
+         }},
+        {"clear", [&] { return new TfrmClearDlg(nullptr, names, marks, client); }},
+    };
+    for (const auto &[name, make] : windows) {
+        std::unique_ptr<QDialog> d(make());
+        d->show();
+        d->layout()->activate();
+        const QList<QWidget *> chain = tabChain(d.get());
+        ASSERT_GE(chain.size(), 3) << name;
+        for (qsizetype i = 0; i + 1 < chain.size(); ++i) {
+            const QRect a = inWindow(chain[i], d.get());
+            const QRect b = inWindow(chain[i + 1], d.get());
+            const bool sameRow = b.top() <= a.bottom() && a.top() <= b.bottom();
+            EXPECT_TRUE(sameRow ? b.left() > a.right() : b.top() > a.bottom())
+                << name << ": " << chain[i]->objectName().toStdString() << " then "
+                << chain[i + 1]->objectName().toStdString();
+        }
     }
 }
