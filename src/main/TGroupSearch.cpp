@@ -20,6 +20,28 @@ namespace {
 
 QString shown(const QByteArray &bytes) { return QString::fromLocal8Bit(bytes); }
 
+// Holds the settings writes of one stretch of an article without waits, so
+// they reach the file as one replacement.
+class HeldWrites {
+public:
+    ~HeldWrites() { Flush(); }
+    void Hold()
+    {
+        if (!on_)
+            IniGatherWrites();
+        on_ = true;
+    }
+    void Flush()
+    {
+        if (on_)
+            IniFlushWrites();
+        on_ = false;
+    }
+
+private:
+    bool on_ = false;
+};
+
 } // namespace
 
 TGroupSearch::TGroupSearch(TFrmMain &window) : w_(window) {}
@@ -226,6 +248,7 @@ void TGroupSearch::Run(int firstGroup, bool oneGroup)
         for (qint64 i = 0; i < count; ++i) {
             const qint64 a = first + i;
             bool groupRefused = false;
+            HeldWrites held; // the pointer before the body; a filtered article's whole record
             // One pass per try at this article; a lost connection is taken up
             // before anything is logged, counted or marked for it.
             for (;;) {
@@ -242,6 +265,7 @@ void TGroupSearch::Run(int firstGroup, bool oneGroup)
                 w_.NewsClient->GetHeader(a);
                 bool requestsLost = lost();
                 if (!requestsLost) {
+                    held.Hold();
                     w_.Disposition.LogHeader(group, a, w_.NewsClient->Subject);
                     const bool filtered = w_.Disposition.SubjectFilter(group, w_.NewsClient->Subject,
                                                                     w_.NewsClient->BodyLines, w_.ArticleBytes);
@@ -250,6 +274,7 @@ void TGroupSearch::Run(int firstGroup, bool oneGroup)
                     if (w_.NewsClient->Connected && !filtered) {
                         w_.laSubject->setText(shown(w_.NewsClient->Subject));
                         WritePointer(g, false);
+                        held.Flush();
                         w_.ProgressPhase = 2;
                         w_.PreviewMark = 0;
                         lastPreview_.start(); // a body that comes quickly is only previewed once saved
@@ -276,16 +301,20 @@ void TGroupSearch::Run(int firstGroup, bool oneGroup)
             if (groupRefused)
                 break;
 
+            if (w_.StopReason != TFrmMain::StopNone || w_.closing_)
+                held.Flush(); // the stop may wait for a reconnection
             const Next next = takeUpStop(group, started, true);
             if (next == Next::EndRun)
                 return;
             if (next == Next::Group)
                 break;
 
+            held.Hold();
             const auto outcome = w_.Disposition.Dispose(group, w_.NewsClient->Subject, w_.NewsClient->BodyLines,
                                                      w_.ArticleBytes, w_.PreviewEnabled);
             w_.Report->Disposed(outcome, w_.Disposition.LastSavedName);
             WritePointer(g, true);
+            held.Flush();
             attempts = 0;
         }
 
