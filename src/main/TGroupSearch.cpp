@@ -8,6 +8,7 @@
 #include "ZqMessageBox.h"
 #include "ZqStatistics.h"
 
+#include <QHash>
 #include <QLabel>
 #include <QMenu>
 #include <QProgressBar>
@@ -238,16 +239,28 @@ void TGroupSearch::Run(int firstGroup, bool oneGroup)
         w_.CurrentFirst = w_.NewsClient->FirstArticle;
         w_.CurrentLast = w_.NewsClient->LastArticle;
         const TGroupMark mark = g < w_.GroupMarks.size() ? w_.GroupMarks[g] : TGroupMark{};
-        const TResumeRange range = ResumeRange(w_.CurrentFirst, w_.CurrentLast, mark);
+        TResumeRange range = ResumeRange(w_.CurrentFirst, w_.CurrentLast, mark);
+        // A group seen for the first time may start with its newest articles only.
+        const qint64 newest = IniReadInteger("CONFIG", "NEW_GROUP_ARTICLES", 0);
+        if (mark == TGroupMark{} && newest > 0 && range.Count > newest) {
+            range.First += range.Count - newest;
+            range.Count = newest;
+        }
         w_.CurrentFirst = range.First;
         const qint64 count = range.Count;
         w_.pbArticle->setRange(0, int(qBound(qint64(0), count, qint64(INT_MAX))));
         w_.pbArticle->setValue(0);
 
         const qint64 first = w_.CurrentFirst;
+        const qint64 lastWanted = first + count - 1;
+        // The overview batch in hand: it covers up to overviewEnd; numbers it
+        // does not list are gaps.
+        QHash<qint64, Nntp::OverviewEntry> overview;
+        qint64 overviewEnd = first - 1;
         for (qint64 i = 0; i < count; ++i) {
             const qint64 a = first + i;
             bool groupRefused = false;
+            bool gap = false;
             HeldWrites held; // the pointer before the body; a filtered article's whole record
             // One pass per try at this article; a lost connection is taken up
             // before anything is logged, counted or marked for it.
@@ -262,8 +275,35 @@ void TGroupSearch::Run(int firstGroup, bool oneGroup)
                 w_.ProgressPhase = 1;
                 w_.ArticleBytes = 0;
 
-                w_.NewsClient->GetHeader(a);
-                bool requestsLost = lost();
+                bool requestsLost = false;
+                if (!w_.NewsClient->OverviewRefused && a > overviewEnd) {
+                    const qint64 end = a + qMin<qint64>(OverviewBatch - 1, lastWanted - a);
+                    QList<Nntp::OverviewEntry> entries;
+                    if (w_.NewsClient->GetOverview(a, end, entries)) {
+                        overview.clear();
+                        for (const Nntp::OverviewEntry &e : std::as_const(entries))
+                            overview.insert(e.number, e);
+                        overviewEnd = end;
+                    }
+                    // A batch belongs to no one article's received bytes.
+                    w_.ArticleBytes = 0;
+                    requestsLost = lost();
+                }
+                if (!requestsLost && a <= overviewEnd) {
+                    const auto entry = overview.constFind(a);
+                    if (entry == overview.cend()) {
+                        gap = true;
+                        break;
+                    }
+                    // The same values a header and its status line would have given.
+                    w_.NewsClient->ArticleNumber = entry->number;
+                    w_.NewsClient->MessageID = entry->messageId;
+                    w_.NewsClient->Subject = entry->subject;
+                    w_.NewsClient->Lines = entry->lines;
+                } else if (!requestsLost) {
+                    w_.NewsClient->GetHeader(a);
+                    requestsLost = lost();
+                }
                 if (!requestsLost) {
                     held.Hold();
                     w_.Disposition.LogHeader(group, a, w_.NewsClient->Subject);
@@ -300,6 +340,8 @@ void TGroupSearch::Run(int firstGroup, bool oneGroup)
             }
             if (groupRefused)
                 break;
+            if (gap && w_.StopReason == TFrmMain::StopNone && !w_.closing_)
+                continue; // not on the server: nothing to log, count or mark
 
             if (w_.StopReason != TFrmMain::StopNone || w_.closing_)
                 held.Flush(); // the stop may wait for a reconnection
@@ -308,6 +350,8 @@ void TGroupSearch::Run(int firstGroup, bool oneGroup)
                 return;
             if (next == Next::Group)
                 break;
+            if (gap)
+                continue;
 
             held.Hold();
             const auto outcome = w_.Disposition.Dispose(group, w_.NewsClient->Subject, w_.NewsClient->BodyLines,

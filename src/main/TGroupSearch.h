@@ -15,6 +15,9 @@ public:
     // Every chunk the client receives, during any of its waits.
     void DocOutput(const QByteArray &strOutput);
 
+    // Overview lines asked for at once.
+    static constexpr qint64 OverviewBatch = 500;
+
 private:
     enum class Resumed { Selected, GroupRefused, Command, GaveUp, Refused, RefusedOnReconnect };
     Resumed ResumeLostConnection(const QByteArray &group, int &attempts);

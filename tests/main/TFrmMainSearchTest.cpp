@@ -158,8 +158,9 @@ TEST_F(MainSearchTest, SearchSavesMarksAndResumes)
     EXPECT_FALSE(w.Preview->Picture().isNull());
     EXPECT_TRUE(w.laSubject->text().isEmpty());
     EXPECT_EQ(w.laGroup->text(), "Groups Completed");
-    EXPECT_EQ(server.commands, (QList<QByteArray>{"GROUP alt.a\r\n", "HEAD 1\r\n", "BODY 1\r\n", "HEAD 2\r\n",
-                                                  "BODY 2\r\n"}));
+    // Subjects, ids and line counts came from the overview: no HEAD.
+    EXPECT_EQ(server.commands, (QList<QByteArray>{"GROUP alt.a\r\n", "LIST OVERVIEW.FMT\r\n", "OVER 1-2\r\n",
+                                                  "BODY 1\r\n", "BODY 2\r\n"}));
 
     // The next run starts after the completed article: nothing left to fetch.
     w.miSearchAllGroupsClick();
@@ -287,8 +288,9 @@ TEST_F(MainSearchTest, SkipArticleReconnectsBeforeSendingAndGoesOn)
     w.miSearchAllGroupsClick();
 
     EXPECT_EQ(server.connections, 2);
-    EXPECT_EQ(server.commands, (QList<QByteArray>{"GROUP alt.a\r\n", "HEAD 1\r\n", "BODY 1\r\n", "GROUP alt.a\r\n",
-                                                  "HEAD 2\r\n", "BODY 2\r\n"}));
+    // The overview batch in hand still serves after reconnecting.
+    EXPECT_EQ(server.commands, (QList<QByteArray>{"GROUP alt.a\r\n", "LIST OVERVIEW.FMT\r\n", "OVER 1-2\r\n",
+                                                  "BODY 1\r\n", "GROUP alt.a\r\n", "BODY 2\r\n"}));
     EXPECT_EQ(ReadStatistic("EMPTY_COUNT", "alt.a"), 2); // the skipped one and the text
     EXPECT_EQ(IniReadString("GROUPS", "alt.a", ""), "2,<art2@fake.invalid>+");
     EXPECT_EQ(w.State(), TFrmMain::StateOnline);
@@ -320,7 +322,8 @@ TEST_F(MainSearchTest, StopReconnectsAndEndsTheRun)
     connectWindow(w);
     onCommand("BODY", [&] { w.btStop->click(); });
     w.miSearchAllGroupsClick();
-    EXPECT_EQ(countCommands("HEAD"), 1);
+    EXPECT_EQ(countCommands("OVER"), 1);
+    EXPECT_EQ(countCommands("BODY"), 1);
     // The reconnection completes after the run has ended.
     EXPECT_TRUE(QTest::qWaitFor([&] { return w.State() == TFrmMain::StateOnline; }, 10000));
     EXPECT_EQ(server.connections, 2);
