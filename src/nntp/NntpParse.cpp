@@ -260,8 +260,12 @@ bool ParseOverviewLine(const QByteArray &line, const OverviewFormat &format, Ove
     fields.removeFirst();
     const qsizetype extra = fields.size() - format.fields;
     if (extra > 0 && format.subject >= 0 && format.messageId > format.subject) {
-        const QByteArray id = fields.value(format.messageId + extra).trimmed();
-        if (id.startsWith('<') && id.endsWith('>')) {
+        // Extra fields at the end (an Xref the list did not name) leave the id in place.
+        auto isId = [](const QByteArray &f) {
+            const QByteArray t = f.trimmed();
+            return t.startsWith('<') && t.endsWith('>');
+        };
+        if (!isId(fields[format.messageId]) && isId(fields.value(format.messageId + extra))) {
             QByteArray subject = fields[format.subject];
             for (qsizetype i = 1; i <= extra; ++i)
                 subject += '\t' + fields[format.subject + i];

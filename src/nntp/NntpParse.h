@@ -111,8 +111,8 @@ struct OverviewEntry {
 
 // One line of an OVER/XOVER reply, split at tabs. False when the article
 // number is not decimal. Missing trailing fields stay empty (lines 0); a
-// subject that kept raw tabs (more fields than the format has, and a message
-// id found that many places later) is joined back.
+// subject that kept raw tabs (more fields than the format has, no message id
+// in its place but one that many places later) is joined back.
 bool ParseOverviewLine(const QByteArray &line, const OverviewFormat &format, OverviewEntry &entry);
 
 QByteArray OverCommand(const QByteArray &verb, qint64 first, qint64 last); // "OVER 5-9"
