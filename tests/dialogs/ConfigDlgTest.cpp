@@ -4,6 +4,8 @@
 #include "ZqIniFile.h"
 
 #include <QCheckBox>
+#include <QComboBox>
+#include <QSpinBox>
 #include <QDir>
 #include <QLineEdit>
 #include <QPushButton>
@@ -86,22 +88,20 @@ TEST(ConfigDialog, OkWritesEveryKeyInOrder)
     EXPECT_EQ(Config("RENAME_DUPLICATES"), "N");
     EXPECT_EQ(KeysInFile(dir), (QList<QByteArray>{"HOST", "PORT", "OUTPUT_DIR", "SUBJECT_FILTER", "PREVIEW",
                                                   "EXIT_PROMPT", "AUTO_START", "FILE_SCREENING",
-                                                  "RENAME_DUPLICATES"}));
+                                                  "RENAME_DUPLICATES", "TLS", "USER", "NEW_GROUP_ARTICLES"}));
 }
 
 TEST(ConfigDialog, PortTextThatIsNotANumberWrites119)
 {
-    const struct {
-        QString typed;
-        QByteArray written;
-    } cases[] = {{"abc", "119"}, {"0", "0"}, {"-5", "-5"}, {"70000", "70000"}, {"", "119"}, {"12x", "119"},
-                 {"99999999999", "119"}};
-    for (const auto &c : cases) {
+    // A port outside 1..65535 is refused with a message and nothing is written.
+    for (const QString typed : {"abc", "0", "-5", "70000", "", "12x", "99999999999"}) {
         TempProgramDir dir;
         TdlgConfig dlg(nullptr);
-        dlg.edPort->setText(c.typed);
+        MessageRecorder rec;
+        dlg.edPort->setText(typed);
         dlg.btOkClick();
-        EXPECT_EQ(Config("PORT"), c.written) << c.typed.toStdString();
+        EXPECT_EQ(Config("PORT"), "<absent>") << typed.toStdString();
+        EXPECT_EQ(rec.shown().size(), 1) << typed.toStdString();
     }
 
     // A stored port that is not a number shows as 119 and is written back so.
@@ -187,4 +187,33 @@ TEST(ConfigDialog, DirectoryGetsItsSeparatorAndMustExist)
     EXPECT_EQ(dlg.result(), QDialog::Accepted);
     EXPECT_EQ(Config("OUTPUT_DIR"), "missing/");
     EXPECT_TRUE(QDir::setCurrent(before));
+}
+
+TEST(ConfigDialog, NewGroupStartReadsAndWritesTheNewestCount)
+{
+    TempProgramDir dir;
+    const struct {
+        QByteArray stored;
+        int index;
+        int shown;
+    } cases[] = {{"<absent>", 0, 1000}, {"0", 0, 1000}, {"-5", 0, 1000}, {"250", 1, 250}};
+    for (const auto &c : cases) {
+        if (c.stored != "<absent>")
+            IniWriteString("CONFIG", "NEW_GROUP_ARTICLES", c.stored);
+        TdlgConfig dlg(nullptr);
+        EXPECT_EQ(dlg.cbNewGroup->currentIndex(), c.index) << c.stored.constData();
+        EXPECT_EQ(dlg.edNewGroupCount->value(), c.shown);
+        EXPECT_EQ(dlg.edNewGroupCount->isEnabled(), c.index == 1);
+    }
+    TdlgConfig dlg(nullptr);
+    dlg.edDir->setText(dir.dir());
+    dlg.edNewGroupCount->setValue(40);
+    MessageRecorder rec;
+    dlg.btOkClick();
+    EXPECT_EQ(Config("NEW_GROUP_ARTICLES"), "40");
+    TdlgConfig again(nullptr);
+    again.cbNewGroup->setCurrentIndex(0);
+    EXPECT_FALSE(again.edNewGroupCount->isEnabled());
+    again.btOkClick();
+    EXPECT_EQ(Config("NEW_GROUP_ARTICLES"), "0"); // all articles
 }
