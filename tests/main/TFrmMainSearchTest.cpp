@@ -168,6 +168,55 @@ TEST_F(MainSearchTest, SearchSavesMarksAndResumes)
     EXPECT_EQ(w.State(), TFrmMain::StateOnline);
 }
 
+// NEW_GROUP_ARTICLES limits only a group without a mark; gaps in the
+// overview are neither asked for nor counted; a server without an
+// overview is asked per article (XOVER where only OVER is refused).
+TEST_F(MainSearchTest, NewGroupStartGapsAndOverviewFallbacks)
+{
+    for (int n = 3; n <= 6; ++n)
+        server.groups[0].articles << FakeNntpServer::MakeArticle(n, "words " + QByteArray::number(n), {"x"});
+    server.overviewGaps = {4};
+    IniWriteInteger("CONFIG", "NEW_GROUP_ARTICLES", 3);
+    {
+        TFrmMain w;
+        connectWindow(w);
+        w.miSearchAllGroupsClick();
+        EXPECT_EQ(server.commands, (QList<QByteArray>{"GROUP alt.a\r\n", "LIST OVERVIEW.FMT\r\n", "OVER 4-6\r\n",
+                                                      "BODY 5\r\n", "BODY 6\r\n"}));
+        EXPECT_EQ(ReadStatistic("EMPTY_COUNT", "alt.a"), 2);
+        EXPECT_EQ(IniReadString("GROUPS", "alt.a", ""), "6,<art6@fake.invalid>+");
+        EXPECT_EQ(w.State(), TFrmMain::StateOnline);
+    }
+
+    // With a mark the limit does not apply; XOVER stands in for OVER.
+    server.groups[0].articles << FakeNntpServer::MakeArticle(7, "seven", {"x"}) << FakeNntpServer::MakeArticle(8, "eight", {"x"})
+                              << FakeNntpServer::MakeArticle(9, "nine", {"x"}) << FakeNntpServer::MakeArticle(10, "ten", {"x"});
+    server.xoverOnly = true;
+    server.commands.clear();
+    {
+        TFrmMain w;
+        connectWindow(w);
+        w.miSearchAllGroupsClick();
+        EXPECT_EQ(server.commands.mid(0, 5), (QList<QByteArray>{"GROUP alt.a\r\n", "LIST OVERVIEW.FMT\r\n",
+                                                                "OVER 7-10\r\n", "XOVER 7-10\r\n", "BODY 7\r\n"}));
+        EXPECT_EQ(countCommands("BODY"), 4);
+        EXPECT_EQ(countCommands("HEAD"), 0);
+    }
+
+    // No overview at all: one probe each, then HEAD per article.
+    server.overview = false;
+    server.groups[0].articles << FakeNntpServer::MakeArticle(11, "eleven", {"x"});
+    server.commands.clear();
+    {
+        TFrmMain w;
+        connectWindow(w);
+        w.miSearchAllGroupsClick();
+        EXPECT_EQ(server.commands, (QList<QByteArray>{"GROUP alt.a\r\n", "LIST OVERVIEW.FMT\r\n", "OVER 11-11\r\n",
+                                                      "XOVER 11-11\r\n", "HEAD 11\r\n", "BODY 11\r\n"}));
+        EXPECT_EQ(IniReadString("GROUPS", "alt.a", ""), "11,<art11@fake.invalid>+");
+    }
+}
+
 TEST(RunSummary, SaysWhatARunDidInWholeWords)
 {
     EXPECT_EQ((TRunSummary{12, 3, 40, 2}).Text(), "Saved 12 pictures, 3 duplicates, 40 filtered in 2 groups");
