@@ -285,7 +285,7 @@ void TGroupSearch::Run(int firstGroup, bool oneGroup)
                             overview.insert(e.number, e);
                         overviewEnd = end;
                     }
-                    // A batch belongs to no one article's received bytes.
+                    // Each listed article is counted its own overview line below.
                     w_.ArticleBytes = 0;
                     requestsLost = lost();
                 }
@@ -300,6 +300,7 @@ void TGroupSearch::Run(int firstGroup, bool oneGroup)
                     w_.NewsClient->MessageID = entry->messageId;
                     w_.NewsClient->Subject = entry->subject;
                     w_.NewsClient->Lines = entry->lines;
+                    w_.ArticleBytes = entry->wireBytes; // its share of the overview, as a header's bytes were
                 } else if (!requestsLost) {
                     w_.NewsClient->GetHeader(a);
                     requestsLost = lost();

@@ -107,6 +107,7 @@ struct OverviewEntry {
     QByteArray subject;
     QByteArray messageId;
     qint32 lines = 0;
+    qint64 wireBytes = 0; // the line as received, with its CR LF: what the article cost to look at
 };
 
 // One line of an OVER/XOVER reply, split at tabs. False when the article

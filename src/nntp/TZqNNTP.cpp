@@ -550,8 +550,10 @@ bool TZqNNTP::GetOverview(qint64 first, qint64 last, QList<Nntp::OverviewEntry> 
             overviewVerb_ = verb;
             for (const QByteArray &line : std::as_const(lines)) {
                 Nntp::OverviewEntry e;
-                if (Nntp::ParseOverviewLine(line, overviewFormat_, e) && e.number >= first && e.number <= last)
+                if (Nntp::ParseOverviewLine(line, overviewFormat_, e) && e.number >= first && e.number <= last) {
+                    e.wireBytes = line.size() + 2;
                     entries.append(e);
+                }
             }
             return true;
         }

@@ -139,15 +139,16 @@ protected:
         return nullptr;
     }
 
-    // Bytes the window receives for one article: its replies as sent (the
-    // body only, where the overview stood in for the header).
+    // Bytes the window receives for one article: its replies as sent (its
+    // overview line where the overview stood in for the header).
     qint64 wireBytes(const QByteArray &group, int n) const
     {
         const FakeNntpServer::Article *a = article(group, n);
         if (!a)
             return 2 * QByteArray("423 no such article number in this group\r\n").size();
         const QByteArray id = QByteArray::number(n) + ' ' + a->messageId;
-        qint64 bytes = server.overview ? 0 : ("221 " + id + " head\r\n" + FakeNntpServer::Stuffed(a->header)).size();
+        qint64 bytes = server.overview ? FakeNntpServer::OverviewLine(*a).size() + 2
+                                       : ("221 " + id + " head\r\n" + FakeNntpServer::Stuffed(a->header)).size();
         if (!a->subject.toLower().contains("spam"))
             bytes += ("222 " + id + " body\r\n" + FakeNntpServer::Stuffed(a->body)).size();
         return bytes;

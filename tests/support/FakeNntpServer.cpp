@@ -211,15 +211,7 @@ void FakeNntpServer::Answer(const QByteArray &command)
         for (const Article &a : g->articles) {
             if (!okLo || !okHi || a.number < lo || a.number > hi || overviewGaps.contains(a.number))
                 continue;
-            QByteArray subject = a.subject;
-            for (const QByteArray &h : a.header) {
-                if (h.startsWith("Subject: "))
-                    subject = h.mid(9);
-            }
-            QByteArray linesField = a.linesHeader ? QByteArray::number(a.body.size()) : QByteArray();
-            lines << QByteArray::number(a.number) + '\t' + subject + "\tposter@example.invalid\t"
-                         "Mon, 7 Dec 2026 10:00:00 +0000\t" + a.messageId + "\t\t"
-                         + QByteArray::number(qint64(Stuffed(a.body).size())) + '\t' + linesField;
+            lines << OverviewLine(a);
         }
         if (lines.isEmpty()) {
             Send("423 no articles in that range\r\n");
@@ -240,6 +232,19 @@ void FakeNntpServer::Answer(const QByteArray &command)
     } else {
         Send("500 command not recognized\r\n");
     }
+}
+
+QByteArray FakeNntpServer::OverviewLine(const Article &a)
+{
+    QByteArray subject = a.subject;
+    for (const QByteArray &h : a.header) {
+        if (h.startsWith("Subject: "))
+            subject = h.mid(9);
+    }
+    const QByteArray linesField = a.linesHeader ? QByteArray::number(a.body.size()) : QByteArray();
+    return QByteArray::number(a.number) + '\t' + subject + "\tposter@example.invalid\t"
+           "Mon, 7 Dec 2026 10:00:00 +0000\t" + a.messageId + "\t\t"
+           + QByteArray::number(qint64(Stuffed(a.body).size())) + '\t' + linesField;
 }
 
 QByteArray FakeNntpServer::GroupReply(const Group &g) const

@@ -103,6 +103,7 @@ public:
     static QByteArray Stuffed(const QList<QByteArray> &lines); // with the closing ".\r\n"
     static Article MakeArticle(qint32 number, const QByteArray &subject, const QList<QByteArray> &body);
     QByteArray GroupReply(const Group &g) const;
+    static QByteArray OverviewLine(const Article &a); // without CR LF
 
     // Recorded traffic.
     QByteArray received;
