@@ -8,6 +8,8 @@
 #include "ZqPaths.h"
 
 #include <QCheckBox>
+#include <QComboBox>
+#include <QSpinBox>
 #include <QFile>
 #include <QFileInfo>
 #include <QFrame>
@@ -18,6 +20,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+
+#include <climits>
 
 namespace {
 constexpr char Section[] = "CONFIG";
@@ -108,6 +112,19 @@ TdlgConfig::TdlgConfig(QWidget *owner) : QDialog(owner)
     grid->addWidget(ckExitPrompt, 8, 1, 1, 2);
     grid->addWidget(ckRenameDuplicates, 9, 1, 1, 2);
 
+    laNewGroup = makeLabel(pnSettings, "laNewGroup", QStringLiteral("For a &group seen for the first time, start with:"));
+    cbNewGroup = new QComboBox(pnSettings);
+    cbNewGroup->setObjectName(QStringLiteral("cbNewGroup"));
+    cbNewGroup->addItems({QStringLiteral("all articles"), QStringLiteral("the newest N")});
+    edNewGroupCount = new QSpinBox(pnSettings);
+    edNewGroupCount->setObjectName(QStringLiteral("edNewGroupCount"));
+    edNewGroupCount->setRange(1, INT_MAX);
+    edNewGroupCount->setAccessibleName(QStringLiteral("N"));
+    laNewGroup->setBuddy(cbNewGroup);
+    grid->addWidget(laNewGroup, 10, 0, 1, 3);
+    grid->addWidget(cbNewGroup, 11, 0, 1, 2);
+    grid->addWidget(edNewGroupCount, 11, 2);
+
     pnButtons = new QFrame(this);
     pnButtons->setObjectName(QStringLiteral("pnButtons"));
     pnButtons->setFrameStyle(QFrame::Panel | QFrame::Raised);
@@ -129,14 +146,18 @@ TdlgConfig::TdlgConfig(QWidget *owner) : QDialog(owner)
     outer->addWidget(pnButtons);
     FitFixedDialog(this, 388, 202);
 
-    QWidget *order[] = {edHost, edPort, edUser, edPassword, ckTls, edDir, ckSubjectFiltering, ckPreview,
-                        ckExitPrompt, ckFileScreening, ckAutoStart, ckRenameDuplicates, btOk, btCancel};
+    QWidget *order[] = {edHost,          edPort,      edUser,        edPassword,         ckTls,
+                        edDir,           ckSubjectFiltering, ckPreview, ckExitPrompt,   ckFileScreening,
+                        ckAutoStart,     ckRenameDuplicates, cbNewGroup, edNewGroupCount, btOk,
+                        btCancel};
     for (size_t i = 0; i + 1 < std::size(order); ++i)
         setTabOrder(order[i], order[i + 1]);
 
     connect(btOk, &QPushButton::clicked, this, &TdlgConfig::btOkClick);
     connect(btCancel, &QPushButton::clicked, this, &TdlgConfig::btCancelClick);
     connect(ckTls, &QCheckBox::toggled, this, &TdlgConfig::ckTlsClick);
+    connect(cbNewGroup, &QComboBox::currentIndexChanged, this,
+            [this](int index) { edNewGroupCount->setEnabled(index == 1); });
 
     FormCreate();
 }
@@ -165,6 +186,11 @@ void TdlgConfig::FormCreate()
     ckExitPrompt->setChecked(IniReadBool(Section, "EXIT_PROMPT", true));
     ckFileScreening->setChecked(IniReadBool(Section, "FILE_SCREENING", false));
     ckRenameDuplicates->setChecked(IniReadBool(Section, "RENAME_DUPLICATES", false));
+    // 0 (or anything not above it) means all articles.
+    const qint32 newest = IniReadInteger(Section, "NEW_GROUP_ARTICLES", 0);
+    edNewGroupCount->setValue(newest > 0 ? newest : 1000);
+    cbNewGroup->setCurrentIndex(newest > 0 ? 1 : 0);
+    edNewGroupCount->setEnabled(newest > 0);
 }
 
 void TdlgConfig::ckTlsClick(bool on)
@@ -208,6 +234,7 @@ void TdlgConfig::btOkClick()
     IniWriteBool(Section, "RENAME_DUPLICATES", ckRenameDuplicates->isChecked());
     IniWriteString(Section, "TLS", ckTls->isChecked() ? "yes" : "no");
     IniWriteString(Section, "USER", user);
+    IniWriteInteger(Section, "NEW_GROUP_ARTICLES", cbNewGroup->currentIndex() == 1 ? edNewGroupCount->value() : 0);
     if (password != LoadedPassword || user != LoadedUser || host != LoadedHost)
         StorePassword(user, host, password);
     accept();

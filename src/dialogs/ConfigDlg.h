@@ -4,6 +4,8 @@
 #include <QString>
 
 class QCheckBox;
+class QComboBox;
+class QSpinBox;
 class QFrame;
 class QLabel;
 class QLineEdit;
@@ -46,6 +48,9 @@ public:
     QCheckBox *ckExitPrompt;
     QCheckBox *ckFileScreening;
     QCheckBox *ckRenameDuplicates;
+    QLabel *laNewGroup;
+    QComboBox *cbNewGroup;     // all articles / the newest N
+    QSpinBox *edNewGroupCount; // N
     QPushButton *btOk;
     QPushButton *btCancel;
 

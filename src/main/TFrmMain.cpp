@@ -2,6 +2,7 @@
 
 #include "Decode.h"
 #include "TDialogFactory.h"
+#include "TGroupSearch.h"
 #include "TJPEGImage.h"
 #include "TRunReport.h"
 #include "TTrayIcon.h"
@@ -37,7 +38,6 @@
 
 namespace {
 
-QString shown(const QByteArray &bytes) { return QString::fromLocal8Bit(bytes); }
 
 // Keeps a flag set for the lifetime of a scope, restoring the old value.
 class FlagScope {
@@ -122,7 +122,7 @@ void writeLinesFile(const QString &path, const QList<QByteArray> &lines)
 
 } // namespace
 
-TFrmMain::TFrmMain(QWidget *parent) : QMainWindow(parent)
+TFrmMain::TFrmMain(QWidget *parent) : QMainWindow(parent), Search(std::make_unique<TGroupSearch>(*this))
 {
     FormCreate();
 }
@@ -810,306 +810,12 @@ void TFrmMain::TrayIconActivated(QSystemTrayIcon::ActivationReason reason)
 
 // ---------------------------------------------------------------- search
 
-void TFrmMain::WritePointer(int group, bool complete)
-{
-    if (group < 0 || group >= GroupNames.size())
-        return;
-    QByteArray mark = NewsClient->MessageID;
-    if (complete)
-        mark += '+';
-    IniWriteString("GROUPS", GroupNames[group], QByteArray::number(NewsClient->ArticleNumber) + ',' + mark);
-    if (group < GroupMarks.size())
-        GroupMarks[group] = TGroupMark{mark, NewsClient->ArticleNumber};
-}
-
-void TFrmMain::AddGroupTime(const QByteArray &group, const QElapsedTimer &started)
-{
-    const double days = double(started.elapsed()) / 86400000.0;
-    AddStatistic("TIME", group, std::llround(days / 0.00001156));
-}
-
-bool TFrmMain::PauseUnlessCommanded(int ms)
-{
-    QTimer pause;
-    pause.setSingleShot(true);
-    pause.start(qMax(0, ms));
-    WaitUntil([&] { return !pause.isActive() || StopReason != StopNone || closing_; });
-    return StopReason == StopNone && !closing_;
-}
-
-TFrmMain::Resumed TFrmMain::ResumeLostConnection(const QByteArray &group, int &attempts)
-{
-    auto commanded = [this] { return StopReason != StopNone || closing_; };
-    // The server itself refused us (a login it wants or refused): no retry.
-    if (!RefusalText().isEmpty())
-        return Resumed::Refused;
-    const int most = int(ReconnectDelaysMs.size());
-    while (attempts < most) {
-        const int delay = ReconnectDelaysMs[attempts];
-        ++attempts;
-        laArticleName->setText(
-            QStringLiteral("Connection lost, reconnecting (attempt %1 of %2)").arg(attempts).arg(most));
-        if (!PauseUnlessCommanded(delay))
-            return Resumed::Command;
-
-        connectOutcome_ = 0;
-        quietConnect_ = true;
-        if (!StartConnect()) {
-            quietConnect_ = false; // the name did not resolve: maybe next time
-            continue;
-        }
-        WaitUntil([&] { return connectOutcome_ != 0 || commanded(); });
-        if (commanded())
-            return Resumed::Command;
-        if (!RefusalText().isEmpty())
-            return Resumed::RefusedOnReconnect; // trying again would not help, or would hammer the server
-        if (connectOutcome_ != TZqNNTP::StateConnected || !NewsClient->Connected)
-            continue;
-        if (NewsClient->SelectGroup(group))
-            return Resumed::Selected;
-        if (commanded())
-            return Resumed::Command;
-        if (NewsClient->Connected)
-            return Resumed::GroupRefused;
-    }
-    return Resumed::GaveUp;
-}
-
-bool TFrmMain::ReconnectAndWait()
-{
-    if (!miConnectClick())
-        return false;
-    // Nothing goes out before the client reports the connection; its own
-    // ten-second guard bounds the wait.
-    WaitUntil([this] { return connectOutcome_ != 0 || closing_; });
-    return connectOutcome_ == TZqNNTP::StateConnected && NewsClient->Connected && !closing_;
-}
-
 void TFrmMain::DecodeGroups(int firstGroup, bool oneGroup)
 {
     if (searching_)
         return;
     FlagScope running(searching_);
-    // A reason left by a command while nothing was searching must not end this run.
-    StopReason = StopNone;
-
-    enum class Next { Article, Group, EndRun };
-
-    // Ends the run on a reason taken up after a request; returns what comes next.
-    auto takeUpStop = [this](const QByteArray &group, const QElapsedTimer &started, bool groupSelected) -> Next {
-        const int reason = closing_ ? int(StopDisconnect) : StopReason;
-        auto endRun = [&] {
-            ClearScreen();
-            StopReason = StopNone;
-            NewsClient->BodyLines.clear();
-            AddGroupTime(group, started);
-            return Next::EndRun;
-        };
-        switch (reason) {
-        case StopDisconnect:
-            return endRun();
-        case StopSkipArticle:
-        case StopSkipGroup:
-            mnFile->setEnabled(false);
-            mnFile->menuAction()->setEnabled(false);
-            if (!ReconnectAndWait()) {
-                SetState(StateOffline);
-                return endRun();
-            }
-            StopReason = StopNone;
-            if (reason == StopSkipArticle && groupSelected)
-                NewsClient->SelectGroup(group);
-            SetState(StateSearching);
-            NewsClient->BodyLines.clear();
-            return reason == StopSkipArticle && groupSelected ? Next::Article : Next::Group;
-        case StopSearch:
-            mnFile->setEnabled(false);
-            mnFile->menuAction()->setEnabled(false);
-            ClearScreen();
-            miConnectClick();
-            return endRun();
-        default:
-            return Next::Article;
-        }
-    };
-
-    // The connection ended without a command asking for it.
-    auto lost = [this] { return !NewsClient->Connected && StopReason == StopNone && !closing_; };
-    // Automatic reconnection attempts since an article last went through.
-    int attempts = 0;
-    auto giveUp = [&](const QByteArray &group, const QElapsedTimer &started) {
-        NewsClient->BodyLines.clear();
-        AddGroupTime(group, started);
-        SetState(StateOffline);
-        ClearScreen();
-        QString text = QStringLiteral("Connection lost; gave up after %1 reconnection attempts").arg(attempts);
-        if (!NewsClient->FailureText.isEmpty())
-            text += QStringLiteral(" (") + NewsClient->FailureText + ')';
-        laArticleName->setText(text);
-    };
-    // The server refused us: the run ends offline with its reason on the
-    // label; a box only where the user is not away behind a reconnection.
-    auto refused = [&](const QByteArray &group, const QElapsedTimer &started, bool box) {
-        const QString why = RefusalText();
-        NewsClient->BodyLines.clear();
-        AddGroupTime(group, started);
-        SetState(StateOffline);
-        ClearScreen();
-        laArticleName->setText(QString(why).replace('\n', ' '));
-        if (box)
-            ZqMessageBox(why, QStringLiteral("Error"), MsgIcon::None, MsgButtons::Ok, nullptr);
-    };
-
-    const int n = GroupNames.size();
-    for (int g = firstGroup; g >= 0 && g < GroupNames.size(); ++g) {
-        QElapsedTimer started;
-        started.start();
-        const QByteArray group = GroupNames[g];
-        laGroupName->setText(shown(group));
-        pbGroup->setRange(0, n);
-        pbGroup->setValue(g);
-        laGroup->setText(QStringLiteral("Searching Group %1 of %2").arg(g + 1).arg(pbGroup->maximum()));
-        ProgressPhase = 1;
-
-        bool selected = NewsClient->SelectGroup(group);
-        if (!selected && lost()) {
-            const Resumed resumed = ResumeLostConnection(group, attempts);
-            switch (resumed) {
-            case Resumed::Selected:
-                selected = true;
-                break;
-            case Resumed::GaveUp:
-                giveUp(group, started);
-                return;
-            case Resumed::Refused:
-            case Resumed::RefusedOnReconnect:
-                refused(group, started, resumed == Resumed::Refused);
-                return;
-            case Resumed::GroupRefused:
-            case Resumed::Command:
-                break;
-            }
-        }
-        if (!selected) {
-            // A command that interrupted the selection is taken up here, so a
-            // disconnected run does not walk on through every group.
-            if (StopReason != StopNone || closing_) {
-                if (takeUpStop(group, started, false) == Next::EndRun)
-                    return;
-            }
-            AddGroupTime(group, started);
-            if (oneGroup)
-                break;
-            continue;
-        }
-
-        Report->GroupStarted();
-        CurrentFirst = NewsClient->FirstArticle;
-        CurrentLast = NewsClient->LastArticle;
-        const TGroupMark mark = g < GroupMarks.size() ? GroupMarks[g] : TGroupMark{};
-        const TResumeRange range = ResumeRange(CurrentFirst, CurrentLast, mark);
-        CurrentFirst = range.First;
-        const qint64 count = range.Count;
-        pbArticle->setRange(0, int(qBound(qint64(0), count, qint64(INT_MAX))));
-        pbArticle->setValue(0);
-
-        const qint64 first = CurrentFirst;
-        for (qint64 i = 0; i < count; ++i) {
-            const qint64 a = first + i;
-            bool groupRefused = false;
-            // One pass per try at this article; a lost connection is taken up
-            // before anything is logged, counted or marked for it.
-            for (;;) {
-                const qint64 position = a - CurrentFirst;
-                pbArticle->setValue(int(qMin<qint64>(position, INT_MAX)));
-                laArticle->setText(
-                    QStringLiteral("Decoding Article %1 of %2").arg(position + 1).arg(pbArticle->maximum()));
-                ArticleCaption = QStringLiteral("Decoding Article %1 from %2").arg(a).arg(shown(group));
-                laArticleName->setText(ArticleCaption + QStringLiteral(" (0%)"));
-                laSubject->setText(QStringLiteral("Retrieving Subject..."));
-                ProgressPhase = 1;
-                ArticleBytes = 0;
-
-                NewsClient->GetHeader(a);
-                bool requestsLost = lost();
-                if (!requestsLost) {
-                    Disposition.LogHeader(group, a, NewsClient->Subject);
-                    const bool filtered = Disposition.SubjectFilter(group, NewsClient->Subject,
-                                                                    NewsClient->BodyLines, ArticleBytes);
-                    if (filtered)
-                        Report->Filtered();
-                    if (NewsClient->Connected && !filtered) {
-                        laSubject->setText(shown(NewsClient->Subject));
-                        WritePointer(g, false);
-                        ProgressPhase = 2;
-                        PreviewMark = 0;
-                        lastPreview_.start(); // a body that comes quickly is only previewed once saved
-                        NewsClient->GetBody(a);
-                        requestsLost = lost();
-                    }
-                }
-                if (!requestsLost)
-                    break;
-                const Resumed resumed = ResumeLostConnection(group, attempts);
-                if (resumed == Resumed::Selected)
-                    continue; // the same article again
-                if (resumed == Resumed::GaveUp) {
-                    giveUp(group, started);
-                    return;
-                }
-                if (resumed == Resumed::Refused || resumed == Resumed::RefusedOnReconnect) {
-                    refused(group, started, resumed == Resumed::Refused);
-                    return;
-                }
-                groupRefused = resumed == Resumed::GroupRefused;
-                break; // a command is taken up below, as after any request
-            }
-            if (groupRefused)
-                break;
-
-            const Next next = takeUpStop(group, started, true);
-            if (next == Next::EndRun)
-                return;
-            if (next == Next::Group)
-                break;
-
-            const auto outcome = Disposition.Dispose(group, NewsClient->Subject, NewsClient->BodyLines,
-                                                     ArticleBytes, PreviewEnabled);
-            Report->Disposed(outcome, Disposition.LastSavedName);
-            WritePointer(g, true);
-            attempts = 0;
-        }
-
-        AddGroupTime(group, started);
-        if (oneGroup)
-            break;
-    }
-    SetState(StateOnline);
-    ClearScreen();
+    Search->Run(firstGroup, oneGroup);
 }
 
-void TFrmMain::oNNTPDocOutput(TZqNNTP *, const QByteArray &strOutput)
-{
-    ArticleBytes += strOutput.size();
-    if (!NewsClient->Connected || ProgressPhase != 2)
-        return;
-    const qint64 lines = NewsClient->BodyLines.size();
-    const qint64 percent = NewsClient->Lines <= 2 ? 0 : lines * 100 / (NewsClient->Lines - 1);
-    laArticleName->setText(ArticleCaption + QStringLiteral(" (%1%)").arg(percent));
-
-    // Decoding and loading a growing picture is costly: at most every 200
-    // lines, and only once PreviewIntervalMs have passed since the body was
-    // asked for or since the last preview.
-    if (!PreviewEnabled || lines - PreviewMark < 200)
-        return;
-    if (lastPreview_.isValid() && lastPreview_.elapsed() < PreviewIntervalMs)
-        return;
-    PreviewMark = qint32(lines);
-    lastPreview_.start();
-    QList<QByteArray> copy = NewsClient->BodyLines; // the decoder edits its list
-    QByteArray stream;
-    QByteArray name;
-    const int r = DecodeAttachment(copy, stream, name);
-    if (r == DecodeComplete || r == DecodePartial)
-        ShowPreviewFile(stream);
-}
+void TFrmMain::oNNTPDocOutput(TZqNNTP *, const QByteArray &strOutput) { Search->DocOutput(strOutput); }

@@ -10,6 +10,7 @@
 #include <QSystemTrayIcon>
 
 #include <functional>
+#include <memory>
 
 class QAction;
 class QFrame;
@@ -19,6 +20,7 @@ class QProgressBar;
 class QPushButton;
 class QSystemTrayIcon;
 class TDialogFactory;
+class TGroupSearch;
 class TRunReport;
 class TTrayIcon;
 class TZqImage;
@@ -153,21 +155,16 @@ protected:
     void closeEvent(QCloseEvent *e) override;
 
 private:
+    friend class TGroupSearch;
     void FormCreate();
     void BuildControls();
     void BuildMenus();
     void LoadFilters();
     void PlaceWindow();
     void StopCommand(int reason);
-    bool ReconnectAndWait();
     bool StartConnect(); // hands the configured server to the client and starts the attempt
     QString RefusalText() const;
     bool OfferTrust();
-    enum class Resumed { Selected, GroupRefused, Command, GaveUp, Refused, RefusedOnReconnect };
-    Resumed ResumeLostConnection(const QByteArray &group, int &attempts);
-    bool PauseUnlessCommanded(int ms);
-    void WritePointer(int group, bool complete);
-    void AddGroupTime(const QByteArray &group, const QElapsedTimer &started);
     void WaitUntil(const std::function<bool()> &done);
 
     TDialogFactory *dialogs_ = nullptr;
@@ -179,5 +176,5 @@ private:
     bool configOffered_ = false; // the activation check has opened the configuration once
     qint32 connectOutcome_ = 0; // last OnStateChange value since the last Connect command
     bool quietConnect_ = false;  // an automatic reconnection awaits its outcome: no box, no state change
-    QElapsedTimer lastPreview_;
+    std::unique_ptr<TGroupSearch> Search;
 };

@@ -230,3 +230,64 @@ QByteArray AuthPassCommand(const QByteArray &password)
 }
 
 } // namespace Nntp
+
+namespace Nntp {
+
+OverviewFormat ParseOverviewFormat(const QList<QByteArray> &lines)
+{
+    if (lines.isEmpty())
+        return OverviewFormat{};
+    OverviewFormat f{-1, -1, -1, int(lines.size())};
+    for (int i = 0; i < lines.size(); ++i) {
+        const QByteArray name = lines[i].trimmed().toLower();
+        if (name == "subject:")
+            f.subject = i;
+        else if (name == "message-id:")
+            f.messageId = i;
+        else if (name == "lines:" || name == ":lines")
+            f.lines = i;
+    }
+    return f;
+}
+
+bool ParseOverviewLine(const QByteArray &line, const OverviewFormat &format, OverviewEntry &entry)
+{
+    QList<QByteArray> fields = line.split('\t');
+    bool ok = false;
+    const qint64 number = fields.value(0).trimmed().toLongLong(&ok);
+    if (!ok || fields.value(0).trimmed().startsWith('+') || fields.value(0).trimmed().startsWith('-'))
+        return false;
+    fields.removeFirst();
+    const qsizetype extra = fields.size() - format.fields;
+    if (extra > 0 && format.subject >= 0 && format.messageId > format.subject) {
+        // Extra fields at the end (an Xref the list did not name) leave the id in place.
+        auto isId = [](const QByteArray &f) {
+            const QByteArray t = f.trimmed();
+            return t.startsWith('<') && t.endsWith('>');
+        };
+        if (!isId(fields[format.messageId]) && isId(fields.value(format.messageId + extra))) {
+            QByteArray subject = fields[format.subject];
+            for (qsizetype i = 1; i <= extra; ++i)
+                subject += '\t' + fields[format.subject + i];
+            fields.remove(format.subject + 1, extra);
+            fields[format.subject] = subject;
+        }
+    }
+    auto field = [&](int i) { return i < 0 ? QByteArray() : fields.value(i); };
+    entry.number = number;
+    entry.subject = field(format.subject);
+    entry.messageId = field(format.messageId).trimmed();
+    bool linesOk = false;
+    const qint64 count = field(format.lines).trimmed().toLongLong(&linesOk);
+    entry.lines = linesOk && count >= 0 ? qint32(qMin<qint64>(count, INT32_MAX)) : 0;
+    return true;
+}
+
+QByteArray OverCommand(const QByteArray &verb, qint64 first, qint64 last)
+{
+    return verb + ' ' + QByteArray::number(first) + '-' + QByteArray::number(last) + "\r\n";
+}
+
+QByteArray ListOverviewFormatCommand() { return "LIST OVERVIEW.FMT\r\n"; }
+
+} // namespace Nntp

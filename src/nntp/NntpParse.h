@@ -85,3 +85,38 @@ QByteArray AuthUserCommand(const QByteArray &user);
 QByteArray AuthPassCommand(const QByteArray &password);
 
 } // namespace Nntp
+
+namespace Nntp {
+
+// Where the fields the search needs sit in an overview line, counted after
+// the article number (0 is the first field after it); -1 when not offered.
+struct OverviewFormat {
+    int subject = 0;
+    int messageId = 3;
+    int lines = 6;
+    int fields = 7; // fields the format lists
+};
+
+// From the lines of a LIST OVERVIEW.FMT reply (status and "." excluded):
+// "Subject:", "Message-ID:", "Lines:" or ":lines", any case; an empty list
+// gives the order RFC 3977 prescribes.
+OverviewFormat ParseOverviewFormat(const QList<QByteArray> &lines);
+
+struct OverviewEntry {
+    qint64 number = 0;
+    QByteArray subject;
+    QByteArray messageId;
+    qint32 lines = 0;
+    qint64 wireBytes = 0; // the line as received, with its CR LF: what the article cost to look at
+};
+
+// One line of an OVER/XOVER reply, split at tabs. False when the article
+// number is not decimal. Missing trailing fields stay empty (lines 0); a
+// subject that kept raw tabs (more fields than the format has, no message id
+// in its place but one that many places later) is joined back.
+bool ParseOverviewLine(const QByteArray &line, const OverviewFormat &format, OverviewEntry &entry);
+
+QByteArray OverCommand(const QByteArray &verb, qint64 first, qint64 last); // "OVER 5-9"
+QByteArray ListOverviewFormatCommand();
+
+} // namespace Nntp

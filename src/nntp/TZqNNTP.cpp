@@ -75,6 +75,9 @@ QString TZqNNTP::Where() const
 bool TZqNNTP::Connect(const QByteArray &host, int port)
 {
     Connected = false;
+    overviewVerb_.clear();
+    overviewFormatKnown_ = false;
+    OverviewRefused = false;
     lineTerminator_ = "\r\n";
     LastFailure = FailNone;
     FailureText.clear();
@@ -529,6 +532,72 @@ bool TZqNNTP::SelectGroup(const QByteArray &name)
 bool TZqNNTP::GetHeader(qint64 number)
 {
     return WithLogin(this, [&] { return GetHeaderOnce(number); }, &TZqNNTP::LogInAgain);
+}
+
+bool TZqNNTP::GetOverview(qint64 first, qint64 last, QList<Nntp::OverviewEntry> &entries)
+{
+    entries.clear();
+    const QPointer<TZqNNTP> self(this); // may be deleted inside a wait
+    if (OverviewRefused || !Connected)
+        return false;
+    auto once = [this](const QByteArray &command, QList<QByteArray> &lines) {
+        return WithLogin(this, [&] { return MultiLineOnce(command, lines); }, &TZqNNTP::LogInAgain);
+    };
+    QList<QByteArray> lines;
+    if (!overviewFormatKnown_) {
+        // Servers without the list get RFC 3977's order.
+        const bool listed = once(Nntp::ListOverviewFormatCommand(), lines);
+        if (!self || !Connected)
+            return false;
+        overviewFormat_ = Nntp::ParseOverviewFormat(listed ? lines : QList<QByteArray>{});
+        overviewFormatKnown_ = true;
+    }
+    const QList<QByteArray> verbs =
+        overviewVerb_.isEmpty() ? QList<QByteArray>{"OVER", "XOVER"} : QList<QByteArray>{overviewVerb_};
+    for (const QByteArray &verb : verbs) {
+        const bool ok = once(Nntp::OverCommand(verb, first, last), lines);
+        if (!self || !Connected)
+            return false;
+        const int code = Nntp::StatusCode(LastStatus);
+        // 423: nothing left in that range, which is an answer too.
+        if (ok || code == 423 || (code == 420 && !overviewVerb_.isEmpty())) {
+            overviewVerb_ = verb;
+            for (const QByteArray &line : std::as_const(lines)) {
+                Nntp::OverviewEntry e;
+                if (Nntp::ParseOverviewLine(line, overviewFormat_, e) && e.number >= first && e.number <= last) {
+                    e.wireBytes = line.size() + 2;
+                    entries.append(e);
+                }
+            }
+            return true;
+        }
+        if (!overviewVerb_.isEmpty())
+            break;
+    }
+    // Refused (or an overview that failed once it worked): per-article headers from now on.
+    OverviewRefused = true;
+    return false;
+}
+
+bool TZqNNTP::MultiLineOnce(const QByteArray &command, QList<QByteArray> &lines)
+{
+    LastStatus.clear();
+    lines.clear();
+    SendCommand(command);
+    const ReplyWait timing(*this);
+    const quint64 generation = generation_;
+    Nntp::ReplyState state;
+    do {
+        if (!WaitPass(generation))
+            return false;
+        state = Nntp::JudgeMultiLineReply(ReplyLines);
+    } while (state == Nntp::ReplyState::Waiting);
+    LastStatus = ReplyLines.first();
+    const bool ok = state == Nntp::ReplyState::Success;
+    if (ok)
+        lines = ReplyLines.mid(1, ReplyLines.size() - 2);
+    ReplyLines.clear();
+    return ok;
 }
 
 bool TZqNNTP::GetBody(qint64 number)

@@ -89,6 +89,12 @@ public:
     bool SelectGroup(const QByteArray &name);
     bool GetHeader(qint64 number);
     bool GetBody(qint64 number);
+    // The overview of first..last (OVER, else XOVER, fields placed by LIST
+    // OVERVIEW.FMT); articles it does not list are gaps. False when the
+    // server offers no overview (OverviewRefused then stays set for this
+    // connection) or the connection ended (Connected tells which).
+    bool GetOverview(qint64 first, qint64 last, QList<Nntp::OverviewEntry> &entries);
+    bool OverviewRefused = false;
     // Fills target with the server's group names as they arrive; GroupListGrew
     // is emitted on every pass of the wait so a view can follow the list.
     bool GetGroupList(QList<QByteArray> &target);
@@ -127,6 +133,7 @@ private:
     bool GetHeaderOnce(qint64 number);
     bool GetBodyOnce(qint64 number);
     bool GetGroupListOnce(QList<QByteArray> &target);
+    bool MultiLineOnce(const QByteArray &command, QList<QByteArray> &lines);
     struct ReplyWait;
     void StateChange(qint32 state);
 
@@ -145,4 +152,7 @@ private:
     QList<QHostAddress> addresses_;
     int nextAddress_ = 0;
     QString lastSocketError_;
+    QByteArray overviewVerb_; // the one that worked on this connection
+    bool overviewFormatKnown_ = false;
+    Nntp::OverviewFormat overviewFormat_;
 };

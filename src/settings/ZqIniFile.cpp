@@ -11,6 +11,7 @@
 
 #include <cerrno>
 #include <cmath>
+#include <ctime>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -156,6 +157,94 @@ bool writeLines(const QString &path, const QList<QByteArray> &lines)
     return false;
 }
 
+// What identifies one version of the file on disk; an edit by hand changes
+// at least one of these.
+struct FileStamp {
+    bool exists = false;
+    dev_t dev = 0;
+    ino_t ino = 0;
+    off_t size = 0;
+    qint64 mtimeNs = 0;
+    bool operator==(const FileStamp &) const = default;
+};
+
+FileStamp stampOf(const QString &path)
+{
+    struct stat st;
+    FileStamp s;
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+        return s;
+    s.exists = true;
+    s.dev = st.st_dev;
+    s.ino = st.st_ino;
+    s.size = st.st_size;
+    s.mtimeNs = qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    return s;
+}
+
+struct PendingWrite {
+    QByteArray section, key, value;
+};
+
+// The file's lines as last read or written, and the writes held back while
+// gathering; reads see both, and a hand edit made meanwhile is read in
+// before the held writes are applied on top of it.
+struct Store {
+    QString path;
+    FileStamp stamp;
+    bool valid = false;
+    // File times come from a coarse clock: a file changed within the last tick
+    // could change again with the same stamp, so such a copy is not trusted.
+    bool racy = false;
+    QList<QByteArray> lines;
+    int gathering = 0;
+    QList<PendingWrite> pending;
+};
+
+Store &store()
+{
+    static Store s;
+    return s;
+}
+
+const QList<QByteArray> &currentLines()
+{
+    Store &s = store();
+    const QString path = SettingsFilePath();
+    const FileStamp now = stampOf(path);
+    if (!s.valid || s.racy || s.path != path || !(now == s.stamp)) {
+        if (s.path != path)
+            s.pending.clear(); // held writes belong to the file they were made for
+        s.path = path;
+        s.lines = readLines(path);
+        // Stamp taken before the read: a change racing the read is seen next time.
+        s.stamp = now;
+        s.valid = true;
+        struct timespec ts;
+        ::clock_gettime(CLOCK_REALTIME, &ts);
+        s.racy = qint64(ts.tv_sec) * 1000000000 + ts.tv_nsec - now.mtimeNs < 50000000;
+    }
+    return s.lines;
+}
+
+QList<QByteArray> withEntry(QList<QByteArray> lines, const QByteArray &section, const QByteArray &key,
+                            const QByteArray &value);
+
+// Writes the lines and remembers them as the cached version.
+bool replaceFile(const QList<QByteArray> &lines)
+{
+    Store &s = store();
+    if (!writeLines(s.path, lines)) {
+        s.valid = false;
+        return false;
+    }
+    s.lines = lines;
+    s.stamp = stampOf(s.path);
+    s.valid = true;
+    s.racy = false; // what is on disk is what was just written
+    return true;
+}
+
 } // namespace
 
 void SetProgramFilePathOverride(const QString &path)
@@ -199,7 +288,12 @@ QString ProgramSettingsFilePath()
 
 QByteArray IniReadString(const QByteArray &section, const QByteArray &key, const QByteArray &def)
 {
-    const QList<QByteArray> lines = readLines(SettingsFilePath());
+    const QList<QByteArray> &lines = currentLines();
+    const QList<PendingWrite> &pending = store().pending;
+    for (qsizetype i = pending.size() - 1; i >= 0; --i) {
+        if (sameName(pending[i].section, section) && sameName(pending[i].key, key))
+            return pending[i].value.left(IniMaxValue);
+    }
     bool inSection = false;
     for (const QByteArray &line : lines) {
         const QByteArray sec = sectionName(line);
@@ -221,8 +315,39 @@ QByteArray IniReadString(const QByteArray &section, const QByteArray &key, const
 
 bool IniWriteString(const QByteArray &section, const QByteArray &key, const QByteArray &value)
 {
-    const QString path = SettingsFilePath();
-    QList<QByteArray> lines = readLines(path);
+    currentLines();
+    Store &s = store();
+    if (s.gathering > 0) {
+        s.pending.append(PendingWrite{section, key, value});
+        return true;
+    }
+    return replaceFile(withEntry(s.lines, section, key, value));
+}
+
+void IniGatherWrites()
+{
+    ++store().gathering;
+}
+
+bool IniFlushWrites()
+{
+    Store &s = store();
+    if (s.gathering > 0)
+        --s.gathering;
+    if (s.gathering > 0 || s.pending.isEmpty())
+        return true;
+    QList<QByteArray> lines = currentLines();
+    for (const PendingWrite &w : s.pending)
+        lines = withEntry(std::move(lines), w.section, w.key, w.value);
+    s.pending.clear();
+    return replaceFile(lines);
+}
+
+namespace {
+
+QList<QByteArray> withEntry(QList<QByteArray> lines, const QByteArray &section, const QByteArray &key,
+                            const QByteArray &value)
+{
     const QByteArray entry = key + '=' + value;
 
     qsizetype secLine = -1;  // index of the section's header
@@ -245,7 +370,7 @@ bool IniWriteString(const QByteArray &section, const QByteArray &key, const QByt
         QByteArray k, v;
         if (!isComment(lines[i]) && splitEntry(lines[i], &k, &v) && sameName(k, key)) {
             lines[i] = entry;
-            return writeLines(path, lines);
+            return lines;
         }
     }
     if (secLine >= 0) {
@@ -258,8 +383,10 @@ bool IniWriteString(const QByteArray &section, const QByteArray &key, const QByt
         lines.append('[' + section + ']');
         lines.append(entry);
     }
-    return writeLines(path, lines);
+    return lines;
 }
+
+} // namespace
 
 bool IniReadBool(const QByteArray &section, const QByteArray &key, bool def)
 {

@@ -3,8 +3,10 @@
 #include <QString>
 
 // The settings file: a profile ("INI") file (see ZqPaths for where), read and
-// written one value at a time with nothing cached, so a change made anywhere
-// (or by hand) is seen at the next read. Sections, keys and values are bytes.
+// written one value at a time. Reads come from a copy in memory that is read
+// again whenever the file's size, modification time or inode changed, so a
+// change made anywhere (or by hand) is seen at the next read. Sections, keys
+// and values are bytes.
 
 QString ProgramFilePath();     // the running program file, or the test override
 QString ProgramDirectory();    // its folder, ending in "/"
@@ -21,6 +23,12 @@ bool IniReadBool(const QByteArray &section, const QByteArray &key, bool def);
 bool IniWriteBool(const QByteArray &section, const QByteArray &key, bool value);
 qint32 IniReadInteger(const QByteArray &section, const QByteArray &key, qint32 def);
 bool IniWriteInteger(const QByteArray &section, const QByteArray &key, qint32 value);
+
+// Writes made between these two go to the file as one replacement at the
+// flush (reads see them at once); pairs nest, the outermost flush writes.
+// A hand edit made in between is kept: held writes are applied on top of it.
+void IniGatherWrites();
+bool IniFlushWrites(); // false when the file could not be replaced
 
 // Counter encoding: parsed as floating point and rounded to the nearest 64-bit
 // integer (0 when it does not parse); written with 15 significant digits.

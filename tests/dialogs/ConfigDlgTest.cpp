@@ -4,6 +4,8 @@
 #include "ZqIniFile.h"
 
 #include <QCheckBox>
+#include <QComboBox>
+#include <QSpinBox>
 #include <QDir>
 #include <QFile>
 #include <QLineEdit>
@@ -87,7 +89,7 @@ TEST(ConfigDialog, OkWritesEveryKeyInOrder)
     EXPECT_EQ(Config("RENAME_DUPLICATES"), "N");
     EXPECT_EQ(KeysInFile(dir), (QList<QByteArray>{"HOST", "PORT", "OUTPUT_DIR", "SUBJECT_FILTER", "PREVIEW",
                                                   "EXIT_PROMPT", "AUTO_START", "FILE_SCREENING",
-                                                  "RENAME_DUPLICATES", "TLS", "USER"}));
+                                                  "RENAME_DUPLICATES", "TLS", "USER", "NEW_GROUP_ARTICLES"}));
     EXPECT_EQ(Config("TLS"), "no");
 }
 
@@ -239,4 +241,33 @@ TEST(ConfigDialog, DirectoryGetsItsSeparatorAndMustExist)
     EXPECT_EQ(dlg.result(), QDialog::Accepted);
     EXPECT_EQ(Config("OUTPUT_DIR"), "missing/");
     EXPECT_TRUE(QDir::setCurrent(before));
+}
+
+TEST(ConfigDialog, NewGroupStartReadsAndWritesTheNewestCount)
+{
+    TempProgramDir dir;
+    const struct {
+        QByteArray stored;
+        int index;
+        int shown;
+    } cases[] = {{"<absent>", 0, 1000}, {"0", 0, 1000}, {"-5", 0, 1000}, {"250", 1, 250}};
+    for (const auto &c : cases) {
+        if (c.stored != "<absent>")
+            IniWriteString("CONFIG", "NEW_GROUP_ARTICLES", c.stored);
+        TdlgConfig dlg(nullptr);
+        EXPECT_EQ(dlg.cbNewGroup->currentIndex(), c.index) << c.stored.constData();
+        EXPECT_EQ(dlg.edNewGroupCount->value(), c.shown);
+        EXPECT_EQ(dlg.edNewGroupCount->isEnabled(), c.index == 1);
+    }
+    TdlgConfig dlg(nullptr);
+    dlg.edDir->setText(dir.dir());
+    dlg.edNewGroupCount->setValue(40);
+    MessageRecorder rec;
+    dlg.btOkClick();
+    EXPECT_EQ(Config("NEW_GROUP_ARTICLES"), "40");
+    TdlgConfig again(nullptr);
+    again.cbNewGroup->setCurrentIndex(0);
+    EXPECT_FALSE(again.edNewGroupCount->isEnabled());
+    again.btOkClick();
+    EXPECT_EQ(Config("NEW_GROUP_ARTICLES"), "0"); // all articles
 }

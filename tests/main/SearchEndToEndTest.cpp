@@ -139,14 +139,16 @@ protected:
         return nullptr;
     }
 
-    // Bytes the window receives for one article: both replies as sent.
+    // Bytes the window receives for one article: its replies as sent (its
+    // overview line where the overview stood in for the header).
     qint64 wireBytes(const QByteArray &group, int n) const
     {
         const FakeNntpServer::Article *a = article(group, n);
         if (!a)
             return 2 * QByteArray("423 no such article number in this group\r\n").size();
         const QByteArray id = QByteArray::number(n) + ' ' + a->messageId;
-        qint64 bytes = ("221 " + id + " head\r\n" + FakeNntpServer::Stuffed(a->header)).size();
+        qint64 bytes = server.overview ? FakeNntpServer::OverviewLine(*a).size() + 2
+                                       : ("221 " + id + " head\r\n" + FakeNntpServer::Stuffed(a->header)).size();
         if (!a->subject.toLower().contains("spam"))
             bytes += ("222 " + id + " body\r\n" + FakeNntpServer::Stuffed(a->body)).size();
         return bytes;
@@ -218,25 +220,35 @@ protected:
     }
 
     // Every article of the corpus, grabbed with screening on.
-    QList<Expected> corpusRun() const
+    QList<Expected> corpusRun() const { return corpusRunOne() + corpusRunTwo(); }
+    QList<Expected> corpusRunOne() const
     {
-        const QByteArray sunset = original("sunset.jpg");
-        return {
-            {One, 1, {saved("sunset.jpg", sunset)}, {"SAVED"}},
+        QList<Expected> run{
+            {One, 1, {saved("sunset.jpg", original("sunset.jpg"))}, {"SAVED"}},
             {One, 2, {saved("harbour.jpg", original("harbour.jpg"))}, {"SAVED"}},
             {One, 3, {saved("meadow.jpg", original("meadow.jpg"))}, {"SAVED"}},
             {One, 4, {Nothing}, {"EMPTY"}},
-            {One, 5, {Nothing}, {"EMPTY"}}, // HEAD and BODY answered 423
             {One, 6, {Nothing}, {"EMPTY"}}, // first of three parts: pending
             {One, 7, {Nothing}, {"EMPTY"}},
             {One, 8, {saved("bigcity.jpg", original("bigcity.jpg"))}, {"SAVED"}},
             {One, 9, {"Article was filtered out because the subject contained 'spam'", Nothing}, {"FILTERED", "EMPTY"}},
+        };
+        if (!server.overview) // HEAD and BODY answered 423
+            run.insert(4, Expected{One, 5, {Nothing}, {"EMPTY"}});
+        return run;
+    }
+    QList<Expected> corpusRunTwo() const
+    {
+        const QByteArray sunset = original("sunset.jpg");
+        return {
             {Two, 1, {saved("forest.jpg - bare Base64", original("forest.jpg"))}, {"SAVED"}},
             {Two, 2, {"File 'sunset-copy.jpg' was a duplicate - CRC-32 = " + TArticleDisposition::ChecksumKey(sunset)},
              {"DUPLICATE"}},
             {Two, 3, {saved("evil.jpg", original("evil.jpg"))}, {"SAVED"}},
         };
     }
+
+    void grabWholeCorpus();
 
     QTemporaryDir work;
     TempProgramDir dir;
@@ -247,7 +259,9 @@ private:
     QString oldCwd_;
 };
 
-TEST_F(SearchEndToEnd, GrabsTheWholeCorpus)
+// The whole corpus, byte-exact; with an overview (gaps skipped, no HEAD) or
+// without one (HEAD per article).
+void SearchEndToEnd::grabWholeCorpus()
 {
     IniWriteBool("CONFIG", "PREVIEW", true);
     QByteArray pointerBeforeMissingBody;
@@ -273,8 +287,9 @@ TEST_F(SearchEndToEnd, GrabsTheWholeCorpus)
     EXPECT_FALSE(QFile::exists(QFileInfo(dir.dir()).dir().filePath(QStringLiteral("evil.jpg"))));
     EXPECT_EQ(dir.read(QStringLiteral("current.jpg")), original("evil.jpg")); // the last file disposed of
 
-    // A header request that failed: the previous article's values are written again.
-    EXPECT_EQ(pointerBeforeMissingBody, QByteArray("4,") + messageId(One, 4));
+    // A header request that failed: the previous article's values are written
+    // again; with an overview the missing article is a gap and never asked for.
+    EXPECT_EQ(pointerBeforeMissingBody, server.overview ? QByteArray() : QByteArray("4,") + messageId(One, 4));
     EXPECT_EQ(IniReadString("GROUPS", One, ""), "9," + messageId(One, 9) + '+');
     EXPECT_EQ(IniReadString("GROUPS", Two, ""), "3," + messageId(Two, 3) + '+');
 
@@ -290,16 +305,33 @@ TEST_F(SearchEndToEnd, GrabsTheWholeCorpus)
     EXPECT_EQ(dir.read(QStringLiteral("CRC-32.dat")), keys.join("\r\n") + "\r\n");
 
     // The server saw each article's header, and the body of every unfiltered one.
-    QList<QByteArray> want{"GROUP " + One + "\r\n"};
+    // Without an overview the probes are refused once per connection.
+    QList<QByteArray> want{"GROUP " + One + "\r\n", "LIST OVERVIEW.FMT\r\n", "OVER 1-9\r\n"};
+    if (!server.overview)
+        want << "XOVER 1-9\r\n";
     for (int n = 1; n <= 9; ++n) {
-        want << "HEAD " + QByteArray::number(n) + "\r\n";
-        if (n != 9)
+        if (!server.overview)
+            want << "HEAD " + QByteArray::number(n) + "\r\n";
+        if (n != 9 && (n != 5 || !server.overview))
             want << "BODY " + QByteArray::number(n) + "\r\n";
     }
     want << "GROUP " + Two + "\r\n";
-    for (int n = 1; n <= 3; ++n)
-        want << "HEAD " + QByteArray::number(n) + "\r\n" << "BODY " + QByteArray::number(n) + "\r\n";
+    if (server.overview)
+        want << "OVER 1-3\r\n";
+    for (int n = 1; n <= 3; ++n) {
+        if (!server.overview)
+            want << "HEAD " + QByteArray::number(n) + "\r\n";
+        want << "BODY " + QByteArray::number(n) + "\r\n";
+    }
     EXPECT_EQ(server.commands, want);
+}
+
+TEST_F(SearchEndToEnd, GrabsTheWholeCorpus) { grabWholeCorpus(); }
+
+TEST_F(SearchEndToEnd, GrabsTheWholeCorpusThroughHeadersWithoutAnOverview)
+{
+    server.overview = false;
+    grabWholeCorpus();
 }
 
 // A second pass over the same articles (pointers cleared) with screening off
@@ -388,7 +420,8 @@ TEST_F(SearchEndToEnd, RestartResumesFromTheStoredPointers)
         grab(w);
         EXPECT_TRUE(w.close());
     }
-    EXPECT_EQ(server.commands.mid(0, 3), (QList<QByteArray>{"GROUP " + One + "\r\n", "HEAD 3\r\n", "BODY 3\r\n"}));
+    EXPECT_EQ(server.commands.mid(0, 4), (QList<QByteArray>{"GROUP " + One + "\r\n", "LIST OVERVIEW.FMT\r\n",
+                                                            "OVER 3-9\r\n", "BODY 3\r\n"}));
     EXPECT_EQ(readFile(out() + QStringLiteral("meadow.jpg")), original("meadow.jpg"));
     EXPECT_FALSE(QFile::exists(out() + QStringLiteral("sunset.jpg")));
     EXPECT_EQ(ReadStatistic("SAVED_COUNT", ""), 2 + 4);
@@ -413,11 +446,11 @@ TEST_F(SearchEndToEnd, ResumePointFromTheMark)
         QByteArray stored;
         QByteArray firstHead; // empty: nothing fetched
     } cases[] = {
-        {"", "HEAD 1"},
-        {"4,<x@y>+", "HEAD 5"},
-        {"4,<x@y>", "HEAD 4"},         // begun but not finished: again
-        {"1,<x@y>+", "HEAD 2"},        // at the first article: mark ignored, "+" still counts
-        {"1009,<x@y>+", "HEAD 2"},     // renumbered group: too far beyond the last
+        {"", "OVER 1-9"},
+        {"4,<x@y>+", "OVER 5-9"},
+        {"4,<x@y>", "OVER 4-9"},       // begun but not finished: again
+        {"1,<x@y>+", "OVER 2-9"},      // at the first article: mark ignored, "+" still counts
+        {"1009,<x@y>+", "OVER 2-9"},   // renumbered group: too far beyond the last
         {"1008,<x@y>", ""},            // within 1000 of the last: taken, nothing to fetch yet
         {"9,<x@y>+", ""},
     };
@@ -430,7 +463,7 @@ TEST_F(SearchEndToEnd, ResumePointFromTheMark)
         TFrmMain w;
         grab(w);
         ASSERT_GE(server.commands.size(), 1);
-        EXPECT_EQ(server.commands.value(1).trimmed(), c.firstHead);
+        EXPECT_EQ(server.commands.value(2).trimmed(), c.firstHead);
         EXPECT_EQ(w.State(), TFrmMain::StateOnline);
         w.miDisconnectClick();
     }
@@ -454,7 +487,9 @@ TEST_F(SearchEndToEnd, SkipGroupLeavesTheArticleUnfinishedAndGoesOn)
     EXPECT_EQ(server.connections, 2);
     EXPECT_EQ(IniReadString("GROUPS", One, ""), "2," + messageId(One, 2));
     EXPECT_EQ(IniReadString("GROUPS", Two, ""), "3," + messageId(Two, 3) + '+');
-    EXPECT_EQ(server.commands.mid(5, 2), (QList<QByteArray>{"GROUP " + Two + "\r\n", "HEAD 1\r\n"}));
+    // A new connection: the overview format is asked for again.
+    EXPECT_EQ(server.commands.mid(5, 3),
+              (QList<QByteArray>{"GROUP " + Two + "\r\n", "LIST OVERVIEW.FMT\r\n", "OVER 1-3\r\n"}));
     EXPECT_EQ(ReadStatistic("SAVED_COUNT", One), 1);
     EXPECT_EQ(ReadStatistic("EMPTY_COUNT", One), 0); // the skipped article went through nothing
     EXPECT_EQ(ReadStatistic("SAVED_COUNT", Two), 2);
@@ -477,7 +512,7 @@ TEST_F(SearchEndToEnd, MissingOutputFolderCompletesTheRunWithoutSaving)
     EXPECT_FALSE(QDir(dir.path(QStringLiteral("gone"))).exists());
     EXPECT_EQ(ReadStatistic("SAVED_COUNT", ""), 0);
     EXPECT_EQ(ReadStatistic("DUPLICATE_COUNT", ""), 0);
-    EXPECT_EQ(ReadStatistic("EMPTY_COUNT", ""), 5);
+    EXPECT_EQ(ReadStatistic("EMPTY_COUNT", ""), 4); // 4, 6, 7 and 9; 5 is a gap in the overview
     EXPECT_EQ(countContaining(logLines(), "saved as"), 0);
     EXPECT_EQ(IniReadString("GROUPS", Two, ""), "3," + messageId(Two, 3) + '+');
     EXPECT_EQ(dir.read(QStringLiteral("current.jpg")), original("evil.jpg"));

@@ -216,9 +216,9 @@ const QList<FaultCase> faultCases = {
     {"ClosedInTheMiddleOfABody",
      {{"BODY 2", [](FakeNntpServer &s, const FakeNntpServer::Article *a) { closeAfter(s, halfBody(*a)); }}},
      2},
-    {"ClosedInTheMiddleOfAHeader",
-     {{"HEAD 4", [](FakeNntpServer &s, const FakeNntpServer::Article *) {
-           closeAfter(s, "221 4 <art4@fake.invalid> head\r\nFrom: x\r\nSubj");
+    {"ClosedInTheMiddleOfTheOverview",
+     {{"OVER 10-11", [](FakeNntpServer &s, const FakeNntpServer::Article *) {
+           closeAfter(s, "224 overview follows\r\n10\tbinary\tx\td\t<art10@fake.invalid>\t\t99\t");
        }}},
      2},
     {"ClosedBetweenTwoArticles",
@@ -233,7 +233,7 @@ const QList<FaultCase> faultCases = {
            QTimer::singleShot(50, &s, [&s] { s.ResetClient(); });
        }}},
      2},
-    {"SilentBeforeTheHeader", {{"HEAD 3", [](FakeNntpServer &, const FakeNntpServer::Article *) {}}}, 2},
+    {"SilentBeforeTheOverview", {{"OVER 1-4", [](FakeNntpServer &, const FakeNntpServer::Article *) {}}}, 2},
     {"SilentInTheMiddleOfABody",
      {{"BODY 4", [](FakeNntpServer &s, const FakeNntpServer::Article *a) { s.Send(halfBody(*a)); }}},
      2},
@@ -282,7 +282,7 @@ TEST(LostConnection, ServerRefusingTwoReconnectionsIsWaitedFor)
     quint16 port = 0;
     int refused = 0;
     const Outcome run = runOnce(
-        {{"HEAD 2",
+        {{"BODY 2",
           [&](FakeNntpServer &s, const FakeNntpServer::Article *) {
               port = s.Port();
               s.StopListening();

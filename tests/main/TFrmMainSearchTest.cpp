@@ -158,13 +158,63 @@ TEST_F(MainSearchTest, SearchSavesMarksAndResumes)
     EXPECT_FALSE(w.Preview->Picture().isNull());
     EXPECT_TRUE(w.laSubject->text().isEmpty());
     EXPECT_EQ(w.laGroup->text(), "Groups Completed");
-    EXPECT_EQ(server.commands, (QList<QByteArray>{"GROUP alt.a\r\n", "HEAD 1\r\n", "BODY 1\r\n", "HEAD 2\r\n",
-                                                  "BODY 2\r\n"}));
+    // Subjects, ids and line counts came from the overview: no HEAD.
+    EXPECT_EQ(server.commands, (QList<QByteArray>{"GROUP alt.a\r\n", "LIST OVERVIEW.FMT\r\n", "OVER 1-2\r\n",
+                                                  "BODY 1\r\n", "BODY 2\r\n"}));
 
     // The next run starts after the completed article: nothing left to fetch.
     w.miSearchAllGroupsClick();
     EXPECT_EQ(server.commands.size(), 6);
     EXPECT_EQ(w.State(), TFrmMain::StateOnline);
+}
+
+// NEW_GROUP_ARTICLES limits only a group without a mark; gaps in the
+// overview are neither asked for nor counted; a server without an
+// overview is asked per article (XOVER where only OVER is refused).
+TEST_F(MainSearchTest, NewGroupStartGapsAndOverviewFallbacks)
+{
+    for (int n = 3; n <= 6; ++n)
+        server.groups[0].articles << FakeNntpServer::MakeArticle(n, "words " + QByteArray::number(n), {"x"});
+    server.overviewGaps = {4};
+    IniWriteInteger("CONFIG", "NEW_GROUP_ARTICLES", 3);
+    {
+        TFrmMain w;
+        connectWindow(w);
+        w.miSearchAllGroupsClick();
+        EXPECT_EQ(server.commands, (QList<QByteArray>{"GROUP alt.a\r\n", "LIST OVERVIEW.FMT\r\n", "OVER 4-6\r\n",
+                                                      "BODY 5\r\n", "BODY 6\r\n"}));
+        EXPECT_EQ(ReadStatistic("EMPTY_COUNT", "alt.a"), 2);
+        EXPECT_EQ(IniReadString("GROUPS", "alt.a", ""), "6,<art6@fake.invalid>+");
+        EXPECT_EQ(w.State(), TFrmMain::StateOnline);
+    }
+
+    // With a mark the limit does not apply; XOVER stands in for OVER.
+    server.groups[0].articles << FakeNntpServer::MakeArticle(7, "seven", {"x"}) << FakeNntpServer::MakeArticle(8, "eight", {"x"})
+                              << FakeNntpServer::MakeArticle(9, "nine", {"x"}) << FakeNntpServer::MakeArticle(10, "ten", {"x"});
+    server.xoverOnly = true;
+    server.commands.clear();
+    {
+        TFrmMain w;
+        connectWindow(w);
+        w.miSearchAllGroupsClick();
+        EXPECT_EQ(server.commands.mid(0, 5), (QList<QByteArray>{"GROUP alt.a\r\n", "LIST OVERVIEW.FMT\r\n",
+                                                                "OVER 7-10\r\n", "XOVER 7-10\r\n", "BODY 7\r\n"}));
+        EXPECT_EQ(countCommands("BODY"), 4);
+        EXPECT_EQ(countCommands("HEAD"), 0);
+    }
+
+    // No overview at all: one probe each, then HEAD per article.
+    server.overview = false;
+    server.groups[0].articles << FakeNntpServer::MakeArticle(11, "eleven", {"x"});
+    server.commands.clear();
+    {
+        TFrmMain w;
+        connectWindow(w);
+        w.miSearchAllGroupsClick();
+        EXPECT_EQ(server.commands, (QList<QByteArray>{"GROUP alt.a\r\n", "LIST OVERVIEW.FMT\r\n", "OVER 11-11\r\n",
+                                                      "XOVER 11-11\r\n", "HEAD 11\r\n", "BODY 11\r\n"}));
+        EXPECT_EQ(IniReadString("GROUPS", "alt.a", ""), "11,<art11@fake.invalid>+");
+    }
 }
 
 TEST(RunSummary, SaysWhatARunDidInWholeWords)
@@ -287,8 +337,9 @@ TEST_F(MainSearchTest, SkipArticleReconnectsBeforeSendingAndGoesOn)
     w.miSearchAllGroupsClick();
 
     EXPECT_EQ(server.connections, 2);
-    EXPECT_EQ(server.commands, (QList<QByteArray>{"GROUP alt.a\r\n", "HEAD 1\r\n", "BODY 1\r\n", "GROUP alt.a\r\n",
-                                                  "HEAD 2\r\n", "BODY 2\r\n"}));
+    // The overview batch in hand still serves after reconnecting.
+    EXPECT_EQ(server.commands, (QList<QByteArray>{"GROUP alt.a\r\n", "LIST OVERVIEW.FMT\r\n", "OVER 1-2\r\n",
+                                                  "BODY 1\r\n", "GROUP alt.a\r\n", "BODY 2\r\n"}));
     EXPECT_EQ(ReadStatistic("EMPTY_COUNT", "alt.a"), 2); // the skipped one and the text
     EXPECT_EQ(IniReadString("GROUPS", "alt.a", ""), "2,<art2@fake.invalid>+");
     EXPECT_EQ(w.State(), TFrmMain::StateOnline);
@@ -320,7 +371,8 @@ TEST_F(MainSearchTest, StopReconnectsAndEndsTheRun)
     connectWindow(w);
     onCommand("BODY", [&] { w.btStop->click(); });
     w.miSearchAllGroupsClick();
-    EXPECT_EQ(countCommands("HEAD"), 1);
+    EXPECT_EQ(countCommands("OVER"), 1);
+    EXPECT_EQ(countCommands("BODY"), 1);
     // The reconnection completes after the run has ended.
     EXPECT_TRUE(QTest::qWaitFor([&] { return w.State() == TFrmMain::StateOnline; }, 10000));
     EXPECT_EQ(server.connections, 2);

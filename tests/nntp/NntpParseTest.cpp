@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
+
 #include <cstring>
 
 using namespace Nntp;
@@ -287,6 +289,64 @@ TEST(CutAndRoute, LinesFromOneReadAreIndependentZeroTerminatedArrays)
     reply.clear();
     body[0] += "!";
     EXPECT_EQ(body[0], "cd!");
+}
+
+
+TEST(Overview, FormatFromTheListOrRfcOrder)
+{
+    const OverviewFormat rfc = ParseOverviewFormat({});
+    EXPECT_EQ((std::array{rfc.subject, rfc.messageId, rfc.lines, rfc.fields}), (std::array{0, 3, 6, 7}));
+    // INN2's list, old-style names and an extra field.
+    const OverviewFormat inn = ParseOverviewFormat(
+        {"Subject:", "From:", "Date:", "Message-ID:", "References:", "Bytes:", "Lines:", "Xref:full"});
+    EXPECT_EQ((std::array{inn.subject, inn.messageId, inn.lines, inn.fields}), (std::array{0, 3, 6, 8}));
+    const OverviewFormat odd = ParseOverviewFormat({"message-id:", "SUBJECT:", ":bytes"});
+    EXPECT_EQ((std::array{odd.subject, odd.messageId, odd.lines, odd.fields}), (std::array{1, 0, -1, 3}));
+}
+
+TEST(Overview, LinesGiveNumberSubjectIdAndLineCount)
+{
+    const OverviewFormat rfc = ParseOverviewFormat({});
+    struct Case {
+        const char *name;
+        QByteArray line;
+        bool ok;
+        OverviewEntry want;
+    } cases[] = {
+        {"RFC 3977 8.3.2 example",
+         "3000234\tI am just a test article\t\"Demo User\" <nobody@example.com>\t6 Oct 1998 04:38:40 -0500\t"
+         "<45223423@example.com>\t<45454@example.net>\t1234\t17\tXref: news.example.com misc.test:3000363",
+         true, {3000234, "I am just a test article", "<45223423@example.com>", 17}},
+        {"INN2 line", "12\tsunset.jpg (1/1)\tposter@example.invalid\tMon, 7 Dec 2026 10:00:00 +0000\t"
+                      "<12@pixtrawl.test>\t\t10456\t141\tXref: inn alt.test:12",
+         true, {12, "sunset.jpg (1/1)", "<12@pixtrawl.test>", 141}},
+        {"raw tabs kept in a subject", "7\tpart\tone\ttwo\ta@b\td\t<7@x>\t\t10\t3", true, {7, "part\tone\ttwo", "<7@x>", 3}},
+        {"trailing fields missing", "8\tshort\ta@b\td\t<8@x>", true, {8, "short", "<8@x>", 0}},
+        {"only the number", "9", true, {9, "", "", 0}},
+        {"line count not a number", "10\ts\ta\td\t<10@x>\t\t5\tmany", true, {10, "s", "<10@x>", 0}},
+        {"64-bit number", "5000000000\ts\ta\td\t<b@x>\t\t1\t2", true, {5000000000LL, "s", "<b@x>", 2}},
+        {"number not decimal", "x1\ts", false, {}},
+        {"signed number", "+5\ts", false, {}},
+        {"empty line", "", false, {}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        OverviewEntry e;
+        ASSERT_EQ(ParseOverviewLine(c.line, rfc, e), c.ok);
+        if (!c.ok)
+            continue;
+        EXPECT_EQ(e.number, c.want.number);
+        EXPECT_EQ(e.subject, c.want.subject);
+        EXPECT_EQ(e.messageId, c.want.messageId);
+        EXPECT_EQ(e.lines, c.want.lines);
+    }
+    // Fields placed by the server's own list.
+    OverviewEntry e;
+    ASSERT_TRUE(ParseOverviewLine("4\t<4@x>\tsubj\t99", ParseOverviewFormat({"Message-ID:", "Subject:", ":bytes"}), e));
+    EXPECT_EQ(e.subject, "subj");
+    EXPECT_EQ(e.messageId, "<4@x>");
+    EXPECT_EQ(e.lines, 0);
+    EXPECT_EQ(OverCommand("XOVER", 5, 9), "XOVER 5-9\r\n");
 }
 
 } // namespace

@@ -12,6 +12,7 @@
 
 #include <csignal>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 
 namespace {
@@ -227,4 +228,73 @@ TEST_F(IniTest, KillDuringWritesLeavesAValidFile)
     EXPECT_TRUE(data.endsWith("\r\n"));
     // No temporary files are left behind to pile up... apart from the one the kill interrupted.
     EXPECT_LE(QDir(prog.dir()).entryList(QDir::Files).size(), 2);
+}
+
+namespace {
+
+// Past the coarse file clock's tick, so the copy in memory is trusted.
+void settle() { QThread::msleep(60); }
+
+ino_t inodeOf(const QString &path)
+{
+    struct stat st;
+    return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_ino : 0;
+}
+
+} // namespace
+
+TEST_F(IniTest, HandEditIsSeenAtTheNextRead)
+{
+    setFile("[CONFIG]\nHOST=aaaa\n");
+    EXPECT_EQ(IniReadString("CONFIG", "HOST", ""), QByteArray("aaaa"));
+    settle();
+    // Same size, rewritten in place: only the modification time tells.
+    setFile("[CONFIG]\nHOST=bbbb\n");
+    EXPECT_EQ(IniReadString("CONFIG", "HOST", ""), QByteArray("bbbb"));
+    settle();
+    EXPECT_EQ(IniReadString("CONFIG", "HOST", ""), QByteArray("bbbb"));
+    // Same size and time, but a new file renamed over it (what editors do).
+    struct stat before;
+    ASSERT_EQ(::stat(QFile::encodeName(prog.iniPath()).constData(), &before), 0);
+    const QString other = prog.iniPath() + QStringLiteral(".new");
+    {
+        QFile f(other);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("[CONFIG]\nHOST=cccc\n");
+    }
+    struct timespec times[2] = {before.st_atim, before.st_mtim};
+    ASSERT_EQ(::utimensat(AT_FDCWD, QFile::encodeName(other).constData(), times, 0), 0);
+    ASSERT_EQ(::rename(QFile::encodeName(other).constData(), QFile::encodeName(prog.iniPath()).constData()), 0);
+    EXPECT_EQ(IniReadString("CONFIG", "HOST", ""), QByteArray("cccc"));
+    // A value added by hand to a file this program wrote.
+    ASSERT_TRUE(IniWriteString("CONFIG", "PORT", "119"));
+    settle();
+    setFile(file() + "LOG=Y\r\n");
+    EXPECT_TRUE(IniReadBool("CONFIG", "LOG", false));
+    EXPECT_EQ(IniReadInteger("CONFIG", "PORT", 0), 119);
+}
+
+TEST_F(IniTest, GatheredWritesAreReadAtOnceAndReplaceTheFileOnceAtTheFlush)
+{
+    setFile("[CONFIG]\nHOST=news\n");
+    const ino_t start = inodeOf(prog.iniPath());
+    IniGatherWrites();
+    IniGatherWrites(); // nested: only the outer flush writes
+    EXPECT_TRUE(IniWriteString("GROUPS", "alt.a", "5,<m@x>"));
+    EXPECT_TRUE(IniWriteString("STATISTICS", "SAVED_COUNT", "1"));
+    EXPECT_TRUE(IniWriteString("GROUPS", "alt.a", "5,<m@x>+"));
+    EXPECT_EQ(IniReadString("GROUPS", "ALT.A", ""), QByteArray("5,<m@x>+"));
+    EXPECT_TRUE(IniFlushWrites());
+    EXPECT_EQ(inodeOf(prog.iniPath()), start); // nothing written yet
+    EXPECT_EQ(file(), QByteArray("[CONFIG]\nHOST=news\n"));
+    // An edit by hand while writes are held is kept, the held writes on top.
+    settle();
+    setFile("[CONFIG]\nHOST=other\nLOG=Y\n");
+    EXPECT_TRUE(IniFlushWrites());
+    EXPECT_EQ(file(), QByteArray("[CONFIG]\r\nHOST=other\r\nLOG=Y\r\n\r\n[GROUPS]\r\nalt.a=5,<m@x>+\r\n\r\n"
+                                 "[STATISTICS]\r\nSAVED_COUNT=1\r\n"));
+    EXPECT_EQ(IniReadString("STATISTICS", "SAVED_COUNT", ""), QByteArray("1"));
+    // Outside gathering a write goes straight to the file.
+    EXPECT_TRUE(IniWriteString("STATISTICS", "SAVED_COUNT", "2"));
+    EXPECT_TRUE(file().contains("SAVED_COUNT=2"));
 }

@@ -1,5 +1,7 @@
 #include "FakeNntpServer.h"
 
+#include <climits>
+
 #include <QHostAddress>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -187,6 +189,35 @@ void FakeNntpServer::Answer(const QByteArray &command)
         } else {
             Send("222 " + id + " body\r\n" + Stuffed(a->body));
         }
+    } else if (verb == "LIST" && arg.toUpper() == "OVERVIEW.FMT") {
+        if (!overview) {
+            Send("503 no overview here\r\n");
+            return;
+        }
+        Send("215 order of fields in overview database\r\n" + Stuffed(overviewFormat));
+    } else if ((verb == "OVER" && overview && !xoverOnly) || (verb == "XOVER" && overview)) {
+        if (currentGroup_.isEmpty()) {
+            Send("412 no newsgroup selected\r\n");
+            return;
+        }
+        const qsizetype dash = arg.indexOf('-');
+        bool okLo = false, okHi = true;
+        const qint64 lo = arg.left(dash < 0 ? arg.size() : dash).toLongLong(&okLo);
+        qint64 hi = lo;
+        if (dash >= 0)
+            hi = arg.mid(dash + 1).isEmpty() ? LLONG_MAX : arg.mid(dash + 1).toLongLong(&okHi);
+        const Group *g = FindGroup(currentGroup_);
+        QList<QByteArray> lines;
+        for (const Article &a : g->articles) {
+            if (!okLo || !okHi || a.number < lo || a.number > hi || overviewGaps.contains(a.number))
+                continue;
+            lines << OverviewLine(a);
+        }
+        if (lines.isEmpty()) {
+            Send("423 no articles in that range\r\n");
+            return;
+        }
+        Send("224 overview follows\r\n" + Stuffed(lines));
     } else if (verb == "LIST") {
         QByteArray reply = "215 list of newsgroups follows\r\n";
         for (const Group &g : std::as_const(groups)) {
@@ -201,6 +232,19 @@ void FakeNntpServer::Answer(const QByteArray &command)
     } else {
         Send("500 command not recognized\r\n");
     }
+}
+
+QByteArray FakeNntpServer::OverviewLine(const Article &a)
+{
+    QByteArray subject = a.subject;
+    for (const QByteArray &h : a.header) {
+        if (h.startsWith("Subject: "))
+            subject = h.mid(9);
+    }
+    const QByteArray linesField = a.linesHeader ? QByteArray::number(a.body.size()) : QByteArray();
+    return QByteArray::number(a.number) + '\t' + subject + "\tposter@example.invalid\t"
+           "Mon, 7 Dec 2026 10:00:00 +0000\t" + a.messageId + "\t\t"
+           + QByteArray::number(qint64(Stuffed(a.body).size())) + '\t' + linesField;
 }
 
 QByteArray FakeNntpServer::GroupReply(const Group &g) const

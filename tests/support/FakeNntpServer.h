@@ -19,7 +19,7 @@ class QTcpSocket;
 //  - greet (greeting), stay silent (silent: accept, never send a byte), close
 //    right after accepting (closeOnAccept), or refuse: StopListening() after
 //    Listen(), or ClosedPort() for a port nothing listens on;
-//  - serve GROUP, HEAD, BODY, LIST (any case) and QUIT from a table of groups
+//  - serve GROUP, HEAD, BODY, OVER/XOVER, LIST, LIST OVERVIEW.FMT (any case) and QUIT from a table of groups
 //    and articles; bodies are dot-stuffed on the way out, article numbers,
 //    message ids and subjects come from the table;
 //  - answer any exact command line with a scripted reply given as pieces
@@ -73,6 +73,13 @@ public:
     QByteArray closeOn; // command prefix on which the connection is closed
     int pieceDelayMs = 80; // long enough for a sandboxed loopback to deliver each piece alone
     QList<Group> groups;
+    // OVER, XOVER and LIST OVERVIEW.FMT from the table (false: refused as
+    // unknown, like a server without an overview database); xoverOnly refuses
+    // OVER alone. Numbers in overviewGaps are left out of the overview.
+    bool overview = true;
+    bool xoverOnly = false;
+    QList<qint64> overviewGaps;
+    QList<QByteArray> overviewFormat{"Subject:", "From:", "Date:", "Message-ID:", "References:", ":bytes", ":lines"};
     QByteArray modeReaderReply = "200 reader mode, posting allowed";
     QByteArray user;     // set: AUTHINFO USER user / PASS password log in
     QByteArray password;
@@ -96,6 +103,7 @@ public:
     static QByteArray Stuffed(const QList<QByteArray> &lines); // with the closing ".\r\n"
     static Article MakeArticle(qint32 number, const QByteArray &subject, const QList<QByteArray> &body);
     QByteArray GroupReply(const Group &g) const;
+    static QByteArray OverviewLine(const Article &a); // without CR LF
 
     // Recorded traffic.
     QByteArray received;

@@ -1,0 +1,400 @@
+#include "TGroupSearch.h"
+
+#include "Decode.h"
+#include "TFrmMain.h"
+#include "TRunReport.h"
+#include "TZqNNTP.h"
+#include "ZqIniFile.h"
+#include "ZqMessageBox.h"
+#include "ZqStatistics.h"
+
+#include <QHash>
+#include <QLabel>
+#include <QMenu>
+#include <QProgressBar>
+#include <QTimer>
+
+#include <climits>
+#include <cmath>
+
+namespace {
+
+QString shown(const QByteArray &bytes) { return QString::fromLocal8Bit(bytes); }
+
+// Holds the settings writes of one stretch of an article without waits, so
+// they reach the file as one replacement.
+class HeldWrites {
+public:
+    ~HeldWrites() { Flush(); }
+    void Hold()
+    {
+        if (!on_)
+            IniGatherWrites();
+        on_ = true;
+    }
+    void Flush()
+    {
+        if (on_)
+            IniFlushWrites();
+        on_ = false;
+    }
+
+private:
+    bool on_ = false;
+};
+
+} // namespace
+
+TGroupSearch::TGroupSearch(TFrmMain &window) : w_(window) {}
+
+void TGroupSearch::WritePointer(int group, bool complete)
+{
+    if (group < 0 || group >= w_.GroupNames.size())
+        return;
+    QByteArray mark = w_.NewsClient->MessageID;
+    if (complete)
+        mark += '+';
+    IniWriteString("GROUPS", w_.GroupNames[group], QByteArray::number(w_.NewsClient->ArticleNumber) + ',' + mark);
+    if (group < w_.GroupMarks.size())
+        w_.GroupMarks[group] = TGroupMark{mark, w_.NewsClient->ArticleNumber};
+}
+
+void TGroupSearch::AddGroupTime(const QByteArray &group, const QElapsedTimer &started)
+{
+    const double days = double(started.elapsed()) / 86400000.0;
+    AddStatistic("TIME", group, std::llround(days / 0.00001156));
+}
+
+bool TGroupSearch::PauseUnlessCommanded(int ms)
+{
+    QTimer pause;
+    pause.setSingleShot(true);
+    pause.start(qMax(0, ms));
+    w_.WaitUntil([&] { return !pause.isActive() || w_.StopReason != TFrmMain::StopNone || w_.closing_; });
+    return w_.StopReason == TFrmMain::StopNone && !w_.closing_;
+}
+
+TGroupSearch::Resumed TGroupSearch::ResumeLostConnection(const QByteArray &group, int &attempts)
+{
+    auto commanded = [this] { return w_.StopReason != TFrmMain::StopNone || w_.closing_; };
+    // The server itself refused us (a login it wants or refused): no retry.
+    if (!w_.RefusalText().isEmpty())
+        return Resumed::Refused;
+    const int most = int(w_.ReconnectDelaysMs.size());
+    while (attempts < most) {
+        const int delay = w_.ReconnectDelaysMs[attempts];
+        ++attempts;
+        w_.laArticleName->setText(
+            QStringLiteral("Connection lost, reconnecting (attempt %1 of %2)").arg(attempts).arg(most));
+        if (!PauseUnlessCommanded(delay))
+            return Resumed::Command;
+
+        w_.connectOutcome_ = 0;
+        w_.quietConnect_ = true;
+        if (!w_.StartConnect()) {
+            w_.quietConnect_ = false; // the name did not resolve: maybe next time
+            continue;
+        }
+        w_.WaitUntil([&] { return w_.connectOutcome_ != 0 || commanded(); });
+        if (commanded())
+            return Resumed::Command;
+        if (!w_.RefusalText().isEmpty())
+            return Resumed::RefusedOnReconnect; // trying again would not help, or would hammer the server
+        if (w_.connectOutcome_ != TZqNNTP::StateConnected || !w_.NewsClient->Connected)
+            continue;
+        if (w_.NewsClient->SelectGroup(group))
+            return Resumed::Selected;
+        if (commanded())
+            return Resumed::Command;
+        if (w_.NewsClient->Connected)
+            return Resumed::GroupRefused;
+    }
+    return Resumed::GaveUp;
+}
+
+bool TGroupSearch::ReconnectAndWait()
+{
+    if (!w_.miConnectClick())
+        return false;
+    // Nothing goes out before the client reports the connection; its own
+    // ten-second guard bounds the wait.
+    w_.WaitUntil([this] { return w_.connectOutcome_ != 0 || w_.closing_; });
+    return w_.connectOutcome_ == TZqNNTP::StateConnected && w_.NewsClient->Connected && !w_.closing_;
+}
+
+void TGroupSearch::Run(int firstGroup, bool oneGroup)
+{
+    // A reason left by a command while nothing was searching must not end this run.
+    w_.StopReason = TFrmMain::StopNone;
+
+    enum class Next { Article, Group, EndRun };
+
+    // Ends the run on a reason taken up after a request; returns what comes next.
+    auto takeUpStop = [this](const QByteArray &group, const QElapsedTimer &started, bool groupSelected) -> Next {
+        const int reason = w_.closing_ ? int(TFrmMain::StopDisconnect) : w_.StopReason;
+        auto endRun = [&] {
+            w_.ClearScreen();
+            w_.StopReason = TFrmMain::StopNone;
+            w_.NewsClient->BodyLines.clear();
+            AddGroupTime(group, started);
+            return Next::EndRun;
+        };
+        switch (reason) {
+        case TFrmMain::StopDisconnect:
+            return endRun();
+        case TFrmMain::StopSkipArticle:
+        case TFrmMain::StopSkipGroup:
+            w_.mnFile->setEnabled(false);
+            w_.mnFile->menuAction()->setEnabled(false);
+            if (!ReconnectAndWait()) {
+                w_.SetState(TFrmMain::StateOffline);
+                return endRun();
+            }
+            w_.StopReason = TFrmMain::StopNone;
+            if (reason == TFrmMain::StopSkipArticle && groupSelected)
+                w_.NewsClient->SelectGroup(group);
+            w_.SetState(TFrmMain::StateSearching);
+            w_.NewsClient->BodyLines.clear();
+            return reason == TFrmMain::StopSkipArticle && groupSelected ? Next::Article : Next::Group;
+        case TFrmMain::StopSearch:
+            w_.mnFile->setEnabled(false);
+            w_.mnFile->menuAction()->setEnabled(false);
+            w_.ClearScreen();
+            w_.miConnectClick();
+            return endRun();
+        default:
+            return Next::Article;
+        }
+    };
+
+    // The connection ended without a command asking for it.
+    auto lost = [this] { return !w_.NewsClient->Connected && w_.StopReason == TFrmMain::StopNone && !w_.closing_; };
+    // Automatic reconnection attempts since an article last went through.
+    int attempts = 0;
+    auto giveUp = [&](const QByteArray &group, const QElapsedTimer &started) {
+        w_.NewsClient->BodyLines.clear();
+        AddGroupTime(group, started);
+        w_.SetState(TFrmMain::StateOffline);
+        w_.ClearScreen();
+        QString text = QStringLiteral("Connection lost; gave up after %1 reconnection attempts").arg(attempts);
+        if (!w_.NewsClient->FailureText.isEmpty())
+            text += QStringLiteral(" (") + w_.NewsClient->FailureText + ')';
+        w_.laArticleName->setText(text);
+    };
+    // The server refused us: the run ends offline with its reason on the
+    // label; a box only where the user is not away behind a reconnection.
+    auto refused = [&](const QByteArray &group, const QElapsedTimer &started, bool box) {
+        const QString why = w_.RefusalText();
+        w_.NewsClient->BodyLines.clear();
+        AddGroupTime(group, started);
+        w_.SetState(TFrmMain::StateOffline);
+        w_.ClearScreen();
+        w_.laArticleName->setText(QString(why).replace('\n', ' '));
+        if (box)
+            ZqMessageBox(why, QStringLiteral("Error"), MsgIcon::None, MsgButtons::Ok, nullptr);
+    };
+
+    const int n = w_.GroupNames.size();
+    for (int g = firstGroup; g >= 0 && g < w_.GroupNames.size(); ++g) {
+        QElapsedTimer started;
+        started.start();
+        const QByteArray group = w_.GroupNames[g];
+        w_.laGroupName->setText(shown(group));
+        w_.pbGroup->setRange(0, n);
+        w_.pbGroup->setValue(g);
+        w_.laGroup->setText(QStringLiteral("Searching Group %1 of %2").arg(g + 1).arg(w_.pbGroup->maximum()));
+        w_.ProgressPhase = 1;
+
+        bool selected = w_.NewsClient->SelectGroup(group);
+        if (!selected && lost()) {
+            const Resumed resumed = ResumeLostConnection(group, attempts);
+            switch (resumed) {
+            case Resumed::Selected:
+                selected = true;
+                break;
+            case Resumed::GaveUp:
+                giveUp(group, started);
+                return;
+            case Resumed::Refused:
+            case Resumed::RefusedOnReconnect:
+                refused(group, started, resumed == Resumed::Refused);
+                return;
+            case Resumed::GroupRefused:
+            case Resumed::Command:
+                break;
+            }
+        }
+        if (!selected) {
+            // A command that interrupted the selection is taken up here, so a
+            // disconnected run does not walk on through every group.
+            if (w_.StopReason != TFrmMain::StopNone || w_.closing_) {
+                if (takeUpStop(group, started, false) == Next::EndRun)
+                    return;
+            }
+            AddGroupTime(group, started);
+            if (oneGroup)
+                break;
+            continue;
+        }
+
+        w_.Report->GroupStarted();
+        w_.CurrentFirst = w_.NewsClient->FirstArticle;
+        w_.CurrentLast = w_.NewsClient->LastArticle;
+        const TGroupMark mark = g < w_.GroupMarks.size() ? w_.GroupMarks[g] : TGroupMark{};
+        TResumeRange range = ResumeRange(w_.CurrentFirst, w_.CurrentLast, mark);
+        // A group seen for the first time may start with its newest articles only.
+        const qint64 newest = IniReadInteger("CONFIG", "NEW_GROUP_ARTICLES", 0);
+        if (mark == TGroupMark{} && newest > 0 && range.Count > newest) {
+            range.First += range.Count - newest;
+            range.Count = newest;
+        }
+        w_.CurrentFirst = range.First;
+        const qint64 count = range.Count;
+        w_.pbArticle->setRange(0, int(qBound(qint64(0), count, qint64(INT_MAX))));
+        w_.pbArticle->setValue(0);
+
+        const qint64 first = w_.CurrentFirst;
+        const qint64 lastWanted = first + count - 1;
+        // The overview batch in hand: it covers up to overviewEnd; numbers it
+        // does not list are gaps.
+        QHash<qint64, Nntp::OverviewEntry> overview;
+        qint64 overviewEnd = first - 1;
+        for (qint64 i = 0; i < count; ++i) {
+            const qint64 a = first + i;
+            bool groupRefused = false;
+            bool gap = false;
+            HeldWrites held; // the pointer before the body; a filtered article's whole record
+            // One pass per try at this article; a lost connection is taken up
+            // before anything is logged, counted or marked for it.
+            for (;;) {
+                const qint64 position = a - w_.CurrentFirst;
+                w_.pbArticle->setValue(int(qMin<qint64>(position, INT_MAX)));
+                w_.laArticle->setText(
+                    QStringLiteral("Decoding Article %1 of %2").arg(position + 1).arg(w_.pbArticle->maximum()));
+                w_.ArticleCaption = QStringLiteral("Decoding Article %1 from %2").arg(a).arg(shown(group));
+                w_.laArticleName->setText(w_.ArticleCaption + QStringLiteral(" (0%)"));
+                w_.laSubject->setText(QStringLiteral("Retrieving Subject..."));
+                w_.ProgressPhase = 1;
+                w_.ArticleBytes = 0;
+
+                bool requestsLost = false;
+                if (!w_.NewsClient->OverviewRefused && a > overviewEnd) {
+                    const qint64 end = a + qMin<qint64>(OverviewBatch - 1, lastWanted - a);
+                    QList<Nntp::OverviewEntry> entries;
+                    if (w_.NewsClient->GetOverview(a, end, entries)) {
+                        overview.clear();
+                        for (const Nntp::OverviewEntry &e : std::as_const(entries))
+                            overview.insert(e.number, e);
+                        overviewEnd = end;
+                    }
+                    // Each listed article is counted its own overview line below.
+                    w_.ArticleBytes = 0;
+                    requestsLost = lost();
+                }
+                if (!requestsLost && a <= overviewEnd) {
+                    const auto entry = overview.constFind(a);
+                    if (entry == overview.cend()) {
+                        gap = true;
+                        break;
+                    }
+                    // The same values a header and its status line would have given.
+                    w_.NewsClient->ArticleNumber = entry->number;
+                    w_.NewsClient->MessageID = entry->messageId;
+                    w_.NewsClient->Subject = entry->subject;
+                    w_.NewsClient->Lines = entry->lines;
+                    w_.ArticleBytes = entry->wireBytes; // its share of the overview, as a header's bytes were
+                } else if (!requestsLost) {
+                    w_.NewsClient->GetHeader(a);
+                    requestsLost = lost();
+                }
+                if (!requestsLost) {
+                    held.Hold();
+                    w_.Disposition.LogHeader(group, a, w_.NewsClient->Subject);
+                    const bool filtered = w_.Disposition.SubjectFilter(group, w_.NewsClient->Subject,
+                                                                    w_.NewsClient->BodyLines, w_.ArticleBytes);
+                    if (filtered)
+                        w_.Report->Filtered();
+                    if (w_.NewsClient->Connected && !filtered) {
+                        w_.laSubject->setText(shown(w_.NewsClient->Subject));
+                        WritePointer(g, false);
+                        held.Flush();
+                        w_.ProgressPhase = 2;
+                        w_.PreviewMark = 0;
+                        lastPreview_.start(); // a body that comes quickly is only previewed once saved
+                        w_.NewsClient->GetBody(a);
+                        requestsLost = lost();
+                    }
+                }
+                if (!requestsLost)
+                    break;
+                const Resumed resumed = ResumeLostConnection(group, attempts);
+                if (resumed == Resumed::Selected)
+                    continue; // the same article again
+                if (resumed == Resumed::GaveUp) {
+                    giveUp(group, started);
+                    return;
+                }
+                if (resumed == Resumed::Refused || resumed == Resumed::RefusedOnReconnect) {
+                    refused(group, started, resumed == Resumed::Refused);
+                    return;
+                }
+                groupRefused = resumed == Resumed::GroupRefused;
+                break; // a command is taken up below, as after any request
+            }
+            if (groupRefused)
+                break;
+            if (gap && w_.StopReason == TFrmMain::StopNone && !w_.closing_)
+                continue; // not on the server: nothing to log, count or mark
+
+            if (w_.StopReason != TFrmMain::StopNone || w_.closing_)
+                held.Flush(); // the stop may wait for a reconnection
+            const Next next = takeUpStop(group, started, true);
+            if (next == Next::EndRun)
+                return;
+            if (next == Next::Group)
+                break;
+            if (gap)
+                continue;
+
+            held.Hold();
+            const auto outcome = w_.Disposition.Dispose(group, w_.NewsClient->Subject, w_.NewsClient->BodyLines,
+                                                     w_.ArticleBytes, w_.PreviewEnabled);
+            w_.Report->Disposed(outcome, w_.Disposition.LastSavedName);
+            WritePointer(g, true);
+            held.Flush();
+            attempts = 0;
+        }
+
+        AddGroupTime(group, started);
+        if (oneGroup)
+            break;
+    }
+    w_.SetState(TFrmMain::StateOnline);
+    w_.ClearScreen();
+}
+
+void TGroupSearch::DocOutput(const QByteArray &strOutput)
+{
+    w_.ArticleBytes += strOutput.size();
+    if (!w_.NewsClient->Connected || w_.ProgressPhase != 2)
+        return;
+    const qint64 lines = w_.NewsClient->BodyLines.size();
+    const qint64 percent = w_.NewsClient->Lines <= 2 ? 0 : lines * 100 / (w_.NewsClient->Lines - 1);
+    w_.laArticleName->setText(w_.ArticleCaption + QStringLiteral(" (%1%)").arg(percent));
+
+    // Decoding and loading a growing picture is costly: at most every 200
+    // lines, and only once w_.PreviewIntervalMs have passed since the body was
+    // asked for or since the last preview.
+    if (!w_.PreviewEnabled || lines - w_.PreviewMark < 200)
+        return;
+    if (lastPreview_.isValid() && lastPreview_.elapsed() < w_.PreviewIntervalMs)
+        return;
+    w_.PreviewMark = qint32(lines);
+    lastPreview_.start();
+    QList<QByteArray> copy = w_.NewsClient->BodyLines; // the decoder edits its list
+    QByteArray stream;
+    QByteArray name;
+    const int r = DecodeAttachment(copy, stream, name);
+    if (r == DecodeComplete || r == DecodePartial)
+        w_.ShowPreviewFile(stream);
+}

@@ -1,0 +1,31 @@
+#pragma once
+#include <QByteArray>
+#include <QElapsedTimer>
+
+class TFrmMain;
+
+// The group search loop: walks the window's groups article by article and
+// takes up the stop reasons the window's commands leave. It works on the
+// window's lists, client and controls; the window owns it.
+class TGroupSearch {
+public:
+    explicit TGroupSearch(TFrmMain &window);
+
+    void Run(int firstGroup, bool oneGroup);
+    // Every chunk the client receives, during any of its waits.
+    void DocOutput(const QByteArray &strOutput);
+
+    // Overview lines asked for at once.
+    static constexpr qint64 OverviewBatch = 500;
+
+private:
+    enum class Resumed { Selected, GroupRefused, Command, GaveUp, Refused, RefusedOnReconnect };
+    Resumed ResumeLostConnection(const QByteArray &group, int &attempts);
+    bool PauseUnlessCommanded(int ms);
+    bool ReconnectAndWait();
+    void WritePointer(int group, bool complete);
+    void AddGroupTime(const QByteArray &group, const QElapsedTimer &started);
+
+    TFrmMain &w_;
+    QElapsedTimer lastPreview_;
+};
