@@ -3,14 +3,15 @@
 NEWSBIN=/usr/lib/news/bin
 ENV_FILE=/tmp/pixtrawl-inn.env
 if [ -f "$ENV_FILE" ]; then
-    port=$(sed -n 's/^PIXTRAWL_INN_PORT=//p' "$ENV_FILE")
-    # The reader daemon renames its command line once it runs; its pid file
-    # names the port.
-    pidfile=/run/news/nnrpd-$port.pid
-    if [ -f "$pidfile" ]; then
-        kill "$(cat "$pidfile")" 2>/dev/null
-        rm -f "$pidfile"
-    fi
+    # Both reader daemons rename their command lines once they run; their
+    # pid files name the ports.
+    for port in $(sed -n 's/^PIXTRAWL_INN_\(TLS_\)\{0,1\}PORT=//p' "$ENV_FILE"); do
+        pidfile=/run/news/nnrpd-$port.pid
+        if [ -f "$pidfile" ]; then
+            kill "$(cat "$pidfile")" 2>/dev/null
+            rm -f "$pidfile"
+        fi
+    done
     rm -f "$ENV_FILE"
 fi
 if [ -x "$NEWSBIN/rc.news" ]; then
