@@ -3,6 +3,7 @@
 #include "TQtMessageHandler.h"
 #include "ZqMessageBox.h"
 #include "ZqPaths.h"
+#include "ZqSettingsLock.h"
 
 #include <QApplication>
 #include <QIcon>
@@ -74,6 +75,12 @@ int main(int argc, char **argv)
     // Folders made, first start prepared; settings that cannot be saved are
     // said once here, not by every dialog that fails to save them.
     const QString problem = ZqPaths::Prepare();
+    ZqSettingsLock lock;
+    if (!lock.Acquire(ZqPaths::SettingsFile())) {
+        ZqMessageBox(QString::fromLatin1(ZqSettingsLock::AlreadyRunning), QStringLiteral("Pixtrawl"),
+                     MsgIcon::Warning, MsgButtons::Ok, nullptr);
+        return 1;
+    }
     if (!problem.isEmpty())
         ZqMessageBox(problem, QStringLiteral("Settings"), MsgIcon::Warning, MsgButtons::Ok, nullptr);
 
@@ -84,17 +91,21 @@ int main(int argc, char **argv)
     TFrmMain window;
     window.SetDialogFactory(&dialogs);
 
-    // A session's end (SIGTERM) or Ctrl+C closes the window as Exit does, so
-    // the placement and the checksum list are saved.
+    // A session's end (SIGTERM), a closed terminal (SIGHUP) or Ctrl+C closes
+    // the window as Exit does, without asking, so nothing is lost.
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalPipe) == 0) {
         auto *notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, &app);
         QObject::connect(notifier, &QSocketNotifier::activated, &window, [&window] {
             char c;
             [[maybe_unused]] const ssize_t n = ::read(signalPipe[0], &c, 1);
-            window.close();
+            window.CloseWithoutPrompt();
         });
-        std::signal(SIGTERM, onSignal);
-        std::signal(SIGINT, onSignal);
+        struct sigaction sa {};
+        sa.sa_handler = onSignal;
+        sigemptyset(&sa.sa_mask);
+        sa.sa_flags = SA_RESTART;
+        for (int sig : {SIGTERM, SIGHUP, SIGINT})
+            ::sigaction(sig, &sa, nullptr);
     }
 
     window.show();

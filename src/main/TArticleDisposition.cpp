@@ -17,6 +17,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstring>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -77,8 +78,8 @@ bool pathExists(const QByteArray &path)
 // target, so a failed write never leaves a half file under the real name, and
 // a file or link already there is replaced rather than written through. The
 // new file is created 0644 less the umask: it never carries an executable
-// bit, whatever the replaced file had.
-bool writeFileReplacing(const QByteArray &path, const QByteArray &data)
+// bit, whatever the replaced file had. Returns 0 or the errno of the failure.
+int writeFileReplacing(const QByteArray &path, const QByteArray &data)
 {
     const qsizetype slash = path.lastIndexOf('/');
     const QByteArray dir = slash >= 0 ? path.left(slash + 1) : QByteArray();
@@ -88,10 +89,11 @@ bool writeFileReplacing(const QByteArray &path, const QByteArray &data)
         temp = dir + ".pixtrawl-" + QByteArray::number(QRandomGenerator::global()->generate64(), 36);
         fd = ::open(temp.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644);
         if (fd < 0 && errno != EEXIST)
-            return false;
+            return errno;
     }
     if (fd < 0)
-        return false;
+        return EEXIST;
+    int error = 0;
     bool ok = true;
     const char *p = data.constData();
     qsizetype left = data.size();
@@ -100,19 +102,32 @@ bool writeFileReplacing(const QByteArray &path, const QByteArray &data)
         if (n < 0) {
             if (errno == EINTR)
                 continue;
+            error = errno;
             ok = false;
         } else {
             p += n;
             left -= n;
         }
     }
-    if (::close(fd) != 0)
+    if (::close(fd) != 0 && ok) {
+        error = errno;
         ok = false;
-    if (ok && ::rename(temp.constData(), path.constData()) != 0)
+    }
+    if (ok && ::rename(temp.constData(), path.constData()) != 0) {
+        error = errno;
         ok = false;
+    }
     if (!ok)
         ::unlink(temp.constData());
-    return ok;
+    return ok ? 0 : (error ? error : EIO);
+}
+
+bool sameContent(const QByteArray &path, const QByteArray &key)
+{
+    QFile f(QFile::decodeName(path));
+    if (!f.open(QIODevice::ReadOnly) || f.size() != key.left(8).toLongLong(nullptr, 16))
+        return false;
+    return qstricmp(TArticleDisposition::ChecksumKey(f.readAll()).constData(), key.constData()) == 0;
 }
 
 } // namespace
@@ -225,6 +240,13 @@ void TArticleDisposition::addKnown(const QByteArray &key)
     if (it != KnownChecksums.end() && qstricmp(it->constData(), key.constData()) == 0)
         return;
     KnownChecksums.insert(it, key);
+    // Appended at once, so a kill loses no key learned before it; a clean
+    // close puts the file back in its sorted shape.
+    if (!ChecksumsFile.isEmpty()) {
+        QFile f(ChecksumsFile);
+        if (f.open(QIODevice::WriteOnly | QIODevice::Append))
+            f.write(key + "\r\n");
+    }
 }
 
 TArticleDisposition::Outcome TArticleDisposition::Dispose(const QByteArray &groupName,
@@ -246,6 +268,9 @@ TArticleDisposition::Outcome TArticleDisposition::Dispose(const QByteArray &grou
         return disposeYEnc(groupName, subject, bodyLines, articleBytes, previewEnabled);
 
     const qint32 pendingBefore = PendingSize;
+    // Kept to put back when the save fails: the article is fetched again.
+    const QList<QByteArray> linesBefore = PendingLines;
+    const QByteArray nameBefore = PendingName;
     QByteArray decodedName;
     const int r = DecodeAttachment(bodyLines, DecodeStream, decodedName);
 
@@ -292,7 +317,14 @@ TArticleDisposition::Outcome TArticleDisposition::Dispose(const QByteArray &grou
 
     if (!haveFile)
         return empty(groupName, articleBytes, "There was nothing to decode.");
-    return disposeFile(name, groupName, subject, articleBytes, previewEnabled, nullptr);
+    const Outcome outcome = disposeFile(name, groupName, subject, articleBytes, previewEnabled, nullptr);
+    if (outcome == OutcomeSaveFailed) {
+        PendingLines = linesBefore;
+        PendingName = nameBefore;
+        PendingSize = pendingBefore;
+        persistPending();
+    }
+    return outcome;
 }
 
 TArticleDisposition::Outcome TArticleDisposition::empty(const QByteArray &groupName, qint64 articleBytes,
@@ -311,31 +343,45 @@ TArticleDisposition::Outcome TArticleDisposition::disposeFile(QByteArray name, c
     name = FileNameFor(name, subject);
     LastFileName = name;
 
-    // Any failure from here to the log line silently drops the rest.
     Outcome outcome = OutcomeNone;
+    SaveError.clear();
+    SaveFolder.clear();
     const QByteArray key = crc ? Hex8(quint32(DecodeStream.size())) + Hex8(*crc) : ChecksumKey(DecodeStream);
-    if (isKnown(key) && IniReadBool("CONFIG", "FILE_SCREENING", false)) {
+    const QByteArray dir = IniReadString("CONFIG", "OUTPUT_DIR", QFile::encodeName(ZqPaths::DefaultOutputDir()));
+    // The article a killed run was working on comes again: if its file got
+    // saved (its key was appended, or the file is there under its name), it
+    // is not saved a second time.
+    if (InFlightRefetch && (isKnown(key) || sameContent(dir + name, key))) {
+        addKnown(key);
+        logLine("File '" + name + "' was saved before the restart - CRC-32 = " + key);
+        outcome = OutcomeSavedBefore;
+    } else if (isKnown(key) && IniReadBool("CONFIG", "FILE_SCREENING", false)) {
         AddStatistic("DUPLICATE_COUNT", groupName, 1);
         AddStatistic("DUPLICATE_BYTES", groupName, articleBytes);
         logLine("File '" + name + "' was a duplicate - CRC-32 = " + key);
         outcome = OutcomeDuplicate;
     } else {
-        const QByteArray dir = IniReadString("CONFIG", "OUTPUT_DIR", QFile::encodeName(ZqPaths::DefaultOutputDir()));
         if (IniReadBool("CONFIG", "RENAME_DUPLICATES", false)) {
             const QByteArray base = name;
             for (qint64 k = 1; pathExists(dir + name); ++k)
                 name = NumberedName(base, k);
         }
         LastFileName = name;
-        if (writeFileReplacing(dir + name, DecodeStream)) {
-            AddStatistic("SAVED_COUNT", groupName, 1);
-            AddStatistic("SAVED_BYTES", groupName, articleBytes);
-            addKnown(key);
-            logLine("Article was saved as '" + name + "' at " + QByteArray::number(DecodeStream.size())
-                    + " bytes.");
-            LastSavedName = name;
-            outcome = OutcomeSaved;
+        if (const int error = writeFileReplacing(dir + name, DecodeStream)) {
+            // Nothing counted and no preview: the caller keeps the article
+            // unfinished and stops, so the picture is fetched again later.
+            SaveError = QString::fromLocal8Bit(std::strerror(error));
+            SaveFolder = QFile::decodeName(dir);
+            logLine("Article could not be saved as '" + name + "': " + SaveError.toLocal8Bit());
+            DecodeStream.clear();
+            return OutcomeSaveFailed;
         }
+        AddStatistic("SAVED_COUNT", groupName, 1);
+        AddStatistic("SAVED_BYTES", groupName, articleBytes);
+        addKnown(key);
+        logLine("Article was saved as '" + name + "' at " + QByteArray::number(DecodeStream.size()) + " bytes.");
+        LastSavedName = name;
+        outcome = OutcomeSaved;
     }
 
     if (previewEnabled && OnPreview)
@@ -411,6 +457,7 @@ TArticleDisposition::Outcome TArticleDisposition::disposeYEnc(const QByteArray &
 
 void TArticleDisposition::LoadChecksums(const QString &path)
 {
+    ChecksumsFile = path;
     KnownChecksums.clear();
     QFile f(path);
     if (!f.open(QIODevice::ReadOnly))

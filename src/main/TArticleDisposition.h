@@ -14,7 +14,9 @@
 // multi-part file, known checksums); settings are read afresh at every use.
 class TArticleDisposition {
 public:
-    enum Outcome { OutcomeNone, OutcomeSaved, OutcomeDuplicate, OutcomeEmpty };
+    // SavedBefore: the article a killed run was on, whose file was saved then.
+    // SaveFailed: SaveError and SaveFolder say why; nothing was counted.
+    enum Outcome { OutcomeNone, OutcomeSaved, OutcomeDuplicate, OutcomeEmpty, OutcomeSavedBefore, OutcomeSaveFailed };
 
     // The main window's subject filter list, edited by the filter dialog.
     explicit TArticleDisposition(QList<QByteArray> &filterStrings);
@@ -46,9 +48,18 @@ public:
     // pending file an earlier run left.
     bool OpenPartsStore(const QString &dir);
 
-    // "CRC-32.dat" in the program folder: one key per line.
+    // "CRC-32.dat" in the program folder: one key per line. Load remembers
+    // the path; every new key is appended to it at once, and a clean close
+    // writes the list back sorted (atomically).
     void LoadChecksums(const QString &path);
     bool SaveChecksums(const QString &path) const;
+    QString ChecksumsFile;
+
+    // Set by the search for an article whose pointer lacks the completion
+    // mark: a run ended (killed) while on it.
+    bool InFlightRefetch = false;
+    QString SaveError;  // the system's reason of the last failed save
+    QString SaveFolder; // the output folder it failed in
 
     static QByteArray ChecksumKey(const QByteArray &data);
     // The name actually saved under (after untrusted-name cleaning and numbering).

@@ -17,6 +17,7 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDir>
 #include <QFile>
 #include <QFrame>
 #include <QGridLayout>
@@ -725,6 +726,15 @@ void TFrmMain::closeEvent(QCloseEvent *e)
         e->ignore();
 }
 
+void TFrmMain::CloseWithoutPrompt()
+{
+    noPrompt_ = true;
+    // An exit prompt already open must not hold the close up.
+    if (QWidget *modal = QApplication::activeModalWidget())
+        modal->close();
+    close();
+}
+
 bool TFrmMain::FormClose()
 {
     if (closing_)
@@ -740,7 +750,7 @@ bool TFrmMain::FormClose()
         NewsClient->Disconnect();
         return true;
     }
-    if (IniReadBool("CONFIG", "EXIT_PROMPT", true)) {
+    if (!noPrompt_ && IniReadBool("CONFIG", "EXIT_PROMPT", true)) {
         const int answer = ZqMessageBox(QStringLiteral("Are you sure that you want to exit?"),
                                         QStringLiteral("Exit Warning"), MsgIcon::Question, MsgButtons::OkCancel,
                                         static_cast<QWidget *>(this));
@@ -809,6 +819,16 @@ void TFrmMain::TrayIconActivated(QSystemTrayIcon::ActivationReason reason)
 }
 
 // ---------------------------------------------------------------- search
+
+void TFrmMain::ReportSaveFailure()
+{
+    const QString folder = QDir::toNativeSeparators(Disposition.SaveFolder);
+    laArticleName->setText(QStringLiteral("Search stopped: pictures cannot be saved"));
+    ZqMessageBox(QStringLiteral("Pictures cannot be saved in the folder \"%1\": %2.\nThe search was stopped; "
+                                "the picture will be fetched again by the next search.")
+                     .arg(folder, Disposition.SaveError),
+                 QStringLiteral("Error"), MsgIcon::Error, MsgButtons::Ok, static_cast<QWidget *>(this));
+}
 
 void TFrmMain::DecodeGroups(int firstGroup, bool oneGroup)
 {

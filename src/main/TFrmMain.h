@@ -125,6 +125,8 @@ public:
     void FormActivate();
     void FormResize();
     bool FormClose(); // true when the window may close
+    // File > Exit without the exit prompt (a session's end, a signal).
+    void CloseWithoutPrompt();
     void FormMinimize();
     void TrayIconActivated(QSystemTrayIcon::ActivationReason reason);
     bool miConnectClick(); // true when a connection attempt was started
@@ -165,12 +167,14 @@ private:
     bool StartConnect(); // hands the configured server to the client and starts the attempt
     QString RefusalText() const;
     bool OfferTrust();
+    void ReportSaveFailure(); // the box after a save failed, naming folder and reason
     void WaitUntil(const std::function<bool()> &done);
 
     TDialogFactory *dialogs_ = nullptr;
     int state_ = StateOffline;
     bool searching_ = false;
     bool closing_ = false;
+    bool noPrompt_ = false;
     bool activating_ = false;
     bool autoStartDone_ = false;
     bool configOffered_ = false; // the activation check has opened the configuration once

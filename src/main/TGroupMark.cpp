@@ -17,3 +17,12 @@ TResumeRange ResumeRange(qint64 first, qint64 last, const TGroupMark &mark)
     r.Count = qint64(qMin<__int128>(count, std::numeric_limits<qint64>::max()));
     return r;
 }
+
+bool ResumedInFlight(const TGroupMark &mark, qint64 number, const QByteArray &messageId)
+{
+    if (mark.Number != number || mark.Text.endsWith('+'))
+        return false;
+    // An empty id (none came) cannot contradict; a different one means the
+    // server renumbered.
+    return mark.Text.isEmpty() || messageId.isEmpty() || mark.Text == messageId;
+}

@@ -18,3 +18,7 @@ struct TResumeRange {
     qint64 Count = 0; // 0: nothing to walk
 };
 TResumeRange ResumeRange(qint64 first, qint64 last, const TGroupMark &mark);
+
+// Whether article number, whose header gave messageId, is the one a run
+// ended on without finishing (killed, or its save failed).
+bool ResumedInFlight(const TGroupMark &mark, qint64 number, const QByteArray &messageId);

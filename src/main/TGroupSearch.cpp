@@ -47,16 +47,18 @@ private:
 
 TGroupSearch::TGroupSearch(TFrmMain &window) : w_(window) {}
 
-void TGroupSearch::WritePointer(int group, bool complete)
+void TGroupSearch::WritePointer(int group, qint64 number, bool complete)
 {
     if (group < 0 || group >= w_.GroupNames.size())
         return;
-    QByteArray mark = w_.NewsClient->MessageID;
+    // The number walked, never the client's last good one: a header that
+    // failed must not leave another article's (or group's) number here.
+    QByteArray mark = w_.NewsClient->ArticleNumber == number ? w_.NewsClient->MessageID : QByteArray();
     if (complete)
         mark += '+';
-    IniWriteString("GROUPS", w_.GroupNames[group], QByteArray::number(w_.NewsClient->ArticleNumber) + ',' + mark);
+    IniWriteString("GROUPS", w_.GroupNames[group], QByteArray::number(number) + ',' + mark);
     if (group < w_.GroupMarks.size())
-        w_.GroupMarks[group] = TGroupMark{mark, w_.NewsClient->ArticleNumber};
+        w_.GroupMarks[group] = TGroupMark{mark, number};
 }
 
 void TGroupSearch::AddGroupTime(const QByteArray &group, const QElapsedTimer &started)
@@ -304,6 +306,11 @@ void TGroupSearch::Run(int firstGroup, bool oneGroup)
                     w_.NewsClient->Lines = entry->lines;
                     w_.ArticleBytes = entry->wireBytes; // its share of the overview, as a header's bytes were
                 } else if (!requestsLost) {
+                    // A header that does not come must not leave the previous
+                    // article's subject and id to be logged, filtered or stored.
+                    w_.NewsClient->Subject.clear();
+                    w_.NewsClient->MessageID.clear();
+                    w_.NewsClient->Lines = 0;
                     w_.NewsClient->GetHeader(a);
                     requestsLost = lost();
                 }
@@ -316,7 +323,7 @@ void TGroupSearch::Run(int firstGroup, bool oneGroup)
                         w_.Report->Filtered();
                     if (w_.NewsClient->Connected && !filtered) {
                         w_.laSubject->setText(shown(w_.NewsClient->Subject));
-                        WritePointer(g, false);
+                        WritePointer(g, a, false);
                         held.Flush();
                         w_.ProgressPhase = 2;
                         w_.PreviewMark = 0;
@@ -357,10 +364,19 @@ void TGroupSearch::Run(int firstGroup, bool oneGroup)
                 continue;
 
             held.Hold();
+            w_.Disposition.InFlightRefetch = ResumedInFlight(mark, a, w_.NewsClient->MessageID);
             const auto outcome = w_.Disposition.Dispose(group, w_.NewsClient->Subject, w_.NewsClient->BodyLines,
                                                      w_.ArticleBytes, w_.PreviewEnabled);
             w_.Report->Disposed(outcome, w_.Disposition.LastSavedName);
-            WritePointer(g, true);
+            if (outcome == TArticleDisposition::OutcomeSaveFailed) {
+                // Left without its completion mark, so it comes again.
+                held.Flush();
+                w_.StopReason = TFrmMain::StopSearch;
+                takeUpStop(group, started, true);
+                w_.ReportSaveFailure();
+                return;
+            }
+            WritePointer(g, a, true);
             held.Flush();
             attempts = 0;
         }

@@ -23,7 +23,7 @@ private:
     Resumed ResumeLostConnection(const QByteArray &group, int &attempts);
     bool PauseUnlessCommanded(int ms);
     bool ReconnectAndWait();
-    void WritePointer(int group, bool complete);
+    void WritePointer(int group, qint64 number, bool complete);
     void AddGroupTime(const QByteArray &group, const QElapsedTimer &started);
 
     TFrmMain &w_;

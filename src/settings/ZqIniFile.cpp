@@ -292,7 +292,7 @@ QByteArray IniReadString(const QByteArray &section, const QByteArray &key, const
     const QList<PendingWrite> &pending = store().pending;
     for (qsizetype i = pending.size() - 1; i >= 0; --i) {
         if (sameName(pending[i].section, section) && sameName(pending[i].key, key))
-            return pending[i].value.left(IniMaxValue);
+            return pending[i].value;
     }
     bool inSection = false;
     for (const QByteArray &line : lines) {
@@ -308,7 +308,7 @@ QByteArray IniReadString(const QByteArray &section, const QByteArray &key, const
             continue;
         if (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front())
             v = v.mid(1, v.size() - 2);
-        return v.left(IniMaxValue);
+        return v;
     }
     return def;
 }

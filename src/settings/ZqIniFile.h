@@ -34,6 +34,3 @@ bool IniFlushWrites(); // false when the file could not be replaced
 // integer (0 when it does not parse); written with 15 significant digits.
 qint64 CounterParse(const QByteArray &text);
 QByteArray CounterFormat(qint64 value);
-
-// The longest value a read returns; longer values come back cut.
-constexpr int IniMaxValue = 4095;

@@ -1,6 +1,7 @@
 #include "TArticleDisposition.h"
 #include "TestBodies.h"
 
+#include "TGroupMark.h"
 #include "TempProgramDir.h"
 #include "ZqIniFile.h"
 #include "ZqStatistics.h"
@@ -441,31 +442,49 @@ TEST_F(Disposition, KnownChecksumsStaySortedAndUnique)
     EXPECT_TRUE(std::is_sorted(d.KnownChecksums.begin(), d.KnownChecksums.end()));
 }
 
-TEST_F(Disposition, MissingOutputFolderSavesCountsAndLogsNothingButStillPreviews)
+// A save that fails counts nothing, adds no key, previews nothing and
+// logs why; missing folder and a folder in the way of the name alike.
+TEST_F(Disposition, FailedSaveIsLoggedWithTheSystemsReasonAndNothingElse)
 {
     logOn();
-    IniWriteString("CONFIG", "OUTPUT_DIR", QFile::encodeName(work.path() + "/missing/"));
-    d.LogHeader(group, 3, "s");
-    const QByteArray before = logText();
-    const QByteArray data = payload(80, 13);
-    EXPECT_EQ(dispose(UuencodeFile("pic.jpg", data)), TArticleDisposition::OutcomeNone);
+    ASSERT_TRUE(QDir(out).mkdir("taken"));
+    struct Case {
+        QString dir;
+        QByteArray name, reason;
+    };
+    const QList<Case> cases{{work.path() + "/missing/", "pic.jpg", "No such file or directory"},
+                            {out, "taken", "Is a directory"}};
+    for (const Case &c : cases) {
+        d.LogHeader(group, 1, "s"); // later lines only append
+        IniWriteString("CONFIG", "OUTPUT_DIR", QFile::encodeName(c.dir));
+        EXPECT_EQ(dispose(UuencodeFile(c.name, payload(80, 13))), TArticleDisposition::OutcomeSaveFailed);
+        EXPECT_EQ(d.SaveError, QString::fromLatin1(c.reason));
+        EXPECT_EQ(d.SaveFolder, c.dir);
+        EXPECT_TRUE(logText().contains("Article could not be saved as '" + c.name + "': " + c.reason + "\r\n"));
+    }
     EXPECT_EQ(total("SAVED_COUNT"), 0);
     EXPECT_EQ(total("EMPTY_COUNT"), 0);
     EXPECT_TRUE(d.KnownChecksums.isEmpty());
-    EXPECT_EQ(logText(), before);
-    EXPECT_EQ(previews, QList<QByteArray>{data});
+    EXPECT_TRUE(previews.isEmpty());
     EXPECT_TRUE(d.DecodeStream.isEmpty());
+    EXPECT_TRUE(outFiles().isEmpty()); // no temporary file left
     EXPECT_FALSE(QFileInfo::exists(work.path() + "/missing"));
 }
 
-TEST_F(Disposition, SaveThatCannotReplaceTheTargetCountsNothingAndLeavesNoTemporaryFile)
+// The last article of a two-article file whose save fails is fetched again:
+// the first article's lines must still be pending then.
+TEST_F(Disposition, FailedSaveOfAJoinKeepsThePendingFile)
 {
-    ASSERT_TRUE(QDir(out).mkdir("taken"));
-    EXPECT_EQ(dispose(UuencodeFile("taken", payload(50, 15))), TArticleDisposition::OutcomeNone);
-    EXPECT_EQ(total("SAVED_COUNT"), 0);
-    EXPECT_TRUE(d.KnownChecksums.isEmpty());
-    EXPECT_TRUE(outFiles().isEmpty());
-    EXPECT_EQ(previews.size(), 1);
+    const QByteArray data = payload(300, 4);
+    const QList<QByteArray> whole = UuencodeFile("two.jpg", data);
+    const QList<QByteArray> first = whole.mid(0, 3), second = whole.mid(3);
+    EXPECT_EQ(dispose(first), TArticleDisposition::OutcomeEmpty);
+    IniWriteString("CONFIG", "OUTPUT_DIR", QFile::encodeName(work.path() + "/missing/"));
+    EXPECT_EQ(dispose(second), TArticleDisposition::OutcomeSaveFailed);
+    EXPECT_GT(d.PendingSize, 0);
+    IniWriteString("CONFIG", "OUTPUT_DIR", QFile::encodeName(out));
+    EXPECT_EQ(dispose(second), TArticleDisposition::OutcomeSaved);
+    EXPECT_EQ(saved("two.jpg"), data);
 }
 
 TEST_F(Disposition, PreviewOnlyWhenEnabledAndOnlyForFiles)
@@ -498,6 +517,62 @@ TEST_F(Disposition, ChecksumFileRoundTrip)
     d.LoadChecksums(prog.path("absent.dat"));
     EXPECT_TRUE(d.KnownChecksums.isEmpty());
     EXPECT_FALSE(d.SaveChecksums(prog.path("no/such/folder/CRC-32.dat")));
+}
+
+// Each key reaches "CRC-32.dat" as its file is saved, not at close.
+TEST_F(Disposition, KeysAreAppendedAsFilesAreSaved)
+{
+    const QString path = prog.path("CRC-32.dat");
+    prog.write("CRC-32.dat", "00000003CADBBE3D\r\n");
+    d.LoadChecksums(path);
+    dispose(UuencodeFile("a.jpg", payload(70, 1)));
+    dispose(UuencodeFile("b.jpg", payload(90, 2)));
+    EXPECT_EQ(prog.read("CRC-32.dat"), "00000003CADBBE3D\r\n" + TArticleDisposition::ChecksumKey(payload(70, 1))
+                                           + "\r\n" + TArticleDisposition::ChecksumKey(payload(90, 2)) + "\r\n");
+}
+
+// A restart fetches the article a killed run was on again: saved once only,
+// whether the kill came after its key was appended or just before.
+TEST_F(Disposition, ArticleInFlightAtAKillIsNotSavedTwice)
+{
+    IniWriteBool("CONFIG", "RENAME_DUPLICATES", true);
+    const QString path = prog.path("CRC-32.dat");
+    for (bool keyWritten : {true, false}) {
+        QDir(out).removeRecursively();
+        QDir().mkpath(out);
+        QFile::remove(path);
+        const QByteArray data = payload(120, keyWritten);
+        {
+            TArticleDisposition killed{filters};
+            killed.LoadChecksums(path);
+            QList<QByteArray> body = UuencodeFile("k.jpg", data);
+            ASSERT_EQ(killed.Dispose(group, "s", body, 1, false), TArticleDisposition::OutcomeSaved);
+        }
+        if (!keyWritten)
+            QFile::remove(path);
+        TArticleDisposition restarted{filters};
+        restarted.LoadChecksums(path);
+        restarted.InFlightRefetch = true;
+        QList<QByteArray> body = UuencodeFile("k.jpg", data);
+        EXPECT_EQ(restarted.Dispose(group, "s", body, 1, false), TArticleDisposition::OutcomeSavedBefore);
+        EXPECT_EQ(outFiles(), QStringList{"k.jpg"});
+        EXPECT_EQ(restarted.KnownChecksums.size(), 1);
+        // Not in flight: the same file from another article is numbered as before.
+        restarted.InFlightRefetch = false;
+        body = UuencodeFile("k.jpg", data);
+        EXPECT_EQ(restarted.Dispose(group, "s", body, 1, false), TArticleDisposition::OutcomeSaved);
+        EXPECT_EQ(outFiles().size(), 2);
+    }
+}
+
+TEST(ResumedInFlight, OnlyTheUnfinishedMarkedArticle)
+{
+    const TGroupMark open{"<m@x>", 7}, done{"<m@x>+", 7}, noId{"", 7};
+    EXPECT_TRUE(ResumedInFlight(open, 7, "<m@x>"));
+    EXPECT_TRUE(ResumedInFlight(noId, 7, "<m@x>"));
+    EXPECT_FALSE(ResumedInFlight(open, 7, "<other@x>")); // renumbered by the server
+    EXPECT_FALSE(ResumedInFlight(open, 8, "<m@x>"));
+    EXPECT_FALSE(ResumedInFlight(done, 7, "<m@x>"));
 }
 
 } // namespace

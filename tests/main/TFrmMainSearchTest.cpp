@@ -11,6 +11,7 @@
 #include "TZqNNTP.h"
 #include "TempProgramDir.h"
 #include "ZqIniFile.h"
+#include "ZqPaths.h"
 #include "ZqStatistics.h"
 
 #include <QAction>
@@ -535,6 +536,62 @@ TEST_F(MainSearchTest, RefusedLoginIsReportedWithTheServersLine)
               QStringList{QStringLiteral("Login failed:\n127.0.0.1:%1: 481 authentication failed").arg(server.Port())});
     EXPECT_EQ(w.State(), TFrmMain::StateOffline);
     EXPECT_EQ(server.connections, 1);
+}
+
+// A save that fails leaves the article unfinished, stops the run as Stop
+// does and says where and why; the next run fetches the picture again.
+TEST_F(MainSearchTest, FailedSaveStopsTheRunAndTheArticleComesAgain)
+{
+    const QString missing = dir.path("gone/");
+    IniWriteString("CONFIG", "OUTPUT_DIR", missing.toLocal8Bit());
+    TFrmMain w;
+    connectWindow(w);
+    w.miSearchAllGroupsClick();
+
+    EXPECT_EQ(IniReadString("GROUPS", "alt.a", ""), "1,<art1@fake.invalid>");
+    EXPECT_EQ(countCommands("BODY"), 1);
+    EXPECT_EQ(ReadStatistic("SAVED_COUNT", ""), 0);
+    ASSERT_EQ(boxes.shown().size(), 1);
+    EXPECT_EQ(boxes.shown()[0].caption, "Error");
+    EXPECT_TRUE(boxes.shown()[0].text.contains(QDir::toNativeSeparators(missing)));
+    EXPECT_TRUE(boxes.shown()[0].text.contains("No such file or directory"));
+    EXPECT_TRUE(w.Preview->Picture().isNull());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return w.State() == TFrmMain::StateOnline; }, 10000));
+
+    ASSERT_TRUE(QDir().mkpath(missing));
+    w.miSearchAllGroupsClick();
+    EXPECT_EQ(dir.read("gone/pic.jpg"), readJpeg());
+    EXPECT_EQ(IniReadString("GROUPS", "alt.a", ""), "2,<art2@fake.invalid>+");
+    EXPECT_EQ(ReadStatistic("SAVED_COUNT", ""), 1);
+}
+
+// A group whose articles all fail keeps its own number, with no id and no
+// subject borrowed from the group before it.
+TEST_F(MainSearchTest, FailedHeadersKeepTheirOwnPointerAndNoBorrowedSubject)
+{
+    IniWriteString("CONFIG", "LOG", "yes");
+    const QString oldCwd = QDir::currentPath();
+    QDir::setCurrent(dir.dir()); // the portable log lies in the current folder
+    IniWriteString("GROUPS", "LIST", "alt.a,alt.gone,");
+    FakeNntpServer::Group gone;
+    gone.name = "alt.gone";
+    gone.count = 2;
+    gone.first = 5;
+    gone.last = 6;
+    server.groups << gone;
+    server.overview = false; // headers one by one, as without an overview
+    TFrmMain w;
+    connectWindow(w);
+    w.miSearchAllGroupsClick();
+
+    EXPECT_EQ(IniReadString("GROUPS", "alt.a", ""), "2,<art2@fake.invalid>+");
+    EXPECT_EQ(IniReadString("GROUPS", "alt.gone", ""), "6,+");
+    QFile log(ZqPaths::LogFile());
+    ASSERT_TRUE(log.open(QIODevice::ReadOnly));
+    const QByteArray text = log.readAll();
+    EXPECT_TRUE(text.contains("-alt.gone-6-\r\n")) << text.constData();
+    EXPECT_FALSE(text.contains("-alt.gone-6-just words"));
+    QDir::setCurrent(oldCwd);
 }
 
 } // namespace

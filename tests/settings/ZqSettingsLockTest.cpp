@@ -1,0 +1,50 @@
+#include "ZqSettingsLock.h"
+
+#include <QDir>
+#include <QFile>
+#include <QHostInfo>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+class SettingsLock : public ::testing::Test {
+protected:
+    QTemporaryDir tmp;
+    QString ini() const { return tmp.filePath("pixtrawl.ini"); }
+    void write(const QString &name, const QByteArray &data) const
+    {
+        QFile f(tmp.filePath(name));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(data);
+    }
+};
+
+TEST_F(SettingsLock, OneHolderPerSettingsFolder)
+{
+    auto first = std::make_unique<ZqSettingsLock>();
+    ASSERT_TRUE(first->Acquire(ini()));
+    ZqSettingsLock second;
+    EXPECT_FALSE(second.Acquire(ini()));
+    EXPECT_FALSE(second.Held());
+    first.reset();
+    EXPECT_TRUE(second.Acquire(ini()));
+}
+
+TEST_F(SettingsLock, LockOfADeadProcessIsTakenOverAndItsTemporariesRemoved)
+{
+    // QLockFile's own format: process id, application name, host name.
+    write("pixtrawl.lock", "2147483000\npixtrawl\n" + QHostInfo::localHostName().toUtf8() + "\n");
+    write("pixtrawl.ini", "[CONFIG]\n");
+    write("pixtrawl.ini.aB3xYz", "");
+    write("pixtrawl.ini.bak", "kept");
+    ZqSettingsLock lock;
+    EXPECT_TRUE(lock.Acquire(ini()));
+    const QStringList left = QDir(tmp.path()).entryList(QDir::Files);
+    EXPECT_TRUE(left.contains("pixtrawl.ini"));
+    EXPECT_TRUE(left.contains("pixtrawl.ini.bak"));
+    EXPECT_FALSE(left.contains("pixtrawl.ini.aB3xYz"));
+}
+
+} // namespace
