@@ -36,6 +36,11 @@ public:
     std::function<void(const QByteArray &data)> OnPreview;
 
     // Log record lines 1 and 2 (when LOG reads yes).
+    // An article given up on (too large, failing): counted empty, the reason logged.
+    void SkipArticle(const QByteArray &groupName, qint64 articleBytes, const QByteArray &reason)
+    {
+        empty(groupName, articleBytes, reason);
+    }
     void LogHeader(const QByteArray &groupName, qint64 articleNumber, const QByteArray &subject);
     // Returns the filtered flag; empties bodyLines for a filtered article.
     bool SubjectFilter(const QByteArray &groupName, const QByteArray &subject,

@@ -265,6 +265,9 @@ void TGroupSearch::Run(int firstGroup, bool oneGroup)
             const qint64 a = first + i;
             bool groupRefused = false;
             bool gap = false;
+            int losses = 0; // connections lost on this article
+            bool headerLogged = false;
+            bool givenUp = false; // lost too often: skipped as empty
             HeldWrites held; // the pointer before the body; a filtered article's whole record
             // One pass per try at this article; a lost connection is taken up
             // before anything is logged, counted or marked for it.
@@ -316,7 +319,9 @@ void TGroupSearch::Run(int firstGroup, bool oneGroup)
                 }
                 if (!requestsLost) {
                     held.Hold();
-                    w_.Disposition.LogHeader(group, a, w_.NewsClient->Subject);
+                    if (!headerLogged)
+                        w_.Disposition.LogHeader(group, a, w_.NewsClient->Subject);
+                    headerLogged = true;
                     const bool filtered = w_.Disposition.SubjectFilter(group, w_.NewsClient->Subject,
                                                                     w_.NewsClient->BodyLines, w_.ArticleBytes);
                     if (filtered)
@@ -334,9 +339,16 @@ void TGroupSearch::Run(int firstGroup, bool oneGroup)
                 }
                 if (!requestsLost)
                     break;
+                ++losses;
                 const Resumed resumed = ResumeLostConnection(group, attempts);
-                if (resumed == Resumed::Selected)
+                if (resumed == Resumed::Selected) {
+                    // An article the server always fails on must not hold
+                    // the run (and every later run) for good.
+                    givenUp = losses >= MaxArticleLosses;
+                    if (givenUp)
+                        break;
                     continue; // the same article again
+                }
                 if (resumed == Resumed::GaveUp) {
                     giveUp(group, started);
                     return;
@@ -364,6 +376,18 @@ void TGroupSearch::Run(int firstGroup, bool oneGroup)
                 continue;
 
             held.Hold();
+            if (givenUp) {
+                if (!headerLogged)
+                    w_.Disposition.LogHeader(group, a, w_.NewsClient->Subject);
+                w_.Disposition.SkipArticle(group, w_.ArticleBytes,
+                                           "Article was skipped after " + QByteArray::number(MaxArticleLosses)
+                                               + " failed attempts");
+                w_.Report->Disposed(TArticleDisposition::OutcomeEmpty, QByteArray());
+                WritePointer(g, a, true);
+                held.Flush();
+                w_.NewsClient->BodyLines.clear();
+                continue;
+            }
             w_.Disposition.InFlightRefetch = ResumedInFlight(mark, a, w_.NewsClient->MessageID);
             const auto outcome = w_.Disposition.Dispose(group, w_.NewsClient->Subject, w_.NewsClient->BodyLines,
                                                      w_.ArticleBytes, w_.PreviewEnabled);

@@ -17,6 +17,8 @@ public:
 
     // Overview lines asked for at once.
     static constexpr qint64 OverviewBatch = 500;
+    // Lost connections on one article before it is skipped.
+    static constexpr int MaxArticleLosses = 3;
 
 private:
     enum class Resumed { Selected, GroupRefused, Command, GaveUp, Refused, RefusedOnReconnect };

@@ -333,6 +333,21 @@ TEST(LostConnection, AttemptsUsedUpEndOfflineWithoutCompletionMark)
     EXPECT_EQ(run.counters.value("alt.aSAVED_COUNT"), "1");
 }
 
+// An article the server always fails on is skipped after three losses and
+// the run goes on; two losses still fetch it (ClosedAgainRightAfterReconnecting).
+TEST(LostConnection, ArticleLostThreeTimesIsSkippedAndTheRunGoesOn)
+{
+    const Fault cut{"BODY 2", [](FakeNntpServer &s, const FakeNntpServer::Article *a) { closeAfter(s, halfBody(*a)); }};
+    const Outcome run = runOnce({cut, cut, cut});
+    EXPECT_TRUE(run.faultFired);
+    EXPECT_EQ(run.connections, 4);
+    EXPECT_EQ(run.state, TFrmMain::StateOnline);
+    EXPECT_TRUE(run.boxes.isEmpty());
+    EXPECT_EQ(run.saved.keys(), (QStringList{"a1.jpg", "a4.jpg", "b10.bin"}));
+    EXPECT_EQ(run.pointers, reference().pointers);
+    EXPECT_EQ(run.counters.value("alt.aEMPTY_COUNT"), "2"); // the text article and the skipped one
+}
+
 // A user command while the search waits to reconnect acts at once. The pause
 // is ten minutes, so a command that did not end it would trip the watchdog.
 struct CommandCase {
