@@ -98,7 +98,7 @@ TEST(KillRestart, EveryPictureSavedOnceWithItsKey)
         // Screening off and numbering on: a picture saved twice shows as a "-1" copy.
         ini.write("[CONFIG]\nHOST=127.0.0.1\nPORT=" + QByteArray::number(server.Port()) + "\nOUTPUT_DIR="
                   + QFile::encodeName(out)
-                  + "\nAUTO_START=Y\nEXIT_PROMPT=N\nPREVIEW=N\nFILE_SCREENING=N\nRENAME_DUPLICATES=Y\nLOG=Y\n"
+                  + "\nAUTO_START=Y\nEXIT_PROMPT=Y\nPREVIEW=N\nFILE_SCREENING=N\nRENAME_DUPLICATES=Y\nLOG=Y\n"
                     "[GROUPS]\nLIST="
                   + corpus.group.name + ",\n");
     }
@@ -136,7 +136,8 @@ TEST(KillRestart, EveryPictureSavedOnceWithItsKey)
     }
     EXPECT_GE(kills, 10) << "the grab finished before it was killed often enough";
 
-    // The last run grabs to the end and is closed as a session's end does.
+    // The last run grabs to the end and is closed as a session's end does:
+    // SIGTERM, which must not wait at the exit prompt.
     ASSERT_TRUE(start());
     EXPECT_TRUE(QTest::qWaitFor(finished, 120000));
     QTest::qWait(200);
