@@ -4,6 +4,8 @@
 // the body is split over two articles and joined again.
 #include "Decode.h"
 
+#include "FuzzCheck.h"
+
 #include <QByteArray>
 #include <QList>
 
@@ -15,13 +17,6 @@ namespace {
 
 using Lines = QList<QByteArray>;
 
-void check(bool ok, const char *what)
-{
-    if (!ok) {
-        std::fprintf(stderr, "invariant broken: %s\n", what);
-        std::abort();
-    }
-}
 
 bool validResult(int r)
 {

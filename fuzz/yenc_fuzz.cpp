@@ -7,6 +7,8 @@
 #include "YEnc.h"
 #include "YEncKernel.h"
 
+#include "FuzzCheck.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QTemporaryDir>
@@ -21,13 +23,6 @@ namespace {
 
 using Lines = QList<QByteArray>;
 
-void check(bool ok, const char *what)
-{
-    if (!ok) {
-        std::fprintf(stderr, "invariant broken: %s\n", what);
-        std::abort();
-    }
-}
 
 std::uint32_t zip(const QByteArray &d)
 {

@@ -88,17 +88,7 @@ TdlgAbout::TdlgAbout(QWidget *owner) : QDialog(owner)
     inner->addWidget(laTitle);
     inner->addWidget(laRevisions, 1);
 
-    pnButtons = new QFrame(this);
-    pnButtons->setObjectName(QStringLiteral("pnButtons"));
-    pnButtons->setFrameStyle(QFrame::Panel | QFrame::Raised);
-    btOk = new QPushButton(QStringLiteral("&Ok"), pnButtons);
-    btOk->setObjectName(QStringLiteral("btOk"));
-    btOk->setDefault(true);
-    auto *row = new QHBoxLayout(pnButtons);
-    row->setContentsMargins(4, 4, 4, 4);
-    row->addStretch(1);
-    row->addWidget(btOk);
-    row->addStretch(1);
+    pnButtons = MakeOkPanel(this, 4, btOk);
     connect(btOk, &QPushButton::clicked, this, &TdlgAbout::btOkClick);
 
     auto *outer = new QVBoxLayout(this);

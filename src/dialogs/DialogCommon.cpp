@@ -1,6 +1,9 @@
 #include "DialogCommon.h"
 
 #include <QDialog>
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QPushButton>
 #include <QGuiApplication>
 #include <QLayout>
 #include <QScreen>
@@ -72,4 +75,20 @@ QList<QByteArray> AllItemBytes(const QListWidget *list)
     for (int i = 0; i < list->count(); ++i)
         out.append(ItemBytes(list, i));
     return out;
+}
+
+QFrame *MakeOkPanel(QWidget *owner, int margin, QPushButton *&ok)
+{
+    auto *panel = new QFrame(owner);
+    panel->setObjectName(QStringLiteral("pnButtons"));
+    panel->setFrameStyle(QFrame::Panel | QFrame::Raised);
+    ok = new QPushButton(QStringLiteral("&Ok"), panel);
+    ok->setObjectName(QStringLiteral("btOk"));
+    ok->setDefault(true);
+    auto *row = new QHBoxLayout(panel);
+    row->setContentsMargins(4, margin, 4, margin);
+    row->addStretch(1);
+    row->addWidget(ok);
+    row->addStretch(1);
+    return panel;
 }

@@ -5,8 +5,14 @@
 #include <QSize>
 
 class QDialog;
+class QFrame;
 class QListWidget;
+class QPushButton;
 class QWidget;
+
+// The raised panel "pnButtons" holding one centred default button "&Ok"
+// ("btOk"), margin above and below it.
+QFrame *MakeOkPanel(QWidget *owner, int margin, QPushButton *&ok);
 
 // Top-left corner that centres a window of size own over the owner's frame:
 // each half truncated toward zero, a negative coordinate pulled back to 0.

@@ -117,17 +117,7 @@ TdlgStat::TdlgStat(QWidget *owner, const QList<QByteArray> &groupNames)
     laNoData->setAlignment(Qt::AlignCenter);
     laNoData->setAttribute(Qt::WA_TransparentForMouseEvents);
 
-    pnButtons = new QFrame(this);
-    pnButtons->setObjectName(QStringLiteral("pnButtons"));
-    pnButtons->setFrameStyle(QFrame::Panel | QFrame::Raised);
-    btOk = new QPushButton(QStringLiteral("&Ok"), pnButtons);
-    btOk->setObjectName(QStringLiteral("btOk"));
-    btOk->setDefault(true);
-    auto *row = new QHBoxLayout(pnButtons);
-    row->setContentsMargins(4, 7, 4, 7);
-    row->addStretch(1);
-    row->addWidget(btOk);
-    row->addStretch(1);
+    pnButtons = MakeOkPanel(this, 7, btOk);
 
     auto *top = new QGridLayout;
     top->setContentsMargins(8, 4, 8, 0);
