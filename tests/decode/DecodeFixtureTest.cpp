@@ -6,6 +6,8 @@
 #include <QFile>
 #include <QList>
 
+#include "TestBodies.h"
+
 #include <gtest/gtest.h>
 
 namespace {
@@ -17,18 +19,7 @@ constexpr int smallSizes[] = {0, 1, 2, 3, 44, 45, 46};
 constexpr int bigSize = 102400;
 constexpr int bigSeed = 4;
 
-QByteArray original(int size, quint32 seed)
-{
-    quint32 x = seed ? seed : 1;
-    QByteArray out(size, '\0');
-    for (int i = 0; i < size; ++i) {
-        x ^= x << 13;
-        x ^= x >> 17;
-        x ^= x << 5;
-        out[i] = char(x & 0xFF);
-    }
-    return out;
-}
+QByteArray original(int size, quint32 seed) { return FixtureBytes(size, seed); }
 
 QByteArray readFixture(const QString &name)
 {

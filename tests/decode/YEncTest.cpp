@@ -20,18 +20,7 @@ using Lines = QList<QByteArray>;
 
 const QString dataDir = QStringLiteral(PIXTRAWL_TEST_DATA "/decode/");
 
-QByteArray original(int size, quint32 seed)
-{
-    quint32 x = seed ? seed : 1;
-    QByteArray out(size, '\0');
-    for (int i = 0; i < size; ++i) {
-        x ^= x << 13;
-        x ^= x >> 17;
-        x ^= x << 5;
-        out[i] = char(x & 0xFF);
-    }
-    return out;
-}
+QByteArray original(int size, quint32 seed) { return FixtureBytes(size, seed); }
 
 Lines fixture(const QString &name)
 {

@@ -36,6 +36,19 @@ QByteArray Noise(int size, quint32 seed)
     return out;
 }
 
+QByteArray FixtureBytes(int size, quint32 seed)
+{
+    quint32 x = seed ? seed : 1;
+    QByteArray out(size, '\0');
+    for (int i = 0; i < size; ++i) {
+        x ^= x << 13;
+        x ^= x >> 17;
+        x ^= x << 5;
+        out[i] = char(x & 0xFF);
+    }
+    return out;
+}
+
 QList<QByteArray> YEncData(const QByteArray &data, int lineLength)
 {
     QList<QByteArray> lines;

@@ -12,6 +12,8 @@ QList<QByteArray> UuencodeFile(const QByteArray &name, const QByteArray &data);
 
 // Incompressible bytes, the same for the same seed.
 QByteArray Noise(int size, quint32 seed);
+// The bytes tests/decode/make_fixtures.py encodes (xorshift32, low byte).
+QByteArray FixtureBytes(int size, quint32 seed);
 
 // A small yEnc encoder: NUL, LF, CR and "=" escaped everywhere, tab, space
 // and "." also at a line's start and tab and space at its end.
