@@ -67,6 +67,18 @@ void splitExtension(const QByteArray &fileName, QByteArray *stem, QByteArray *ex
 
 bool unusable(const QByteArray &name) { return name.isEmpty() || name == "." || name == ".."; }
 
+bool isControl(char c) { return static_cast<unsigned char>(c) < 0x20 || c == '\x7f'; }
+
+// Control characters as "_": a name or subject must not break or forge a
+// log line, nor plant a line feed in a file name.
+QByteArray withoutControls(QByteArray s)
+{
+    for (char &c : s)
+        if (isControl(c))
+            c = '_';
+    return s;
+}
+
 bool pathExists(const QByteArray &path)
 {
     struct stat st;
@@ -133,8 +145,19 @@ void TArticleDisposition::LogHeader(const QByteArray &groupName, qint64 articleN
     if (!f.open(QIODevice::WriteOnly | QIODevice::Append)
         && !f.open(QIODevice::WriteOnly | QIODevice::Truncate))
         return;
-    f.write(" \r\n" + timeStamp() + '-' + groupName + '-' + QByteArray::number(articleNumber) + '-'
-            + subject + "\r\n");
+    f.write(" \r\n" + timeStamp() + '-' + withoutControls(groupName) + '-' + QByteArray::number(articleNumber) + '-'
+            + withoutControls(subject) + "\r\n");
+}
+
+void TArticleDisposition::LogNote(const QByteArray &groupName, const QByteArray &line)
+{
+    if (!logEnabled())
+        return;
+    QFile f(ZqPaths::LogFile());
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Append)
+        && !f.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return;
+    f.write(" \r\n" + timeStamp() + '-' + withoutControls(groupName) + "\r\n" + withoutControls(line) + "\r\n");
 }
 
 void TArticleDisposition::logLine(const QByteArray &line)
@@ -145,7 +168,7 @@ void TArticleDisposition::logLine(const QByteArray &line)
     QFile f(ZqPaths::LogFile());
     if (!f.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::ExistingOnly))
         return;
-    f.write(line + "\r\n");
+    f.write(withoutControls(line) + "\r\n");
 }
 
 bool TArticleDisposition::SubjectFilter(const QByteArray &groupName, const QByteArray &subject,
@@ -180,22 +203,26 @@ QByteArray TArticleDisposition::ChecksumKey(const QByteArray &data)
 QByteArray TArticleDisposition::FileNameFor(const QByteArray &decoderName, const QByteArray &subject)
 {
     // Names from articles are untrusted: only the last path component is
-    // kept, so no name can reach outside the output folder. A NUL would cut
-    // the path short behind our back, so it goes too.
+    // kept, so no name can reach outside the output folder. Control
+    // characters (a NUL would cut the path short) become "_", and a leading
+    // "." or "-" gets one in front, so no name is hidden or taken for an
+    // option.
     QByteArray name = decoderName;
-    name.replace('\0', QByteArray());
     const qsizetype sep = std::max(name.lastIndexOf('/'), name.lastIndexOf('\\'));
     if (sep >= 0)
         name = name.mid(sep + 1);
     if (unusable(name)) {
         name.clear();
         for (char c : subject) {
-            if (!QByteArray::fromRawData("\\/:*?\"<>|", 9).contains(c) && c != '\0')
+            if (!QByteArray::fromRawData("\\/:*?\"<>|", 9).contains(c))
                 name.append(c);
         }
         if (unusable(name))
             name = "noname";
     }
+    name = withoutControls(name);
+    if (name.startsWith('.') || name.startsWith('-'))
+        name.prepend('_');
     if (name.size() > MaxNameBytes) {
         QByteArray stem, ext;
         splitExtension(name, &stem, &ext);

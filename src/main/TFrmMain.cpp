@@ -475,15 +475,28 @@ void TFrmMain::FormActivate()
     if (!IniReadBool("CONFIG", "AUTO_START", false))
         return;
 
-    bool started = false;
-    if (miConnect->isEnabled())
-        started = miConnectClick();
-    if (!started || !miSearchAllGroups->isEnabled())
+    if (!miConnect->isEnabled())
         return;
-    // The search must not select a group before the connection is reported.
-    WaitUntil([this] { return connectOutcome_ != 0 || closing_; });
-    if (connectOutcome_ == TZqNNTP::StateConnected && NewsClient->Connected && !closing_)
+    if (!miSearchAllGroups->isEnabled()) {
+        miConnectClick();
+        return;
+    }
+    // Nobody may be there to answer a box: a first connection that fails for
+    // the network's sake is retried by the search as a lost one is.
+    {
+        FlagScope unattended(unattendedConnect_);
+        connectOutcome_ = 0;
+        quietConnect_ = false;
+        // The search must not select a group before the connection is reported.
+        if (StartConnect())
+            WaitUntil([this] { return connectOutcome_ != 0 || closing_; });
+    }
+    if (closing_)
+        return;
+    if (connectOutcome_ == TZqNNTP::StateConnected && NewsClient->Connected)
         miSearchAllGroups->trigger();
+    else if (RefusalText().isEmpty())
+        RunSearch(); // starts offline: its reconnection takes over
 }
 
 void TFrmMain::WaitUntil(const std::function<bool()> &done)
@@ -556,8 +569,8 @@ void TFrmMain::oNNTPStateChange(TZqNNTP *, qint32 lState)
             miConnectClick();
             return;
         }
-        if (NewsClient->LastFailure != TZqNNTP::FailCertificate) {
-            const QString refusal = RefusalText();
+        const QString refusal = RefusalText();
+        if (NewsClient->LastFailure != TZqNNTP::FailCertificate && !(unattendedConnect_ && refusal.isEmpty())) {
             ZqMessageBox(refusal.isEmpty() ? kConnectFailed + '\n' + NewsClient->FailureText : refusal,
                          QStringLiteral("Error"), MsgIcon::None, MsgButtons::Ok, nullptr);
         }
@@ -619,6 +632,11 @@ void TFrmMain::miSearchAllGroupsClick()
     // at a time, and only on an idle connection.
     if (searching_ || closing_ || state_ != StateOnline)
         return;
+    RunSearch();
+}
+
+void TFrmMain::RunSearch()
+{
     SetState(StateSearching);
     Report->RunStarted();
     DecodeGroups(0, false);

@@ -146,6 +146,22 @@ TEST_F(Disposition, LogRecordHasItsExactBytes)
     EXPECT_TRUE(logText().endsWith("-alt.pics-4712-x\r\n"));
 }
 
+TEST_F(Disposition, LineBreaksInNamesAndSubjectsCannotForgeLogLines)
+{
+    logOn();
+    d.LogHeader("alt.x\r", 7, "cat\r\n01/01/70-00:00:00-alt.x-8-forged");
+    const QByteArray data = payload(60, 3);
+    EXPECT_EQ(dispose(UuencodeFile("a\nb.jpg", data)), TArticleDisposition::OutcomeSaved);
+    d.LogNote("alt.\ny", "note\rline");
+    const QByteArray text = logText();
+    EXPECT_EQ(text.count('\n'), 6) << text.constData(); // two records of three lines
+    EXPECT_EQ(text.count('\r'), 6);
+    EXPECT_TRUE(text.contains("-alt.x_-7-cat__01/01/70-00:00:00-alt.x-8-forged\r\n"
+                              "Article was saved as 'a_b.jpg' at 60 bytes.\r\n \r\n"));
+    EXPECT_TRUE(text.endsWith("-alt._y\r\nnote_line\r\n"));
+    EXPECT_EQ(saved("a_b.jpg"), data);
+}
+
 TEST_F(Disposition, LogNoLeavesTheLogFileAlone)
 {
     filters = {"spam"};
@@ -280,7 +296,7 @@ TEST_F(Disposition, NameRules)
         {"", "", "noname"},
         {"", "..", "noname"},
         {"", ".", "noname"},
-        {"", "./..", "..."},                  // loses its slash; "..." is an ordinary name
+        {"", "./..", "_..."},                 // loses its slash; "..." is an ordinary name, not a hidden one
         {"../../x.jpg", "s", "x.jpg"},
         {"/etc/x", "s", "x"},
         {"a/b.jpg", "s", "b.jpg"},
@@ -289,7 +305,15 @@ TEST_F(Disposition, NameRules)
         {"pics/", "from subject", "from subject"},
         {"..", "from subject", "from subject"},
         {"/", "..", "noname"},
-        {QByteArray("x\0y.jpg", 7), "s", "xy.jpg"},
+        {QByteArray("x\0y.jpg", 7), "s", "x_y.jpg"},
+        // Control characters and a leading dot or dash are defused.
+        {"a\nb\r\t.jpg", "s", "a_b__.jpg"},
+        {"\x7f\x1b[31m.jpg", "s", "__[31m.jpg"},
+        {".bashrc", "s", "_.bashrc"},
+        {"-rf", "s", "_-rf"},
+        {"", ".profile", "_.profile"},
+        {"", "-n\nx", "_-n_x"},
+        {"a.-b", "s", "a.-b"},
     };
     for (const Case &c : cases)
         EXPECT_EQ(TArticleDisposition::FileNameFor(c.decoder, c.subject), c.expected)
