@@ -713,8 +713,10 @@ void TFrmMain::btPreviewClick()
     PreviewEnabled = !PreviewEnabled;
 }
 
-void TFrmMain::ShowPreviewFile(const QByteArray &data)
+void TFrmMain::ShowPreviewFile(const QByteArray &whole)
 {
+    // No picture is larger: what lies beyond would only be written and read.
+    const QByteArray data = whole.size() > PreviewBodyLimitBytes ? whole.left(PreviewBodyLimitBytes) : whole;
     const QString path = ZqPaths::CacheDir() + QStringLiteral("current.jpg");
     // Overwritten in place, then cut to size: ext4 answers a truncation to
     // nothing with a flush at close, which costs more than a small preview.

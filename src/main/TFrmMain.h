@@ -147,7 +147,8 @@ public:
     void oNNTPDocOutput(TZqNNTP *Sender, const QByteArray &strOutput);
     void oNNTPConnectionLost(TZqNNTP *Sender);
 
-    // Writes data to "current.jpg" and shows it; any failure keeps the old picture.
+    // Writes data (no more of it than PreviewBodyLimitBytes) to "current.jpg"
+    // and shows it; any failure keeps the old picture.
     void ShowPreviewFile(const QByteArray &data);
 
 protected:

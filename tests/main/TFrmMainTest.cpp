@@ -486,6 +486,11 @@ TEST_F(MainWindowTest, PreviewPassesOfAGrowingBodyAreBoundedInCostAndSize)
     QTest::qWait(int(4 * passMs + 50));
     w.PreviewBodyLimitBytes = w.ArticleBytes + 500; // the next read passes it
     EXPECT_FALSE(passRuns());
+    // Nor does a finished file's preview write more than that.
+    const QByteArray jpeg = readJpeg("baseline.jpg");
+    w.PreviewBodyLimitBytes = 1000;
+    w.ShowPreviewFile(jpeg);
+    EXPECT_EQ(dir.read("current.jpg"), jpeg.left(1000));
 }
 
 TEST_F(MainWindowTest, MinimizeGoesToTheTrayAndAClickBringsItBack)
