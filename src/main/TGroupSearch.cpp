@@ -2,9 +2,9 @@
 
 #include "Decode.h"
 #include "TFrmMain.h"
-#include "YEnc.h"
 #include "TRunReport.h"
 #include "TZqNNTP.h"
+#include "YEnc.h"
 #include "ZqIniFile.h"
 #include "ZqMessageBox.h"
 #include "ZqStatistics.h"
