@@ -1,6 +1,7 @@
 #include "ClearDlg.h"
 
 #include "DialogCommon.h"
+#include "TGroupSearch.h"
 #include "TZqNNTP.h"
 #include "ZqIniFile.h"
 #include "ZqListField.h"
@@ -114,7 +115,7 @@ void TfrmClearDlg::ShowRange(int row)
         return;
     }
     const QByteArray name = ItemBytes(lbGroups, row);
-    if (!Client.SelectGroup(name)) {
+    if (!TGroupSearch::SendableGroupName(name) || !Client.SelectGroup(name)) {
         // The client still holds the range of some other group: show none.
         laRange->setText(QStringLiteral("Group %1 is not available").arg(QString::fromUtf8(name)));
         edClearArticle->clear();

@@ -68,6 +68,18 @@ void splitExtension(const QByteArray &fileName, QByteArray *stem, QByteArray *ex
 
 bool unusable(const QByteArray &name) { return name.isEmpty() || name == "." || name == ".."; }
 
+bool isControl(char c) { return static_cast<unsigned char>(c) < 0x20 || c == '\x7f'; }
+
+// Control characters as "_": a name or subject must not break or forge a
+// log line, nor plant a line feed in a file name.
+QByteArray withoutControls(QByteArray s)
+{
+    for (char &c : s)
+        if (isControl(c))
+            c = '_';
+    return s;
+}
+
 bool pathExists(const QByteArray &path)
 {
     struct stat st;
@@ -148,8 +160,19 @@ void TArticleDisposition::LogHeader(const QByteArray &groupName, qint64 articleN
     if (!f.open(QIODevice::WriteOnly | QIODevice::Append)
         && !f.open(QIODevice::WriteOnly | QIODevice::Truncate))
         return;
-    f.write(" \r\n" + timeStamp() + '-' + groupName + '-' + QByteArray::number(articleNumber) + '-'
-            + subject + "\r\n");
+    f.write(" \r\n" + timeStamp() + '-' + withoutControls(groupName) + '-' + QByteArray::number(articleNumber) + '-'
+            + withoutControls(subject) + "\r\n");
+}
+
+void TArticleDisposition::LogNote(const QByteArray &groupName, const QByteArray &line)
+{
+    if (!logEnabled())
+        return;
+    QFile f(ZqPaths::LogFile());
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Append)
+        && !f.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return;
+    f.write(" \r\n" + timeStamp() + '-' + withoutControls(groupName) + "\r\n" + withoutControls(line) + "\r\n");
 }
 
 void TArticleDisposition::logLine(const QByteArray &line)
@@ -160,7 +183,7 @@ void TArticleDisposition::logLine(const QByteArray &line)
     QFile f(ZqPaths::LogFile());
     if (!f.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::ExistingOnly))
         return;
-    f.write(line + "\r\n");
+    f.write(withoutControls(line) + "\r\n");
 }
 
 bool TArticleDisposition::SubjectFilter(const QByteArray &groupName, const QByteArray &subject,
@@ -195,22 +218,26 @@ QByteArray TArticleDisposition::ChecksumKey(const QByteArray &data)
 QByteArray TArticleDisposition::FileNameFor(const QByteArray &decoderName, const QByteArray &subject)
 {
     // Names from articles are untrusted: only the last path component is
-    // kept, so no name can reach outside the output folder. A NUL would cut
-    // the path short behind our back, so it goes too.
+    // kept, so no name can reach outside the output folder. Control
+    // characters (a NUL would cut the path short) become "_", and a leading
+    // "." or "-" gets one in front, so no name is hidden or taken for an
+    // option.
     QByteArray name = decoderName;
-    name.replace('\0', QByteArray());
     const qsizetype sep = std::max(name.lastIndexOf('/'), name.lastIndexOf('\\'));
     if (sep >= 0)
         name = name.mid(sep + 1);
     if (unusable(name)) {
         name.clear();
         for (char c : subject) {
-            if (!QByteArray::fromRawData("\\/:*?\"<>|", 9).contains(c) && c != '\0')
+            if (!QByteArray::fromRawData("\\/:*?\"<>|", 9).contains(c))
                 name.append(c);
         }
         if (unusable(name))
             name = "noname";
     }
+    name = withoutControls(name);
+    if (name.startsWith('.') || name.startsWith('-'))
+        name.prepend('_');
     if (name.size() > MaxNameBytes) {
         QByteArray stem, ext;
         splitExtension(name, &stem, &ext);
@@ -267,6 +294,12 @@ TArticleDisposition::Outcome TArticleDisposition::Dispose(const QByteArray &grou
     if (IsYEncBody(bodyLines))
         return disposeYEnc(groupName, subject, bodyLines, articleBytes, previewEnabled);
 
+    // The article a killed run was on may already be in the pending file:
+    // taking its lines in twice would garble the join.
+    if (InFlightRefetch && PendingSize > 0 && PendingLines.size() >= bodyLines.size()
+        && std::equal(bodyLines.cbegin(), bodyLines.cend(), PendingLines.cend() - bodyLines.size()))
+        return empty(groupName, articleBytes, "There was nothing to decode.");
+
     const qint32 pendingBefore = PendingSize;
     // Kept to put back when the save fails: the article is fetched again.
     const QList<QByteArray> linesBefore = PendingLines;
@@ -312,18 +345,19 @@ TArticleDisposition::Outcome TArticleDisposition::Dispose(const QByteArray &grou
         }
         JoinLines.clear();
     }
-    if (r != DecodeNothing || pendingBefore > 0)
-        persistPending();
-
-    if (!haveFile)
+    if (!haveFile) {
+        if (r != DecodeNothing || pendingBefore > 0)
+            persistPending();
         return empty(groupName, articleBytes, "There was nothing to decode.");
+    }
     const Outcome outcome = disposeFile(name, groupName, subject, articleBytes, previewEnabled, nullptr);
     if (outcome == OutcomeSaveFailed) {
         PendingLines = linesBefore;
         PendingName = nameBefore;
         PendingSize = pendingBefore;
-        persistPending();
     }
+    // Only once the file is on disk: a kill before must find its parts again.
+    persistPending();
     return outcome;
 }
 

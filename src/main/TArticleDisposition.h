@@ -42,6 +42,8 @@ public:
         empty(groupName, articleBytes, reason);
     }
     void LogHeader(const QByteArray &groupName, qint64 articleNumber, const QByteArray &subject);
+    // A record of its own for what befell a group rather than an article.
+    void LogNote(const QByteArray &groupName, const QByteArray &line);
     // Returns the filtered flag; empties bodyLines for a filtered article.
     bool SubjectFilter(const QByteArray &groupName, const QByteArray &subject,
                        QList<QByteArray> &bodyLines, qint64 articleBytes);
@@ -76,7 +78,8 @@ public:
     // Name rules, public for the window's and the tests' use.
     // A decoder's name cut to its last path component and to the file
     // system's length; else the subject without the characters file names
-    // refuse; else "noname".
+    // refuse; else "noname". Control characters become "_", and a leading
+    // "." or "-" gets "_" in front.
     static QByteArray FileNameFor(const QByteArray &decoderName, const QByteArray &subject);
     // base with "-k" before its extension (a.b.c -> a.b-1.c), kept within
     // the file system's name length.

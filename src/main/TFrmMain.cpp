@@ -476,15 +476,28 @@ void TFrmMain::FormActivate()
     if (!IniReadBool("CONFIG", "AUTO_START", false))
         return;
 
-    bool started = false;
-    if (miConnect->isEnabled())
-        started = miConnectClick();
-    if (!started || !miSearchAllGroups->isEnabled())
+    if (!miConnect->isEnabled())
         return;
-    // The search must not select a group before the connection is reported.
-    WaitUntil([this] { return connectOutcome_ != 0 || closing_; });
-    if (connectOutcome_ == TZqNNTP::StateConnected && NewsClient->Connected && !closing_)
+    if (!miSearchAllGroups->isEnabled()) {
+        miConnectClick();
+        return;
+    }
+    // Nobody may be there to answer a box: a first connection that fails for
+    // the network's sake is retried by the search as a lost one is.
+    {
+        FlagScope unattended(unattendedConnect_);
+        connectOutcome_ = 0;
+        quietConnect_ = false;
+        // The search must not select a group before the connection is reported.
+        if (StartConnect())
+            WaitUntil([this] { return connectOutcome_ != 0 || closing_; });
+    }
+    if (closing_)
+        return;
+    if (connectOutcome_ == TZqNNTP::StateConnected && NewsClient->Connected)
         miSearchAllGroups->trigger();
+    else if (RefusalText().isEmpty())
+        RunSearch(); // starts offline: its reconnection takes over
 }
 
 void TFrmMain::WaitUntil(const std::function<bool()> &done)
@@ -557,8 +570,8 @@ void TFrmMain::oNNTPStateChange(TZqNNTP *, qint32 lState)
             miConnectClick();
             return;
         }
-        if (NewsClient->LastFailure != TZqNNTP::FailCertificate) {
-            const QString refusal = RefusalText();
+        const QString refusal = RefusalText();
+        if (NewsClient->LastFailure != TZqNNTP::FailCertificate && !(unattendedConnect_ && refusal.isEmpty())) {
             ZqMessageBox(refusal.isEmpty() ? kConnectFailed + '\n' + NewsClient->FailureText : refusal,
                          QStringLiteral("Error"), MsgIcon::None, MsgButtons::Ok, nullptr);
         }
@@ -620,6 +633,11 @@ void TFrmMain::miSearchAllGroupsClick()
     // at a time, and only on an idle connection.
     if (searching_ || closing_ || state_ != StateOnline)
         return;
+    RunSearch();
+}
+
+void TFrmMain::RunSearch()
+{
     SetState(StateSearching);
     Report->RunStarted();
     DecodeGroups(0, false);
@@ -696,8 +714,10 @@ void TFrmMain::btPreviewClick()
     PreviewEnabled = !PreviewEnabled;
 }
 
-void TFrmMain::ShowPreviewFile(const QByteArray &data)
+void TFrmMain::ShowPreviewFile(const QByteArray &whole)
 {
+    // No picture is larger: what lies beyond would only be written and read.
+    const QByteArray data = whole.size() > PreviewBodyLimitBytes ? whole.left(PreviewBodyLimitBytes) : whole;
     const QString path = ZqPaths::CacheDir() + QStringLiteral("current.jpg");
     // Overwritten in place, then cut to size: ext4 answers a truncation to
     // nothing with a flush at close, which costs more than a small preview.

@@ -48,10 +48,11 @@ public:
     void SetDialogFactory(TDialogFactory *factory) { dialogs_ = factory; }
     TDialogFactory *DialogFactory() const { return dialogs_; }
 
-    // Pause before each automatic reconnection attempt of a search whose
-    // connection was lost; one entry per attempt, so its size is the number of
-    // attempts in a row before the run gives up.
+    // Pause before each of the quick automatic reconnection attempts of a
+    // search whose connection was lost (or, with auto start, never came up).
     QList<int> ReconnectDelaysMs{5000, 15000, 45000, 60000, 60000};
+    // After those the run keeps trying at this pace until a command ends it.
+    int SlowReconnectDelayMs = 10 * 60 * 1000;
 
     // Tray availability; replaceable so the tray path can be exercised headless.
     std::function<bool()> TrayAvailable = [] { return QSystemTrayIcon::isSystemTrayAvailable(); };
@@ -67,9 +68,11 @@ public:
     QString ArticleCaption;
     qint32 ProgressPhase = 0;
     qint32 PreviewMark = 0;
-    // Least time between the body request or the last preview of a body still
-    // arriving and the next one.
+    // Least time between the body request or the end of the last preview of a
+    // body still arriving and the next one.
     qint64 PreviewIntervalMs = 250;
+    // A body past this is no picture's: its preview stops growing.
+    qint64 PreviewBodyLimitBytes = qint64(64) << 20;
     qint64 ArticleBytes = 0;
     bool PreviewEnabled = true;
     qint32 StopReason = StopNone;
@@ -146,7 +149,8 @@ public:
     void oNNTPDocOutput(TZqNNTP *Sender, const QByteArray &strOutput);
     void oNNTPConnectionLost(TZqNNTP *Sender);
 
-    // Writes data to "current.jpg" and shows it; any failure keeps the old picture.
+    // Writes data (no more of it than PreviewBodyLimitBytes) to "current.jpg"
+    // and shows it; any failure keeps the old picture.
     void ShowPreviewFile(const QByteArray &data);
 
 protected:
@@ -169,6 +173,7 @@ private:
     bool OfferTrust();
     void ReportSaveFailure(); // the box after a save failed, naming folder and reason
     void WaitUntil(const std::function<bool()> &done);
+    void RunSearch();
 
     TDialogFactory *dialogs_ = nullptr;
     int state_ = StateOffline;
@@ -180,5 +185,6 @@ private:
     bool configOffered_ = false; // the activation check has opened the configuration once
     qint32 connectOutcome_ = 0; // last OnStateChange value since the last Connect command
     bool quietConnect_ = false;  // an automatic reconnection awaits its outcome: no box, no state change
+    bool unattendedConnect_ = false; // auto start's first attempt: a network failure shows no box
     std::unique_ptr<TGroupSearch> Search;
 };

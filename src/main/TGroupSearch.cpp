@@ -4,14 +4,17 @@
 #include "TFrmMain.h"
 #include "TRunReport.h"
 #include "TZqNNTP.h"
+#include "YEnc.h"
 #include "ZqIniFile.h"
 #include "ZqMessageBox.h"
 #include "ZqStatistics.h"
 
 #include <QHash>
 #include <QLabel>
+#include <QLocale>
 #include <QMenu>
 #include <QProgressBar>
+#include <QTime>
 #include <QTimer>
 
 #include <climits>
@@ -83,11 +86,22 @@ TGroupSearch::Resumed TGroupSearch::ResumeLostConnection(const QByteArray &group
     if (!w_.RefusalText().isEmpty())
         return Resumed::Refused;
     const int most = int(w_.ReconnectDelaysMs.size());
-    while (attempts < most) {
-        const int delay = w_.ReconnectDelaysMs[attempts];
+    // An unattended run must not end because the server is away for a while:
+    // after the quick attempts it goes on trying at a slow pace.
+    for (;;) {
+        int delay = w_.SlowReconnectDelayMs;
+        if (attempts < most) {
+            delay = w_.ReconnectDelaysMs[attempts];
+            w_.laArticleName->setText(
+                QStringLiteral("Connection lost, reconnecting (attempt %1 of %2)").arg(attempts + 1).arg(most));
+        } else {
+            QString text = QStringLiteral("Connection lost; next try at %1")
+                               .arg(QLocale().toString(QTime::currentTime().addMSecs(delay), QLocale::ShortFormat));
+            if (!w_.NewsClient->FailureText.isEmpty())
+                text += QStringLiteral(" (") + w_.NewsClient->FailureText + ')';
+            w_.laArticleName->setText(text);
+        }
         ++attempts;
-        w_.laArticleName->setText(
-            QStringLiteral("Connection lost, reconnecting (attempt %1 of %2)").arg(attempts).arg(most));
         if (!PauseUnlessCommanded(delay))
             return Resumed::Command;
 
@@ -111,7 +125,6 @@ TGroupSearch::Resumed TGroupSearch::ResumeLostConnection(const QByteArray &group
         if (w_.NewsClient->Connected)
             return Resumed::GroupRefused;
     }
-    return Resumed::GaveUp;
 }
 
 bool TGroupSearch::ReconnectAndWait()
@@ -173,16 +186,6 @@ void TGroupSearch::Run(int firstGroup, bool oneGroup)
     auto lost = [this] { return !w_.NewsClient->Connected && w_.StopReason == TFrmMain::StopNone && !w_.closing_; };
     // Automatic reconnection attempts since an article last went through.
     int attempts = 0;
-    auto giveUp = [&](const QByteArray &group, const QElapsedTimer &started) {
-        w_.NewsClient->BodyLines.clear();
-        AddGroupTime(group, started);
-        w_.SetState(TFrmMain::StateOffline);
-        w_.ClearScreen();
-        QString text = QStringLiteral("Connection lost; gave up after %1 reconnection attempts").arg(attempts);
-        if (!w_.NewsClient->FailureText.isEmpty())
-            text += QStringLiteral(" (") + w_.NewsClient->FailureText + ')';
-        w_.laArticleName->setText(text);
-    };
     // The server refused us: the run ends offline with its reason on the
     // label; a box only where the user is not away behind a reconnection.
     auto refused = [&](const QByteArray &group, const QElapsedTimer &started, bool box) {
@@ -207,6 +210,16 @@ void TGroupSearch::Run(int firstGroup, bool oneGroup)
         w_.laGroup->setText(QStringLiteral("Searching Group %1 of %2").arg(g + 1).arg(w_.pbGroup->maximum()));
         w_.ProgressPhase = 1;
 
+        if (!SendableGroupName(group)) {
+            // A blank or control character would end the command early and let
+            // the rest pass for a command of its own.
+            w_.Disposition.LogNote(group, "Group name holds a blank or control character; the group was skipped.");
+            w_.laArticleName->setText(QStringLiteral("Group %1 skipped: its name holds a blank or control character")
+                                          .arg(shown(PrintableName(group))));
+            if (oneGroup)
+                break;
+            continue;
+        }
         bool selected = w_.NewsClient->SelectGroup(group);
         if (!selected && lost()) {
             const Resumed resumed = ResumeLostConnection(group, attempts);
@@ -214,9 +227,6 @@ void TGroupSearch::Run(int firstGroup, bool oneGroup)
             case Resumed::Selected:
                 selected = true;
                 break;
-            case Resumed::GaveUp:
-                giveUp(group, started);
-                return;
             case Resumed::Refused:
             case Resumed::RefusedOnReconnect:
                 refused(group, started, resumed == Resumed::Refused);
@@ -349,10 +359,6 @@ void TGroupSearch::Run(int firstGroup, bool oneGroup)
                         break;
                     continue; // the same article again
                 }
-                if (resumed == Resumed::GaveUp) {
-                    giveUp(group, started);
-                    return;
-                }
                 if (resumed == Resumed::Refused || resumed == Resumed::RefusedOnReconnect) {
                     refused(group, started, resumed == Resumed::Refused);
                     return;
@@ -422,19 +428,37 @@ void TGroupSearch::DocOutput(const QByteArray &strOutput)
     const qint64 percent = w_.NewsClient->Lines <= 2 ? 0 : lines * 100 / (w_.NewsClient->Lines - 1);
     w_.laArticleName->setText(w_.ArticleCaption + QStringLiteral(" (%1%)").arg(percent));
 
-    // Decoding and loading a growing picture is costly: at most every 200
-    // lines, and only once w_.PreviewIntervalMs have passed since the body was
-    // asked for or since the last preview.
-    if (!w_.PreviewEnabled || lines - w_.PreviewMark < 200)
+    // Decoding and loading a growing picture costs more the more has come:
+    // at most every 200 lines, PreviewIntervalMs after the body request or
+    // the end of the last pass, never while the last pass took more than a
+    // quarter of the time since it ended, and not past any picture's size.
+    if (!w_.PreviewEnabled || lines - w_.PreviewMark < 200 || w_.ArticleBytes > w_.PreviewBodyLimitBytes)
         return;
-    if (lastPreview_.isValid() && lastPreview_.elapsed() < w_.PreviewIntervalMs)
-        return;
+    if (lastPreview_.isValid()) {
+        const qint64 lastPassNs = w_.PreviewMark == 0 ? 0 : lastPassNs_; // 0: none yet for this body
+        const qint64 sinceNs = lastPreview_.nsecsElapsed();
+        if (sinceNs < w_.PreviewIntervalMs * 1000000 || sinceNs < 4 * lastPassNs)
+            return;
+    }
+    QElapsedTimer pass;
+    pass.start();
     w_.PreviewMark = qint32(lines);
-    lastPreview_.start();
     QList<QByteArray> copy = w_.NewsClient->BodyLines; // the decoder edits its list
     QByteArray stream;
     QByteArray name;
     const int r = DecodeAttachment(copy, stream, name);
     if (r == DecodeComplete || r == DecodePartial)
         w_.ShowPreviewFile(stream);
+    lastPassNs_ = pass.nsecsElapsed();
+    lastPreview_.start();
+}
+
+bool TGroupSearch::SendableGroupName(const QByteArray &name)
+{
+    if (name.isEmpty())
+        return false;
+    for (char c : name)
+        if (static_cast<unsigned char>(c) <= ' ' || c == '\x7f')
+            return false;
+    return true;
 }

@@ -20,8 +20,12 @@ public:
     // Lost connections on one article before it is skipped.
     static constexpr int MaxArticleLosses = 3;
 
+    // A group name that can go into a command line: not empty, no blank, no
+    // control character.
+    static bool SendableGroupName(const QByteArray &name);
+
 private:
-    enum class Resumed { Selected, GroupRefused, Command, GaveUp, Refused, RefusedOnReconnect };
+    enum class Resumed { Selected, GroupRefused, Command, Refused, RefusedOnReconnect };
     Resumed ResumeLostConnection(const QByteArray &group, int &attempts);
     bool PauseUnlessCommanded(int ms);
     bool ReconnectAndWait();
@@ -29,5 +33,6 @@ private:
     void AddGroupTime(const QByteArray &group, const QElapsedTimer &started);
 
     TFrmMain &w_;
-    QElapsedTimer lastPreview_;
+    QElapsedTimer lastPreview_; // since the body request or the end of the last preview pass
+    qint64 lastPassNs_ = 0;
 };

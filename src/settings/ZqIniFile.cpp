@@ -3,8 +3,10 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QDir>
+#include <QDateTime>
 #include <QFileInfo>
 #include <QList>
+#include <QRegularExpression>
 
 #include "ZqListField.h"
 #include "ZqPaths.h"
@@ -14,6 +16,7 @@
 #include <ctime>
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -124,6 +127,15 @@ bool writeAll(int fd, const QByteArray &data)
     return true;
 }
 
+// The writer's temporary file beside the target carries the writer's pid, so
+// one a killed process left can be told from one being written right now.
+QByteArray tempTemplate(const QByteArray &target)
+{
+    return target + ".tmp-" + QByteArray::number(qint64(::getpid())) + "-XXXXXX";
+}
+
+bool processGone(qint64 pid) { return pid > 0 && ::kill(pid_t(pid), 0) != 0 && errno == ESRCH; }
+
 bool writeLines(const QString &path, const QList<QByteArray> &lines)
 {
     QByteArray data;
@@ -139,10 +151,10 @@ bool writeLines(const QString &path, const QList<QByteArray> &lines)
     struct stat st;
     const bool exists = ::stat(target.constData(), &st) == 0;
     const mode_t mode = exists ? (st.st_mode & 07777) : 0666;
-    QByteArray tmp = target + ".XXXXXX";
+    QByteArray tmp = tempTemplate(target);
     int fd = ::mkstemp(tmp.data());
     if (fd < 0 && errno == ENOENT && QDir().mkpath(QFileInfo(path).absolutePath())) {
-        tmp = target + ".XXXXXX"; // the folder was removed under us
+        tmp = tempTemplate(target); // the folder was removed under us
         fd = ::mkstemp(tmp.data());
     }
     // No rewriting in place where no new file can be made: a kill in the
@@ -424,4 +436,31 @@ qint64 CounterParse(const QByteArray &text)
 QByteArray CounterFormat(qint64 value)
 {
     return QByteArray::number(double(value), 'g', 15);
+}
+
+int IniRemoveStaleTemps()
+{
+    const QFileInfo settings(SettingsFilePath());
+    const QString prefix = settings.fileName() + QLatin1Char('.');
+    // Ours: "<name>.tmp-<pid>-XXXXXX". Earlier versions wrote "<name>.XXXXXX"
+    // without the pid: those go only when empty and long untouched, as a
+    // user's own "<name>.backup" would be neither.
+    static const QRegularExpression withPid(QStringLiteral("^tmp-([0-9]{1,10})-[A-Za-z0-9]{6}$"));
+    static const QRegularExpression earlier(QStringLiteral("^[A-Za-z0-9]{6}$"));
+    const qint64 hourAgo = QDateTime::currentSecsSinceEpoch() - 3600;
+    int removed = 0;
+    const QDir dir = settings.absoluteDir();
+    for (const QString &name : dir.entryList({prefix + QLatin1Char('*')}, QDir::Files | QDir::Hidden | QDir::System)) {
+        const QString rest = name.mid(prefix.size());
+        const QByteArray path = QFile::encodeName(dir.filePath(name));
+        struct stat st;
+        if (::lstat(path.constData(), &st) != 0 || !S_ISREG(st.st_mode))
+            continue;
+        const QRegularExpressionMatch m = withPid.match(rest);
+        const bool stale = m.hasMatch() ? processGone(m.captured(1).toLongLong())
+                                        : earlier.match(rest).hasMatch() && st.st_size == 0 && st.st_mtime < hourAgo;
+        if (stale && ::unlink(path.constData()) == 0)
+            ++removed;
+    }
+    return removed;
 }

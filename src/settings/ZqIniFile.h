@@ -30,6 +30,10 @@ bool IniWriteInteger(const QByteArray &section, const QByteArray &key, qint32 va
 void IniGatherWrites();
 bool IniFlushWrites(); // false when the file could not be replaced
 
+// Removes the temporary files that writers killed mid-write left beside the
+// settings file; those of a running process stay. Returns how many went.
+int IniRemoveStaleTemps();
+
 // Counter encoding: parsed as floating point and rounded to the nearest 64-bit
 // integer (0 when it does not parse); written with 15 significant digits.
 qint64 CounterParse(const QByteArray &text);

@@ -161,5 +161,6 @@ QString ZqPaths::Prepare()
             }
         }
     }
+    IniRemoveStaleTemps();
     return SettingsWriteProblem();
 }

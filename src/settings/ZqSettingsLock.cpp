@@ -14,19 +14,5 @@ bool ZqSettingsLock::Acquire(const QString &settingsFile)
         lock_.reset();
         return false;
     }
-    RemoveStaleTemporaries(settingsFile);
     return true;
-}
-
-int ZqSettingsLock::RemoveStaleTemporaries(const QString &settingsFile)
-{
-    const QFileInfo info(settingsFile);
-    QDir dir(info.absolutePath());
-    const QString pattern = info.fileName() + QStringLiteral(".??????");
-    int removed = 0;
-    for (const QString &name : dir.entryList({pattern}, QDir::Files | QDir::Hidden | QDir::System)) {
-        if (dir.remove(name))
-            ++removed;
-    }
-    return removed;
 }

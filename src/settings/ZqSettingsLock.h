@@ -5,8 +5,7 @@
 #include <memory>
 
 // One running copy per settings folder: two copies on the same settings
-// would both grab and save every picture twice. Holding the lock also means
-// any temporary settings file beside it was left by a dead process.
+// would both grab and save every picture twice.
 class ZqSettingsLock {
 public:
     static constexpr const char *AlreadyRunning = "Pixtrawl is already running with these settings.";
@@ -15,10 +14,6 @@ public:
     // process holds it. A lock left by a dead process is taken over.
     bool Acquire(const QString &settingsFile);
     bool Held() const { return lock_ && lock_->isLocked(); }
-
-    // Removes the temporary files (settings name + "." + 6 characters) that
-    // a write killed halfway left; returns how many went.
-    static int RemoveStaleTemporaries(const QString &settingsFile);
 
 private:
     std::unique_ptr<QLockFile> lock_;

@@ -147,6 +147,22 @@ TEST_F(Disposition, LogRecordHasItsExactBytes)
     EXPECT_TRUE(logText().endsWith("-alt.pics-4712-x\r\n"));
 }
 
+TEST_F(Disposition, LineBreaksInNamesAndSubjectsCannotForgeLogLines)
+{
+    logOn();
+    d.LogHeader("alt.x\r", 7, "cat\r\n01/01/70-00:00:00-alt.x-8-forged");
+    const QByteArray data = payload(60, 3);
+    EXPECT_EQ(dispose(UuencodeFile("a\nb.jpg", data)), TArticleDisposition::OutcomeSaved);
+    d.LogNote("alt.\ny", "note\rline");
+    const QByteArray text = logText();
+    EXPECT_EQ(text.count('\n'), 6) << text.constData(); // two records of three lines
+    EXPECT_EQ(text.count('\r'), 6);
+    EXPECT_TRUE(text.contains("-alt.x_-7-cat__01/01/70-00:00:00-alt.x-8-forged\r\n"
+                              "Article was saved as 'a_b.jpg' at 60 bytes.\r\n \r\n"));
+    EXPECT_TRUE(text.endsWith("-alt._y\r\nnote_line\r\n"));
+    EXPECT_EQ(saved("a_b.jpg"), data);
+}
+
 TEST_F(Disposition, LogNoLeavesTheLogFileAlone)
 {
     filters = {"spam"};
@@ -281,7 +297,7 @@ TEST_F(Disposition, NameRules)
         {"", "", "noname"},
         {"", "..", "noname"},
         {"", ".", "noname"},
-        {"", "./..", "..."},                  // loses its slash; "..." is an ordinary name
+        {"", "./..", "_..."},                 // loses its slash; "..." is an ordinary name, not a hidden one
         {"../../x.jpg", "s", "x.jpg"},
         {"/etc/x", "s", "x"},
         {"a/b.jpg", "s", "b.jpg"},
@@ -290,7 +306,15 @@ TEST_F(Disposition, NameRules)
         {"pics/", "from subject", "from subject"},
         {"..", "from subject", "from subject"},
         {"/", "..", "noname"},
-        {QByteArray("x\0y.jpg", 7), "s", "xy.jpg"},
+        {QByteArray("x\0y.jpg", 7), "s", "x_y.jpg"},
+        // Control characters and a leading dot or dash are defused.
+        {"a\nb\r\t.jpg", "s", "a_b__.jpg"},
+        {"\x7f\x1b[31m.jpg", "s", "__[31m.jpg"},
+        {".bashrc", "s", "_.bashrc"},
+        {"-rf", "s", "_-rf"},
+        {"", ".profile", "_.profile"},
+        {"", "-n\nx", "_-n_x"},
+        {"a.-b", "s", "a.-b"},
     };
     for (const Case &c : cases)
         EXPECT_EQ(TArticleDisposition::FileNameFor(c.decoder, c.subject), c.expected)
@@ -562,6 +586,39 @@ TEST_F(Disposition, ArticleInFlightAtAKillIsNotSavedTwice)
         body = UuencodeFile("k.jpg", data);
         EXPECT_EQ(restarted.Dispose(group, "s", body, 1, false), TArticleDisposition::OutcomeSaved);
         EXPECT_EQ(outFiles().size(), 2);
+    }
+}
+
+// A kill during a uuencoded join, after any of its parts: the part fetched
+// again is neither taken in twice nor lost.
+TEST_F(Disposition, JoinInterruptedByAKillComesOutWhole)
+{
+    const QByteArray data = payload(2000, 3);
+    const QList<QByteArray> lines = UuencodeFile("j.jpg", data);
+    const qsizetype third = lines.size() / 3;
+    const QList<QList<QByteArray>> parts{lines.mid(0, third), lines.mid(third, third), lines.mid(2 * third)};
+    const QString store = prog.path("Parts");
+    for (int killedAfter = 0; killedAfter < 3; ++killedAfter) {
+        QDir(out).removeRecursively();
+        QDir().mkpath(out);
+        QDir(store).removeRecursively();
+        {
+            TArticleDisposition killed{filters};
+            ASSERT_TRUE(killed.OpenPartsStore(store));
+            for (int p = 0; p <= killedAfter; ++p) {
+                QList<QByteArray> body = parts[p];
+                killed.Dispose(group, "s", body, 1, false);
+            }
+        }
+        TArticleDisposition restarted{filters};
+        ASSERT_TRUE(restarted.OpenPartsStore(store));
+        for (int p = killedAfter; p < 3; ++p) {
+            restarted.InFlightRefetch = p == killedAfter;
+            QList<QByteArray> body = parts[p];
+            restarted.Dispose(group, "s", body, 1, false);
+        }
+        EXPECT_EQ(outFiles(), QStringList{"j.jpg"}) << killedAfter;
+        EXPECT_EQ(saved("j.jpg"), data) << killedAfter;
     }
 }
 

@@ -408,17 +408,62 @@ TEST_F(MainSearchTest, AutoStartConnectsFirstAndActsOncePerRun)
     EXPECT_EQ(countCommands("GROUP"), 1);
 }
 
-TEST_F(MainSearchTest, AutoStartDoesNotSearchWhenTheConnectionFails)
+// Nobody may be there: a first connection that fails is retried, quickly and
+// then at the slow pace, instead of waiting at a message box.
+TEST_F(MainSearchTest, AutoStartRetriesAFailedFirstConnectionWithoutABox)
 {
     IniWriteBool("CONFIG", "AUTO_START", true);
-    IniWriteInteger("CONFIG", "PORT", FakeNntpServer::ClosedPort());
+    const quint16 port = server.Port();
+    server.StopListening();
     TFrmMain w;
+    w.ReconnectDelaysMs = {10, 10};
+    w.SlowReconnectDelayMs = 10;
+    int failures = 0;
+    const TStateChangeEvent inner = w.NewsClient->OnStateChange;
+    w.NewsClient->OnStateChange = [&, inner](TZqNNTP *c, qint32 st) {
+        inner(c, st);
+        if (st == 4 && ++failures == 4)
+            server.Listen(port);
+    };
+    w.FormActivate();
+    EXPECT_EQ(failures, 4);
+    EXPECT_TRUE(boxes.texts().isEmpty()) << boxes.texts().join('|').toStdString();
+    EXPECT_EQ(server.connections, 1);
+    EXPECT_EQ(IniReadString("GROUPS", "alt.a", ""), "2,<art2@fake.invalid>+");
+    EXPECT_EQ(w.State(), TFrmMain::StateOnline);
+}
+
+TEST_F(MainSearchTest, AutoStartStillStopsAtARefusedLogin)
+{
+    IniWriteBool("CONFIG", "AUTO_START", true);
+    server.user = "joe";
+    server.password = "right";
+    IniWriteString("CONFIG", "USER", "joe");
+    IniWriteString("CONFIG", "PASSWORD", "wrong");
+    TFrmMain w;
+    w.ReconnectDelaysMs = {10, 10};
+    w.SlowReconnectDelayMs = 10;
     w.FormActivate();
     ASSERT_EQ(boxes.texts().size(), 1);
-    EXPECT_TRUE(boxes.texts()[0].startsWith("Connection was not successful!\n127.0.0.1:"));
+    EXPECT_TRUE(boxes.texts()[0].startsWith("Login failed:\n127.0.0.1:"));
+    EXPECT_EQ(server.connections, 1);
     EXPECT_EQ(w.State(), TFrmMain::StateOffline);
-    EXPECT_EQ(IniReadString("STATISTICS", "alt.aTIME", "absent"), "absent");
     EXPECT_EQ(IniReadString("GROUPS", "alt.a", "absent"), "absent");
+}
+
+// A blank or control character would end the command line early and send
+// the rest as a command of its own.
+TEST_F(MainSearchTest, GroupNamesWithBlanksOrControlCharactersAreNotSent)
+{
+    IniWriteString("GROUPS", "LIST", "alt.a BODY 1,alt.\x01x,alt.a,");
+    TFrmMain w;
+    connectWindow(w);
+    w.miSearchAllGroupsClick();
+    EXPECT_EQ(countCommands("GROUP"), 1);
+    ASSERT_FALSE(server.commands.isEmpty());
+    EXPECT_EQ(server.commands.first(), "GROUP alt.a\r\n");
+    EXPECT_EQ(IniReadString("GROUPS", "alt.a", ""), "2,<art2@fake.invalid>+");
+    EXPECT_EQ(w.State(), TFrmMain::StateOnline);
 }
 
 TEST_F(MainSearchTest, BodyInProgressShowsPercentageAndPreview)

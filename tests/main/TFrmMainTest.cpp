@@ -1,9 +1,11 @@
 #include "TFrmMain.h"
+#include "TestBodies.h"
 
 #include "FakeDialogs.h"
 #include "MessageRecorder.h"
 #include "TTrayIcon.h"
 #include "TZqImage.h"
+#include "TZqNNTP.h"
 #include "TempProgramDir.h"
 #include "ZqIniFile.h"
 #include "ZqStatistics.h"
@@ -11,6 +13,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFrame>
 #include <QLabel>
@@ -453,6 +456,43 @@ TEST_F(MainWindowTest, PreviewToggleAndPreviewFile)
 
 // Status-notifier trays report single clicks only: a click or a double-click
 // brings the window back; the menu offers Restore, Stop Searching and Exit.
+// A body still arriving is decoded whole at every pass: a pass waits four
+// times its own cost after it ended, and none runs past any picture's size.
+TEST_F(MainWindowTest, PreviewPassesOfAGrowingBodyAreBoundedInCostAndSize)
+{
+    IniWriteBool("CONFIG", "PREVIEW", true);
+    TFrmMain w;
+    w.PreviewIntervalMs = 0;
+    w.NewsClient->Connected = true; // as while a body arrives
+    w.ProgressPhase = 2;
+    w.NewsClient->BodyLines = UuencodeFile("big.jpg", readJpeg("baseline.jpg") + Noise(3 << 20, 1));
+    auto passRuns = [&] {
+        QFile::remove(dir.path("current.jpg"));
+        for (int i = 0; i < 200; ++i)
+            w.NewsClient->BodyLines << "filler";
+        w.oNNTPDocOutput(w.NewsClient, QByteArray(1000, 'x'));
+        return QFile::exists(dir.path("current.jpg"));
+    };
+    QElapsedTimer t;
+    t.start();
+    ASSERT_TRUE(passRuns());
+    qint64 passMs = t.restart();
+    EXPECT_FALSE(passRuns()); // right after a pass
+    QTest::qWait(int(4 * passMs + 50));
+    t.restart();
+    EXPECT_TRUE(passRuns());
+    passMs = t.elapsed();
+
+    QTest::qWait(int(4 * passMs + 50));
+    w.PreviewBodyLimitBytes = w.ArticleBytes + 500; // the next read passes it
+    EXPECT_FALSE(passRuns());
+    // Nor does a finished file's preview write more than that.
+    const QByteArray jpeg = readJpeg("baseline.jpg");
+    w.PreviewBodyLimitBytes = 1000;
+    w.ShowPreviewFile(jpeg);
+    EXPECT_EQ(dir.read("current.jpg"), jpeg.left(1000));
+}
+
 TEST_F(MainWindowTest, MinimizeGoesToTheTrayAndAClickBringsItBack)
 {
     TFrmMain w;

@@ -1,6 +1,8 @@
 #include "TempProgramDir.h"
 #include "ZqIniFile.h"
 
+#include <QCoreApplication>
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileDevice>
@@ -300,4 +302,36 @@ TEST_F(IniTest, GatheredWritesAreReadAtOnceAndReplaceTheFileOnceAtTheFlush)
     // Outside gathering a write goes straight to the file.
     EXPECT_TRUE(IniWriteString("STATISTICS", "SAVED_COUNT", "2"));
     EXPECT_TRUE(file().contains("SAVED_COUNT=2"));
+}
+
+TEST_F(IniTest, StartRemovesTemporaryFilesOfDeadWritersOnly)
+{
+    QProcess child;
+    child.start(QStringLiteral(INI_WRITER_CHILD), {prog.dir() + QStringLiteral("pixtrawl")});
+    ASSERT_TRUE(child.waitForStarted());
+    for (int i = 0; i < 500 && !QFile::exists(prog.iniPath()); ++i)
+        QThread::msleep(10);
+    const QByteArray dead = QByteArray::number(child.processId());
+    ::kill(pid_t(child.processId()), SIGKILL);
+    child.waitForFinished();
+
+    auto make = [&](const QString &name, const QByteArray &data, int ageSeconds) {
+        prog.write(name, data);
+        QFile f(prog.path(name));
+        ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+        f.setFileTime(QDateTime::currentDateTime().addSecs(-ageSeconds), QFileDevice::FileModificationTime);
+    };
+    const QByteArray live = QByteArray::number(QCoreApplication::applicationPid());
+    make("pixtrawl.ini.tmp-" + dead + "-a1B2c3", "half", 0);     // the killed writer's
+    make("pixtrawl.ini.tmp-" + live + "-a1B2c3", "", 7200);       // a running writer's
+    make("pixtrawl.ini.Ab12Cd", "", 7200);                        // an earlier version's, long left
+    make("pixtrawl.ini.Zz99Yy", "", 0);                           // ... or being written right now
+    make("pixtrawl.ini.backup", "[CONFIG]\r\n", 7200);            // the user's own
+    EXPECT_GE(IniRemoveStaleTemps(), 2);
+    QStringList left = QDir(prog.dir()).entryList(QDir::Files);
+    QStringList kept{"pixtrawl.ini", "pixtrawl.ini.backup", "pixtrawl.ini.tmp-" + live + "-a1B2c3",
+                     "pixtrawl.ini.Zz99Yy"};
+    left.sort();
+    kept.sort();
+    EXPECT_EQ(left, kept);
 }

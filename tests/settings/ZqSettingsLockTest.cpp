@@ -32,19 +32,13 @@ TEST_F(SettingsLock, OneHolderPerSettingsFolder)
     EXPECT_TRUE(second.Acquire(ini()));
 }
 
-TEST_F(SettingsLock, LockOfADeadProcessIsTakenOverAndItsTemporariesRemoved)
+TEST_F(SettingsLock, LockOfADeadProcessIsTakenOver)
 {
     // QLockFile's own format: process id, application name, host name.
     write("pixtrawl.lock", "2147483000\npixtrawl\n" + QHostInfo::localHostName().toUtf8() + "\n");
-    write("pixtrawl.ini", "[CONFIG]\n");
-    write("pixtrawl.ini.aB3xYz", "");
-    write("pixtrawl.ini.bak", "kept");
     ZqSettingsLock lock;
     EXPECT_TRUE(lock.Acquire(ini()));
-    const QStringList left = QDir(tmp.path()).entryList(QDir::Files);
-    EXPECT_TRUE(left.contains("pixtrawl.ini"));
-    EXPECT_TRUE(left.contains("pixtrawl.ini.bak"));
-    EXPECT_FALSE(left.contains("pixtrawl.ini.aB3xYz"));
+    EXPECT_TRUE(lock.Held());
 }
 
 } // namespace
