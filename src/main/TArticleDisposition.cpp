@@ -186,6 +186,19 @@ void TArticleDisposition::logLine(const QByteArray &line)
     f.write(withoutControls(line) + "\r\n");
 }
 
+bool TArticleDisposition::WouldFilter(const QByteArray &subject) const
+{
+    if (!IniReadBool("CONFIG", "SUBJECT_FILTER", true))
+        return false;
+    const QLocale locale;
+    const QString lowSubject = locale.toLower(QString::fromLocal8Bit(subject));
+    for (const QByteArray &f : FilterStrings) {
+        if (!f.isEmpty() && lowSubject.contains(locale.toLower(QString::fromLocal8Bit(f))))
+            return true;
+    }
+    return false;
+}
+
 bool TArticleDisposition::SubjectFilter(const QByteArray &groupName, const QByteArray &subject,
                                         QList<QByteArray> &bodyLines, qint64 articleBytes)
 {

@@ -44,6 +44,8 @@ public:
     void LogHeader(const QByteArray &groupName, qint64 articleNumber, const QByteArray &subject);
     // A record of its own for what befell a group rather than an article.
     void LogNote(const QByteArray &groupName, const QByteArray &line);
+    // Whether SubjectFilter would filter the subject, without counting or logging.
+    bool WouldFilter(const QByteArray &subject) const;
     // Returns the filtered flag; empties bodyLines for a filtered article.
     bool SubjectFilter(const QByteArray &groupName, const QByteArray &subject,
                        QList<QByteArray> &bodyLines, qint64 articleBytes);

@@ -262,6 +262,10 @@ void TGroupSearch::Run(int firstGroup, bool oneGroup)
         }
         w_.CurrentFirst = range.First;
         const qint64 count = range.Count;
+        // Read per group, so a change in Configuration is taken up soon.
+        w_.NewsClient->Pipeline = qBound(1, int(IniReadInteger("CONFIG", "PIPELINE", DefaultPipeline)), 64);
+        const qint64 maxMb = qBound(qint64(1), qint64(IniReadInteger("CONFIG", "MAX_ARTICLE_MB", DefaultMaxArticleMb)), qint64(1) << 20);
+        w_.NewsClient->MaxReplyBytes = maxMb << 20;
         w_.pbArticle->setRange(0, int(qBound(qint64(0), count, qint64(INT_MAX))));
         w_.pbArticle->setValue(0);
 
@@ -278,6 +282,7 @@ void TGroupSearch::Run(int firstGroup, bool oneGroup)
             int losses = 0; // connections lost on this article
             bool headerLogged = false;
             bool givenUp = false; // lost too often: skipped as empty
+            bool oversize = false; // larger than MAX_ARTICLE_MB: skipped as empty
             HeldWrites held; // the pointer before the body; a filtered article's whole record
             // One pass per try at this article; a lost connection is taken up
             // before anything is logged, counted or marked for it.
@@ -343,19 +348,24 @@ void TGroupSearch::Run(int firstGroup, bool oneGroup)
                         w_.ProgressPhase = 2;
                         w_.PreviewMark = 0;
                         lastPreview_.start(); // a body that comes quickly is only previewed once saved
-                        w_.NewsClient->GetBody(a);
+                        const qint64 headerBytes = w_.ArticleBytes;
+                        w_.NewsClient->GetBody(a, a <= overviewEnd ? BodiesAhead(a, overviewEnd, overview)
+                                                                   : QList<qint64>());
+                        w_.ArticleBytes = headerBytes + w_.NewsClient->BodyBytes;
+                        oversize = w_.NewsClient->OversizeArticle;
                         requestsLost = lost();
                     }
                 }
                 if (!requestsLost)
                     break;
-                ++losses;
+                if (!oversize)
+                    ++losses;
                 const Resumed resumed = ResumeLostConnection(group, attempts);
                 if (resumed == Resumed::Selected) {
                     // An article the server always fails on must not hold
                     // the run (and every later run) for good.
                     givenUp = losses >= MaxArticleLosses;
-                    if (givenUp)
+                    if (givenUp || oversize)
                         break;
                     continue; // the same article again
                 }
@@ -382,12 +392,15 @@ void TGroupSearch::Run(int firstGroup, bool oneGroup)
                 continue;
 
             held.Hold();
-            if (givenUp) {
+            if (givenUp || oversize) {
                 if (!headerLogged)
                     w_.Disposition.LogHeader(group, a, w_.NewsClient->Subject);
-                w_.Disposition.SkipArticle(group, w_.ArticleBytes,
-                                           "Article was skipped after " + QByteArray::number(MaxArticleLosses)
-                                               + " failed attempts");
+                w_.Disposition.SkipArticle(
+                    group, w_.ArticleBytes,
+                    oversize ? "Article was larger than " + QByteArray::number(w_.NewsClient->MaxReplyBytes >> 20)
+                                   + " MB and was skipped"
+                             : "Article was skipped after " + QByteArray::number(MaxArticleLosses)
+                                   + " failed attempts");
                 w_.Report->Disposed(TArticleDisposition::OutcomeEmpty, QByteArray());
                 WritePointer(g, a, true);
                 held.Flush();
@@ -421,7 +434,10 @@ void TGroupSearch::Run(int firstGroup, bool oneGroup)
 
 void TGroupSearch::DocOutput(const QByteArray &strOutput)
 {
-    w_.ArticleBytes += strOutput.size();
+    // A body's own bytes are counted by the client: with requests sent
+    // ahead a chunk may hold the next articles' bodies as well.
+    if (w_.ProgressPhase != 2)
+        w_.ArticleBytes += strOutput.size();
     if (!w_.NewsClient->Connected || w_.ProgressPhase != 2)
         return;
     const qint64 lines = w_.NewsClient->BodyLines.size();
@@ -432,7 +448,7 @@ void TGroupSearch::DocOutput(const QByteArray &strOutput)
     // at most every 200 lines, PreviewIntervalMs after the body request or
     // the end of the last pass, never while the last pass took more than a
     // quarter of the time since it ended, and not past any picture's size.
-    if (!w_.PreviewEnabled || lines - w_.PreviewMark < 200 || w_.ArticleBytes > w_.PreviewBodyLimitBytes)
+    if (!w_.PreviewEnabled || lines - w_.PreviewMark < 200 || w_.NewsClient->BodyBytes > w_.PreviewBodyLimitBytes)
         return;
     if (lastPreview_.isValid()) {
         const qint64 lastPassNs = w_.PreviewMark == 0 ? 0 : lastPassNs_; // 0: none yet for this body
@@ -451,6 +467,21 @@ void TGroupSearch::DocOutput(const QByteArray &strOutput)
         w_.ShowPreviewFile(stream);
     lastPassNs_ = pass.nsecsElapsed();
     lastPreview_.start();
+}
+
+QList<qint64> TGroupSearch::BodiesAhead(qint64 a, qint64 overviewEnd,
+                                        const QHash<qint64, Nntp::OverviewEntry> &overview) const
+{
+    // Only what the overview lists and the filter lets through, so nothing
+    // is fetched that the walk would not fetch.
+    QList<qint64> ahead;
+    const int most = w_.NewsClient->Pipeline - 1;
+    for (qint64 b = a + 1; b <= overviewEnd && ahead.size() < most; ++b) {
+        const auto e = overview.constFind(b);
+        if (e != overview.cend() && !w_.Disposition.WouldFilter(e->subject))
+            ahead.append(b);
+    }
+    return ahead;
 }
 
 bool TGroupSearch::SendableGroupName(const QByteArray &name)

@@ -1,6 +1,10 @@
 #pragma once
 #include <QByteArray>
 #include <QElapsedTimer>
+#include <QHash>
+#include <QList>
+
+#include "NntpParse.h"
 
 class TFrmMain;
 
@@ -17,6 +21,10 @@ public:
 
     // Overview lines asked for at once.
     static constexpr qint64 OverviewBatch = 500;
+    // BODY requests in flight (PIPELINE) and the largest article taken
+    // (MAX_ARTICLE_MB), when the settings do not say.
+    static constexpr int DefaultPipeline = 4;
+    static constexpr int DefaultMaxArticleMb = 256;
     // Lost connections on one article before it is skipped.
     static constexpr int MaxArticleLosses = 3;
 
@@ -30,6 +38,8 @@ private:
     bool PauseUnlessCommanded(int ms);
     bool ReconnectAndWait();
     void WritePointer(int group, qint64 number, bool complete);
+    // The articles after a whose bodies may be asked for before a's arrives.
+    QList<qint64> BodiesAhead(qint64 a, qint64 overviewEnd, const QHash<qint64, Nntp::OverviewEntry> &overview) const;
     void AddGroupTime(const QByteArray &group, const QElapsedTimer &started);
 
     TFrmMain &w_;

@@ -68,6 +68,17 @@ void LineCutter::Feed(const char *data, qsizetype size, qint32 mode, const LineS
 
 void LineCutter::Feed(QByteArray chunk, qint32 mode, const LineSinks &sinks)
 {
+    LineSinks routed = sinks;
+    FeedRouted(std::move(chunk), mode, routed, nullptr);
+}
+
+void LineCutter::Feed(QByteArray chunk, qint32 &mode, LineSinks &sinks, const AfterLine &after)
+{
+    FeedRouted(std::move(chunk), mode, sinks, &after);
+}
+
+void LineCutter::FeedRouted(QByteArray chunk, qint32 &mode, LineSinks &sinks, const AfterLine *after)
+{
     const qsizetype size = chunk.size();
     if (size <= 0)
         return;
@@ -100,6 +111,8 @@ void LineCutter::Feed(QByteArray chunk, qint32 mode, const LineSinks &sinks)
                 }
                 pending_.clear();
                 Route(line.constData(), line.size(), mode, sinks, Copy);
+                if (after)
+                    (*after)(line.size() + 2, mode, sinks);
                 p = lf + 1;
                 break;
             }
@@ -116,6 +129,8 @@ void LineCutter::Feed(QByteArray chunk, qint32 mode, const LineSinks &sinks)
         char *lf = static_cast<char *>(hit);
         if (lf > p && lf[-1] == '\r') {
             Route(p, lf - 1 - p, mode, sinks, share);
+            if (after)
+                (*after)(lf + 1 - p, mode, sinks);
             p = lf + 1;
         }
         q = lf + 1;

@@ -2,6 +2,8 @@
 #include <QByteArray>
 #include <QList>
 
+#include <functional>
+
 // Reply assembly of the news client, free of sockets so that tests, the fuzzer
 // and the benchmark can feed it any byte sequence.
 namespace Nntp {
@@ -34,14 +36,21 @@ void RouteLine(const char *data, qsizetype size, qint32 mode, const LineSinks &s
 // detaches when changed.
 class LineCutter {
 public:
+    // Told after every routed line its size on the wire (CR LF included); may
+    // point the lines that follow elsewhere, as pipelined replies end one
+    // after another inside one chunk.
+    using AfterLine = std::function<void(qsizetype wireBytes, qint32 &mode, LineSinks &sinks)>;
+
     void Feed(const char *data, qsizetype size, qint32 mode, const LineSinks &sinks);
     // Takes the chunk over; it is copied only when someone else still shares it.
     void Feed(QByteArray chunk, qint32 mode, const LineSinks &sinks);
+    void Feed(QByteArray chunk, qint32 &mode, LineSinks &sinks, const AfterLine &after);
     void Clear() { pending_.clear(); }
     // The received text not yet closed by CR LF.
     const QByteArray &Pending() const { return pending_; }
 
 private:
+    void FeedRouted(QByteArray chunk, qint32 &mode, LineSinks &sinks, const AfterLine *after);
     QByteArray pending_;
 };
 

@@ -12,6 +12,8 @@
 #include <QSslError>
 #include <QSslSocket>
 
+#include <algorithm>
+
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
@@ -47,17 +49,23 @@ TZqNNTP::TZqNNTP(QObject *owner) : QObject(owner)
 // Runs the reply timer for the lifetime of one command's wait. The client may
 // be deleted inside the wait, hence the guarded pointer.
 struct TZqNNTP::ReplyWait {
-    explicit ReplyWait(TZqNNTP &client) : client_(&client)
+    ReplyWait(TZqNNTP &client, Awaiting kind) : client_(&client), outer_(client.awaiting_)
     {
+        client.awaiting_ = kind;
         if (client.ReplyTimeoutMs > 0)
             client.replyTimer_.start(client.ReplyTimeoutMs);
+        client.window_.start();
+        client.windowBytes_ = 0;
     }
     ~ReplyWait()
     {
-        if (client_)
+        if (client_) {
             client_->replyTimer_.stop();
+            client_->awaiting_ = outer_;
+        }
     }
     QPointer<TZqNNTP> client_;
+    Awaiting outer_;
 };
 
 TZqNNTP::~TZqNNTP()
@@ -355,6 +363,7 @@ void TZqNNTP::SendCommand(const QByteArray &text)
 {
     cutter_.Clear();
     ReplyLines.clear();
+    replyBytes_ = 0;
     if (!socket_ || socket_->state() != QAbstractSocket::ConnectedState)
         return;
     if (socket_->write(text) < 0) {
@@ -367,6 +376,8 @@ void TZqNNTP::SendCommand(const QByteArray &text)
 void TZqNNTP::CloseSocket()
 {
     ++generation_;
+    // Replies still due belong to this connection only.
+    inflight_.clear();
     if (QSslSocket *s = socket_) {
         socket_ = nullptr;
         s->disconnect(this);
@@ -398,9 +409,22 @@ void TZqNNTP::Readable()
         const int one = 1;
         ::setsockopt(int(socket_->socketDescriptor()), IPPROTO_TCP, TCP_QUICKACK, &one, sizeof one);
 #endif
-        // The time-out counts silence, not the length of a reply.
-        if (replyTimer_.isActive())
+        if (replyTimer_.isActive()) {
+            // The time-out counts silence, not the length of a reply; but a
+            // byte now and then must not hold a reply for ever either.
             replyTimer_.start();
+            windowBytes_ += chunk.size();
+            if (ReplyTimeoutMs > 0 && window_.elapsed() >= ReplyTimeoutMs) {
+                if (windowBytes_ < ReplyMinBytes) {
+                    TransportEnded(QStringLiteral("fewer than %1 bytes in %2 seconds")
+                                       .arg(ReplyMinBytes)
+                                       .arg(ReplyTimeoutMs / 1000));
+                    return;
+                }
+                window_.start();
+                windowBytes_ = 0;
+            }
+        }
 
         if (OnDocOutput) {
             const TDocOutputEvent handler = OnDocOutput;
@@ -413,14 +437,130 @@ void TZqNNTP::Readable()
         sinks.reply = &ReplyLines;
         sinks.body = &BodyLines;
         sinks.groups = GroupListTarget;
-        cutter_.Feed(std::move(chunk), ReceiveMode, sinks);
+        QString tooLarge;
+        if (Pending *target = FirstUnfinished()) {
+            qint32 mode = ModeBody;
+            RouteTo(*target, mode, sinks);
+            bool currentTooLarge = false;
+            const Nntp::LineCutter::AfterLine after = [&](qsizetype wire, qint32 &m, Nntp::LineSinks &k) {
+                if (!target) {
+                    replyBytes_ += wire; // past every reply due: stray lines
+                    return;
+                }
+                target->bytes += wire;
+                if (target->current)
+                    BodyBytes = target->bytes;
+                if (Nntp::JudgeMultiLineReply(*k.reply) != Nntp::ReplyState::Waiting) {
+                    target->done = true;
+                    target = FirstUnfinished();
+                    if (target) {
+                        RouteTo(*target, m, k);
+                    } else {
+                        m = ReceiveMode;
+                        k = Nntp::LineSinks{&ReplyLines, &BodyLines, GroupListTarget};
+                    }
+                } else if (target->bytes > MaxReplyBytes && !target->oversize) {
+                    target->oversize = true;
+                    target->body.clear();
+                    k.body = nullptr;
+                    currentTooLarge = currentTooLarge || target->current;
+                }
+            };
+            cutter_.Feed(std::move(chunk), mode, sinks, after);
+            Pending *open = FirstUnfinished();
+            if (open && open->reply.isEmpty() && !(open->current && !ReplyLines.isEmpty())
+                && cutter_.Pending().size() > MaxLineBytes)
+                tooLarge = QStringLiteral("a status line longer than %1 MB").arg(MaxLineBytes >> 20);
+            else if (open && !open->oversize && open->bytes + cutter_.Pending().size() > MaxReplyBytes) {
+                // One line that never ends counts as well.
+                open->oversize = true;
+                open->body.clear();
+                currentTooLarge = currentTooLarge || open->current;
+            }
+            if (currentTooLarge || (open && open->current && open->oversize)) {
+                OversizeArticle = true;
+                tooLarge = QStringLiteral("an article larger than %1 MB").arg(MaxReplyBytes >> 20);
+            }
+            DropFinishedDiscards();
+        } else {
+            cutter_.Feed(std::move(chunk), ReceiveMode, sinks);
+            if (cutter_.Pending().size() > MaxLineBytes)
+                tooLarge = QStringLiteral("a line longer than %1 MB").arg(MaxLineBytes >> 20);
+            else if (replyBytes_ + cutter_.Pending().size() > MaxReplyBytes)
+                tooLarge = QStringLiteral("a reply larger than %1 MB").arg(MaxReplyBytes >> 20);
+        }
+        if (!tooLarge.isEmpty()) {
+            TransportEnded(tooLarge);
+            return;
+        }
 
         if (setup_ != Setup::None && ConnectionState == StateConnecting && !ReplyLines.isEmpty()) {
             SetupReply();
             if (!self)
                 return;
         }
+        // A reply that has ended cannot time out while a nested dialog keeps
+        // its waiter from returning.
+        if (replyTimer_.isActive() && !ReplyAwaited())
+            replyTimer_.stop();
     }
+}
+
+TZqNNTP::Pending *TZqNNTP::FirstUnfinished()
+{
+    for (Pending &p : inflight_)
+        if (!p.done)
+            return &p;
+    return nullptr;
+}
+
+void TZqNNTP::RouteTo(Pending &p, qint32 &mode, Nntp::LineSinks &sinks)
+{
+    mode = ModeBody;
+    sinks.reply = p.current ? &ReplyLines : &p.reply;
+    sinks.body = p.discard || p.oversize ? nullptr : p.current ? &BodyLines : &p.body;
+    sinks.groups = nullptr;
+}
+
+void TZqNNTP::DropFinishedDiscards()
+{
+    while (!inflight_.empty() && inflight_.front().done && inflight_.front().discard)
+        inflight_.pop_front();
+}
+
+bool TZqNNTP::ReplyAwaited() const
+{
+    for (const Pending &p : inflight_)
+        if (!p.done)
+            return true;
+    switch (awaiting_) {
+    case Awaiting::Status:
+        return ReplyLines.isEmpty();
+    case Awaiting::MultiLine:
+        return Nntp::JudgeMultiLineReply(ReplyLines) == Nntp::ReplyState::Waiting;
+    case Awaiting::Nothing:
+        break;
+    }
+    return false;
+}
+
+// Before a command that is not pipelined: the bodies still due are read and dropped.
+bool TZqNNTP::DrainAhead()
+{
+    if (inflight_.empty())
+        return true;
+    for (Pending &p : inflight_) {
+        p.discard = true;
+        p.body.clear();
+    }
+    DropFinishedDiscards();
+    const ReplyWait timing(*this, Awaiting::Nothing);
+    const quint64 generation = generation_;
+    while (!inflight_.empty()) {
+        if (!WaitPass(generation))
+            return false;
+    }
+    return true;
 }
 
 void TZqNNTP::TransportEnded(const QString &reason)
@@ -473,7 +613,7 @@ bool TZqNNTP::WaitPass(quint64 generation)
 
 bool TZqNNTP::WaitStatus(quint64 generation)
 {
-    const ReplyWait timing(*this);
+    const ReplyWait timing(*this, Awaiting::Status);
     while (ReplyLines.isEmpty()) {
         if (!WaitPass(generation))
             return false;
@@ -492,6 +632,8 @@ bool TZqNNTP::LogInAgain()
         return false;
     }
     const QPointer<TZqNNTP> self(this);
+    if (!DrainAhead())
+        return false;
     const quint64 generation = generation_;
     ReceiveMode = ModeNormal;
     SendCommand(Nntp::AuthUserCommand(UserName));
@@ -583,8 +725,10 @@ bool TZqNNTP::MultiLineOnce(const QByteArray &command, QList<QByteArray> &lines)
 {
     LastStatus.clear();
     lines.clear();
+    if (!DrainAhead())
+        return false;
     SendCommand(command);
-    const ReplyWait timing(*this);
+    const ReplyWait timing(*this, Awaiting::MultiLine);
     const quint64 generation = generation_;
     Nntp::ReplyState state;
     do {
@@ -600,9 +744,9 @@ bool TZqNNTP::MultiLineOnce(const QByteArray &command, QList<QByteArray> &lines)
     return ok;
 }
 
-bool TZqNNTP::GetBody(qint64 number)
+bool TZqNNTP::GetBody(qint64 number, const QList<qint64> &ahead)
 {
-    return WithLogin(this, [&] { return GetBodyOnce(number); }, &TZqNNTP::LogInAgain);
+    return WithLogin(this, [&] { return GetBodyOnce(number, ahead); }, &TZqNNTP::LogInAgain);
 }
 
 bool TZqNNTP::GetGroupList(QList<QByteArray> &target)
@@ -613,6 +757,8 @@ bool TZqNNTP::GetGroupList(QList<QByteArray> &target)
 bool TZqNNTP::SelectGroupOnce(const QByteArray &name)
 {
     LastStatus.clear();
+    if (!DrainAhead())
+        return false;
     SendCommand(Nntp::GroupCommand(name));
     const quint64 generation = generation_;
     if (!WaitStatus(generation))
@@ -629,8 +775,10 @@ bool TZqNNTP::SelectGroupOnce(const QByteArray &name)
 bool TZqNNTP::GetHeaderOnce(qint64 number)
 {
     LastStatus.clear();
+    if (!DrainAhead())
+        return false;
     SendCommand(Nntp::HeadCommand(number));
-    const ReplyWait timing(*this);
+    const ReplyWait timing(*this, Awaiting::MultiLine);
     const quint64 generation = generation_;
     Nntp::ReplyState state;
     do {
@@ -649,28 +797,101 @@ bool TZqNNTP::GetHeaderOnce(qint64 number)
     return ok;
 }
 
-bool TZqNNTP::GetBodyOnce(qint64 number)
+bool TZqNNTP::GetBodyOnce(qint64 number, const QList<qint64> &ahead)
 {
     LastStatus.clear();
-    ReceiveMode = ModeBody;
-    SendCommand(Nntp::BodyCommand(number));
+    OversizeArticle = false;
+    BodyBytes = 0;
     BodyLines.clear();
-    const ReplyWait timing(*this);
+    ReplyLines.clear();
+    if (!socket_ || !Connected)
+        return false;
     const quint64 generation = generation_;
-    Nntp::ReplyState state;
-    do {
-        if (!WaitPass(generation))
+    const QPointer<TZqNNTP> self(this); // a lost connection's handler may end us
+
+    auto find = [this](qint64 n) {
+        return std::find_if(inflight_.begin(), inflight_.end(),
+                            [n](const Pending &p) { return p.number == n && !p.discard; });
+    };
+    // What went out before this article's request is not wanted any more.
+    auto mine = find(number);
+    for (auto p = inflight_.begin(); p != mine; ++p) {
+        p->discard = true;
+        p->body.clear();
+    }
+    QByteArray requests;
+    if (mine == inflight_.end()) {
+        if (inflight_.empty())
+            cutter_.Clear(); // nothing due: whatever is left over belongs to no reply
+        inflight_.emplace_back().number = number;
+        requests += Nntp::BodyCommand(number);
+    }
+    int wanted = 0;
+    for (const Pending &p : inflight_)
+        wanted += p.discard ? 0 : 1;
+    for (qint64 n : ahead) {
+        if (wanted >= Pipeline)
+            break;
+        if (n == number || find(n) != inflight_.end())
+            continue;
+        inflight_.emplace_back().number = n;
+        requests += Nntp::BodyCommand(n);
+        ++wanted;
+    }
+    DropFinishedDiscards();
+    // All of them in one write: the server sees them together.
+    if (!requests.isEmpty()) {
+        if (socket_->write(requests) < 0) {
+            TransportEnded(socket_->errorString());
             return false;
+        }
+        socket_->flush();
+    }
+    if (!self || generation != generation_)
+        return false;
+
+    mine = find(number);
+    if (mine == inflight_.end())
+        return false;
+    mine->current = true;
+    ReplyLines = std::move(mine->reply);
+    BodyLines = std::move(mine->body);
+    BodyBytes = mine->bytes;
+    if (mine->oversize) {
+        OversizeArticle = true;
+        BodyLines.clear();
+        if (!mine->done) {
+            // Reading on through the rest would take as long as fetching it.
+            TransportEnded(QStringLiteral("an article larger than %1 MB").arg(MaxReplyBytes >> 20));
+            return false;
+        }
+    }
+
+    ReceiveMode = ModeBody;
+    const ReplyWait timing(*this, Awaiting::Nothing);
+    Nntp::ReplyState state;
+    for (;;) {
         state = Nntp::JudgeMultiLineReply(ReplyLines);
         // Number and id are wanted while the body still arrives (progress),
         // and also when the whole reply came in one read.
         if (state != Nntp::ReplyState::Failure && Nntp::IsSuccessStatus(ReplyLines.value(0)))
             Nntp::ParseArticleStatus(ReplyLines.first(), ArticleNumber, MessageID);
-    } while (state == Nntp::ReplyState::Waiting);
+        if (state != Nntp::ReplyState::Waiting)
+            break;
+        if (!WaitPass(generation))
+            return false;
+    }
+    // Ended: the entry leaves, and with it any dropped ones before it.
+    mine = find(number);
+    const bool oversize = mine != inflight_.end() && mine->oversize;
+    if (mine != inflight_.end())
+        inflight_.erase(mine);
+    DropFinishedDiscards();
 
-    LastStatus = ReplyLines.first();
+    LastStatus = ReplyLines.value(0);
     ReceiveMode = ModeNormal;
-    if (state == Nntp::ReplyState::Failure) {
+    if (oversize || state == Nntp::ReplyState::Failure) {
+        OversizeArticle = oversize;
         BodyLines.clear();
         return false;
     }
@@ -680,11 +901,13 @@ bool TZqNNTP::GetBodyOnce(qint64 number)
 bool TZqNNTP::GetGroupListOnce(QList<QByteArray> &target)
 {
     LastStatus.clear();
+    if (!DrainAhead())
+        return false;
     ReceiveMode = ModeList;
     GroupListTarget = &target;
     target.clear();
     SendCommand(Nntp::ListCommand());
-    const ReplyWait timing(*this);
+    const ReplyWait timing(*this, Awaiting::MultiLine);
     const quint64 generation = generation_;
     const QPointer<TZqNNTP> self(this);
     Nntp::ReplyState state;

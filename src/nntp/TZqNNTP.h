@@ -1,5 +1,6 @@
 #pragma once
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QHostAddress>
 #include <QList>
 #include <QObject>
@@ -7,6 +8,7 @@
 #include <QString>
 #include <QTimer>
 
+#include <deque>
 #include <functional>
 
 #include "NntpParse.h"
@@ -48,6 +50,18 @@ public:
     // lost; 0 or less waits for ever.
     static constexpr int DefaultReplyTimeoutMs = 60000;
     int ReplyTimeoutMs = DefaultReplyTimeoutMs;
+    // A reply that brings fewer bytes than this per ReplyTimeoutMs is a
+    // drip, not a server at work: the connection counts as lost.
+    static constexpr qint64 DefaultReplyMinBytes = 1000;
+    qint64 ReplyMinBytes = DefaultReplyMinBytes;
+    // What a server may send: a line outside a body, and one reply (a body
+    // with its status and closing line). Past either the connection is
+    // dropped, so a hostile or broken server cannot exhaust memory.
+    static constexpr qint64 MaxLineBytes = qint64(1) << 20;
+    qint64 MaxReplyBytes = qint64(256) << 20;
+    // BODY requests in flight at most, the one awaited included (1: one at
+    // a time). Read at every GetBody.
+    int Pipeline = 1;
     // Covers name lookup, TCP, TLS, greeting, reader mode and login.
     static constexpr int ConnectGuardMs = 10000;
 
@@ -88,7 +102,19 @@ public:
 
     bool SelectGroup(const QByteArray &name);
     bool GetHeader(qint64 number);
-    bool GetBody(qint64 number);
+    // Fetches number's body into BodyLines. Before waiting, BODY requests for
+    // the numbers in ahead go out too, while fewer than Pipeline are in
+    // flight, so their replies arrive while this one is handled; a later
+    // GetBody for one of them takes what has come. Requests in flight that
+    // are not asked for next are read and dropped.
+    bool GetBody(qint64 number, const QList<qint64> &ahead = {});
+    // The last GetBody's reply passed MaxReplyBytes; its lines were dropped
+    // (and the connection with them unless the reply had already ended).
+    bool OversizeArticle = false;
+    // Bytes of the current body reply as received so far, status and closing line included.
+    qint64 BodyBytes = 0;
+    // Requests sent whose replies are not yet taken (for tests and the owner's progress).
+    int InFlight() const { return int(inflight_.size()); }
     // The overview of first..last (OVER, else XOVER, fields placed by LIST
     // OVERVIEW.FMT); articles it does not list are gaps. False when the
     // server offers no overview (OverviewRefused then stays set for this
@@ -131,7 +157,26 @@ private:
     bool Retry480(bool ok);
     bool SelectGroupOnce(const QByteArray &name);
     bool GetHeaderOnce(qint64 number);
-    bool GetBodyOnce(qint64 number);
+    bool GetBodyOnce(qint64 number, const QList<qint64> &ahead);
+    // A BODY request in flight, in the order the requests went out.
+    struct Pending {
+        qint64 number = 0;
+        QList<QByteArray> reply; // status and closing line; in ReplyLines while current
+        QList<QByteArray> body;  // in BodyLines while current
+        qint64 bytes = 0;
+        bool done = false;    // the reply has ended
+        bool current = false; // the one GetBody waits for
+        bool discard = false; // not wanted any more: read and dropped
+        bool oversize = false;
+    };
+    Pending *FirstUnfinished();
+    void RouteTo(Pending &p, qint32 &mode, Nntp::LineSinks &sinks);
+    void DropFinishedDiscards();
+    bool DrainAhead();
+    bool ReplyAwaited() const;
+    // Which non-pipelined reply a wait is for, so a reply that has ended
+    // stops the time-out even while a nested dialog holds the wait.
+    enum class Awaiting { Nothing, Status, MultiLine };
     bool GetGroupListOnce(QList<QByteArray> &target);
     bool MultiLineOnce(const QByteArray &command, QList<QByteArray> &lines);
     struct ReplyWait;
@@ -140,6 +185,11 @@ private:
     QPointer<QSslSocket> socket_;
     QTimer connectTimer_;
     QTimer replyTimer_; // runs while a command waits; restarted by every read
+    QElapsedTimer window_; // since the reply wait began or the last drip check
+    qint64 windowBytes_ = 0;
+    qint64 replyBytes_ = 0; // of the non-pipelined reply in hand
+    Awaiting awaiting_ = Awaiting::Nothing;
+    std::deque<Pending> inflight_; // references stay valid as requests are added
     Nntp::LineCutter cutter_;
     QByteArray lineTerminator_;
     // Bumped whenever the socket is opened or closed, so that work begun for

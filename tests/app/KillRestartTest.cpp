@@ -129,7 +129,7 @@ TEST(KillRestart, EveryPictureSavedOnceWithItsKey)
         const int before = server.connections;
         ASSERT_TRUE(start());
         ASSERT_TRUE(QTest::qWaitFor([&] { return server.connections > before; }, 20000));
-        QTest::qWait(int(random.bounded(20, 400)));
+        QTest::qWait(int(random.bounded(5, 100)));
         app.kill();
         ASSERT_TRUE(app.waitForFinished(10000));
         ++kills;

@@ -129,6 +129,21 @@ protected:
         });
     }
 
+    // Acts once cond holds, checked from the event loop: a wait of its own
+    // would hold the search loop below it.
+    void whenTrue(std::function<bool()> cond, std::function<void()> act)
+    {
+        auto *poll = new QTimer(&server);
+        QObject::connect(poll, &QTimer::timeout, poll, [=] {
+            if (!cond())
+                return;
+            poll->stop();
+            poll->deleteLater();
+            act();
+        });
+        poll->start(2);
+    }
+
     const FakeNntpServer::Article *article(const QByteArray &group, int n) const
     {
         for (const auto &g : server.groups)
@@ -388,15 +403,15 @@ TEST_F(SearchEndToEnd, RestartResumesFromTheStoredPointers)
             return false;
         cut = true;
         s.Send("222 3 " + meadow.messageId + " body\r\n" + half);
+        s.Stall();
         return true;
     };
     {
         TFrmMain w;
         connectWindow(w);
-        onCommand("BODY 3", [&] {
-            EXPECT_TRUE(QTest::qWaitFor([&] { return !w.NewsClient->BodyLines.isEmpty(); }, 10000));
-            w.miDisconnect->trigger();
-        });
+        // Asked for ahead: the cut comes once the window is on it.
+        whenTrue([&] { return w.NewsClient->ArticleNumber == 3 && !w.NewsClient->BodyLines.isEmpty(); },
+                 [&] { w.miDisconnect->trigger(); });
         w.miSearchAllGroups->trigger();
         EXPECT_EQ(w.State(), TFrmMain::StateOffline);
         EXPECT_EQ(IniReadString("GROUPS", One, ""), "3," + messageId(One, 3)); // no completion mark
@@ -476,10 +491,9 @@ TEST_F(SearchEndToEnd, SkipGroupLeavesTheArticleUnfinishedAndGoesOn)
     server.stallOn = "BODY 2";
     TFrmMain w;
     connectWindow(w);
-    onCommand("BODY 2", [&] {
-        server.stallOn.clear();
-        w.btSkipGroup->click();
-    });
+    onCommand("BODY 2", [&] { server.stallOn.clear(); });
+    // Asked for ahead: the skip comes once the window is on it.
+    whenTrue([&] { return IniReadString("GROUPS", One, "").startsWith("2,"); }, [&] { w.btSkipGroup->click(); });
     w.miSearchAllGroups->trigger();
 
     EXPECT_EQ(w.State(), TFrmMain::StateOnline);
@@ -487,7 +501,9 @@ TEST_F(SearchEndToEnd, SkipGroupLeavesTheArticleUnfinishedAndGoesOn)
     EXPECT_EQ(IniReadString("GROUPS", One, ""), "2," + messageId(One, 2));
     EXPECT_EQ(IniReadString("GROUPS", Two, ""), "3," + messageId(Two, 3) + '+');
     // A new connection: the overview format is asked for again.
-    EXPECT_EQ(server.commands.mid(5, 3),
+    const qsizetype two = server.commands.indexOf("GROUP " + Two + "\r\n");
+    ASSERT_GT(two, 0);
+    EXPECT_EQ(server.commands.mid(two, 3),
               (QList<QByteArray>{"GROUP " + Two + "\r\n", "LIST OVERVIEW.FMT\r\n", "OVER 1-3\r\n"}));
     EXPECT_EQ(ReadStatistic("SAVED_COUNT", One), 1);
     EXPECT_EQ(ReadStatistic("EMPTY_COUNT", One), 0); // the skipped article went through nothing

@@ -153,6 +153,9 @@ Outcome runOnce(const QList<Fault> &faults,
                     if (g.name == group && a.number == number)
                         article = &a;
             faults[i].act(s, article);
+            // Requests sent ahead of the failed reply must not be answered
+            // behind its broken half.
+            s.Stall();
             return true;
         }
         return false;

@@ -470,6 +470,7 @@ TEST_F(MainWindowTest, PreviewPassesOfAGrowingBodyAreBoundedInCostAndSize)
         QFile::remove(dir.path("current.jpg"));
         for (int i = 0; i < 200; ++i)
             w.NewsClient->BodyLines << "filler";
+        w.NewsClient->BodyBytes += 1000; // the client counts a body's bytes
         w.oNNTPDocOutput(w.NewsClient, QByteArray(1000, 'x'));
         return QFile::exists(dir.path("current.jpg"));
     };
@@ -484,7 +485,7 @@ TEST_F(MainWindowTest, PreviewPassesOfAGrowingBodyAreBoundedInCostAndSize)
     passMs = t.elapsed();
 
     QTest::qWait(int(4 * passMs + 50));
-    w.PreviewBodyLimitBytes = w.ArticleBytes + 500; // the next read passes it
+    w.PreviewBodyLimitBytes = w.NewsClient->BodyBytes + 500; // the next read passes it
     EXPECT_FALSE(passRuns());
     // Nor does a finished file's preview write more than that.
     const QByteArray jpeg = readJpeg("baseline.jpg");

@@ -148,6 +148,7 @@ TEST_F(ResilienceTest, DisconnectIsNotALoss)
 TEST_F(ResilienceTest, SilenceLongerThanTheReplyTimeoutIsALoss)
 {
     client.ReplyTimeoutMs = 1000;
+    client.ReplyMinBytes = 10;
     ConnectAndGreet();
     ASSERT_TRUE(client.SelectGroup("alt.test"));
 

@@ -67,6 +67,7 @@ void FakeNntpServer::Accept()
         currentGroup_.clear();
         userGiven_.clear();
         loggedIn_ = false;
+        stalled_ = false;
         connect(s, &QTcpSocket::readyRead, this, &FakeNntpServer::ReadClient);
         connect(s, &QTcpSocket::disconnected, s, &QObject::deleteLater);
         emit ClientConnected();
@@ -111,7 +112,11 @@ void FakeNntpServer::Answer(const QByteArray &command)
         CloseClient();
         return;
     }
-    if (silent || (!stallOn.isEmpty() && command.startsWith(stallOn)))
+    // A stalled server answers nothing more on that connection, not even
+    // the commands sent after the stalled one.
+    if (!stallOn.isEmpty() && command.startsWith(stallOn))
+        stalled_ = true;
+    if (silent || stalled_)
         return;
     for (const auto &script : std::as_const(scripts_)) {
         if (script.first == command) {

@@ -27,7 +27,8 @@ class QTcpSocket;
 //    one with pieceDelayMs between them and flushed, so the client sees each
 //    piece as a read of its own (any byte boundary, CR without LF, zero bytes,
 //    unstuffed or 4xx replies: the pieces are sent exactly as given);
-//  - stall on a command (stallOn: no reply) or close the connection when a
+//  - stall on a command (stallOn: no reply to it or to anything after it on
+//    that connection) or close the connection when a
 //    command arrives (closeOn);
 //  - answer MODE READER, and log in with AUTHINFO USER/PASS when user is set;
 //    ask for a login (480) on every command until logged in (loginRequired),
@@ -95,6 +96,8 @@ public:
     // them closes the connection at that point (an empty one is just a pause).
     void Send(const QList<QByteArray> &pieces);
     void Send(const QByteArray &bytes) { Send(QList<QByteArray>{bytes}); }
+    // From now on this connection answers nothing, as after stallOn.
+    void Stall() { stalled_ = true; }
     void CloseClient();
     void ResetClient(); // ends the connection with a TCP reset instead of a close
     bool SendQueueEmpty() const { return queue_.isEmpty(); }
@@ -133,4 +136,5 @@ private:
     QByteArray currentGroup_;
     QByteArray userGiven_;
     bool loggedIn_ = false;
+    bool stalled_ = false;
 };
