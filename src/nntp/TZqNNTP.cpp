@@ -377,7 +377,7 @@ void TZqNNTP::CloseSocket()
 {
     ++generation_;
     // Replies still due belong to this connection only.
-    inflight_.clear();
+    pipeline_.Clear();
     if (QSslSocket *s = socket_) {
         socket_ = nullptr;
         s->disconnect(this);
@@ -433,60 +433,26 @@ void TZqNNTP::Readable()
                 return; // the handler disconnected: this chunk belongs to nobody now
         }
 
-        Nntp::LineSinks sinks;
-        sinks.reply = &ReplyLines;
-        sinks.body = &BodyLines;
-        sinks.groups = GroupListTarget;
+        const Nntp::LineSinks sinks{&ReplyLines, &BodyLines, GroupListTarget};
         QString tooLarge;
-        if (Pending *target = FirstUnfinished()) {
-            qint32 mode = ModeBody;
-            RouteTo(*target, mode, sinks);
-            bool currentTooLarge = false;
-            const Nntp::LineCutter::AfterLine after = [&](qsizetype wire, qint32 &m, Nntp::LineSinks &k) {
-                if (!target) {
-                    replyBytes_ += wire; // past every reply due: stray lines
-                    return;
-                }
-                target->bytes += wire;
-                if (target->current)
-                    BodyBytes = target->bytes;
-                if (Nntp::JudgeMultiLineReply(*k.reply) != Nntp::ReplyState::Waiting) {
-                    target->done = true;
-                    target = FirstUnfinished();
-                    if (target) {
-                        RouteTo(*target, m, k);
-                    } else {
-                        m = ReceiveMode;
-                        k = Nntp::LineSinks{&ReplyLines, &BodyLines, GroupListTarget};
-                    }
-                } else if (target->bytes > MaxReplyBytes && !target->oversize) {
-                    target->oversize = true;
-                    target->body.clear();
-                    k.body = nullptr;
-                    currentTooLarge = currentTooLarge || target->current;
-                }
-            };
-            cutter_.Feed(std::move(chunk), mode, sinks, after);
-            Pending *open = FirstUnfinished();
-            if (open && open->reply.isEmpty() && !(open->current && !ReplyLines.isEmpty())
-                && cutter_.Pending().size() > MaxLineBytes)
+        if (!pipeline_.Empty()) {
+            const TBodyPipeline::FeedResult r =
+                pipeline_.Feed(cutter_, std::move(chunk), sinks, ReceiveMode, sinks, MaxReplyBytes, MaxLineBytes);
+            replyBytes_ += r.strayBytes;
+            if (const TBodyPipeline::Pending *current = pipeline_.Find(awaitedNumber_); current && current->current)
+                BodyBytes = current->bytes;
+            if (r.statusTooLong)
                 tooLarge = QStringLiteral("a status line longer than %1 MB").arg(MaxLineBytes >> 20);
-            else if (open && !open->oversize && open->bytes + cutter_.Pending().size() > MaxReplyBytes) {
-                // One line that never ends counts as well.
-                open->oversize = true;
-                open->body.clear();
-                currentTooLarge = currentTooLarge || open->current;
-            }
-            if (currentTooLarge || (open && open->current && open->oversize)) {
+            if (r.currentOversize) {
                 OversizeArticle = true;
                 tooLarge = QStringLiteral("an article larger than %1 MB").arg(MaxReplyBytes >> 20);
             }
-            DropFinishedDiscards();
         } else {
+            replyBytes_ += chunk.size();
             cutter_.Feed(std::move(chunk), ReceiveMode, sinks);
             if (cutter_.Pending().size() > MaxLineBytes)
                 tooLarge = QStringLiteral("a line longer than %1 MB").arg(MaxLineBytes >> 20);
-            else if (replyBytes_ + cutter_.Pending().size() > MaxReplyBytes)
+            else if (replyBytes_ > MaxReplyBytes)
                 tooLarge = QStringLiteral("a reply larger than %1 MB").arg(MaxReplyBytes >> 20);
         }
         if (!tooLarge.isEmpty()) {
@@ -506,33 +472,10 @@ void TZqNNTP::Readable()
     }
 }
 
-TZqNNTP::Pending *TZqNNTP::FirstUnfinished()
-{
-    for (Pending &p : inflight_)
-        if (!p.done)
-            return &p;
-    return nullptr;
-}
-
-void TZqNNTP::RouteTo(Pending &p, qint32 &mode, Nntp::LineSinks &sinks)
-{
-    mode = ModeBody;
-    sinks.reply = p.current ? &ReplyLines : &p.reply;
-    sinks.body = p.discard || p.oversize ? nullptr : p.current ? &BodyLines : &p.body;
-    sinks.groups = nullptr;
-}
-
-void TZqNNTP::DropFinishedDiscards()
-{
-    while (!inflight_.empty() && inflight_.front().done && inflight_.front().discard)
-        inflight_.pop_front();
-}
-
 bool TZqNNTP::ReplyAwaited() const
 {
-    for (const Pending &p : inflight_)
-        if (!p.done)
-            return true;
+    if (pipeline_.AnyUnfinished())
+        return true;
     switch (awaiting_) {
     case Awaiting::Status:
         return ReplyLines.isEmpty();
@@ -547,16 +490,12 @@ bool TZqNNTP::ReplyAwaited() const
 // Before a command that is not pipelined: the bodies still due are read and dropped.
 bool TZqNNTP::DrainAhead()
 {
-    if (inflight_.empty())
+    if (pipeline_.Empty())
         return true;
-    for (Pending &p : inflight_) {
-        p.discard = true;
-        p.body.clear();
-    }
-    DropFinishedDiscards();
+    pipeline_.DiscardAll();
     const ReplyWait timing(*this, Awaiting::Nothing);
     const quint64 generation = generation_;
-    while (!inflight_.empty()) {
+    while (!pipeline_.Empty()) {
         if (!WaitPass(generation))
             return false;
     }
@@ -809,36 +748,26 @@ bool TZqNNTP::GetBodyOnce(qint64 number, const QList<qint64> &ahead)
     const quint64 generation = generation_;
     const QPointer<TZqNNTP> self(this); // a lost connection's handler may end us
 
-    auto find = [this](qint64 n) {
-        return std::find_if(inflight_.begin(), inflight_.end(),
-                            [n](const Pending &p) { return p.number == n && !p.discard; });
-    };
     // What went out before this article's request is not wanted any more.
-    auto mine = find(number);
-    for (auto p = inflight_.begin(); p != mine; ++p) {
-        p->discard = true;
-        p->body.clear();
-    }
+    pipeline_.DiscardBefore(number);
     QByteArray requests;
-    if (mine == inflight_.end()) {
-        if (inflight_.empty())
+    if (!pipeline_.Find(number)) {
+        if (pipeline_.Empty())
             cutter_.Clear(); // nothing due: whatever is left over belongs to no reply
-        inflight_.emplace_back().number = number;
+        pipeline_.Add(number);
         requests += Nntp::BodyCommand(number);
     }
-    int wanted = 0;
-    for (const Pending &p : inflight_)
-        wanted += p.discard ? 0 : 1;
+    int wanted = pipeline_.Wanted();
     for (qint64 n : ahead) {
         if (wanted >= Pipeline)
             break;
-        if (n == number || find(n) != inflight_.end())
+        if (n == number || pipeline_.Find(n))
             continue;
-        inflight_.emplace_back().number = n;
+        pipeline_.Add(n);
         requests += Nntp::BodyCommand(n);
         ++wanted;
     }
-    DropFinishedDiscards();
+    pipeline_.DropFinishedDiscards();
     // All of them in one write: the server sees them together.
     if (!requests.isEmpty()) {
         if (socket_->write(requests) < 0) {
@@ -850,10 +779,11 @@ bool TZqNNTP::GetBodyOnce(qint64 number, const QList<qint64> &ahead)
     if (!self || generation != generation_)
         return false;
 
-    mine = find(number);
-    if (mine == inflight_.end())
+    TBodyPipeline::Pending *mine = pipeline_.Find(number);
+    if (!mine)
         return false;
     mine->current = true;
+    awaitedNumber_ = number;
     ReplyLines = std::move(mine->reply);
     BodyLines = std::move(mine->body);
     BodyBytes = mine->bytes;
@@ -882,11 +812,10 @@ bool TZqNNTP::GetBodyOnce(qint64 number, const QList<qint64> &ahead)
             return false;
     }
     // Ended: the entry leaves, and with it any dropped ones before it.
-    mine = find(number);
-    const bool oversize = mine != inflight_.end() && mine->oversize;
-    if (mine != inflight_.end())
-        inflight_.erase(mine);
-    DropFinishedDiscards();
+    mine = pipeline_.Find(number);
+    const bool oversize = mine && mine->oversize;
+    pipeline_.Remove(number);
+    pipeline_.DropFinishedDiscards();
 
     LastStatus = ReplyLines.value(0);
     ReceiveMode = ModeNormal;

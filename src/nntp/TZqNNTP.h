@@ -8,10 +8,10 @@
 #include <QString>
 #include <QTimer>
 
-#include <deque>
 #include <functional>
 
 #include "NntpParse.h"
+#include "TBodyPipeline.h"
 
 class QSslError;
 class QSslSocket;
@@ -114,7 +114,7 @@ public:
     // Bytes of the current body reply as received so far, status and closing line included.
     qint64 BodyBytes = 0;
     // Requests sent whose replies are not yet taken (for tests and the owner's progress).
-    int InFlight() const { return int(inflight_.size()); }
+    int InFlight() const { return pipeline_.Size(); }
     // The overview of first..last (OVER, else XOVER, fields placed by LIST
     // OVERVIEW.FMT); articles it does not list are gaps. False when the
     // server offers no overview (OverviewRefused then stays set for this
@@ -158,20 +158,6 @@ private:
     bool SelectGroupOnce(const QByteArray &name);
     bool GetHeaderOnce(qint64 number);
     bool GetBodyOnce(qint64 number, const QList<qint64> &ahead);
-    // A BODY request in flight, in the order the requests went out.
-    struct Pending {
-        qint64 number = 0;
-        QList<QByteArray> reply; // status and closing line; in ReplyLines while current
-        QList<QByteArray> body;  // in BodyLines while current
-        qint64 bytes = 0;
-        bool done = false;    // the reply has ended
-        bool current = false; // the one GetBody waits for
-        bool discard = false; // not wanted any more: read and dropped
-        bool oversize = false;
-    };
-    Pending *FirstUnfinished();
-    void RouteTo(Pending &p, qint32 &mode, Nntp::LineSinks &sinks);
-    void DropFinishedDiscards();
     bool DrainAhead();
     bool ReplyAwaited() const;
     // Which non-pipelined reply a wait is for, so a reply that has ended
@@ -189,7 +175,8 @@ private:
     qint64 windowBytes_ = 0;
     qint64 replyBytes_ = 0; // of the non-pipelined reply in hand
     Awaiting awaiting_ = Awaiting::Nothing;
-    std::deque<Pending> inflight_; // references stay valid as requests are added
+    TBodyPipeline pipeline_;
+    qint64 awaitedNumber_ = -1; // the body GetBody waits for
     Nntp::LineCutter cutter_;
     QByteArray lineTerminator_;
     // Bumped whenever the socket is opened or closed, so that work begun for
