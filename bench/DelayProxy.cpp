@@ -1,0 +1,206 @@
+#include "DelayProxy.h"
+
+#include <QByteArray>
+
+#include <algorithm>
+#include <chrono>
+#include <deque>
+#include <list>
+#include <vector>
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+struct Chunk {
+    Clock::time_point due;
+    QByteArray data;
+    qsizetype sent = 0;
+};
+
+// One direction of a connection: what was read from one side and waits to be
+// written to the other.
+struct Flow {
+    int from = -1;
+    int to = -1;
+    std::deque<Chunk> queue;
+    bool ended = false;    // the source closed its side
+    bool shutDown = false; // and that close was passed on
+};
+
+struct Link {
+    Flow up;   // client to server
+    Flow down; // server to client
+};
+
+void setNonBlocking(int fd)
+{
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+    const int one = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+}
+
+// INN writes a status line and its data separately; a delayed ACK from the
+// proxy would hold the data back by the kernel's timer, not by the delay
+// being measured. The kernel leaves quick-ACK mode on its own, so it is set
+// again after every read.
+void quickAck(int fd)
+{
+    const int one = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_QUICKACK, &one, sizeof one);
+}
+
+sockaddr_in loopback(quint16 port)
+{
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(port);
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return a;
+}
+
+// Reads what has come; false when the connection failed.
+bool pull(Flow &f, std::chrono::milliseconds delay)
+{
+    while (!f.ended) {
+        QByteArray buffer(65536, Qt::Uninitialized);
+        const ssize_t n = ::recv(f.from, buffer.data(), size_t(buffer.size()), 0);
+        if (n > 0) {
+            quickAck(f.from);
+            buffer.truncate(n);
+            f.queue.push_back(Chunk{Clock::now() + delay, std::move(buffer)});
+        } else if (n == 0) {
+            f.ended = true;
+        } else {
+            return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR;
+        }
+    }
+    return true;
+}
+
+// Writes what is due; false when the connection failed.
+bool push(Flow &f)
+{
+    const auto now = Clock::now();
+    while (!f.queue.empty() && f.queue.front().due <= now) {
+        Chunk &c = f.queue.front();
+        const ssize_t n = ::send(f.to, c.data.constData() + c.sent, size_t(c.data.size() - c.sent), MSG_NOSIGNAL);
+        if (n < 0)
+            return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR;
+        c.sent += n;
+        if (c.sent < c.data.size())
+            return true;
+        f.queue.pop_front();
+    }
+    if (f.ended && f.queue.empty() && !f.shutDown) {
+        ::shutdown(f.to, SHUT_WR);
+        f.shutDown = true;
+    }
+    return true;
+}
+
+} // namespace
+
+DelayProxy::DelayProxy(quint16 targetPort, int delayMs) : target_(targetPort), delayMs_(delayMs)
+{
+    listenFd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a = loopback(0);
+    socklen_t len = sizeof a;
+    if (listenFd_ < 0 || ::bind(listenFd_, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0 ||
+        ::listen(listenFd_, 16) != 0 || ::getsockname(listenFd_, reinterpret_cast<sockaddr *>(&a), &len) != 0 ||
+        ::pipe(wakeFds_) != 0)
+        return;
+    port_ = ntohs(a.sin_port);
+    thread_ = std::thread([this] { Loop(); });
+}
+
+DelayProxy::~DelayProxy()
+{
+    if (thread_.joinable()) {
+        const char stop = 0;
+        (void)::write(wakeFds_[1], &stop, 1);
+        thread_.join();
+    }
+    for (int fd : {listenFd_, wakeFds_[0], wakeFds_[1]})
+        if (fd >= 0)
+            ::close(fd);
+}
+
+void DelayProxy::Loop()
+{
+    const std::chrono::milliseconds delay(delayMs_);
+    std::list<Link> links;
+    std::vector<pollfd> fds;
+    for (;;) {
+        fds.assign({{wakeFds_[0], POLLIN, 0}, {listenFd_, POLLIN, 0}});
+        auto wakeAt = Clock::time_point::max();
+        for (Link &l : links) {
+            for (Flow *f : {&l.up, &l.down}) {
+                // A closed source is left out: it would report its hang-up
+                // at once on every wait.
+                if (!f->ended)
+                    fds.push_back({f->from, POLLIN, 0});
+                if (!f->queue.empty()) {
+                    if (f->queue.front().due <= Clock::now())
+                        fds.push_back({f->to, POLLOUT, 0});
+                    else
+                        wakeAt = std::min(wakeAt, f->queue.front().due);
+                }
+            }
+        }
+        timespec timeout{};
+        timespec *wait = nullptr;
+        if (wakeAt != Clock::time_point::max()) {
+            const auto ns = std::max<long long>(
+                0, std::chrono::duration_cast<std::chrono::nanoseconds>(wakeAt - Clock::now()).count());
+            timeout.tv_sec = time_t(ns / 1000000000);
+            timeout.tv_nsec = long(ns % 1000000000);
+            wait = &timeout;
+        }
+        if (::ppoll(fds.data(), fds.size(), wait, nullptr) < 0 && errno != EINTR)
+            return;
+        if (fds[0].revents)
+            break;
+        if (fds[1].revents & POLLIN) {
+            const int client = ::accept(listenFd_, nullptr, nullptr);
+            const int server = client < 0 ? -1 : ::socket(AF_INET, SOCK_STREAM, 0);
+            const sockaddr_in a = loopback(target_);
+            if (server >= 0 && ::connect(server, reinterpret_cast<const sockaddr *>(&a), sizeof a) == 0) {
+                setNonBlocking(client);
+                setNonBlocking(server);
+                Link &l = links.emplace_back();
+                l.up.from = l.down.to = client;
+                l.up.to = l.down.from = server;
+            } else {
+                for (int fd : {client, server})
+                    if (fd >= 0)
+                        ::close(fd);
+            }
+        }
+        // Every link is tried on each wake: they are few, and a read or write
+        // that finds nothing to do costs one system call.
+        for (auto it = links.begin(); it != links.end();) {
+            Link &l = *it;
+            const bool broken = !pull(l.up, delay) || !pull(l.down, delay) || !push(l.up) || !push(l.down);
+            if (broken || (l.up.shutDown && l.down.shutDown)) {
+                ::close(l.up.from);
+                ::close(l.up.to);
+                it = links.erase(it);
+            } else {
+                ++it;
+            }
+        }
+    }
+    for (Link &l : links) {
+        ::close(l.up.from);
+        ::close(l.up.to);
+    }
+}

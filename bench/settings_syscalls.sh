@@ -1,0 +1,55 @@
+#!/bin/sh
+# Counts, per article walked, how often one headless grab from the local INN2
+# server (tests/inn/start_inn.sh) replaces the settings file (renames onto
+# pixtrawl.ini) and opens it for reading. Only the calls between the grab's
+# start and end marks are counted, so setting up the run does not weigh in.
+#   bench/settings_syscalls.sh [build folder, default build] [latency_bench options, e.g. --pipeline 4]
+set -eu
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=build
+if [ $# -gt 0 ] && [ "${1#-}" = "$1" ]; then
+    build=$1
+    shift
+fi
+case $build in /*) ;; *) build="$root/$build" ;; esac
+bench="$build/bench/latency_bench"
+if ! command -v strace >/dev/null 2>&1; then
+    echo "settings_syscalls: strace is not installed (apt-get install strace)" >&2
+    exit 1
+fi
+if [ ! -x "$bench" ]; then
+    echo "settings_syscalls: no $bench (ninja -C $build latency_bench)" >&2
+    exit 1
+fi
+trace=$(mktemp)
+out=$(mktemp)
+trap 'rm -f "$trace" "$out"' EXIT
+strace -f -e trace=rename,renameat,renameat2,openat -o "$trace" "$bench" --grab-once "$@" >"$out"
+articles=$(sed -n 's/^walked \([0-9]*\) articles.*/\1/p' "$out")
+if [ -z "$articles" ] || [ "$articles" -eq 0 ]; then
+    echo "settings_syscalls: the grab did not report the articles it walked" >&2
+    exit 1
+fi
+# The marks are failed opens of <settings folder>/grab-begins and grab-ends.
+awk -v articles="$articles" '
+    !ini && /"[^"]*\/grab-begins"/ {
+        match($0, /"[^"]*\/grab-begins"/)
+        dir = substr($0, RSTART + 1, RLENGTH - length("/grab-begins") - 2)
+        ini = "\"" dir "/pixtrawl.ini\""
+        next
+    }
+    ini && index($0, "/grab-ends\"") { done = 1; exit }
+    !ini { next }
+    /rename(at2?)?\(/ {
+        # The target is the last path in the call.
+        n = split($0, part, "\"")
+        if (n >= 4 && "\"" part[n - 1] "\"" == ini)
+            ++renames
+        next
+    }
+    /openat\(/ && index($0, ini ", O_RDONLY") { ++reads }
+    END {
+        if (!done) { print "settings_syscalls: no grab marks in the trace" > "/dev/stderr"; exit 1 }
+        printf "%d articles walked: %d replacements of pixtrawl.ini (%.2f per article), %d opens for reading (%.2f per article)\n",
+               articles, renames, renames / articles, reads, reads / articles
+    }' "$trace"
