@@ -43,6 +43,8 @@ TBodyPipeline::FeedResult TBodyPipeline::Feed(Nntp::LineCutter &cutter, QByteArr
         } else if (target->bytes > maxReplyBytes && !target->oversize) {
             target->oversize = true;
             target->body.clear();
+            if (target->current && k.body)
+                k.body->clear();
             k.body = nullptr;
             result.currentOversize = result.currentOversize || target->current;
         }
@@ -58,6 +60,8 @@ TBodyPipeline::FeedResult TBodyPipeline::Feed(Nntp::LineCutter &cutter, QByteArr
         } else if (!open->oversize && open->bytes + pending > maxReplyBytes) {
             open->oversize = true;
             open->body.clear();
+            if (open->current && current.body)
+                current.body->clear();
         }
         result.currentOversize = result.currentOversize || (open->current && open->oversize);
     }

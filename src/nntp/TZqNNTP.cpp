@@ -378,6 +378,7 @@ void TZqNNTP::CloseSocket()
     ++generation_;
     // Replies still due belong to this connection only.
     pipeline_.Clear();
+    replyBytes_ = 0;
     if (QSslSocket *s = socket_) {
         socket_ = nullptr;
         s->disconnect(this);
