@@ -218,6 +218,45 @@ TEST_F(MainSearchTest, NewGroupStartGapsAndOverviewFallbacks)
     }
 }
 
+// Bodies are asked for ahead only for what the overview lists and the
+// filter lets through; one past MAX_ARTICLE_MB is skipped as empty, the
+// connection made again, and the run goes on.
+TEST_F(MainSearchTest, BodiesAheadFollowTheFilterAndAnOversizeArticleIsSkipped)
+{
+    IniWriteInteger("CONFIG", "MAX_ARTICLE_MB", 1);
+    IniWriteString("CONFIG", "LOG", "yes");
+    IniWriteString("FILTER", "EXCLUDE", "spam,");
+    QList<QByteArray> huge;
+    for (int i = 0; i < 25000; ++i)
+        huge << QByteArray(60, 'h');
+    auto &articles = server.groups[0].articles;
+    articles[1] = FakeNntpServer::MakeArticle(2, "huge", huge);
+    articles << FakeNntpServer::MakeArticle(3, "spam offer", {"x"})
+             << FakeNntpServer::MakeArticle(5, "more words", {"fine"});
+    server.groups[0].count = 5; // 4 is a gap
+    const QString oldCwd = QDir::currentPath();
+    QDir::setCurrent(dir.dir()); // the portable log lies in the current folder
+    TFrmMain w;
+    w.ReconnectDelaysMs = {20, 20, 20, 20, 20};
+    connectWindow(w);
+    w.miSearchAllGroupsClick();
+
+    EXPECT_EQ(countCommands("BODY 3"), 0); // filtered
+    EXPECT_EQ(countCommands("BODY 4"), 0); // a gap
+    EXPECT_EQ(countCommands("BODY 1"), 1);
+    EXPECT_EQ(countCommands("BODY 2"), 1);
+    EXPECT_EQ(server.connections, 2);
+    EXPECT_EQ(dir.read("out/pic.jpg"), readJpeg());
+    EXPECT_EQ(ReadStatistic("EMPTY_COUNT", "alt.a"), 3); // the huge one, the filtered one and the words
+    EXPECT_EQ(IniReadString("GROUPS", "alt.a", ""), "5,<art5@fake.invalid>+");
+    QFile log(ZqPaths::LogFile());
+    ASSERT_TRUE(log.open(QIODevice::ReadOnly));
+    const QByteArray text = log.readAll();
+    EXPECT_TRUE(text.contains("Article was larger than 1 MB and was skipped")) << text.constData();
+    EXPECT_TRUE(boxes.shown().isEmpty());
+    QDir::setCurrent(oldCwd);
+}
+
 TEST(RunSummary, SaysWhatARunDidInWholeWords)
 {
     EXPECT_EQ((TRunSummary{12, 3, 40, 2}).Text(), "Saved 12 pictures, 3 duplicates, 40 filtered in 2 groups");
