@@ -12,7 +12,6 @@
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
-#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -33,18 +32,14 @@ int main(int argc, char **argv)
 
     const QByteArray group = InnServer::UniqueGroupName("pixtrawl.bench");
     QList<InnServer::Article> articles;
-    QRandomGenerator random(42);
     for (int i = 0; i < count; ++i) {
         InnServer::Article a;
         if (i % 10 == 3) {
             a.subject = "spam offer " + QByteArray::number(i);
             a.body = {"buy now"};
         } else if (i % 10 == 1 || i % 10 == 5 || i % 10 == 8) {
-            QByteArray data(100000, Qt::Uninitialized);
-            for (char &c : data)
-                c = char(random.bounded(256));
             a.subject = "picture " + QByteArray::number(i);
-            a.body = UuencodeFile("p" + QByteArray::number(i) + ".jpg", data);
+            a.body = UuencodeFile("p" + QByteArray::number(i) + ".jpg", Noise(100000, quint32(i)));
         } else {
             a.subject = "words " + QByteArray::number(i);
             a.body = {"some text", "and more"};

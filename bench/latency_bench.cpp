@@ -27,7 +27,6 @@
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
-#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -50,7 +49,6 @@ const QByteArray kFilter = "spam";
 QList<InnServer::Article> corpus()
 {
     QList<InnServer::Article> articles;
-    QRandomGenerator random(42);
     for (int i = 0; i < kArticles; ++i) {
         InnServer::Article a;
         const int kind = i % 10;
@@ -58,11 +56,8 @@ QList<InnServer::Article> corpus()
             a.subject = "Spam offer " + QByteArray::number(i);
             a.body = {"buy now"};
         } else if (kind == 1 || kind == 5 || kind == 8) {
-            QByteArray data(100000, Qt::Uninitialized);
-            for (char &c : data)
-                c = char(random.bounded(256));
             a.subject = "picture " + QByteArray::number(i);
-            a.body = UuencodeFile("p" + QByteArray::number(i) + ".jpg", data);
+            a.body = UuencodeFile("p" + QByteArray::number(i) + ".jpg", Noise(100000, quint32(i)));
         } else {
             a.subject = "words " + QByteArray::number(i);
             a.body = {"some text", "and more"};
