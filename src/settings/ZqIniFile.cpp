@@ -12,6 +12,7 @@
 #include "ZqPaths.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cmath>
 #include <ctime>
 
@@ -136,6 +137,45 @@ QByteArray tempTemplate(const QByteArray &target)
 
 bool processGone(qint64 pid) { return pid > 0 && ::kill(pid_t(pid), 0) != 0 && errno == ESRCH; }
 
+// The version a replacement swapped out, kept under a temporary name and
+// overwritten for the next one: swapping the two names makes and frees no
+// inode, and on ext4 making a file where many were just deleted cost more
+// than everything else a grab does per article. Removed at exit; one a kill
+// left behind goes with the other stale temporaries.
+struct Spare {
+    QByteArray target, path;
+    ino_t ino = 0;
+    bool unsupported = false; // a file system that cannot swap names
+    ~Spare() { Drop(); }
+    void Drop()
+    {
+        if (!path.isEmpty())
+            ::unlink(path.constData());
+        path.clear();
+    }
+    // The spare opened for overwriting, or -1: only the very file swapped
+    // out, with no other name, so a hard link elsewhere is never written.
+    int Open()
+    {
+        if (path.isEmpty())
+            return -1;
+        const int fd = ::open(path.constData(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC);
+        struct stat st;
+        if (fd >= 0 && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_ino == ino && st.st_nlink == 1)
+            return fd;
+        if (fd >= 0)
+            ::close(fd);
+        path.clear(); // not ours any more: left alone
+        return -1;
+    }
+};
+
+Spare &spare()
+{
+    static Spare s;
+    return s;
+}
+
 bool writeLines(const QString &path, const QList<QByteArray> &lines)
 {
     QByteArray data;
@@ -144,26 +184,56 @@ bool writeLines(const QString &path, const QList<QByteArray> &lines)
         data += "\r\n";
     }
     const QByteArray target = QFile::encodeName(path);
+    Spare &sp = spare();
+    if (sp.target != target) {
+        sp.Drop();
+        sp.target = target;
+    }
 
-    // A new file renamed over the old one: a crash or kill mid-write never
-    // leaves a truncated settings file. No fsync: the search writes several
-    // values per article, and syncing each made grabbing disk-bound.
-    struct stat st;
-    const bool exists = ::stat(target.constData(), &st) == 0;
+    // A new version under another name, then put in place by a rename: a
+    // crash or kill mid-write never leaves a truncated settings file. No
+    // fsync: the search writes several values per article, and syncing each
+    // made grabbing disk-bound.
+    struct stat st, link;
+    const bool plainFile = ::lstat(target.constData(), &link) == 0 && S_ISREG(link.st_mode);
+    if (plainFile)
+        st = link;
+    const bool exists = plainFile || ::stat(target.constData(), &st) == 0;
     const mode_t mode = exists ? (st.st_mode & 07777) : 0666;
-    QByteArray tmp = tempTemplate(target);
-    int fd = ::mkstemp(tmp.data());
-    if (fd < 0 && errno == ENOENT && QDir().mkpath(QFileInfo(path).absolutePath())) {
-        tmp = tempTemplate(target); // the folder was removed under us
+    QByteArray tmp = sp.path;
+    int fd = sp.Open();
+    const bool reused = fd >= 0;
+    if (!reused) {
+        tmp = tempTemplate(target);
         fd = ::mkstemp(tmp.data());
+        if (fd < 0 && errno == ENOENT && QDir().mkpath(QFileInfo(path).absolutePath())) {
+            tmp = tempTemplate(target); // the folder was removed under us
+            fd = ::mkstemp(tmp.data());
+        }
     }
     // No rewriting in place where no new file can be made: a kill in the
     // middle of that left an empty settings file.
     if (fd < 0)
         return false;
+    sp.path.clear();
     ::fchmod(fd, exists ? mode : (0666 & ~currentUmask()));
-    const bool ok = writeAll(fd, data);
-    if (::close(fd) == 0 && ok && ::rename(tmp.constData(), target.constData()) == 0)
+    // Cut to size after writing, not before: ext4 flushes a file truncated
+    // to nothing at close.
+    const bool ok = writeAll(fd, data) && (!reused || ::ftruncate(fd, off_t(data.size())) == 0);
+    if (::close(fd) != 0 || !ok) {
+        ::unlink(tmp.constData());
+        return false;
+    }
+    if (plainFile && link.st_nlink == 1 && !sp.unsupported) {
+        if (::renameat2(AT_FDCWD, tmp.constData(), AT_FDCWD, target.constData(), RENAME_EXCHANGE) == 0) {
+            sp.path = tmp;
+            sp.ino = link.st_ino;
+            return true;
+        }
+        if (errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP)
+            sp.unsupported = true;
+    }
+    if (::rename(tmp.constData(), target.constData()) == 0)
         return true;
     ::unlink(tmp.constData());
     return false;

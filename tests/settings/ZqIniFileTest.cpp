@@ -187,6 +187,31 @@ TEST_F(IniTest, WriteKeepsTheFilesPermissions)
     EXPECT_EQ(st.st_mode & 07777, 0600u);
 }
 
+// Replacements swap in a version written over the one swapped out before;
+// that must never write through another name of the file, nor outlive us.
+TEST_F(IniTest, ReplacementsLeaveHardLinksAloneAndNothingBehindAtExit)
+{
+    IniWriteString("C", "K", "1");
+    const QString other = prog.dir() + QStringLiteral("kept.ini");
+    ASSERT_EQ(::link(QFile::encodeName(prog.iniPath()).constData(), QFile::encodeName(other).constData()), 0);
+    for (const char *v : {"2", "3", "4", "5"})
+        IniWriteString("C", "K", v);
+    EXPECT_EQ(prog.read(QStringLiteral("kept.ini")), QByteArray("[C]\r\nK=1\r\n"));
+    EXPECT_EQ(file(), QByteArray("[C]\r\nK=5\r\n"));
+    IniWriteString("C", "K", "a longer value than before");
+    IniWriteString("C", "K", "6"); // overwrites the longer version: cut to size
+    EXPECT_EQ(file(), QByteArray("[C]\r\nK=6\r\n"));
+
+    QFile::remove(other);
+    const QStringList args{prog.dir() + QStringLiteral("pixtrawl"), QStringLiteral("once"), QStringLiteral("K"),
+                           QStringLiteral("7")};
+    ASSERT_EQ(QProcess::execute(QStringLiteral(INI_WRITER_CHILD), args), 0);
+    ASSERT_EQ(QProcess::execute(QStringLiteral(INI_WRITER_CHILD), args), 0);
+    const QStringList left = QDir(prog.dir()).entryList(QDir::Files);
+    EXPECT_EQ(left.size(), 2) << left.join(' ').toStdString(); // the settings and this process's spare
+    EXPECT_TRUE(left.contains(QStringLiteral("pixtrawl.ini")));
+}
+
 TEST(Counter, ParsesAsFloatingPointAndRounds)
 {
     EXPECT_EQ(CounterParse("12"), 12);
