@@ -2,6 +2,7 @@
 
 #include "TJPEGImage.h"
 
+#include <QEvent>
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QImageReader>
@@ -60,8 +61,11 @@ void TThumbnailStrip::AddPicture(const QString &path)
     b->setAutoRaise(true);
     b->setIconSize(QSize(ThumbSize, ThumbSize));
     b->setFixedSize(ThumbSize + 6, ThumbSize + 6);
-    const QPixmap pm = thumbnail(path, ThumbSize);
-    b->setIcon(pm.isNull() ? style()->standardIcon(QStyle::SP_FileIcon) : QIcon(pm));
+    // Decoded when first painted: a grab that saves faster than the screen
+    // shows (or with the window hidden) decodes only what is seen.
+    b->setIcon(fileIcon());
+    b->setProperty("pending", true);
+    b->installEventFilter(this);
     b->setToolTip(QFileInfo(path).fileName());
     b->setProperty("path", path);
     connect(b, &QToolButton::clicked, this, [this, path] {
@@ -72,6 +76,26 @@ void TThumbnailStrip::AddPicture(const QString &path)
     thumbs_.prepend(b);
     while (thumbs_.size() > MaxThumbs)
         delete thumbs_.takeLast();
+}
+
+bool TThumbnailStrip::eventFilter(QObject *watched, QEvent *event)
+{
+    auto *b = qobject_cast<QToolButton *>(watched);
+    if (event->type() == QEvent::Paint && b && b->property("pending").toBool()) {
+        b->setProperty("pending", false);
+        const QPixmap pm = thumbnail(b->property("path").toString(), ThumbSize);
+        if (!pm.isNull())
+            b->setIcon(QIcon(pm));
+    }
+    return QFrame::eventFilter(watched, event);
+}
+
+const QIcon &TThumbnailStrip::fileIcon()
+{
+    // The style loads it from a compressed image each time it is asked.
+    if (fileIcon_.isNull())
+        fileIcon_ = style()->standardIcon(QStyle::SP_FileIcon);
+    return fileIcon_;
 }
 
 QStringList TThumbnailStrip::Pictures() const

@@ -1,5 +1,6 @@
 #pragma once
 #include <QFrame>
+#include <QIcon>
 #include <QStringList>
 
 #include <functional>
@@ -22,7 +23,7 @@ public:
 
     void SetSummary(const QString &text);
     // Adds the saved file; a file that is no picture Qt or libjpeg can read
-    // shows as a plain file icon.
+    // shows as a plain file icon, and so does every thumbnail until painted.
     void AddPicture(const QString &path);
     QStringList Pictures() const; // newest first
     QToolButton *Thumb(int i) const;
@@ -30,7 +31,12 @@ public:
     // Opens a picture when its thumbnail is clicked (the desktop's viewer).
     std::function<void(const QString &path)> OnOpen;
 
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
 private:
+    const QIcon &fileIcon();
+    QIcon fileIcon_;
     QHBoxLayout *row_;
     QList<QToolButton *> thumbs_;
 };

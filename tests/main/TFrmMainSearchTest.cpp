@@ -284,6 +284,9 @@ TEST_F(MainSearchTest, RunShowsWhatItGrabbedAndSaysSoAtTheEnd)
     EXPECT_EQ(notes, QStringList{"Pixtrawl: search finished: " + summary});
     EXPECT_EQ(w.Report->Strip->Pictures(), QStringList{dir.path("out/pic.jpg")});
     ASSERT_NE(w.Report->Strip->Thumb(0), nullptr);
+    const qint64 placeholder = w.Report->Strip->Thumb(0)->icon().cacheKey();
+    w.Report->Strip->Thumb(0)->grab(); // painted: the picture replaces the file icon
+    EXPECT_NE(w.Report->Strip->Thumb(0)->icon().cacheKey(), placeholder);
     EXPECT_FALSE(w.Report->Strip->Thumb(0)->icon().isNull());
     w.Report->Strip->Thumb(0)->click();
     w.Report->miOpenOutputFolder->trigger();
