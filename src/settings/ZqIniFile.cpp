@@ -18,7 +18,9 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <unistd.h>
 
 namespace {
@@ -155,12 +157,11 @@ struct Spare {
     }
     // The spare opened for overwriting, or -1: only the very file swapped
     // out, with no other name, so a hard link elsewhere is never written.
-    int Open()
+    int Open(struct stat &st)
     {
         if (path.isEmpty())
             return -1;
         const int fd = ::open(path.constData(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC);
-        struct stat st;
         if (fd >= 0 && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_ino == ino && st.st_nlink == 1)
             return fd;
         if (fd >= 0)
@@ -201,7 +202,8 @@ bool writeLines(const QString &path, const QList<QByteArray> &lines)
     const bool exists = plainFile || ::stat(target.constData(), &st) == 0;
     const mode_t mode = exists ? (st.st_mode & 07777) : 0666;
     QByteArray tmp = sp.path;
-    int fd = sp.Open();
+    struct stat old;
+    int fd = sp.Open(old);
     const bool reused = fd >= 0;
     if (!reused) {
         tmp = tempTemplate(target);
@@ -216,10 +218,13 @@ bool writeLines(const QString &path, const QList<QByteArray> &lines)
     if (fd < 0)
         return false;
     sp.path.clear();
-    ::fchmod(fd, exists ? mode : (0666 & ~currentUmask()));
+    const mode_t wanted = exists ? mode : (0666 & ~currentUmask());
+    if (!reused || (old.st_mode & 07777) != wanted)
+        ::fchmod(fd, wanted);
     // Cut to size after writing, not before: ext4 flushes a file truncated
     // to nothing at close.
-    const bool ok = writeAll(fd, data) && (!reused || ::ftruncate(fd, off_t(data.size())) == 0);
+    const bool ok = writeAll(fd, data) && (!reused || old.st_size <= data.size()
+                                           || ::ftruncate(fd, off_t(data.size())) == 0);
     if (::close(fd) != 0 || !ok) {
         ::unlink(tmp.constData());
         return false;
@@ -264,6 +269,113 @@ FileStamp stampOf(const QString &path)
     return s;
 }
 
+// Says whether anything may have happened to the settings file since the
+// last look, from the folder's inotify queue: one read of a queue that is
+// empty costs far less than looking the path up, which every read did.
+// Only where the kernel sees every change (local file systems, the file
+// itself and not a link to it); elsewhere every read looks at the file.
+class FolderWatch {
+public:
+    ~FolderWatch() { Close(); }
+
+    // False when the file may have changed, or when nothing is watched.
+    bool Quiet(const QString &path)
+    {
+        if (path != path_) {
+            Open(path);
+            return false; // what was read before the watch began is unproven
+        }
+        return fd_ >= 0 && Drain();
+    }
+    // After this program's own write, so its events do not cost a look; a
+    // folder that was missing may exist now.
+    void Forget()
+    {
+        if (fd_ >= 0)
+            Drain();
+        else if (!unwatchable_)
+            path_.clear();
+    }
+    void Reset() { path_.clear(); }
+
+private:
+    void Close()
+    {
+        if (fd_ >= 0)
+            ::close(fd_);
+        fd_ = -1;
+    }
+    void Open(const QString &path)
+    {
+        Close();
+        path_ = path;
+        unwatchable_ = false;
+        const QFileInfo info(path);
+        name_ = QFile::encodeName(info.fileName());
+        const QByteArray dir = QFile::encodeName(info.absolutePath());
+        struct stat link;
+        struct statfs fs;
+        if (::lstat(QFile::encodeName(path).constData(), &link) == 0 && !S_ISREG(link.st_mode)) {
+            unwatchable_ = true; // a link: its target changes where nobody watches
+            return;
+        }
+        if (::statfs(dir.constData(), &fs) != 0)
+            return; // no folder yet
+        if (!localFileSystem(fs.f_type)) {
+            unwatchable_ = true;
+            return;
+        }
+        fd_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+        if (fd_ < 0) {
+            unwatchable_ = true; // out of instances: look every time
+            return;
+        }
+        const uint32_t mask = IN_MODIFY | IN_ATTRIB | IN_CLOSE_WRITE | IN_CREATE | IN_DELETE | IN_MOVED_FROM
+                              | IN_MOVED_TO | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR;
+        if (::inotify_add_watch(fd_, dir.constData(), mask) < 0)
+            Close();
+    }
+    static bool localFileSystem(long type)
+    {
+        // ext2-4, tmpfs, btrfs, xfs, f2fs, overlay: changes made on this
+        // machine all pass through the kernel that reports them.
+        static const long local[] = {0xEF53, 0x01021994, 0x9123683E, 0x58465342, 0xF2F52010, 0x794C7630};
+        for (long t : local)
+            if (type == t)
+                return true;
+        return false;
+    }
+    // Empties the queue; false when an event touched the file or the folder.
+    bool Drain()
+    {
+        bool quiet = true, folder = false;
+        alignas(struct inotify_event) char buffer[4096];
+        for (;;) {
+            const ssize_t n = ::read(fd_, buffer, sizeof buffer);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                break;
+            for (ssize_t at = 0; at + ssize_t(sizeof(struct inotify_event)) <= n;) {
+                const auto *e = reinterpret_cast<const struct inotify_event *>(buffer + at);
+                if (e->mask & (IN_Q_OVERFLOW | IN_IGNORED | IN_DELETE_SELF | IN_MOVE_SELF))
+                    folder = true;
+                else if (e->len > 0 && qstrcmp(e->name, name_.constData()) == 0)
+                    quiet = false;
+                at += ssize_t(sizeof(struct inotify_event)) + e->len;
+            }
+        }
+        if (folder)
+            Reset(); // moved, removed or overflowed: watched afresh at the next read
+        return quiet && !folder;
+    }
+
+    QString path_;
+    QByteArray name_;
+    int fd_ = -1;
+    bool unwatchable_ = false;
+};
+
 struct PendingWrite {
     QByteArray section, key, value;
 };
@@ -281,6 +393,7 @@ struct Store {
     QList<QByteArray> lines;
     int gathering = 0;
     QList<PendingWrite> pending;
+    FolderWatch watch;
 };
 
 Store &store()
@@ -293,6 +406,9 @@ const QList<QByteArray> &currentLines()
 {
     Store &s = store();
     const QString path = SettingsFilePath();
+    // Quiet first: a change racing this read is seen by the next one.
+    if (s.watch.Quiet(path) && s.valid && !s.racy && s.path == path)
+        return s.lines;
     const FileStamp now = stampOf(path);
     if (!s.valid || s.racy || s.path != path || !(now == s.stamp)) {
         if (s.path != path)
@@ -318,8 +434,10 @@ bool replaceFile(const QList<QByteArray> &lines)
     Store &s = store();
     if (!writeLines(s.path, lines)) {
         s.valid = false;
+        s.watch.Reset();
         return false;
     }
+    s.watch.Forget();
     s.lines = lines;
     s.stamp = stampOf(s.path);
     s.valid = true;

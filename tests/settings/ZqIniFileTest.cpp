@@ -8,6 +8,7 @@
 #include <QFileDevice>
 #include <QProcess>
 #include <QRandomGenerator>
+#include <QTemporaryDir>
 #include <QThread>
 
 #include <gtest/gtest.h>
@@ -302,6 +303,19 @@ TEST_F(IniTest, HandEditIsSeenAtTheNextRead)
     setFile(file() + "LOG=Y\r\n");
     EXPECT_TRUE(IniReadBool("CONFIG", "LOG", false));
     EXPECT_EQ(IniReadInteger("CONFIG", "PORT", 0), 119);
+    // The settings a link to a file in another folder, edited there.
+    QTemporaryDir elsewhere;
+    const QString real = elsewhere.filePath(QStringLiteral("real.ini"));
+    ASSERT_TRUE(QFile::rename(prog.iniPath(), real));
+    ASSERT_TRUE(QFile::link(real, prog.iniPath()));
+    EXPECT_EQ(IniReadInteger("CONFIG", "PORT", 0), 119);
+    settle();
+    {
+        QFile f(real);
+        ASSERT_TRUE(f.open(QIODevice::Append));
+        f.write("USER=me\r\n");
+    }
+    EXPECT_EQ(IniReadString("CONFIG", "USER", ""), QByteArray("me"));
 }
 
 TEST_F(IniTest, GatheredWritesAreReadAtOnceAndReplaceTheFileOnceAtTheFlush)
