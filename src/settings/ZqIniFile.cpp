@@ -285,14 +285,14 @@ public:
             Open(path);
             return false; // what was read before the watch began is unproven
         }
-        return fd_ >= 0 && Drain();
+        return fd_ >= 0 && Drain(false);
     }
     // After this program's own write, so its events do not cost a look; a
     // folder that was missing may exist now.
     void Forget()
     {
         if (fd_ >= 0)
-            Drain();
+            Drain(true);
         else if (!unwatchable_)
             path_.clear();
     }
@@ -346,7 +346,8 @@ private:
         return false;
     }
     // Empties the queue; false when an event touched the file or the folder.
-    bool Drain()
+    // A new file under the name that is not our own may be a link.
+    bool Drain(bool ours)
     {
         bool quiet = true, folder = false;
         alignas(struct inotify_event) char buffer[4096];
@@ -360,13 +361,15 @@ private:
                 const auto *e = reinterpret_cast<const struct inotify_event *>(buffer + at);
                 if (e->mask & (IN_Q_OVERFLOW | IN_IGNORED | IN_DELETE_SELF | IN_MOVE_SELF))
                     folder = true;
-                else if (e->len > 0 && qstrcmp(e->name, name_.constData()) == 0)
+                else if (e->len > 0 && qstrcmp(e->name, name_.constData()) == 0) {
                     quiet = false;
+                    folder = folder || (!ours && (e->mask & (IN_CREATE | IN_MOVED_TO)));
+                }
                 at += ssize_t(sizeof(struct inotify_event)) + e->len;
             }
         }
         if (folder)
-            Reset(); // moved, removed or overflowed: watched afresh at the next read
+            Reset(); // looked at afresh at the next read
         return quiet && !folder;
     }
 

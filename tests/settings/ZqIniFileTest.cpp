@@ -308,8 +308,8 @@ TEST_F(IniTest, HandEditIsSeenAtTheNextRead)
     const QString real = elsewhere.filePath(QStringLiteral("real.ini"));
     ASSERT_TRUE(QFile::rename(prog.iniPath(), real));
     ASSERT_TRUE(QFile::link(real, prog.iniPath()));
-    EXPECT_EQ(IniReadInteger("CONFIG", "PORT", 0), 119);
     settle();
+    EXPECT_EQ(IniReadInteger("CONFIG", "PORT", 0), 119);
     {
         QFile f(real);
         ASSERT_TRUE(f.open(QIODevice::Append));
