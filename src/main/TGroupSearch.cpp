@@ -275,6 +275,7 @@ void TGroupSearch::Run(int firstGroup, bool oneGroup)
         // does not list are gaps.
         QHash<qint64, Nntp::OverviewEntry> overview;
         qint64 overviewEnd = first - 1;
+        aheadFiltered_.clear();
         for (qint64 i = 0; i < count; ++i) {
             const qint64 a = first + i;
             bool groupRefused = false;
@@ -303,6 +304,7 @@ void TGroupSearch::Run(int firstGroup, bool oneGroup)
                     QList<Nntp::OverviewEntry> entries;
                     if (w_.NewsClient->GetOverview(a, end, entries)) {
                         overview.clear();
+                        aheadFiltered_.clear();
                         for (const Nntp::OverviewEntry &e : std::as_const(entries))
                             overview.insert(e.number, e);
                         overviewEnd = end;
@@ -470,7 +472,7 @@ void TGroupSearch::DocOutput(const QByteArray &strOutput)
 }
 
 QList<qint64> TGroupSearch::BodiesAhead(qint64 a, qint64 overviewEnd,
-                                        const QHash<qint64, Nntp::OverviewEntry> &overview) const
+                                        const QHash<qint64, Nntp::OverviewEntry> &overview)
 {
     // Only what the overview lists and the filter lets through, so nothing
     // is fetched that the walk would not fetch.
@@ -478,7 +480,12 @@ QList<qint64> TGroupSearch::BodiesAhead(qint64 a, qint64 overviewEnd,
     const int most = w_.NewsClient->Pipeline - 1;
     for (qint64 b = a + 1; b <= overviewEnd && ahead.size() < most; ++b) {
         const auto e = overview.constFind(b);
-        if (e != overview.cend() && !w_.Disposition.WouldFilter(e->subject))
+        if (e == overview.cend())
+            continue;
+        auto verdict = aheadFiltered_.constFind(b);
+        if (verdict == aheadFiltered_.cend())
+            verdict = aheadFiltered_.insert(b, w_.Disposition.WouldFilter(e->subject));
+        if (!*verdict)
             ahead.append(b);
     }
     return ahead;

@@ -39,7 +39,10 @@ private:
     bool ReconnectAndWait();
     void WritePointer(int group, qint64 number, bool complete);
     // The articles after a whose bodies may be asked for before a's arrives.
-    QList<qint64> BodiesAhead(qint64 a, qint64 overviewEnd, const QHash<qint64, Nntp::OverviewEntry> &overview) const;
+    QList<qint64> BodiesAhead(qint64 a, qint64 overviewEnd, const QHash<qint64, Nntp::OverviewEntry> &overview);
+    // The filter's verdict on each overview entry looked at ahead, so a deep
+    // pipeline does not judge the same subjects again for every article.
+    QHash<qint64, bool> aheadFiltered_;
     void AddGroupTime(const QByteArray &group, const QElapsedTimer &started);
 
     TFrmMain &w_;

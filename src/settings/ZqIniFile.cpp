@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QDateTime>
 #include <QFileInfo>
+#include <QHash>
 #include <QList>
 #include <QRegularExpression>
 
@@ -394,10 +395,19 @@ struct Store {
     // could change again with the same stamp, so such a copy is not trusted.
     bool racy = false;
     QList<QByteArray> lines;
+    // Each value by "section\nkey" in lower case, made from lines when
+    // first asked for: a read takes one look-up instead of a pass over the file.
+    QHash<QByteArray, QByteArray> index;
+    bool indexed = false;
     int gathering = 0;
     QList<PendingWrite> pending;
     FolderWatch watch;
 };
+
+QByteArray indexKey(const QByteArray &section, const QByteArray &key)
+{
+    return section.toLower() + '\n' + key.toLower();
+}
 
 Store &store()
 {
@@ -418,6 +428,7 @@ const QList<QByteArray> &currentLines()
             s.pending.clear(); // held writes belong to the file they were made for
         s.path = path;
         s.lines = readLines(path);
+        s.indexed = false;
         // Stamp taken before the read: a change racing the read is seen next time.
         s.stamp = now;
         s.valid = true;
@@ -442,6 +453,7 @@ bool replaceFile(const QList<QByteArray> &lines)
     }
     s.watch.Forget();
     s.lines = lines;
+    s.indexed = false;
     s.stamp = stampOf(s.path);
     s.valid = true;
     s.racy = false; // what is on disk is what was just written
@@ -497,22 +509,33 @@ QByteArray IniReadString(const QByteArray &section, const QByteArray &key, const
         if (sameName(pending[i].section, section) && sameName(pending[i].key, key))
             return pending[i].value;
     }
-    bool inSection = false;
-    for (const QByteArray &line : lines) {
-        const QByteArray sec = sectionName(line);
-        if (!sec.isNull()) {
-            inSection = sameName(sec, section);
-            continue;
+    Store &s = store();
+    if (!s.indexed) {
+        // The first entry of a key wins, in whichever section of that name.
+        s.index.clear();
+        QByteArray current;
+        bool inSection = false;
+        for (const QByteArray &line : lines) {
+            const QByteArray sec = sectionName(line);
+            if (!sec.isNull()) {
+                current = sec.toLower() + '\n';
+                inSection = true;
+                continue;
+            }
+            QByteArray k, v;
+            if (!inSection || isComment(line) || !splitEntry(line, &k, &v))
+                continue;
+            if (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front())
+                v = v.mid(1, v.size() - 2);
+            const QByteArray name = current + k.toLower();
+            if (!s.index.contains(name))
+                s.index.insert(name, v);
         }
-        if (!inSection || isComment(line))
-            continue;
-        QByteArray k, v;
-        if (!splitEntry(line, &k, &v) || !sameName(k, key))
-            continue;
-        if (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front())
-            v = v.mid(1, v.size() - 2);
-        return v;
+        s.indexed = true;
     }
+    const auto found = s.index.constFind(indexKey(section, key));
+    if (found != s.index.cend())
+        return *found;
     return def;
 }
 
@@ -626,6 +649,10 @@ qint64 CounterParse(const QByteArray &text)
 
 QByteArray CounterFormat(qint64 value)
 {
+    // Below 10^15 the 15-digit form is the plain integer, and printing a
+    // double costs far more than printing an integer.
+    if (value > -1000000000000000LL && value < 1000000000000000LL)
+        return QByteArray::number(value);
     return QByteArray::number(double(value), 'g', 15);
 }
 

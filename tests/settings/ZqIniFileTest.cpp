@@ -226,6 +226,8 @@ TEST(Counter, ParsesAsFloatingPointAndRounds)
     EXPECT_EQ(CounterFormat(42), QByteArray("42"));
     EXPECT_EQ(CounterFormat(999999999999999LL), QByteArray("999999999999999"));
     EXPECT_EQ(CounterFormat(5000000000LL), QByteArray("5000000000"));
+    EXPECT_EQ(CounterFormat(-7), QByteArray("-7"));
+    EXPECT_EQ(CounterFormat(1000000000000000LL), QByteArray("1e+15"));
     EXPECT_EQ(CounterParse(CounterFormat(1000000000000000LL)), 1000000000000000LL);
 }
 
