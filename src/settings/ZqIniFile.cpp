@@ -140,6 +140,36 @@ QByteArray tempTemplate(const QByteArray &target)
 
 bool processGone(qint64 pid) { return pid > 0 && ::kill(pid_t(pid), 0) != 0 && errno == ESRCH; }
 
+// What identifies one version of the file on disk; an edit by hand changes
+// at least one of these.
+struct FileStamp {
+    bool exists = false;
+    dev_t dev = 0;
+    ino_t ino = 0;
+    off_t size = 0;
+    qint64 mtimeNs = 0;
+    bool operator==(const FileStamp &) const = default;
+};
+
+FileStamp stampOf(const struct stat &st)
+{
+    FileStamp s;
+    s.exists = true;
+    s.dev = st.st_dev;
+    s.ino = st.st_ino;
+    s.size = st.st_size;
+    s.mtimeNs = qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    return s;
+}
+
+FileStamp stampOf(const QString &path)
+{
+    struct stat st;
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+        return FileStamp{};
+    return stampOf(st);
+}
+
 // The version a replacement swapped out, kept under a temporary name and
 // overwritten for the next one: swapping the two names makes and frees no
 // inode, and on ext4 making a file where many were just deleted cost more
@@ -178,7 +208,8 @@ Spare &spare()
     return s;
 }
 
-bool writeLines(const QString &path, const QList<QByteArray> &lines)
+// What was written is stamped from the open file: no look-up of the path.
+bool writeLines(const QString &path, const QList<QByteArray> &lines, FileStamp *written)
 {
     QByteArray data;
     for (const QByteArray &l : lines) {
@@ -224,8 +255,12 @@ bool writeLines(const QString &path, const QList<QByteArray> &lines)
         ::fchmod(fd, wanted);
     // Cut to size after writing, not before: ext4 flushes a file truncated
     // to nothing at close.
-    const bool ok = writeAll(fd, data) && (!reused || old.st_size <= data.size()
-                                           || ::ftruncate(fd, off_t(data.size())) == 0);
+    struct stat now;
+    const bool ok = writeAll(fd, data)
+                    && (!reused || old.st_size <= data.size() || ::ftruncate(fd, off_t(data.size())) == 0)
+                    && ::fstat(fd, &now) == 0;
+    if (ok)
+        *written = stampOf(now);
     if (::close(fd) != 0 || !ok) {
         ::unlink(tmp.constData());
         return false;
@@ -245,30 +280,6 @@ bool writeLines(const QString &path, const QList<QByteArray> &lines)
     return false;
 }
 
-// What identifies one version of the file on disk; an edit by hand changes
-// at least one of these.
-struct FileStamp {
-    bool exists = false;
-    dev_t dev = 0;
-    ino_t ino = 0;
-    off_t size = 0;
-    qint64 mtimeNs = 0;
-    bool operator==(const FileStamp &) const = default;
-};
-
-FileStamp stampOf(const QString &path)
-{
-    struct stat st;
-    FileStamp s;
-    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
-        return s;
-    s.exists = true;
-    s.dev = st.st_dev;
-    s.ino = st.st_ino;
-    s.size = st.st_size;
-    s.mtimeNs = qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
-    return s;
-}
 
 // Says whether anything may have happened to the settings file since the
 // last look, from the folder's inotify queue: one read of a queue that is
@@ -446,7 +457,8 @@ QList<QByteArray> withEntry(QList<QByteArray> lines, const QByteArray &section, 
 bool replaceFile(const QList<QByteArray> &lines)
 {
     Store &s = store();
-    if (!writeLines(s.path, lines)) {
+    FileStamp written;
+    if (!writeLines(s.path, lines, &written)) {
         s.valid = false;
         s.watch.Reset();
         return false;
@@ -454,7 +466,7 @@ bool replaceFile(const QList<QByteArray> &lines)
     s.watch.Forget();
     s.lines = lines;
     s.indexed = false;
-    s.stamp = stampOf(s.path);
+    s.stamp = written;
     s.valid = true;
     s.racy = false; // what is on disk is what was just written
     return true;
