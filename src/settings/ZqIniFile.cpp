@@ -454,7 +454,21 @@ QList<QByteArray> withEntry(QList<QByteArray> lines, const QByteArray &section, 
                             const QByteArray &value);
 
 // Writes the lines and remembers them as the cached version.
-bool replaceFile(const QList<QByteArray> &lines)
+// The value a read finds after writing it, or null where the written line
+// would read back otherwise (blanks around names, quotes, a line break):
+// then the index is made afresh.
+QByteArray asRead(const PendingWrite &w)
+{
+    if (w.key.isEmpty() || w.key.contains('=') || trimBlanks(w.key) != w.key || w.section.contains(']')
+        || trimBlanks(w.section) != w.section || w.value.contains('\n') || w.value.contains('\r'))
+        return QByteArray();
+    QByteArray v = trimBlanks(w.value);
+    if (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front())
+        v = v.mid(1, v.size() - 2);
+    return v.isNull() ? QByteArray("") : v;
+}
+
+bool replaceFile(const QList<QByteArray> &lines, const QList<PendingWrite> &applied)
 {
     Store &s = store();
     FileStamp written;
@@ -465,7 +479,14 @@ bool replaceFile(const QList<QByteArray> &lines)
     }
     s.watch.Forget();
     s.lines = lines;
-    s.indexed = false;
+    // The index still describes the lines the writes were applied to.
+    for (const PendingWrite &w : applied) {
+        const QByteArray v = asRead(w);
+        if (v.isNull())
+            s.indexed = false;
+        else if (s.indexed)
+            s.index.insert(indexKey(w.section, w.key), v);
+    }
     s.stamp = written;
     s.valid = true;
     s.racy = false; // what is on disk is what was just written
@@ -559,7 +580,7 @@ bool IniWriteString(const QByteArray &section, const QByteArray &key, const QByt
         s.pending.append(PendingWrite{section, key, value});
         return true;
     }
-    return replaceFile(withEntry(s.lines, section, key, value));
+    return replaceFile(withEntry(s.lines, section, key, value), {PendingWrite{section, key, value}});
 }
 
 void IniGatherWrites()
@@ -577,8 +598,9 @@ bool IniFlushWrites()
     QList<QByteArray> lines = currentLines();
     for (const PendingWrite &w : s.pending)
         lines = withEntry(std::move(lines), w.section, w.key, w.value);
+    const QList<PendingWrite> applied = std::move(s.pending);
     s.pending.clear();
-    return replaceFile(lines);
+    return replaceFile(lines, applied);
 }
 
 namespace {

@@ -320,6 +320,38 @@ TEST_F(IniTest, HandEditIsSeenAtTheNextRead)
     EXPECT_EQ(IniReadString("CONFIG", "USER", ""), QByteArray("me"));
 }
 
+// What a read gives right after a write is what the file gives when read
+// afresh, however the written line reads back.
+TEST_F(IniTest, ReadsAfterWritesAgreeWithTheFile)
+{
+    setFile("[A]\nK=old\n[B]\nX=1\n[a]\nL=second\n;M=comment\n");
+    EXPECT_EQ(IniReadString("a", "L", ""), QByteArray("second"));
+    const struct {
+        QByteArray section, key, value;
+    } writes[] = {
+        {"A", "K", "new"}, {"a", "L", "into the first"}, {"A", "M", " padded "}, {"A", "Q", "'quoted'"},
+        {"B", " spaced ", "v"}, {"C", "K", ""}, {"A", "K", "\"half"},
+    };
+    for (const auto &w : writes) {
+        const QByteArray keys[2] = {w.key, "2" + w.key};
+        settle();
+        IniReadString("A", "K", ""); // the file as this program last saw it, trusted
+        IniWriteString(w.section, keys[0], w.value);
+        IniGatherWrites();
+        IniWriteString(w.section, keys[1], w.value);
+        IniFlushWrites();
+        QByteArray seen[2], afresh[2];
+        for (int i = 0; i < 2; ++i)
+            seen[i] = IniReadString(w.section, keys[i].trimmed(), "?");
+        settle();
+        setFile(file()); // the same bytes, read again
+        for (int i = 0; i < 2; ++i) {
+            afresh[i] = IniReadString(w.section, keys[i].trimmed(), "?");
+            EXPECT_EQ(seen[i], afresh[i]) << w.section.constData() << '/' << w.key.constData();
+        }
+    }
+}
+
 TEST_F(IniTest, GatheredWritesAreReadAtOnceAndReplaceTheFileOnceAtTheFlush)
 {
     setFile("[CONFIG]\nHOST=news\n");
