@@ -57,25 +57,31 @@ void TThumbnailStrip::SetSummary(const QString &text) { laSummary->setText(text)
 
 void TThumbnailStrip::AddPicture(const QString &path)
 {
-    auto *b = new QToolButton(this);
-    b->setAutoRaise(true);
-    b->setIconSize(QSize(ThumbSize, ThumbSize));
-    b->setFixedSize(ThumbSize + 6, ThumbSize + 6);
+    // The oldest button is reused once the strip is full: a fast grab would
+    // otherwise make and destroy a widget for every picture.
+    QToolButton *b = nullptr;
+    if (thumbs_.size() >= MaxThumbs) {
+        b = thumbs_.takeLast();
+        row_->removeWidget(b);
+    } else {
+        b = new QToolButton(this);
+        b->setAutoRaise(true);
+        b->setIconSize(QSize(ThumbSize, ThumbSize));
+        b->setFixedSize(ThumbSize + 6, ThumbSize + 6);
+        b->installEventFilter(this);
+        connect(b, &QToolButton::clicked, this, [this, b] {
+            if (OnOpen)
+                OnOpen(b->property("path").toString());
+        });
+    }
     // Decoded when first painted: a grab that saves faster than the screen
     // shows (or with the window hidden) decodes only what is seen.
     b->setIcon(fileIcon());
     b->setProperty("pending", true);
-    b->installEventFilter(this);
     b->setToolTip(QFileInfo(path).fileName());
     b->setProperty("path", path);
-    connect(b, &QToolButton::clicked, this, [this, path] {
-        if (OnOpen)
-            OnOpen(path);
-    });
     row_->insertWidget(0, b);
     thumbs_.prepend(b);
-    while (thumbs_.size() > MaxThumbs)
-        delete thumbs_.takeLast();
 }
 
 bool TThumbnailStrip::eventFilter(QObject *watched, QEvent *event)
