@@ -256,8 +256,10 @@ TPartsStore::AddResult TPartsStore::AddPart(const QByteArray &name, qint64 fileS
     std::vector<Range> with = f->Ranges;
     with.push_back(Range{begin, end, crc});
     const qint64 covered = coverage(with);
+    // A set an earlier run completed and was killed before saving is
+    // complete again: its last part comes again because it was not finished.
     if (covered == f->Covered)
-        return AlreadyKept;
+        return covered == f->Size ? Completed : AlreadyKept;
 
     const int fd = ::open(QFile::encodeName(path(f->Id, ".dat")).constData(), O_WRONLY | O_CLOEXEC | O_NOFOLLOW);
     if (fd < 0)
@@ -315,8 +317,13 @@ bool TPartsStore::TakeFile(const QByteArray &name, qint64 fileSize, QByteArray &
                               : ~Crc32Update(0, data.constData(), std::size_t(data.size()));
     hasFileCrc = f->HasFileCrc;
     fileCrc = f->FileCrc;
-    remove(*f);
     return true;
+}
+
+void TPartsStore::Release(const QByteArray &name, qint64 fileSize)
+{
+    if (File *f = find(name, fileSize))
+        remove(*f);
 }
 
 qint64 TPartsStore::StoredBytes() const

@@ -27,15 +27,18 @@ public:
     bool IsOpen() const { return !dir_.isEmpty(); }
 
     // Writes a checked part of the file keyed by name and size. Completed
-    // means every byte from 1 to size is now covered.
+    // means every byte from 1 to size is now covered, also when this part
+    // added nothing to a file that was complete already.
     AddResult AddPart(const QByteArray &name, qint64 fileSize, qint64 begin, const QByteArray &data,
                       std::uint32_t crc, bool hasFileCrc, std::uint32_t fileCrc, qint64 now);
 
-    // Reads a completed file and forgets it. crc is its common CRC-32,
-    // combined from the parts'; fileCrc is the value a part claimed for the
-    // whole file, if any did.
+    // Reads a completed file. crc is its common CRC-32, combined from the
+    // parts'; fileCrc is the value a part claimed for the whole file, if any
+    // did. The parts stay until Release, once the file is saved: a kill or a
+    // failed save before that finds them again.
     bool TakeFile(const QByteArray &name, qint64 fileSize, QByteArray &data, std::uint32_t &crc,
                   bool &hasFileCrc, std::uint32_t &fileCrc);
+    void Release(const QByteArray &name, qint64 fileSize);
 
     // Drops pending files older than maxAge seconds, then the oldest while
     // the store holds more than maxBytes; returns a log line for each.

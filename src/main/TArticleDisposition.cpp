@@ -494,12 +494,18 @@ TArticleDisposition::Outcome TArticleDisposition::disposeYEnc(const QByteArray &
         return empty(groupName, articleBytes, "File '" + PrintableName(y.Name) + "' could not be read back.");
     if (hasFileCrc && crc != fileCrc) {
         DecodeStream.clear();
+        Parts.Release(y.Name, y.FileSize); // fetching the parts again would give the same bytes
         return empty(groupName, articleBytes,
                      "File '" + PrintableName(y.Name) + "' failed its CRC-32 check: " + Hex8(crc) + " instead of "
                          + Hex8(fileCrc));
     }
     const std::uint32_t key = ~crc;
-    return disposeFile(y.Name, groupName, subject, articleBytes, previewEnabled, &key);
+    const Outcome outcome = disposeFile(y.Name, groupName, subject, articleBytes, previewEnabled, &key);
+    // Not before the file is on disk: a kill or a failed save finds the parts
+    // again when the article comes back.
+    if (outcome != OutcomeSaveFailed)
+        Parts.Release(y.Name, y.FileSize);
+    return outcome;
 }
 
 void TArticleDisposition::LoadChecksums(const QString &path)

@@ -56,6 +56,17 @@ TEST_F(PartsStore, PartsInAnyOrderAcrossReopensMakeTheFileWithItsCombinedCrc)
     EXPECT_EQ(data, file);
     EXPECT_EQ(crc, ZipCrc(file));
     EXPECT_TRUE(hasFileCrc);
+    {
+        // Killed before the file was saved: the last part comes again and
+        // completes the same set.
+        TPartsStore next;
+        ASSERT_TRUE(next.Open(dir.path()));
+        EXPECT_EQ(add(next, 7001, 3000), TPartsStore::Completed);
+        QByteArray again;
+        ASSERT_TRUE(next.TakeFile("x.jpg", file.size(), again, crc, hasFileCrc, fileCrc));
+        EXPECT_EQ(again, file);
+    }
+    store.Release("x.jpg", file.size()); // saved
     EXPECT_EQ(store.PendingFiles(), 0);
     EXPECT_TRUE(QDir(dir.path()).entryList(QDir::Files).isEmpty());
 }

@@ -153,3 +153,17 @@ TEST_F(YEncDisposition, AThousandPartsOfDifferentFilesAreKeptThenBoundedByTheLim
 }
 
 } // namespace
+
+// The last part of a set whose save fails, or whose run is killed before the
+// save, comes again: the parts kept before must still be there for it.
+TEST_F(YEncDisposition, AFailedSaveOrAKillBeforeItKeepsThePartsForTheLastPartAgain)
+{
+    EXPECT_EQ(dispose(part(1, 2, 1, 25000)), TArticleDisposition::OutcomeEmpty);
+    IniWriteString("CONFIG", "OUTPUT_DIR", QFile::encodeName(work.path() + "/missing/"));
+    EXPECT_EQ(dispose(part(2, 2, 25001, 25000)), TArticleDisposition::OutcomeSaveFailed);
+    IniWriteString("CONFIG", "OUTPUT_DIR", QFile::encodeName(out));
+    restart();
+    EXPECT_EQ(dispose(part(2, 2, 25001, 25000)), TArticleDisposition::OutcomeSaved);
+    EXPECT_EQ(readAll(out + "p.jpg"), file);
+    EXPECT_TRUE(QDir(prog.dir() + "Parts").entryList({"*.idx"}, QDir::Files).isEmpty());
+}
