@@ -35,7 +35,7 @@
 #include <QTimer>
 
 #include <climits>
-#include <cmath>
+#include <utility>
 
 namespace {
 
@@ -56,45 +56,6 @@ const QString kLoginFailed = QStringLiteral("Login failed:");
 const QString kLoginRequired =
     QStringLiteral("The server asks for a login: enter a user name and password in Options > Configuration");
 
-
-// Heights fixed by the design; the layout only sets horizontal extents and the data area.
-constexpr int kStatusHeight = 81;
-constexpr int kArticleHeight = 73;
-constexpr int kButtonHeight = 26;
-constexpr int kToolbarHeight = kButtonHeight + 4; // one row of buttons
-constexpr int kPreviewButtonWidth = 111;
-
-QFrame *makePanel(QWidget *parent, const char *name, int shape = QFrame::NoFrame, int shadow = QFrame::Plain)
-{
-    auto *f = new QFrame(parent);
-    f->setObjectName(QLatin1String(name));
-    f->setFrameStyle(shape | shadow);
-    return f;
-}
-
-QLabel *makeLabel(QWidget *parent, const char *name, const QString &text, bool bold)
-{
-    auto *l = new QLabel(text, parent);
-    l->setObjectName(QLatin1String(name));
-    l->setAlignment(Qt::AlignHCenter | Qt::AlignVCenter);
-    l->setTextFormat(Qt::PlainText);
-    if (bold) {
-        QFont f = l->font();
-        f.setBold(true);
-        l->setFont(f);
-    }
-    return l;
-}
-
-QProgressBar *makeBar(QWidget *parent, const char *name)
-{
-    auto *b = new QProgressBar(parent);
-    b->setObjectName(QLatin1String(name));
-    b->setRange(0, 100);
-    b->setValue(0);
-    b->setTextVisible(false);
-    return b;
-}
 
 // One key or filter string per line; a final line end does not add an entry.
 QList<QByteArray> readLinesFile(const QString &path)
@@ -151,8 +112,9 @@ void TFrmMain::FormCreate()
     font.setPixelSize(11);
     setFont(font);
 
-    BuildControls();
-    BuildMenus();
+    SetupUi(this);
+    bvOuter->installEventFilter(this);
+    ConnectCommands();
     Report = new TRunReport(*this);
 
     NewsClient = new TZqNNTP(this);
@@ -201,104 +163,30 @@ void TFrmMain::FormCreate()
     });
 }
 
-void TFrmMain::BuildControls()
+void TFrmMain::ConnectCommands()
 {
-    bvOuter = makePanel(this, "bvOuter", QFrame::Box, QFrame::Sunken);
-    setCentralWidget(bvOuter);
-    bvOuter->installEventFilter(this);
-
-    pnToolbar = makePanel(bvOuter, "pnToolbar");
-    pnButtons = makePanel(pnToolbar, "pnButtons");
-    btSkipArticle = new QPushButton(QStringLiteral("S&kip Article"), pnButtons);
-    btSkipArticle->setObjectName(QStringLiteral("btSkipArticle"));
-    btSkipGroup = new QPushButton(QStringLiteral("Skip G&roup"), pnButtons);
-    btSkipGroup->setObjectName(QStringLiteral("btSkipGroup"));
-    btStop = new QPushButton(QStringLiteral("&Stop Searching"), pnButtons);
-    btStop->setObjectName(QStringLiteral("btStop"));
-    int x = 0;
-    for (QPushButton *b : {btSkipArticle, btSkipGroup, btStop}) {
-        b->setEnabled(false);
-        b->setFocusPolicy(Qt::TabFocus);
-        b->setGeometry(x, 0, kPreviewButtonWidth, kButtonHeight);
-        x += kPreviewButtonWidth + 4;
-    }
-    pnButtons->setGeometry(4, 2, x - 4, kButtonHeight);
-    connect(btSkipArticle, &QPushButton::clicked, this, [this] { btSkipArticleClick(); });
-    connect(btSkipGroup, &QPushButton::clicked, this, [this] { btSkipGroupClick(); });
-    connect(btStop, &QPushButton::clicked, this, [this] { btStopClick(); });
-
-    pnStatus = makePanel(bvOuter, "pnStatus", QFrame::Panel, QFrame::Raised);
-    pnArticle = makePanel(pnStatus, "pnArticle", QFrame::Panel, QFrame::Sunken);
-    laGroup = makeLabel(pnArticle, "laGroup", QStringLiteral("Groups Completed"), true);
-    pbGroup = makeBar(pnArticle, "pbGroup");
-    laArticle = makeLabel(pnArticle, "laArticle", QStringLiteral("Articles Completed"), true);
-    pbArticle = makeBar(pnArticle, "pbArticle");
-    laArticleName = makeLabel(pnArticle, "laArticleName", QString(), false);
-    laSubject = makeLabel(pnArticle, "laSubject", QString(), false);
-    laGroupName = makeLabel(pnStatus, "laGroupName", QString(), false);
-
-    pnData = makePanel(bvOuter, "pnData", QFrame::Panel, QFrame::Raised);
-    pnPicture = makePanel(pnData, "pnPicture", QFrame::Panel, QFrame::Sunken);
-    QPalette black = pnPicture->palette();
-    black.setColor(QPalette::Window, Qt::black);
-    pnPicture->setPalette(black);
-    pnPicture->setAutoFillBackground(true);
-    btPreview = new QPushButton(QStringLiteral("Disable &Preview"), pnData);
-    btPreview->setObjectName(QStringLiteral("btPreview"));
-    connect(btPreview, &QPushButton::clicked, this, [this] { btPreviewClick(); });
-}
-
-void TFrmMain::BuildMenus()
-{
-    mnMain = menuBar();
-    mnMain->setObjectName(QStringLiteral("mnMain"));
-    auto item = [this](QMenu *menu, const char *name, const QString &text, int key, void (TFrmMain::*slot)()) {
-        QAction *a = menu->addAction(text);
-        a->setObjectName(QLatin1String(name));
-        if (key)
-            a->setShortcut(QKeySequence(Qt::CTRL | Qt::Key(key)));
-        connect(a, &QAction::triggered, this, [this, slot] { (this->*slot)(); });
-        return a;
+    const std::pair<QPushButton *, void (TFrmMain::*)()> buttons[] = {
+        {btSkipArticle, &TFrmMain::btSkipArticleClick},
+        {btSkipGroup, &TFrmMain::btSkipGroupClick},
+        {btStop, &TFrmMain::btStopClick},
+        {btPreview, &TFrmMain::btPreviewClick},
     };
-
-    mnFile = mnMain->addMenu(QStringLiteral("&File"));
-    mnFile->setObjectName(QStringLiteral("mnFile"));
-    miConnect = mnFile->addAction(QStringLiteral("&Connect"));
-    miConnect->setObjectName(QStringLiteral("miConnect"));
-    miConnect->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_C));
+    for (const auto &[button, slot] : buttons)
+        connect(button, &QPushButton::clicked, this, [this, slot = slot] { (this->*slot)(); });
+    const std::pair<QAction *, void (TFrmMain::*)()> items[] = {
+        {miDisconnect, &TFrmMain::miDisconnectClick},
+        {miSearchAllGroups, &TFrmMain::miSearchAllGroupsClick},
+        {miClearArticles, &TFrmMain::miClearArticlesClick},
+        {miConfigureGroups, &TFrmMain::miConfigureGroupsClick},
+        {miStatistics, &TFrmMain::miStatisticsClick},
+        {miFilters, &TFrmMain::miFiltersClick},
+        {miConfiguration, &TFrmMain::miConfigurationClick},
+        {mnAbout, &TFrmMain::miAboutClick},
+    };
+    for (const auto &[action, slot] : items)
+        connect(action, &QAction::triggered, this, [this, slot = slot] { (this->*slot)(); });
     connect(miConnect, &QAction::triggered, this, [this] { miConnectClick(); });
-    miDisconnect = item(mnFile, "miDisconnect", QStringLiteral("&Disconnect"), Qt::Key_D, &TFrmMain::miDisconnectClick);
-    mnFile->addSeparator();
-    miExit = mnFile->addAction(QStringLiteral("Exit"));
-    miExit->setObjectName(QStringLiteral("miExit"));
-    miExit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_X));
     connect(miExit, &QAction::triggered, this, [this] { close(); });
-
-    mnGroups = mnMain->addMenu(QStringLiteral("&Groups"));
-    mnGroups->setObjectName(QStringLiteral("mnGroups"));
-    miSearchAllGroups = item(mnGroups, "miSearchAllGroups", QStringLiteral("Search &All Groups"), Qt::Key_A,
-                             &TFrmMain::miSearchAllGroupsClick);
-    mnGroups->addSeparator();
-    miClearArticles = item(mnGroups, "miClearArticles", QStringLiteral("&Clear Articles"), 0,
-                           &TFrmMain::miClearArticlesClick);
-    miClearArticles->setEnabled(false);
-    miClearArticles->setVisible(false);
-    miConfigureGroups = item(mnGroups, "miConfigureGroups", QStringLiteral("Configure &Groups"), Qt::Key_G,
-                             &TFrmMain::miConfigureGroupsClick);
-    mnGroups->setEnabled(false);
-    mnGroups->menuAction()->setEnabled(false);
-
-    mnOptions = mnMain->addMenu(QStringLiteral("&Options"));
-    mnOptions->setObjectName(QStringLiteral("mnOptions"));
-    miStatistics = item(mnOptions, "miStatistics", QStringLiteral("Statistics"), 0, &TFrmMain::miStatisticsClick);
-    miFilters = item(mnOptions, "miFilters", QStringLiteral("Filters"), 0, &TFrmMain::miFiltersClick);
-    miConfiguration = item(mnOptions, "miConfiguration", QStringLiteral("Configuration"), 0,
-                           &TFrmMain::miConfigurationClick);
-
-    // A menu title without items that runs its command when chosen.
-    mnAbout = mnMain->addAction(QStringLiteral("&About"));
-    mnAbout->setObjectName(QStringLiteral("mnAbout"));
-    connect(mnAbout, &QAction::triggered, this, [this] { miAboutClick(); });
 }
 
 void TFrmMain::LoadGroups()
@@ -419,32 +307,7 @@ void TFrmMain::FormResize()
     // main-window layout has not run yet, so work it out.
     if (layout())
         layout()->activate();
-    const int cw = bvOuter->width();
-    const int ch = bvOuter->height();
-
-    pnToolbar->setGeometry(0, 0, cw, kToolbarHeight);
-    const int toolbarBottom = pnToolbar->y() + pnToolbar->height();
-
-    pnStatus->setGeometry(4, toolbarBottom + 4, cw - 8, kStatusHeight);
-    pnArticle->setGeometry(4, 4, pnStatus->width() - 8, kArticleHeight);
-    const int aw = pnArticle->width();
-    const int groupWidth = int(std::lround((aw - 18) * 0.5));
-    laGroup->setGeometry(6, 5, groupWidth, 13);
-    pbGroup->setGeometry(6, 22, laGroup->width(), 15);
-    const int articleLeft = laGroup->x() + laGroup->width() + 6;
-    const int articleWidth = aw - laGroup->width() - 18;
-    laArticle->setGeometry(articleLeft, 5, articleWidth, 13);
-    pbArticle->setGeometry(articleLeft, 22, articleWidth, 15);
-    laArticleName->setGeometry(6, 40, aw - 12, 13);
-    laSubject->setGeometry(6, 54, aw - 12, 13);
-    // Below the panel's visible area: holds the group name for the log, never seen.
-    laGroupName->setGeometry(4, kStatusHeight + 4, pnStatus->width() - 8, 13);
-
-    pnData->setGeometry(4, pnStatus->y() + pnStatus->height() + 4, cw - 8,
-                        ch - pnStatus->height() - pnToolbar->height() - 12);
-    pnPicture->setGeometry(4, 4, pnData->width() - 8, pnData->height() - 8);
-    btPreview->setGeometry(pnPicture->width() - kPreviewButtonWidth - 4, pnPicture->height() - kButtonHeight - 4,
-                           kPreviewButtonWidth, kButtonHeight);
+    LayOutUi();
 }
 
 // ---------------------------------------------------------------- activation

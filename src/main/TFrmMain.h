@@ -1,5 +1,6 @@
 #pragma once
 #include "TArticleDisposition.h"
+#include "TFrmMainUi.h"
 #include "TGroupMark.h"
 
 #include <QByteArray>
@@ -12,12 +13,6 @@
 #include <functional>
 #include <memory>
 
-class QAction;
-class QFrame;
-class QLabel;
-class QMenu;
-class QProgressBar;
-class QPushButton;
 class QSystemTrayIcon;
 class TDialogFactory;
 class TGroupSearch;
@@ -30,7 +25,7 @@ class TZqNNTP;
 // client, the preview and every list a search works from, and carries all
 // user commands. A running search lives inside miSearchAllGroupsClick; the
 // commands reach it only through StopReason plus NewsClient->Disconnect().
-class TFrmMain : public QMainWindow {
+class TFrmMain : public QMainWindow, public TFrmMainUi {
     Q_OBJECT
 public:
     enum { StateOffline = 0, StateOnline = 1, StateSearching = 2 };
@@ -80,39 +75,6 @@ public:
     qint64 CurrentLast = 0;
     QRect NormalBounds;
 
-    // --- controls ---
-    QFrame *bvOuter = nullptr;
-    QFrame *pnToolbar = nullptr;
-    QFrame *pnStatus = nullptr;
-    QFrame *pnArticle = nullptr;
-    QLabel *laGroup = nullptr;
-    QProgressBar *pbGroup = nullptr;
-    QLabel *laArticle = nullptr;
-    QProgressBar *pbArticle = nullptr;
-    QLabel *laArticleName = nullptr;
-    QLabel *laSubject = nullptr;
-    QLabel *laGroupName = nullptr;
-    QFrame *pnData = nullptr;
-    QFrame *pnPicture = nullptr;
-    QPushButton *btPreview = nullptr;
-    QFrame *pnButtons = nullptr;
-    QPushButton *btSkipArticle = nullptr;
-    QPushButton *btSkipGroup = nullptr;
-    QPushButton *btStop = nullptr;
-    QMenuBar *mnMain = nullptr;
-    QMenu *mnFile = nullptr;
-    QAction *miConnect = nullptr;
-    QAction *miDisconnect = nullptr;
-    QAction *miExit = nullptr;
-    QMenu *mnGroups = nullptr;
-    QAction *miSearchAllGroups = nullptr;
-    QAction *miClearArticles = nullptr;
-    QAction *miConfigureGroups = nullptr;
-    QMenu *mnOptions = nullptr;
-    QAction *miStatistics = nullptr;
-    QAction *miFilters = nullptr;
-    QAction *miConfiguration = nullptr;
-    QAction *mnAbout = nullptr;
     TRunReport *Report = nullptr; // summary line, thumbnails, notification, Open Output Folder
     TTrayIcon *TrayIcon = nullptr; // made at the first minimize to the tray
 
@@ -163,8 +125,7 @@ protected:
 private:
     friend class TGroupSearch;
     void FormCreate();
-    void BuildControls();
-    void BuildMenus();
+    void ConnectCommands();
     void LoadFilters();
     void PlaceWindow();
     void StopCommand(int reason);

@@ -6,10 +6,6 @@
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QHostInfo>
-#include <QNetworkProxy>
-#include <QSslCertificate>
-#include <QSslConfiguration>
-#include <QSslError>
 #include <QSslSocket>
 
 #include <algorithm>
@@ -26,15 +22,6 @@ QString Words(const QByteArray &serverLine)
     return QString::fromUtf8(serverLine).trimmed();
 }
 
-QByteArray NormalisedFingerprint(const QByteArray &text)
-{
-    QByteArray out;
-    for (char c : text) {
-        if (c != ':' && c != ' ')
-            out += c;
-    }
-    return out.toUpper();
-}
 } // namespace
 
 TZqNNTP::TZqNNTP(QObject *owner) : QObject(owner)
@@ -44,6 +31,10 @@ TZqNNTP::TZqNNTP(QObject *owner) : QObject(owner)
     connect(&connectTimer_, &QTimer::timeout, this, [this] { ConnectTimeout(); });
     replyTimer_.setSingleShot(true);
     connect(&replyTimer_, &QTimer::timeout, this, [this] { ReplyTimedOut(); });
+    connector_.OnOpened = [this](QSslSocket *s) { Opened(s); };
+    connector_.OnFailed = [this](bool certificate, const QString &reason) {
+        AttemptFailed(certificate ? FailCertificate : FailNetwork, reason);
+    };
 }
 
 // Runs the reply timer for the lifetime of one command's wait. The client may
@@ -120,10 +111,7 @@ bool TZqNNTP::Connect(const QByteArray &host, int port)
     replyTimer_.stop();
     cutter_.Clear();
     ReplyLines.clear();
-    setup_ = Setup::None;
-    addresses_ = addresses;
-    nextAddress_ = 0;
-    lastSocketError_.clear();
+    setup_.Stop();
 
     connectTimer_.start();
     ReceiveMode = ModeNormal;
@@ -131,116 +119,51 @@ bool TZqNNTP::Connect(const QByteArray &host, int port)
 
     // The outcome of an attempt is always reported later, never from inside
     // Connect.
-    const quint64 generation = generation_;
-    QTimer::singleShot(0, this, [this, generation] {
-        if (generation != generation_ || ConnectionState != StateConnecting)
-            return;
-        if (port_ == 0)
-            AttemptFailed(FailNetwork, QStringLiteral("not a port number"));
-        else
-            TryNextAddress();
-    });
+    if (port_ == 0) {
+        const quint64 generation = generation_;
+        QTimer::singleShot(0, this, [this, generation] {
+            if (generation == generation_)
+                AttemptFailed(FailNetwork, QStringLiteral("not a port number"));
+        });
+    } else {
+        connector_.Open(addresses, host_, port_, UseTls, TrustedSha256);
+    }
     return true;
 }
 
-void TZqNNTP::TryNextAddress()
+void TZqNNTP::Opened(QSslSocket *s)
 {
-    if (ConnectionState != StateConnecting)
-        return;
-    if (nextAddress_ >= addresses_.size()) {
-        AttemptFailed(FailNetwork, lastSocketError_.isEmpty() ? QStringLiteral("no address to connect to")
-                                                              : lastSocketError_);
+    if (ConnectionState != StateConnecting) {
+        s->deleteLater();
         return;
     }
-    const QHostAddress address = addresses_[nextAddress_++];
-    CloseSocket();
-    auto *s = new QSslSocket(this);
+    s->setParent(this);
     socket_ = s;
-    // A news server is reached directly, whatever proxy the session names.
-    s->setProxy(QNetworkProxy::NoProxy);
     const quint64 generation = generation_;
     auto mine = [this, generation] { return generation == generation_; };
-    connect(s, &QAbstractSocket::connected, this, [this, mine] {
-        if (mine())
-            SocketConnected();
-    });
-    connect(s, &QSslSocket::encrypted, this, [this, mine] {
-        if (mine())
-            StartSession();
-    });
     connect(s, &QAbstractSocket::errorOccurred, this, [this, mine] {
         if (mine())
             SocketError();
-    });
-    connect(s, &QSslSocket::sslErrors, this, [this, mine](const QList<QSslError> &errors) {
-        if (mine())
-            SslErrors(errors);
     });
     connect(s, &QIODevice::readyRead, this, [this, mine] {
         if (mine())
             Readable();
     });
-    if (UseTls) {
-        QSslConfiguration conf = QSslConfiguration::defaultConfiguration();
-        conf.setProtocol(QSsl::TlsV1_2OrLater);
-        conf.setPeerVerifyMode(QSslSocket::VerifyPeer);
-        s->setSslConfiguration(conf);
-        // Connect to this address, but verify (and send SNI for) the name.
-        s->connectToHostEncrypted(address.toString(), port_, QString::fromUtf8(host_));
-    } else {
-        s->connectToHost(address, port_);
-    }
-}
-
-void TZqNNTP::SocketConnected()
-{
-    // INN and others write a reply's status line and its data separately:
-    // without prompt ACKs every command waits for the delayed-ACK timer.
-    socket_->setSocketOption(QAbstractSocket::LowDelayOption, 1);
-#ifdef TCP_QUICKACK
-    const int one = 1;
-    ::setsockopt(int(socket_->socketDescriptor()), IPPROTO_TCP, TCP_QUICKACK, &one, sizeof one);
-#endif
-    if (!UseTls)
-        StartSession();
-}
-
-void TZqNNTP::SslErrors(const QList<QSslError> &errors)
-{
-    PeerSha256 = socket_->peerCertificate().digest(QCryptographicHash::Sha256).toHex().toUpper();
-    const QByteArray trusted = NormalisedFingerprint(TrustedSha256);
-    if (!trusted.isEmpty() && !PeerSha256.isEmpty() && PeerSha256 == trusted) {
-        socket_->ignoreSslErrors(errors);
-        return;
-    }
-    QStringList why;
-    for (const QSslError &e : errors)
-        why << e.errorString();
-    CertificateErrors = why.join(QStringLiteral("; "));
-    LastFailure = FailCertificate;
-    // The socket now fails its handshake; SocketError reports it.
+    StartSession();
+    // What came with the handshake signals nothing more.
+    if (s->bytesAvailable() > 0)
+        QTimer::singleShot(0, this, [this, mine] {
+            if (mine())
+                Readable();
+        });
 }
 
 void TZqNNTP::SocketError()
 {
     const QString reason = socket_ ? socket_->errorString() : QString();
     if (ConnectionState == StateConnecting) {
-        if (LastFailure == FailCertificate) {
-            AttemptFailed(FailCertificate, QStringLiteral("certificate refused: ") + CertificateErrors);
-            return;
-        }
-        if (setup_ != Setup::None) {
-            // The server was reached and then ended the session.
-            AttemptFailed(FailNetwork, reason);
-            return;
-        }
-        lastSocketError_ = reason;
-        const quint64 generation = generation_;
-        // Not from inside the failing socket's own signal.
-        QTimer::singleShot(0, this, [this, generation] {
-            if (generation == generation_)
-                TryNextAddress();
-        });
+        // The server was reached and then ended the session.
+        AttemptFailed(FailNetwork, reason);
         return;
     }
     if (socket_ && socket_->error() == QAbstractSocket::RemoteHostClosedError)
@@ -251,72 +174,44 @@ void TZqNNTP::SocketError()
 
 void TZqNNTP::StartSession()
 {
-    setup_ = Setup::Greeting;
-    greeting_.clear();
+    setup_.Start(UserName, Password);
     if (!ReplyLines.isEmpty())
         SetupReply();
 }
 
 void TZqNNTP::SetupReply()
 {
+    if (!setup_.Active())
+        return;
     const QByteArray status = ReplyLines.first();
-    const int code = Nntp::StatusCode(status);
-    switch (setup_) {
-    case Setup::None:
+    const TSessionSetup::Step step = setup_.Reply(status);
+    switch (step.next) {
+    case TSessionSetup::Next::Send:
+        SendCommand(step.command);
         return;
-    case Setup::Greeting:
-        if (code != 200 && code != 201) {
-            AttemptFailed(FailServer, Words(status));
-            return;
-        }
-        greeting_ = status;
-        setup_ = Setup::ModeReader;
-        SendCommand(Nntp::ModeReaderCommand());
-        return;
-    case Setup::ModeReader:
-        // 500/501: a server that is a reader anyway; 502: no reading here.
-        if (code == 502) {
-            AttemptFailed(FailServer, Words(status));
-            return;
-        }
-        if (code == 480 && UserName.isEmpty()) {
-            AttemptFailed(FailLoginRequired, Words(status));
-            return;
-        }
-        if (!UserName.isEmpty()) {
-            setup_ = Setup::AuthUser;
-            SendCommand(Nntp::AuthUserCommand(UserName));
-            return;
-        }
+    case TSessionSetup::Next::Done:
         SetupDone();
         return;
-    case Setup::AuthUser:
-        if (code == 281) {
-            SetupDone();
-        } else if (code == 381) {
-            setup_ = Setup::AuthPass;
-            SendCommand(Nntp::AuthPassCommand(Password));
-        } else {
-            AttemptFailed(FailLogin, Words(status));
-        }
+    case TSessionSetup::Next::ServerRefused:
+        AttemptFailed(FailServer, Words(status));
         return;
-    case Setup::AuthPass:
-        if (code == 281)
-            SetupDone();
-        else
-            AttemptFailed(FailLogin, Words(status));
+    case TSessionSetup::Next::LoginRefused:
+        AttemptFailed(FailLogin, Words(status));
+        return;
+    case TSessionSetup::Next::LoginRequired:
+        AttemptFailed(FailLoginRequired, Words(status));
         return;
     }
 }
 
 void TZqNNTP::SetupDone()
 {
-    setup_ = Setup::None;
+    setup_.Stop();
     ConnectionState = StateConnected;
     Connected = true;
     connectTimer_.stop();
     // The greeting stays until the next command, as on a plain server.
-    ReplyLines = {greeting_};
+    ReplyLines = {setup_.Greeting()};
     StateChange(2);
 }
 
@@ -327,7 +222,9 @@ void TZqNNTP::AttemptFailed(Failure kind, const QString &reason)
     Connected = false;
     ConnectionState = StateClosed;
     connectTimer_.stop();
-    setup_ = Setup::None;
+    setup_.Stop();
+    PeerSha256 = connector_.PeerSha256;
+    CertificateErrors = connector_.CertificateErrors;
     CloseSocket();
     LastFailure = kind;
     FailureText = Where() + QStringLiteral(": ") + reason;
@@ -338,10 +235,11 @@ void TZqNNTP::ConnectTimeout()
 {
     if (ConnectionState != StateConnecting)
         return;
-    const QString what = setup_ == Setup::None       ? QStringLiteral("no connection")
-                         : setup_ == Setup::Greeting ? QStringLiteral("no greeting")
-                                                     : QStringLiteral("no reply from the server");
-    AttemptFailed(LastFailure == FailCertificate ? FailCertificate : FailNetwork,
+    const TSessionSetup::Stage stage = setup_.CurrentStage();
+    const QString what = stage == TSessionSetup::Stage::Off        ? QStringLiteral("no connection")
+                         : stage == TSessionSetup::Stage::Greeting ? QStringLiteral("no greeting")
+                                                                   : QStringLiteral("no reply from the server");
+    AttemptFailed(connector_.CertificateRefused ? FailCertificate : FailNetwork,
                   what + QStringLiteral(" within %1 seconds").arg(ConnectGuardMs / 1000));
 }
 
@@ -351,7 +249,7 @@ bool TZqNNTP::Disconnect()
     ReplyLines.clear();
     BodyLines.clear();
     Connected = false;
-    setup_ = Setup::None;
+    setup_.Stop();
     CloseSocket();
     // Let a waiting command see the change even if no other event follows.
     if (QAbstractEventDispatcher *d = QAbstractEventDispatcher::instance(thread()))
@@ -376,6 +274,7 @@ void TZqNNTP::SendCommand(const QByteArray &text)
 void TZqNNTP::CloseSocket()
 {
     ++generation_;
+    connector_.Abort();
     // Replies still due belong to this connection only.
     pipeline_.Clear();
     replyBytes_ = 0;
@@ -461,7 +360,7 @@ void TZqNNTP::Readable()
             return;
         }
 
-        if (setup_ != Setup::None && ConnectionState == StateConnecting && !ReplyLines.isEmpty()) {
+        if (setup_.Active() && ConnectionState == StateConnecting && !ReplyLines.isEmpty()) {
             SetupReply();
             if (!self)
                 return;
@@ -714,27 +613,12 @@ bool TZqNNTP::SelectGroupOnce(const QByteArray &name)
 
 bool TZqNNTP::GetHeaderOnce(qint64 number)
 {
-    LastStatus.clear();
-    if (!DrainAhead())
+    QList<QByteArray> lines;
+    if (!MultiLineOnce(Nntp::HeadCommand(number), lines))
         return false;
-    SendCommand(Nntp::HeadCommand(number));
-    const ReplyWait timing(*this, Awaiting::MultiLine);
-    const quint64 generation = generation_;
-    Nntp::ReplyState state;
-    do {
-        if (!WaitPass(generation))
-            return false;
-        state = Nntp::JudgeMultiLineReply(ReplyLines);
-    } while (state == Nntp::ReplyState::Waiting);
-
-    LastStatus = ReplyLines.first();
-    const bool ok = state == Nntp::ReplyState::Success;
-    if (ok) {
-        Nntp::ScanHeaderLines(ReplyLines, Subject, Lines);
-        Nntp::ParseArticleStatus(ReplyLines.first(), ArticleNumber, MessageID);
-    }
-    ReplyLines.clear();
-    return ok;
+    Nntp::ScanHeaderLines(lines, Subject, Lines);
+    Nntp::ParseArticleStatus(LastStatus, ArticleNumber, MessageID);
+    return true;
 }
 
 bool TZqNNTP::GetBodyOnce(qint64 number, const QList<qint64> &ahead)

@@ -12,8 +12,9 @@
 
 #include "NntpParse.h"
 #include "TBodyPipeline.h"
+#include "TNntpConnector.h"
+#include "TSessionSetup.h"
 
-class QSslError;
 class QSslSocket;
 
 class TZqNNTP;
@@ -135,13 +136,9 @@ signals:
 
     // (implementation details are private and free to change)
 private:
-    enum class Setup { None, Greeting, ModeReader, AuthUser, AuthPass };
-
     void CloseSocket();
-    void TryNextAddress();
-    void SocketConnected();
+    void Opened(QSslSocket *socket);
     void SocketError();
-    void SslErrors(const QList<QSslError> &errors);
     void StartSession();
     void SetupReply();
     void SetupDone();
@@ -168,6 +165,7 @@ private:
     struct ReplyWait;
     void StateChange(qint32 state);
 
+    TNntpConnector connector_{this};
     QPointer<QSslSocket> socket_;
     QTimer connectTimer_;
     QTimer replyTimer_; // runs while a command waits; restarted by every read
@@ -182,13 +180,9 @@ private:
     // Bumped whenever the socket is opened or closed, so that work begun for
     // one connection stops when a nested handler replaced it.
     quint64 generation_ = 0;
-    Setup setup_ = Setup::None;
-    QByteArray greeting_;
+    TSessionSetup setup_;
     QByteArray host_;
     quint16 port_ = 0;
-    QList<QHostAddress> addresses_;
-    int nextAddress_ = 0;
-    QString lastSocketError_;
     QByteArray overviewVerb_; // the one that worked on this connection
     bool overviewFormatKnown_ = false;
     Nntp::OverviewFormat overviewFormat_;

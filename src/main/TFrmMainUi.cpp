@@ -1,0 +1,170 @@
+#include "TFrmMainUi.h"
+
+#include <QFont>
+#include <QFrame>
+#include <QLabel>
+#include <QMainWindow>
+#include <QMenu>
+#include <QMenuBar>
+#include <QProgressBar>
+#include <QPushButton>
+
+#include <cmath>
+
+namespace {
+
+// Heights fixed by the design; the layout only sets horizontal extents and the data area.
+constexpr int kStatusHeight = 81;
+constexpr int kArticleHeight = 73;
+constexpr int kButtonHeight = 26;
+constexpr int kToolbarHeight = kButtonHeight + 4; // one row of buttons
+constexpr int kPreviewButtonWidth = 111;
+
+QFrame *makePanel(QWidget *parent, const char *name, int shape = QFrame::NoFrame, int shadow = QFrame::Plain)
+{
+    auto *f = new QFrame(parent);
+    f->setObjectName(QLatin1String(name));
+    f->setFrameStyle(shape | shadow);
+    return f;
+}
+
+QLabel *makeLabel(QWidget *parent, const char *name, const QString &text, bool bold)
+{
+    auto *l = new QLabel(text, parent);
+    l->setObjectName(QLatin1String(name));
+    l->setAlignment(Qt::AlignHCenter | Qt::AlignVCenter);
+    l->setTextFormat(Qt::PlainText);
+    if (bold) {
+        QFont f = l->font();
+        f.setBold(true);
+        l->setFont(f);
+    }
+    return l;
+}
+
+QProgressBar *makeBar(QWidget *parent, const char *name)
+{
+    auto *b = new QProgressBar(parent);
+    b->setObjectName(QLatin1String(name));
+    b->setRange(0, 100);
+    b->setValue(0);
+    b->setTextVisible(false);
+    return b;
+}
+
+QAction *addItem(QMenu *menu, const char *name, const QString &text, int key = 0)
+{
+    QAction *a = menu->addAction(text);
+    a->setObjectName(QLatin1String(name));
+    if (key)
+        a->setShortcut(QKeySequence(Qt::CTRL | Qt::Key(key)));
+    return a;
+}
+
+QMenu *addMenu(QMenuBar *bar, const char *name, const QString &title)
+{
+    QMenu *m = bar->addMenu(title);
+    m->setObjectName(QLatin1String(name));
+    return m;
+}
+
+} // namespace
+
+void TFrmMainUi::SetupUi(QMainWindow *window)
+{
+    bvOuter = makePanel(window, "bvOuter", QFrame::Box, QFrame::Sunken);
+    window->setCentralWidget(bvOuter);
+
+    pnToolbar = makePanel(bvOuter, "pnToolbar");
+    pnButtons = makePanel(pnToolbar, "pnButtons");
+    btSkipArticle = new QPushButton(QStringLiteral("S&kip Article"), pnButtons);
+    btSkipArticle->setObjectName(QStringLiteral("btSkipArticle"));
+    btSkipGroup = new QPushButton(QStringLiteral("Skip G&roup"), pnButtons);
+    btSkipGroup->setObjectName(QStringLiteral("btSkipGroup"));
+    btStop = new QPushButton(QStringLiteral("&Stop Searching"), pnButtons);
+    btStop->setObjectName(QStringLiteral("btStop"));
+    int x = 0;
+    for (QPushButton *b : {btSkipArticle, btSkipGroup, btStop}) {
+        b->setEnabled(false);
+        b->setFocusPolicy(Qt::TabFocus);
+        b->setGeometry(x, 0, kPreviewButtonWidth, kButtonHeight);
+        x += kPreviewButtonWidth + 4;
+    }
+    pnButtons->setGeometry(4, 2, x - 4, kButtonHeight);
+
+    pnStatus = makePanel(bvOuter, "pnStatus", QFrame::Panel, QFrame::Raised);
+    pnArticle = makePanel(pnStatus, "pnArticle", QFrame::Panel, QFrame::Sunken);
+    laGroup = makeLabel(pnArticle, "laGroup", QStringLiteral("Groups Completed"), true);
+    pbGroup = makeBar(pnArticle, "pbGroup");
+    laArticle = makeLabel(pnArticle, "laArticle", QStringLiteral("Articles Completed"), true);
+    pbArticle = makeBar(pnArticle, "pbArticle");
+    laArticleName = makeLabel(pnArticle, "laArticleName", QString(), false);
+    laSubject = makeLabel(pnArticle, "laSubject", QString(), false);
+    laGroupName = makeLabel(pnStatus, "laGroupName", QString(), false);
+
+    pnData = makePanel(bvOuter, "pnData", QFrame::Panel, QFrame::Raised);
+    pnPicture = makePanel(pnData, "pnPicture", QFrame::Panel, QFrame::Sunken);
+    QPalette black = pnPicture->palette();
+    black.setColor(QPalette::Window, Qt::black);
+    pnPicture->setPalette(black);
+    pnPicture->setAutoFillBackground(true);
+    btPreview = new QPushButton(QStringLiteral("Disable &Preview"), pnData);
+    btPreview->setObjectName(QStringLiteral("btPreview"));
+
+    mnMain = window->menuBar();
+    mnMain->setObjectName(QStringLiteral("mnMain"));
+    mnFile = addMenu(mnMain, "mnFile", QStringLiteral("&File"));
+    miConnect = addItem(mnFile, "miConnect", QStringLiteral("&Connect"), Qt::Key_C);
+    miDisconnect = addItem(mnFile, "miDisconnect", QStringLiteral("&Disconnect"), Qt::Key_D);
+    mnFile->addSeparator();
+    miExit = addItem(mnFile, "miExit", QStringLiteral("Exit"), Qt::Key_X);
+
+    mnGroups = addMenu(mnMain, "mnGroups", QStringLiteral("&Groups"));
+    miSearchAllGroups = addItem(mnGroups, "miSearchAllGroups", QStringLiteral("Search &All Groups"), Qt::Key_A);
+    mnGroups->addSeparator();
+    miClearArticles = addItem(mnGroups, "miClearArticles", QStringLiteral("&Clear Articles"));
+    miClearArticles->setEnabled(false);
+    miClearArticles->setVisible(false);
+    miConfigureGroups = addItem(mnGroups, "miConfigureGroups", QStringLiteral("Configure &Groups"), Qt::Key_G);
+    mnGroups->setEnabled(false);
+    mnGroups->menuAction()->setEnabled(false);
+
+    mnOptions = addMenu(mnMain, "mnOptions", QStringLiteral("&Options"));
+    miStatistics = addItem(mnOptions, "miStatistics", QStringLiteral("Statistics"));
+    miFilters = addItem(mnOptions, "miFilters", QStringLiteral("Filters"));
+    miConfiguration = addItem(mnOptions, "miConfiguration", QStringLiteral("Configuration"));
+
+    // A menu title without items that runs its command when chosen.
+    mnAbout = mnMain->addAction(QStringLiteral("&About"));
+    mnAbout->setObjectName(QStringLiteral("mnAbout"));
+}
+
+void TFrmMainUi::LayOutUi()
+{
+    const int cw = bvOuter->width();
+    const int ch = bvOuter->height();
+
+    pnToolbar->setGeometry(0, 0, cw, kToolbarHeight);
+    const int toolbarBottom = pnToolbar->y() + pnToolbar->height();
+
+    pnStatus->setGeometry(4, toolbarBottom + 4, cw - 8, kStatusHeight);
+    pnArticle->setGeometry(4, 4, pnStatus->width() - 8, kArticleHeight);
+    const int aw = pnArticle->width();
+    const int groupWidth = int(std::lround((aw - 18) * 0.5));
+    laGroup->setGeometry(6, 5, groupWidth, 13);
+    pbGroup->setGeometry(6, 22, laGroup->width(), 15);
+    const int articleLeft = laGroup->x() + laGroup->width() + 6;
+    const int articleWidth = aw - laGroup->width() - 18;
+    laArticle->setGeometry(articleLeft, 5, articleWidth, 13);
+    pbArticle->setGeometry(articleLeft, 22, articleWidth, 15);
+    laArticleName->setGeometry(6, 40, aw - 12, 13);
+    laSubject->setGeometry(6, 54, aw - 12, 13);
+    // Below the panel's visible area: holds the group name for the log, never seen.
+    laGroupName->setGeometry(4, kStatusHeight + 4, pnStatus->width() - 8, 13);
+
+    pnData->setGeometry(4, pnStatus->y() + pnStatus->height() + 4, cw - 8,
+                        ch - pnStatus->height() - pnToolbar->height() - 12);
+    pnPicture->setGeometry(4, 4, pnData->width() - 8, pnData->height() - 8);
+    btPreview->setGeometry(pnPicture->width() - kPreviewButtonWidth - 4, pnPicture->height() - kButtonHeight - 4,
+                           kPreviewButtonWidth, kButtonHeight);
+}
