@@ -6,9 +6,11 @@
 #include "TJPEGImage.h"
 #include "TRunReport.h"
 #include "TTrayIcon.h"
+#include "TWindowPlacement.h"
 #include "TZqImage.h"
 #include "TZqNNTP.h"
 #include "ZqIniFile.h"
+#include "ZqLinesFile.h"
 #include "ZqListField.h"
 #include "ZqMessageBox.h"
 #include "ZqPasswordStore.h"
@@ -28,8 +30,6 @@
 #include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QSaveFile>
-#include <QScreen>
 #include <QStatusBar>
 #include <QStyle>
 #include <QTimer>
@@ -56,31 +56,6 @@ const QString kLoginFailed = QStringLiteral("Login failed:");
 const QString kLoginRequired =
     QStringLiteral("The server asks for a login: enter a user name and password in Options > Configuration");
 
-
-// One key or filter string per line; a final line end does not add an entry.
-QList<QByteArray> readLinesFile(const QString &path)
-{
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
-        return {};
-    QList<QByteArray> lines = f.readAll().split('\n');
-    if (!lines.isEmpty() && lines.last().isEmpty())
-        lines.removeLast();
-    for (QByteArray &l : lines)
-        if (l.endsWith('\r'))
-            l.chop(1);
-    return lines;
-}
-
-void writeLinesFile(const QString &path, const QList<QByteArray> &lines)
-{
-    QSaveFile f(path);
-    if (!f.open(QIODevice::WriteOnly))
-        return;
-    for (const QByteArray &l : lines)
-        f.write(l + "\r\n");
-    f.commit(); // a failed write keeps the old file
-}
 
 } // namespace
 
@@ -144,7 +119,8 @@ void TFrmMain::FormCreate()
     LoadFilters();
     pbGroup->setRange(0, GroupNames.size());
     pbGroup->setValue(0);
-    PlaceWindow();
+    if (const QRect stored = TWindowPlacement::Restore(*this); !stored.isNull())
+        NormalBounds = stored;
     if (!IniReadBool("CONFIG", "PREVIEW", false))
         btPreviewClick();
 
@@ -208,36 +184,9 @@ void TFrmMain::LoadFilters()
     Disposition.LoadChecksums(ZqPaths::DataDir() + QStringLiteral("CRC-32.dat"));
     Disposition.OpenPartsStore(ZqPaths::DataDir() + QStringLiteral("Parts"));
     if (exclude.isEmpty())
-        FilterStrings = readLinesFile(ZqPaths::DataDir() + QStringLiteral("Filters.dat"));
+        FilterStrings = ReadLinesFile(ZqPaths::DataDir() + QStringLiteral("Filters.dat"));
     else
         FilterStrings = ReadList(exclude);
-}
-
-void TFrmMain::PlaceWindow()
-{
-    if (IniReadInteger("WINDOW", "LEFT", -1) == -1) {
-        const QScreen *s = screen() ? screen() : QGuiApplication::primaryScreen();
-        const QRect sg = s ? s->geometry() : QRect(0, 0, width(), height());
-        move((sg.width() - width()) / 2, (sg.height() - height()) / 2);
-        return;
-    }
-    const int left = IniReadInteger("WINDOW", "LEFT", 10);
-    const int top = IniReadInteger("WINDOW", "TOP", 10);
-    move(left, top);
-    const int w = IniReadInteger("WINDOW", "WIDTH", width());
-    const int h = IniReadInteger("WINDOW", "HEIGHT", height());
-    resize(w, h);
-    NormalBounds = QRect(left, top, width(), height());
-    switch (IniReadInteger("WINDOW", "STATE", 0)) {
-    case 1:
-        setWindowState(Qt::WindowMinimized);
-        break;
-    case 2:
-        setWindowState(Qt::WindowMaximized);
-        break;
-    default:
-        break;
-    }
 }
 
 void TFrmMain::SetState(int state)
@@ -545,7 +494,7 @@ void TFrmMain::miFiltersClick()
     if (!dialogs_)
         return;
     dialogs_->ExecFilterDialog(*this);
-    writeLinesFile(ZqPaths::DataDir() + QStringLiteral("Filters.dat"), FilterStrings);
+    WriteLinesFile(ZqPaths::DataDir() + QStringLiteral("Filters.dat"), FilterStrings);
 }
 
 void TFrmMain::miConfigurationClick()
@@ -640,12 +589,7 @@ bool TFrmMain::FormClose()
         if (answer != MsgOk || closing_)
             return answer == MsgOk;
     }
-    IniWriteInteger("WINDOW", "LEFT", NormalBounds.x());
-    IniWriteInteger("WINDOW", "TOP", NormalBounds.y());
-    IniWriteInteger("WINDOW", "WIDTH", NormalBounds.width());
-    IniWriteInteger("WINDOW", "HEIGHT", NormalBounds.height());
-    const Qt::WindowStates ws = windowState();
-    IniWriteInteger("WINDOW", "STATE", (ws & Qt::WindowMinimized) ? 1 : (ws & Qt::WindowMaximized) ? 2 : 0);
+    TWindowPlacement::Save(*this, NormalBounds);
     closing_ = true;
     StopReason = StopDisconnect;
     SetState(StateOffline);

@@ -127,7 +127,6 @@ private:
     void FormCreate();
     void ConnectCommands();
     void LoadFilters();
-    void PlaceWindow();
     void StopCommand(int reason);
     bool StartConnect(); // hands the configured server to the client and starts the attempt
     QString RefusalText() const;
