@@ -93,6 +93,14 @@ double threadCpuSeconds()
     return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
 }
 
+// For a profile of the grab alone: perf record -k CLOCK_MONOTONIC, then --time begin,end.
+double monotonicSeconds()
+{
+    struct timespec ts;
+    ::clock_gettime(CLOCK_MONOTONIC, &ts);
+    return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
+}
+
 // One whole headless grab of the group by a fresh window with fresh
 // settings, so every run walks the whole group; seconds inside Search All
 // Groups, or -1 when it did not connect or did not save every picture.
@@ -123,6 +131,8 @@ double pixtrawlGrab(quint16 port, const QByteArray &group, std::optional<int> pi
             return -1;
         if (marked)
             traceMark(dir, "grab-begins");
+        if (marked)
+            std::fprintf(stderr, "grab begins at %.6f (CLOCK_MONOTONIC)\n", monotonicSeconds());
         QElapsedTimer t;
         const double cpuBefore = threadCpuSeconds();
         t.start();
@@ -130,8 +140,10 @@ double pixtrawlGrab(quint16 port, const QByteArray &group, std::optional<int> pi
         seconds = t.nsecsElapsed() / 1e9;
         if (cpu)
             *cpu = threadCpuSeconds() - cpuBefore;
-        if (marked)
+        if (marked) {
+            std::fprintf(stderr, "grab ends at %.6f\n", monotonicSeconds());
             traceMark(dir, "grab-ends");
+        }
         w.miDisconnectClick();
     }
     const int saved = QDir(dir.filePath(QStringLiteral("out"))).entryList(QDir::Files).size();
