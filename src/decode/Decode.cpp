@@ -92,12 +92,83 @@ bool BuildReverseMap(const QByteArray &alphabet, unsigned char (&map)[256])
     return true;
 }
 
+BodyEncoding EncodingOf(const QList<QByteArray> &lines)
+{
+    // "=ybegin " holds "begin ": yEnc is told apart first.
+    if (IsYEncBody(lines))
+        return BodyEncoding::YEnc;
+    qsizetype fullLines = 0;
+    for (const QByteArray &line : lines) {
+        if (line.contains("begin "))
+            return BodyEncoding::Uue;
+        if (line.startsWith("Content-") && line.contains("base64"))
+            return BodyEncoding::MimeBase64;
+        if (line.size() == 72)
+            ++fullLines;
+    }
+    // Bare Base64: at least 80 per cent, and more than 50, of the lines are
+    // exactly 72 characters long; or every line is a Base64 line of one
+    // length, as encoders write them at 64, 72 or 76 characters.
+    if (fullLines > 50 && fullLines >= lines.size() * 80 / 100)
+        return BodyEncoding::BareBase64;
+    if (IsBase64Lines(lines, Base64MinLines))
+        return BodyEncoding::BareBase64;
+    return BodyEncoding::None;
+}
+
+bool IsBase64Lines(const QList<QByteArray> &lines, qsizetype minLines)
+{
+    qsizetype data = 0;
+    qsizetype width = -1;   // the common length of the lines before the last
+    qsizetype lastSize = 0; // the length of the latest data line
+    bool padded = false;    // a line ended with "=": nothing may follow
+    bool closed = false;    // a boundary was seen: only boundaries may follow
+    for (const QByteArray &line : lines) {
+        if (line.isEmpty())
+            continue;
+        if (line.startsWith("--")) {
+            closed = true;
+            continue;
+        }
+        if (closed || padded)
+            return false;
+        qsizetype pads = 0;
+        for (qsizetype i = 0; i < line.size(); ++i) {
+            const unsigned char c = static_cast<unsigned char>(line.at(i));
+            if (c == '=') {
+                ++pads;
+            } else if (pads > 0 || base64Table.v[c] >= 64) {
+                return false;
+            }
+        }
+        if (pads > 2)
+            return false;
+        padded = pads > 0;
+        if (data > 0) {
+            // The line before this one was not the last: it sets the width.
+            if (width < 0) {
+                if (lastSize < 60 || lastSize > 76 || lastSize % 4 != 0)
+                    return false;
+                width = lastSize;
+            } else if (lastSize != width) {
+                return false;
+            }
+            if (line.size() > width)
+                return false;
+        }
+        lastSize = line.size();
+        ++data;
+    }
+    return data >= minLines && (data > 1 || lastSize <= 76);
+}
+
 int DecodeAttachment(QList<QByteArray> &lines, QByteArray &stream, QByteArray &fileName)
 {
     fileName.clear();
-    // "=ybegin " holds "begin ": yEnc is told apart first. A part or an
-    // unchecked file is partial (what the preview of a growing body needs).
-    if (IsYEncBody(lines)) {
+    switch (EncodingOf(lines)) {
+    case BodyEncoding::YEnc: {
+        // A part or an unchecked file is partial (what the preview of a
+        // growing body needs).
         YEncResult y = DecodeYEnc(lines);
         if (y.Data.isEmpty())
             return DecodeNothing;
@@ -105,21 +176,16 @@ int DecodeAttachment(QList<QByteArray> &lines, QByteArray &stream, QByteArray &f
         fileName = y.Name;
         return y.State == YEncResult::Whole ? DecodeComplete : DecodePartial;
     }
-    qsizetype fullLines = 0;
-    for (const QByteArray &line : std::as_const(lines)) {
-        if (line.contains("begin "))
-            return DecodeUUE(lines, stream, fileName);
-        if (line.startsWith("Content-") && line.contains("base64"))
-            return DecodeBase64(lines, stream, fileName);
-        if (line.size() == 72)
-            ++fullLines;
-    }
-    // Bare Base64: at least 80 per cent, and more than 50, of the lines are
-    // exactly 72 characters long. A header with an empty name lets the MIME
-    // worker take it.
-    if (fullLines > 50 && fullLines >= lines.size() * 80 / 100) {
+    case BodyEncoding::Uue:
+        return DecodeUUE(lines, stream, fileName);
+    case BodyEncoding::MimeBase64:
+        return DecodeBase64(lines, stream, fileName);
+    case BodyEncoding::BareBase64:
+        // A header with an empty name lets the MIME worker take it.
         lines.prepend(QByteArrayLiteral("Content-Type: unknown; name=\"\""));
         return DecodeBase64(lines, stream, fileName);
+    case BodyEncoding::None:
+        break;
     }
     return DecodeNothing;
 }

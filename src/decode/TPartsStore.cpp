@@ -59,9 +59,11 @@ bool readAt(int fd, char *p, qint64 n, qint64 offset)
     return true;
 }
 
+} // namespace
+
 // Written beside the target and renamed over it: a reader sees the old file
 // or the new one, never half of either.
-bool replaceFile(const QString &path, const QByteArray &content)
+bool TPartsStore::ReplaceFile(const QString &path, const QByteArray &content)
 {
     const QByteArray target = QFile::encodeName(path);
     const QByteArray temp = target + ".tmp";
@@ -75,8 +77,6 @@ bool replaceFile(const QString &path, const QByteArray &content)
         ::unlink(temp.constData());
     return ok;
 }
-
-} // namespace
 
 QString TPartsStore::path(const QByteArray &id, const char *ext) const
 {
@@ -243,7 +243,7 @@ TPartsStore::AddResult TPartsStore::AddPart(const QByteArray &name, qint64 fileS
         }
         const QByteArray head = QByteArray(Magic) + ' ' + QByteArray::number(fileSize) + ' '
             + QByteArray::number(now) + ' ' + (name.isEmpty() ? QByteArray("-") : name.toHex()) + '\n';
-        if (nf.Id.isEmpty() || !replaceFile(path(nf.Id, ".idx"), head)) {
+        if (nf.Id.isEmpty() || !ReplaceFile(path(nf.Id, ".idx"), head)) {
             if (!nf.Id.isEmpty())
                 QFile::remove(path(nf.Id, ".dat"));
             return Failed;
@@ -367,7 +367,7 @@ bool TPartsStore::SavePending(const QList<QByteArray> &lines, const QByteArray &
     QDataStream out(&content, QIODevice::WriteOnly);
     out.setVersion(QDataStream::Qt_6_4);
     out << QByteArray("PIXTRAWL-PENDING 1") << name << size << lines;
-    return replaceFile(dir_ + QStringLiteral("/pending.lines"), content);
+    return ReplaceFile(dir_ + QStringLiteral("/pending.lines"), content);
 }
 
 bool TPartsStore::LoadPending(QList<QByteArray> &lines, QByteArray &name, qint64 &size) const

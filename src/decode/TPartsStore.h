@@ -50,6 +50,9 @@ public:
     void ClearPending();
 
     qint64 StoredBytes() const;
+    // Writes content beside path and renames it over path: a reader sees the
+    // old file or the new one, never half of either.
+    static bool ReplaceFile(const QString &path, const QByteArray &content);
     qsizetype PendingFiles() const { return qsizetype(files_.size()); }
     // At most this many files wait at once; more is refused, not evicting.
     static constexpr qsizetype MaxFiles = 2000;

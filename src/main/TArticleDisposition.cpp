@@ -1,6 +1,7 @@
 #include "TArticleDisposition.h"
 
 #include "Decode.h"
+#include "PostSubject.h"
 #include "YEnc.h"
 #include "ZqChecksumCRC32.h"
 #include "ZqIniFile.h"
@@ -300,12 +301,16 @@ TArticleDisposition::Outcome TArticleDisposition::Dispose(const QByteArray &grou
     if (Parts.IsOpen()) {
         const qint64 days = IniReadInteger("CONFIG", "PARTS_DAYS", 7);
         const qint64 limitMb = IniReadInteger("CONFIG", "PARTS_LIMIT_MB", 512);
-        for (const QByteArray &line : Parts.Prune(QDateTime::currentSecsSinceEpoch(), days * 86400,
-                                                  limitMb * 1048576))
+        const qint64 now = QDateTime::currentSecsSinceEpoch();
+        for (const QByteArray &line : Parts.Prune(now, days * 86400, limitMb * 1048576))
+            logLine(line);
+        for (const QByteArray &line : PostParts.Prune(now, days * 86400))
             logLine(line);
     }
     if (IsYEncBody(bodyLines))
         return disposeYEnc(groupName, subject, bodyLines, articleBytes, previewEnabled);
+    if (Outcome outcome; disposeBase64(groupName, subject, bodyLines, articleBytes, previewEnabled, outcome))
+        return outcome;
 
     // The article a killed run was on may already be in the pending file:
     // taking its lines in twice would garble the join.
@@ -447,11 +452,118 @@ void TArticleDisposition::persistPending()
 
 bool TArticleDisposition::OpenPartsStore(const QString &dir)
 {
-    if (!Parts.Open(dir))
+    if (!Parts.Open(dir) || !PostParts.Open(dir))
         return false;
     qint64 size = 0;
     if (PendingSize == 0 && Parts.LoadPending(PendingLines, PendingName, size))
         PendingSize = qint32(qMin<qint64>(size, INT_MAX));
+    return true;
+}
+
+namespace {
+
+// A Base64 file's name: its MIME name, else the name its subject announces,
+// else (empty) the subject as it stands.
+QByteArray base64Name(const QByteArray &decoderName, const QByteArray &subject)
+{
+    if (UsableName(decoderName))
+        return decoderName;
+    const QByteArray announced = AnnouncedName(subject);
+    return UsableName(announced) ? announced : QByteArray();
+}
+
+// A JPEG or PNG from its first byte to its last: what a series numbered
+// "(1/12)", one picture an article, posts under each number.
+bool wholePicture(const QByteArray &d)
+{
+    if (d.startsWith("\xFF\xD8\xFF"))
+        return d.endsWith("\xFF\xD9");
+    if (d.startsWith("\x89PNG\r\n\x1A\n"))
+        return d.endsWith(QByteArrayLiteral("IEND\xAE\x42\x60\x82"));
+    return false;
+}
+
+} // namespace
+
+bool TArticleDisposition::disposeBase64(const QByteArray &groupName, const QByteArray &subject,
+                                        QList<QByteArray> &bodyLines, qint64 articleBytes, bool previewEnabled,
+                                        Outcome &outcome)
+{
+    // Whether a Base64 file ends here is the subject's to say: a body that
+    // is a multiple of 3 bytes long has no pad to mark its end.
+    const BodyEncoding encoding = EncodingOf(bodyLines);
+    const bool base64 = encoding == BodyEncoding::MimeBase64 || encoding == BodyEncoding::BareBase64;
+    const PartMarker marker = ParsePartMarker(subject);
+    bool partOfPost = marker.Total > 1
+        && (base64
+            || (encoding == BodyEncoding::None && PostParts.Has(marker.Post, marker.Total)
+                && IsBase64Lines(bodyLines, 1)));
+    if (partOfPost && base64) {
+        QList<QByteArray> copy = bodyLines;
+        QByteArray ignored;
+        DecodeAttachment(copy, DecodeStream, ignored);
+        partOfPost = !wholePicture(DecodeStream);
+        DecodeStream.clear();
+    }
+    // A name that is no name leaves the subject's own fallback to "noname".
+    const auto subjectForName = [](const QByteArray &s) { return UsableName(s) ? s : QByteArray(); };
+
+    if (!partOfPost) {
+        if (!base64)
+            return false;
+        QByteArray decodedName;
+        if (DecodeAttachment(bodyLines, DecodeStream, decodedName) == DecodeNothing) {
+            outcome = empty(groupName, articleBytes, "There was nothing to decode.");
+            return true;
+        }
+        // Complete at its end, padded or not, cut short or not.
+        outcome = disposeFile(base64Name(decodedName, subject), groupName, subjectForName(subject), articleBytes,
+                              previewEnabled, nullptr);
+        return true;
+    }
+
+    const QByteArray what = "Part " + QByteArray::number(marker.Part) + " of " + QByteArray::number(marker.Total)
+        + " of '" + withoutControls(marker.Post) + "'";
+    switch (PostParts.AddPart(marker.Post, marker.Part, marker.Total, bodyLines, subject,
+                              QDateTime::currentSecsSinceEpoch())) {
+    case TPostPartsStore::Kept:
+        outcome = empty(groupName, articleBytes, "Kept " + what.left(1).toLower() + what.mid(1));
+        return true;
+    case TPostPartsStore::AlreadyKept:
+        outcome = empty(groupName, articleBytes, what + " was kept before.");
+        return true;
+    case TPostPartsStore::TooMany:
+        outcome = empty(groupName, articleBytes,
+                        what + " was not kept: " + QByteArray::number(TPostPartsStore::MaxPosts)
+                            + " unfinished posts are waiting.");
+        return true;
+    case TPostPartsStore::Failed:
+        outcome = empty(groupName, articleBytes, what + " could not be kept.");
+        return true;
+    case TPostPartsStore::Completed:
+        break;
+    }
+    QList<QByteArray> joined;
+    QByteArray firstSubject, decodedName;
+    if (!PostParts.Take(marker.Post, marker.Total, joined, firstSubject)) {
+        outcome = empty(groupName, articleBytes, what + " could not be read back.");
+        return true;
+    }
+    // Part 1 may hold a MIME header; without one the parts are bare Base64
+    // whatever their shape once joined.
+    if (EncodingOf(joined) != BodyEncoding::MimeBase64)
+        joined.prepend(QByteArrayLiteral("Content-Type: unknown; name=\"\""));
+    if (DecodeBase64(joined, DecodeStream, decodedName) == DecodeNothing) {
+        PostParts.Release(marker.Post, marker.Total);
+        outcome = empty(groupName, articleBytes, "There was nothing to decode.");
+        return true;
+    }
+    outcome = disposeFile(base64Name(decodedName, firstSubject), groupName, subjectForName(firstSubject),
+                          articleBytes, previewEnabled, nullptr);
+    // Not before the file is on disk: a kill or a failed save finds the
+    // parts again when the last one comes back.
+    if (outcome != OutcomeSaveFailed)
+        PostParts.Release(marker.Post, marker.Total);
     return true;
 }
 

@@ -3,6 +3,7 @@
 #include <QList>
 
 #include "TPartsStore.h"
+#include "TPostPartsStore.h"
 
 #include <cstdint>
 #include <functional>
@@ -30,6 +31,8 @@ public:
     qint32 PendingSize = 0;
     // Parts of yEnc files and the pending file above, kept on disk.
     TPartsStore Parts;
+    // Base64 posts whose subjects number their parts, until all are in.
+    TPostPartsStore PostParts;
 
     // Called with the decoded bytes of every file disposed of (saved, dropped
     // as duplicate, or whose save failed) when the preview is on.
@@ -90,6 +93,10 @@ public:
     static constexpr qsizetype MaxNameBytes = 255;
 
 private:
+    // Base64 takes its parts from the subject: returns false when the body
+    // is not a Base64 article (nor a part of a Base64 post kept before).
+    bool disposeBase64(const QByteArray &groupName, const QByteArray &subject, QList<QByteArray> &bodyLines,
+                       qint64 articleBytes, bool previewEnabled, Outcome &outcome);
     Outcome disposeYEnc(const QByteArray &groupName, const QByteArray &subject, QList<QByteArray> &bodyLines,
                         qint64 articleBytes, bool previewEnabled);
     // Names, tests, saves and previews the file in DecodeStream; crc is its

@@ -99,8 +99,8 @@ TEST(DecodeFixtures, MimeFromPythonEmail)
     expectDecodes({"python-6000.eml", 6000, DecodeComplete, "pic-6000.bin"});
 }
 
-// Bare Base64 is only taken with more than 50 lines of 72 characters; without
-// a pad nothing marks its end.
+// Bare Base64 of a single line is too short to be taken on its shape;
+// without a pad nothing marks its end.
 TEST(DecodeFixtures, BareBase64FromCoreutils)
 {
     for (int size : smallSizes)

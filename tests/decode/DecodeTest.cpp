@@ -1,6 +1,7 @@
 #include "Decode.h"
 
 #include "MessageRecorder.h"
+#include "TestBodies.h"
 
 #include <QByteArray>
 #include <QList>
@@ -300,16 +301,19 @@ TEST(DecodeMime, NameLineWithoutDataAfterItGivesNothing)
     }
 }
 
+// The 72-character rule alone: one line outside the alphabet ("!!!", skipped
+// when decoding) keeps the body from being all Base64 lines.
 TEST(DecodeBare, SeventyTwoCharacterRuleThresholds)
 {
     const QByteArray line(72, 'Q');
     const struct {
         int full, empty, result;
-    } cases[] = {{60, 0, DecodePartial}, {50, 0, DecodeNothing}, {51, 13, DecodePartial},
-                 {51, 14, DecodeNothing}};
+    } cases[] = {{60, 0, DecodePartial}, {50, 0, DecodeNothing}, {51, 12, DecodePartial},
+                 {51, 13, DecodeNothing}};
     for (const auto &c : cases) {
         Lines lines(c.full, line);
         lines += Lines(c.empty, QByteArray());
+        lines.append("!!!");
         const Lines before = lines;
         const Decoded d = decode(lines);
         EXPECT_EQ(d.result, c.result) << c.full << "+" << c.empty;
@@ -324,7 +328,51 @@ TEST(DecodeBare, SeventyTwoCharacterRuleThresholds)
     Lines padded(60, line);
     padded.last().replace(70, 2, "==");
     EXPECT_EQ(decode(padded).result, DecodeComplete);
+}
 
-    Lines mimeLines(60, QByteArray(76, 'Q'));
-    EXPECT_EQ(decode(mimeLines).result, DecodeNothing);
+// Any one line length encoders use, at every size remainder: the pad (or its
+// absence) only tells the decoder's result, the bytes are whole either way.
+TEST(DecodeBare, Base64LinesOfOneWidthAtEveryRemainder)
+{
+    for (int width : {64, 72, 76}) {
+        for (int size : {3000, 3001, 3002, 180}) {
+            const QByteArray data = bytes(size, width);
+            Lines lines = Base64Body(data, width);
+            const Decoded d = decode(lines);
+            SCOPED_TRACE(testing::Message() << width << " " << size);
+            EXPECT_EQ(d.result, size % 3 == 0 ? DecodePartial : DecodeComplete);
+            EXPECT_EQ(d.stream, data);
+            EXPECT_TRUE(d.name.isEmpty());
+        }
+    }
+}
+
+// Bodies a person wrote, and encodings that are not Base64, are left alone.
+TEST(DecodeBare, TextAndOtherShapesAreNotBase64)
+{
+    const QByteArray b76(76, 'Q');
+    const struct {
+        const char *what;
+        Lines lines;
+    } cases[] = {
+        {"signature", {"Nice one, thanks.", "", "-- ", "John Doe  <john@example.org>", "www.example.org/pictures"}},
+        {"quoted reply",
+         {"On Monday someone wrote:", "> " + QByteArray(70, 'q'), "> " + QByteArray(70, 'q'), "> " + QByteArray(70, 'q'),
+          "Agreed."}},
+        {"three lines only", {b76, b76, "QUJD"}},
+        {"two widths", {b76, b76, QByteArray(72, 'Q'), b76, "QQ=="}},
+        {"width not a multiple of 4", {QByteArray(62, 'Q'), QByteArray(62, 'Q'), QByteArray(62, 'Q'), "QQ"}},
+        {"lines of 80", {QByteArray(80, 'Q'), QByteArray(80, 'Q'), QByteArray(80, 'Q'), "QQ"}},
+        {"pad before the end", {b76, QByteArray(74, 'Q') + "==", b76, "QQ"}},
+        {"last line longer", {b76, b76, b76, b76 + "QQQQ"}},
+        {"text after a boundary", {b76, b76, b76, b76, "--b--", "bye"}},
+        {"xxencode data lines", {"h" + QByteArray(60, 'k'), "h" + QByteArray(60, 'k'), "h" + QByteArray(60, 'k'), "h" + QByteArray(60, 'k')}},
+    };
+    for (const auto &c : cases) {
+        Lines lines = c.lines;
+        const Lines before = lines;
+        EXPECT_EQ(decode(lines).result, DecodeNothing) << c.what;
+        EXPECT_EQ(lines, before) << c.what;
+    }
+    EXPECT_TRUE(IsBase64Lines({b76, "", b76, b76, "QQ==", "", "--boundary--"}, 4));
 }

@@ -270,19 +270,18 @@ TEST_F(Disposition, ContinuationThatAddsNothingIsEmptyAndNotKept)
     EXPECT_EQ(saved("c.jpg"), data);
 }
 
-TEST_F(Disposition, JoinThatFindsNothingDropsThePendingFile)
+// A MIME part under a subject that numbers no parts is whole at its end; it
+// used to wait, and a continuation that found nothing dropped it.
+TEST_F(Disposition, MimePartUnderAPlainSubjectIsSavedAtItsEnd)
 {
-    // After a MIME part has been decoded once its header is gone, so the
-    // join of its lines with a continuation no longer decodes.
     QList<QByteArray> mime{"Content-Type: image/jpeg; name=\"m.jpg\"", "Content-Transfer-Encoding: base64", "",
                            "Q2F0Q2F0", "Q2F0Q2F0", "last"};
-    EXPECT_EQ(dispose(mime), TArticleDisposition::OutcomeEmpty);
-    ASSERT_GT(d.PendingSize, 0);
-    EXPECT_EQ(dispose({"Q2F0", "Q2F0"}), TArticleDisposition::OutcomeEmpty);
+    EXPECT_EQ(dispose(mime), TArticleDisposition::OutcomeSaved);
     EXPECT_EQ(d.PendingSize, 0);
-    EXPECT_TRUE(d.PendingLines.isEmpty());
-    EXPECT_TRUE(outFiles().isEmpty());
-    EXPECT_EQ(total("EMPTY_COUNT"), 2);
+    EXPECT_TRUE(saved("m.jpg").startsWith("CatCatCatCat"));
+    EXPECT_EQ(dispose({"Q2F0", "Q2F0"}), TArticleDisposition::OutcomeEmpty);
+    EXPECT_EQ(outFiles(), QStringList{"m.jpg"});
+    EXPECT_EQ(total("EMPTY_COUNT"), 1);
 }
 
 TEST_F(Disposition, NameRules)

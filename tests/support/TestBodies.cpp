@@ -1,5 +1,9 @@
 #include "TestBodies.h"
 
+#include <QProcess>
+
+#include <gtest/gtest.h>
+
 QList<QByteArray> UuencodeData(const QByteArray &data)
 {
     auto ch = [](int v) { return char(v == 0 ? '`' : v + 0x20); };
@@ -106,4 +110,41 @@ QList<QByteArray> YEncPart(const QByteArray &name, const QByteArray &fileData, i
         + YEncData(chunk)
         + QList<QByteArray>{"=yend size=" + QByteArray::number(chunk.size()) + " part=" + QByteArray::number(part)
                             + " pcrc32=" + hex8(ZipCrc(chunk)) + " crc32=" + hex8(ZipCrc(fileData))};
+}
+
+QByteArray RunTool(const QString &program, const QStringList &args, const QByteArray &input)
+{
+    QProcess p;
+    p.start(program, args);
+    if (!p.waitForStarted(10000)) {
+        ADD_FAILURE() << "cannot run " << program.toStdString();
+        return {};
+    }
+    p.write(input);
+    p.closeWriteChannel();
+    if (!p.waitForFinished(60000) || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0)
+        ADD_FAILURE() << program.toStdString() << " failed: " << p.readAllStandardError().toStdString();
+    return p.readAllStandardOutput();
+}
+
+QList<QByteArray> BodyLinesOf(const QByteArray &text)
+{
+    QList<QByteArray> lines = text.split('\n');
+    if (!lines.isEmpty() && lines.last().isEmpty())
+        lines.removeLast();
+    return lines;
+}
+
+QList<QByteArray> Base64Body(const QByteArray &data, int width)
+{
+    return BodyLinesOf(RunTool(QStringLiteral("base64"), {QStringLiteral("-w"), QString::number(width)}, data));
+}
+
+QByteArray JpegVariant(const QByteArray &jpeg, int extra, quint32 seed)
+{
+    // COM segment: FF FE, a two-byte length that counts itself.
+    const QByteArray text = Noise(extra, seed);
+    QByteArray segment("\xFF\xFE", 2);
+    segment.append(char((text.size() + 2) >> 8)).append(char((text.size() + 2) & 0xFF)).append(text);
+    return jpeg.left(2) + segment + jpeg.mid(2);
 }

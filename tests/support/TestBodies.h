@@ -1,6 +1,7 @@
 #pragma once
 #include <QByteArray>
 #include <QList>
+#include <QStringList>
 
 // Article bodies for tests and benchmarks.
 
@@ -26,3 +27,14 @@ QList<QByteArray> YEncPart(const QByteArray &name, const QByteArray &fileData, i
                            qsizetype begin, qsizetype size);
 // The common CRC-32 (zip) of data, as yEnc writes it.
 quint32 ZipCrc(const QByteArray &data);
+
+// Runs a real encoder (coreutils base64, python3, ...) on input and returns
+// what it wrote; fails the test when it cannot be run.
+QByteArray RunTool(const QString &program, const QStringList &args, const QByteArray &input = {});
+// coreutils "base64 -w width" of data, as body lines.
+QList<QByteArray> Base64Body(const QByteArray &data, int width);
+// Text split into body lines, without the empty one after a final newline.
+QList<QByteArray> BodyLinesOf(const QByteArray &text);
+// A JPEG made distinct (and of another size) by a comment segment of extra
+// noise bytes right after its start marker; still the same picture.
+QByteArray JpegVariant(const QByteArray &jpeg, int extra, quint32 seed);
