@@ -3,20 +3,12 @@
 #include "ZqListField.h"
 
 #include <QAbstractEventDispatcher>
-#include <QCoreApplication>
-#include <QEventLoop>
 #include <QHostInfo>
 #include <QSslSocket>
 
 #include <algorithm>
 
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <sys/socket.h>
-
 namespace {
-constexpr qint64 kReadSize = 32768;
-
 QString Words(const QByteArray &serverLine)
 {
     return QString::fromUtf8(serverLine).trimmed();
@@ -29,35 +21,11 @@ TZqNNTP::TZqNNTP(QObject *owner) : QObject(owner)
     connectTimer_.setSingleShot(true);
     connectTimer_.setInterval(ConnectGuardMs);
     connect(&connectTimer_, &QTimer::timeout, this, [this] { ConnectTimeout(); });
-    replyTimer_.setSingleShot(true);
-    connect(&replyTimer_, &QTimer::timeout, this, [this] { ReplyTimedOut(); });
     connector_.OnOpened = [this](QSslSocket *s) { Opened(s); };
     connector_.OnFailed = [this](bool certificate, const QString &reason) {
         AttemptFailed(certificate ? FailCertificate : FailNetwork, reason);
     };
 }
-
-// Runs the reply timer for the lifetime of one command's wait. The client may
-// be deleted inside the wait, hence the guarded pointer.
-struct TZqNNTP::ReplyWait {
-    ReplyWait(TZqNNTP &client, Awaiting kind) : client_(&client), outer_(client.awaiting_)
-    {
-        client.awaiting_ = kind;
-        if (client.ReplyTimeoutMs > 0)
-            client.replyTimer_.start(client.ReplyTimeoutMs);
-        client.window_.start();
-        client.windowBytes_ = 0;
-    }
-    ~ReplyWait()
-    {
-        if (client_) {
-            client_->replyTimer_.stop();
-            client_->awaiting_ = outer_;
-        }
-    }
-    QPointer<TZqNNTP> client_;
-    Awaiting outer_;
-};
 
 TZqNNTP::~TZqNNTP()
 {
@@ -108,8 +76,8 @@ bool TZqNNTP::Connect(const QByteArray &host, int port)
     // Every attempt gets a fresh socket; nothing of an earlier connection may
     // pass for this one's greeting.
     CloseSocket();
-    replyTimer_.stop();
-    cutter_.Clear();
+    receiver_.StopReplyTimer();
+    receiver_.DropPartialLine();
     ReplyLines.clear();
     setup_.Stop();
 
@@ -147,14 +115,14 @@ void TZqNNTP::Opened(QSslSocket *s)
     });
     connect(s, &QIODevice::readyRead, this, [this, mine] {
         if (mine())
-            Readable();
+            receiver_.Readable();
     });
     StartSession();
     // What came with the handshake signals nothing more.
     if (s->bytesAvailable() > 0)
         QTimer::singleShot(0, this, [this, mine] {
             if (mine())
-                Readable();
+                receiver_.Readable();
         });
 }
 
@@ -245,7 +213,7 @@ void TZqNNTP::ConnectTimeout()
 
 bool TZqNNTP::Disconnect()
 {
-    replyTimer_.stop();
+    receiver_.StopReplyTimer();
     ReplyLines.clear();
     BodyLines.clear();
     Connected = false;
@@ -259,9 +227,9 @@ bool TZqNNTP::Disconnect()
 
 void TZqNNTP::SendCommand(const QByteArray &text)
 {
-    cutter_.Clear();
+    receiver_.DropPartialLine();
     ReplyLines.clear();
-    replyBytes_ = 0;
+    receiver_.ResetReplyBytes();
     if (!socket_ || socket_->state() != QAbstractSocket::ConnectedState)
         return;
     if (socket_->write(text) < 0) {
@@ -277,7 +245,7 @@ void TZqNNTP::CloseSocket()
     connector_.Abort();
     // Replies still due belong to this connection only.
     pipeline_.Clear();
-    replyBytes_ = 0;
+    receiver_.ResetReplyBytes();
     if (QSslSocket *s = socket_) {
         socket_ = nullptr;
         s->disconnect(this);
@@ -292,114 +260,6 @@ void TZqNNTP::StateChange(qint32 state)
     const TStateChangeEvent handler = OnStateChange;
     if (handler)
         handler(this, state);
-}
-
-void TZqNNTP::Readable()
-{
-    if (ConnectionState == StateClosed || !socket_)
-        return;
-    const quint64 generation = generation_;
-    const QPointer<TZqNNTP> self(this);
-    while (socket_ && generation == generation_) {
-        QByteArray chunk = socket_->read(kReadSize);
-        if (chunk.isEmpty())
-            break;
-#ifdef TCP_QUICKACK
-        // The kernel drops out of quick-ACK mode on its own; re-arm it.
-        const int one = 1;
-        ::setsockopt(int(socket_->socketDescriptor()), IPPROTO_TCP, TCP_QUICKACK, &one, sizeof one);
-#endif
-        if (replyTimer_.isActive()) {
-            // The time-out counts silence, not the length of a reply; but a
-            // byte now and then must not hold a reply for ever either.
-            replyTimer_.start();
-            windowBytes_ += chunk.size();
-            if (ReplyTimeoutMs > 0 && window_.elapsed() >= ReplyTimeoutMs) {
-                if (windowBytes_ < ReplyMinBytes) {
-                    TransportEnded(QStringLiteral("fewer than %1 bytes in %2 seconds")
-                                       .arg(ReplyMinBytes)
-                                       .arg(ReplyTimeoutMs / 1000));
-                    return;
-                }
-                window_.start();
-                windowBytes_ = 0;
-            }
-        }
-
-        if (OnDocOutput) {
-            const TDocOutputEvent handler = OnDocOutput;
-            handler(this, chunk);
-            if (!self || generation != generation_)
-                return; // the handler disconnected: this chunk belongs to nobody now
-        }
-
-        const Nntp::LineSinks sinks{&ReplyLines, &BodyLines, GroupListTarget};
-        QString tooLarge;
-        if (!pipeline_.Empty()) {
-            const TBodyPipeline::FeedResult r =
-                pipeline_.Feed(cutter_, std::move(chunk), sinks, ReceiveMode, sinks, MaxReplyBytes, MaxLineBytes);
-            replyBytes_ += r.strayBytes;
-            if (const TBodyPipeline::Pending *current = pipeline_.Find(awaitedNumber_); current && current->current)
-                BodyBytes = current->bytes;
-            if (r.statusTooLong)
-                tooLarge = QStringLiteral("a status line longer than %1 MB").arg(MaxLineBytes >> 20);
-            if (r.currentOversize) {
-                OversizeArticle = true;
-                tooLarge = QStringLiteral("an article larger than %1 MB").arg(MaxReplyBytes >> 20);
-            }
-        } else {
-            replyBytes_ += chunk.size();
-            cutter_.Feed(std::move(chunk), ReceiveMode, sinks);
-            if (cutter_.Pending().size() > MaxLineBytes)
-                tooLarge = QStringLiteral("a line longer than %1 MB").arg(MaxLineBytes >> 20);
-            else if (replyBytes_ > MaxReplyBytes)
-                tooLarge = QStringLiteral("a reply larger than %1 MB").arg(MaxReplyBytes >> 20);
-        }
-        if (!tooLarge.isEmpty()) {
-            TransportEnded(tooLarge);
-            return;
-        }
-
-        if (setup_.Active() && ConnectionState == StateConnecting && !ReplyLines.isEmpty()) {
-            SetupReply();
-            if (!self)
-                return;
-        }
-        // A reply that has ended cannot time out while a nested dialog keeps
-        // its waiter from returning.
-        if (replyTimer_.isActive() && !ReplyAwaited())
-            replyTimer_.stop();
-    }
-}
-
-bool TZqNNTP::ReplyAwaited() const
-{
-    if (pipeline_.AnyUnfinished())
-        return true;
-    switch (awaiting_) {
-    case Awaiting::Status:
-        return ReplyLines.isEmpty();
-    case Awaiting::MultiLine:
-        return Nntp::JudgeMultiLineReply(ReplyLines) == Nntp::ReplyState::Waiting;
-    case Awaiting::Nothing:
-        break;
-    }
-    return false;
-}
-
-// Before a command that is not pipelined: the bodies still due are read and dropped.
-bool TZqNNTP::DrainAhead()
-{
-    if (pipeline_.Empty())
-        return true;
-    pipeline_.DiscardAll();
-    const ReplyWait timing(*this, Awaiting::Nothing);
-    const quint64 generation = generation_;
-    while (!pipeline_.Empty()) {
-        if (!WaitPass(generation))
-            return false;
-    }
-    return true;
 }
 
 void TZqNNTP::TransportEnded(const QString &reason)
@@ -419,7 +279,7 @@ void TZqNNTP::EndForLogin(Failure kind, const QString &reason)
 {
     LastFailure = kind;
     FailureText = Where() + QStringLiteral(": ") + reason;
-    replyTimer_.stop();
+    receiver_.StopReplyTimer();
     ReplyLines.clear();
     BodyLines.clear();
     Connected = false;
@@ -430,34 +290,6 @@ void TZqNNTP::EndForLogin(Failure kind, const QString &reason)
     const TConnectionLostEvent handler = OnConnectionLost;
     if (handler)
         handler(this);
-}
-
-void TZqNNTP::ReplyTimedOut()
-{
-    if (socket_)
-        TransportEnded(QStringLiteral("no reply within %1 seconds").arg(ReplyTimeoutMs / 1000));
-}
-
-bool TZqNNTP::WaitPass(quint64 generation)
-{
-    const QPointer<TZqNNTP> self(this);
-    // Without a connection nothing would wake a blocking wait, and the
-    // command ends after this pass anyway.
-    const auto flags = Connected ? QEventLoop::WaitForMoreEvents : QEventLoop::AllEvents;
-    QCoreApplication::processEvents(flags);
-    if (!self)
-        return false;
-    return Connected && generation == generation_;
-}
-
-bool TZqNNTP::WaitStatus(quint64 generation)
-{
-    const ReplyWait timing(*this, Awaiting::Status);
-    while (ReplyLines.isEmpty()) {
-        if (!WaitPass(generation))
-            return false;
-    }
-    return true;
 }
 
 // After a 480: logs in (never pipelined) and says whether to send the command
@@ -471,17 +303,17 @@ bool TZqNNTP::LogInAgain()
         return false;
     }
     const QPointer<TZqNNTP> self(this);
-    if (!DrainAhead())
+    if (!receiver_.DrainAhead())
         return false;
     const quint64 generation = generation_;
     ReceiveMode = ModeNormal;
     SendCommand(Nntp::AuthUserCommand(UserName));
-    if (!WaitStatus(generation))
+    if (!receiver_.WaitStatus(generation))
         return false;
     QByteArray status = ReplyLines.first();
     if (Nntp::StatusCode(status) == 381) {
         SendCommand(Nntp::AuthPassCommand(Password));
-        if (!WaitStatus(generation))
+        if (!receiver_.WaitStatus(generation))
             return false;
         status = ReplyLines.first();
     }
@@ -564,14 +396,14 @@ bool TZqNNTP::MultiLineOnce(const QByteArray &command, QList<QByteArray> &lines)
 {
     LastStatus.clear();
     lines.clear();
-    if (!DrainAhead())
+    if (!receiver_.DrainAhead())
         return false;
     SendCommand(command);
-    const ReplyWait timing(*this, Awaiting::MultiLine);
+    const TNntpReceiver::ReplyWait timing(receiver_, TNntpReceiver::Awaiting::MultiLine);
     const quint64 generation = generation_;
     Nntp::ReplyState state;
     do {
-        if (!WaitPass(generation))
+        if (!receiver_.WaitPass(generation))
             return false;
         state = Nntp::JudgeMultiLineReply(ReplyLines);
     } while (state == Nntp::ReplyState::Waiting);
@@ -596,11 +428,11 @@ bool TZqNNTP::GetGroupList(QList<QByteArray> &target)
 bool TZqNNTP::SelectGroupOnce(const QByteArray &name)
 {
     LastStatus.clear();
-    if (!DrainAhead())
+    if (!receiver_.DrainAhead())
         return false;
     SendCommand(Nntp::GroupCommand(name));
     const quint64 generation = generation_;
-    if (!WaitStatus(generation))
+    if (!receiver_.WaitStatus(generation))
         return false;
     LastStatus = ReplyLines.first();
     if (Nntp::JudgeStatusReply(ReplyLines) != Nntp::ReplyState::Success)
@@ -638,7 +470,7 @@ bool TZqNNTP::GetBodyOnce(qint64 number, const QList<qint64> &ahead)
     QByteArray requests;
     if (!pipeline_.Find(number)) {
         if (pipeline_.Empty())
-            cutter_.Clear(); // nothing due: whatever is left over belongs to no reply
+            receiver_.DropPartialLine(); // nothing due: whatever is left over belongs to no reply
         pipeline_.Add(number);
         requests += Nntp::BodyCommand(number);
     }
@@ -683,7 +515,7 @@ bool TZqNNTP::GetBodyOnce(qint64 number, const QList<qint64> &ahead)
     }
 
     ReceiveMode = ModeBody;
-    const ReplyWait timing(*this, Awaiting::Nothing);
+    const TNntpReceiver::ReplyWait timing(receiver_, TNntpReceiver::Awaiting::Nothing);
     Nntp::ReplyState state;
     for (;;) {
         state = Nntp::JudgeMultiLineReply(ReplyLines);
@@ -693,7 +525,7 @@ bool TZqNNTP::GetBodyOnce(qint64 number, const QList<qint64> &ahead)
             Nntp::ParseArticleStatus(ReplyLines.first(), ArticleNumber, MessageID);
         if (state != Nntp::ReplyState::Waiting)
             break;
-        if (!WaitPass(generation))
+        if (!receiver_.WaitPass(generation))
             return false;
     }
     // Ended: the entry leaves, and with it any dropped ones before it.
@@ -715,18 +547,18 @@ bool TZqNNTP::GetBodyOnce(qint64 number, const QList<qint64> &ahead)
 bool TZqNNTP::GetGroupListOnce(QList<QByteArray> &target)
 {
     LastStatus.clear();
-    if (!DrainAhead())
+    if (!receiver_.DrainAhead())
         return false;
     ReceiveMode = ModeList;
     GroupListTarget = &target;
     target.clear();
     SendCommand(Nntp::ListCommand());
-    const ReplyWait timing(*this, Awaiting::MultiLine);
+    const TNntpReceiver::ReplyWait timing(receiver_, TNntpReceiver::Awaiting::MultiLine);
     const quint64 generation = generation_;
     const QPointer<TZqNNTP> self(this);
     Nntp::ReplyState state;
     do {
-        if (!WaitPass(generation)) {
+        if (!receiver_.WaitPass(generation)) {
             if (self)
                 GroupListTarget = nullptr;
             return false;

@@ -13,6 +13,7 @@
 #include "NntpParse.h"
 #include "TBodyPipeline.h"
 #include "TNntpConnector.h"
+#include "TNntpReceiver.h"
 #include "TSessionSetup.h"
 
 class QSslSocket;
@@ -23,10 +24,11 @@ using TStateChangeEvent = std::function<void(TZqNNTP *Sender, qint32 lState)>;
 using TConnectionLostEvent = std::function<void(TZqNNTP *Sender)>;
 
 // The news server client: one TCP or TLS connection watched by the Qt event
-// loop, the session set-up (greeting, reader mode, login), line assembly and
-// routing, and the commands GROUP, HEAD, BODY and List. Every command sends
-// one line and waits in the event loop, so the user's commands and the
-// client's own events run nested inside the wait.
+// loop, the session set-up (greeting, reader mode, login), and the commands
+// GROUP, HEAD, BODY and List; what arrives is read and routed by its
+// TNntpReceiver. Every command sends one line and waits in the event loop,
+// so the user's commands and the client's own events run nested inside the
+// wait.
 class TZqNNTP : public QObject {
     Q_OBJECT
 public:
@@ -136,6 +138,7 @@ signals:
 
     // (implementation details are private and free to change)
 private:
+    friend class TNntpReceiver; // the receive path works on this client's lines and socket
     void CloseSocket();
     void Opened(QSslSocket *socket);
     void SocketError();
@@ -144,38 +147,23 @@ private:
     void SetupDone();
     void AttemptFailed(Failure kind, const QString &reason);
     void ConnectTimeout();
-    void Readable();
     void TransportEnded(const QString &reason);
-    void ReplyTimedOut();
-    bool WaitPass(quint64 generation);
-    bool WaitStatus(quint64 generation);
     bool LogInAgain();
     void EndForLogin(Failure kind, const QString &reason);
     bool Retry480(bool ok);
     bool SelectGroupOnce(const QByteArray &name);
     bool GetHeaderOnce(qint64 number);
     bool GetBodyOnce(qint64 number, const QList<qint64> &ahead);
-    bool DrainAhead();
-    bool ReplyAwaited() const;
-    // Which non-pipelined reply a wait is for, so a reply that has ended
-    // stops the time-out even while a nested dialog holds the wait.
-    enum class Awaiting { Nothing, Status, MultiLine };
     bool GetGroupListOnce(QList<QByteArray> &target);
     bool MultiLineOnce(const QByteArray &command, QList<QByteArray> &lines);
-    struct ReplyWait;
     void StateChange(qint32 state);
 
     TNntpConnector connector_{this};
     QPointer<QSslSocket> socket_;
     QTimer connectTimer_;
-    QTimer replyTimer_; // runs while a command waits; restarted by every read
-    QElapsedTimer window_; // since the reply wait began or the last drip check
-    qint64 windowBytes_ = 0;
-    qint64 replyBytes_ = 0; // of the non-pipelined reply in hand
-    Awaiting awaiting_ = Awaiting::Nothing;
     TBodyPipeline pipeline_;
     qint64 awaitedNumber_ = -1; // the body GetBody waits for
-    Nntp::LineCutter cutter_;
+    TNntpReceiver receiver_{*this};
     QByteArray lineTerminator_;
     // Bumped whenever the socket is opened or closed, so that work begun for
     // one connection stops when a nested handler replaced it.

@@ -1,0 +1,177 @@
+#include "TNntpReceiver.h"
+
+#include "TZqNNTP.h"
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QSslSocket>
+
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+
+namespace {
+constexpr qint64 kReadSize = 32768;
+} // namespace
+
+TNntpReceiver::TNntpReceiver(TZqNNTP &client) : client_(client)
+{
+    replyTimer_.setSingleShot(true);
+    connect(&replyTimer_, &QTimer::timeout, this, [this] { ReplyTimedOut(); });
+}
+
+TNntpReceiver::ReplyWait::ReplyWait(TNntpReceiver &receiver, Awaiting kind)
+    : receiver_(&receiver), outer_(receiver.awaiting_)
+{
+    receiver.awaiting_ = kind;
+    if (receiver.client_.ReplyTimeoutMs > 0)
+        receiver.replyTimer_.start(receiver.client_.ReplyTimeoutMs);
+    receiver.window_.start();
+    receiver.windowBytes_ = 0;
+}
+
+TNntpReceiver::ReplyWait::~ReplyWait()
+{
+    if (receiver_) {
+        receiver_->replyTimer_.stop();
+        receiver_->awaiting_ = outer_;
+    }
+}
+
+void TNntpReceiver::Readable()
+{
+    TZqNNTP &c = client_;
+    if (c.ConnectionState == TZqNNTP::StateClosed || !c.socket_)
+        return;
+    const quint64 generation = c.generation_;
+    // Handlers may delete the client, and this receiver with it.
+    const QPointer<TNntpReceiver> self(this);
+    while (c.socket_ && generation == c.generation_) {
+        QByteArray chunk = c.socket_->read(kReadSize);
+        if (chunk.isEmpty())
+            break;
+#ifdef TCP_QUICKACK
+        // The kernel drops out of quick-ACK mode on its own; re-arm it.
+        const int one = 1;
+        ::setsockopt(int(c.socket_->socketDescriptor()), IPPROTO_TCP, TCP_QUICKACK, &one, sizeof one);
+#endif
+        if (replyTimer_.isActive()) {
+            // The time-out counts silence, not the length of a reply; but a
+            // byte now and then must not hold a reply for ever either.
+            replyTimer_.start();
+            windowBytes_ += chunk.size();
+            if (c.ReplyTimeoutMs > 0 && window_.elapsed() >= c.ReplyTimeoutMs) {
+                if (windowBytes_ < c.ReplyMinBytes) {
+                    c.TransportEnded(QStringLiteral("fewer than %1 bytes in %2 seconds")
+                                         .arg(c.ReplyMinBytes)
+                                         .arg(c.ReplyTimeoutMs / 1000));
+                    return;
+                }
+                window_.start();
+                windowBytes_ = 0;
+            }
+        }
+
+        if (c.OnDocOutput) {
+            const TDocOutputEvent handler = c.OnDocOutput;
+            handler(&c, chunk);
+            if (!self || generation != c.generation_)
+                return; // the handler disconnected: this chunk belongs to nobody now
+        }
+
+        const Nntp::LineSinks sinks{&c.ReplyLines, &c.BodyLines, c.GroupListTarget};
+        QString tooLarge;
+        if (!c.pipeline_.Empty()) {
+            const TBodyPipeline::FeedResult r = c.pipeline_.Feed(cutter_, std::move(chunk), sinks, c.ReceiveMode,
+                                                                 sinks, c.MaxReplyBytes, TZqNNTP::MaxLineBytes);
+            replyBytes_ += r.strayBytes;
+            const TBodyPipeline::Pending *current = c.pipeline_.Find(c.awaitedNumber_);
+            if (current && current->current)
+                c.BodyBytes = current->bytes;
+            if (r.statusTooLong)
+                tooLarge = QStringLiteral("a status line longer than %1 MB").arg(TZqNNTP::MaxLineBytes >> 20);
+            if (r.currentOversize) {
+                c.OversizeArticle = true;
+                tooLarge = QStringLiteral("an article larger than %1 MB").arg(c.MaxReplyBytes >> 20);
+            }
+        } else {
+            replyBytes_ += chunk.size();
+            cutter_.Feed(std::move(chunk), c.ReceiveMode, sinks);
+            if (cutter_.Pending().size() > TZqNNTP::MaxLineBytes)
+                tooLarge = QStringLiteral("a line longer than %1 MB").arg(TZqNNTP::MaxLineBytes >> 20);
+            else if (replyBytes_ > c.MaxReplyBytes)
+                tooLarge = QStringLiteral("a reply larger than %1 MB").arg(c.MaxReplyBytes >> 20);
+        }
+        if (!tooLarge.isEmpty()) {
+            c.TransportEnded(tooLarge);
+            return;
+        }
+
+        if (c.setup_.Active() && c.ConnectionState == TZqNNTP::StateConnecting && !c.ReplyLines.isEmpty()) {
+            c.SetupReply();
+            if (!self)
+                return;
+        }
+        // A reply that has ended cannot time out while a nested dialog keeps
+        // its waiter from returning.
+        if (replyTimer_.isActive() && !ReplyAwaited())
+            replyTimer_.stop();
+    }
+}
+
+bool TNntpReceiver::ReplyAwaited() const
+{
+    if (client_.pipeline_.AnyUnfinished())
+        return true;
+    switch (awaiting_) {
+    case Awaiting::Status:
+        return client_.ReplyLines.isEmpty();
+    case Awaiting::MultiLine:
+        return Nntp::JudgeMultiLineReply(client_.ReplyLines) == Nntp::ReplyState::Waiting;
+    case Awaiting::Nothing:
+        break;
+    }
+    return false;
+}
+
+void TNntpReceiver::ReplyTimedOut()
+{
+    if (client_.socket_)
+        client_.TransportEnded(QStringLiteral("no reply within %1 seconds").arg(client_.ReplyTimeoutMs / 1000));
+}
+
+bool TNntpReceiver::DrainAhead()
+{
+    if (client_.pipeline_.Empty())
+        return true;
+    client_.pipeline_.DiscardAll();
+    const ReplyWait timing(*this, Awaiting::Nothing);
+    const quint64 generation = client_.generation_;
+    while (!client_.pipeline_.Empty()) {
+        if (!WaitPass(generation))
+            return false;
+    }
+    return true;
+}
+
+bool TNntpReceiver::WaitPass(quint64 generation)
+{
+    const QPointer<TNntpReceiver> self(this);
+    // Without a connection nothing would wake a blocking wait, and the
+    // command ends after this pass anyway.
+    const auto flags = client_.Connected ? QEventLoop::WaitForMoreEvents : QEventLoop::AllEvents;
+    QCoreApplication::processEvents(flags);
+    if (!self)
+        return false;
+    return client_.Connected && generation == client_.generation_;
+}
+
+bool TNntpReceiver::WaitStatus(quint64 generation)
+{
+    const ReplyWait timing(*this, Awaiting::Status);
+    while (client_.ReplyLines.isEmpty()) {
+        if (!WaitPass(generation))
+            return false;
+    }
+    return true;
+}

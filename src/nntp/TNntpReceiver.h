@@ -1,0 +1,66 @@
+#pragma once
+#include <QElapsedTimer>
+#include <QObject>
+#include <QPointer>
+#include <QTimer>
+
+#include "NntpParse.h"
+
+class TZqNNTP;
+
+// The news client's receive path: reads its socket, cuts what comes into
+// lines and routes them to the reply, the body, the group list or the BODY
+// requests in flight, and holds the server to the limits on lines, replies
+// and time (a silence or a drip ends the connection). The client's commands
+// wait for their replies here.
+class TNntpReceiver : public QObject {
+    Q_OBJECT
+public:
+    explicit TNntpReceiver(TZqNNTP &client);
+
+    // Which non-pipelined reply a wait is for, so a reply that has ended
+    // stops the time-out even while a nested dialog holds the wait.
+    enum class Awaiting { Nothing, Status, MultiLine };
+
+    // Runs the reply timer for the lifetime of one command's wait. The
+    // client, and this receiver with it, may be deleted inside the wait.
+    class ReplyWait {
+    public:
+        ReplyWait(TNntpReceiver &receiver, Awaiting kind);
+        ~ReplyWait();
+        ReplyWait(const ReplyWait &) = delete;
+        ReplyWait &operator=(const ReplyWait &) = delete;
+
+    private:
+        QPointer<TNntpReceiver> receiver_;
+        Awaiting outer_;
+    };
+
+    // The socket has something to read.
+    void Readable();
+
+    // One pass of the event loop: false once the connection ended, was
+    // replaced (generation) or the client was deleted.
+    bool WaitPass(quint64 generation);
+    bool WaitStatus(quint64 generation);
+    // Before a command that is not pipelined: the bodies still due are read and dropped.
+    bool DrainAhead();
+
+    void StopReplyTimer() { replyTimer_.stop(); }
+    // Bytes cut off mid-line belong to no reply any more.
+    void DropPartialLine() { cutter_.Clear(); }
+    // A non-pipelined reply begins; its size counts from here.
+    void ResetReplyBytes() { replyBytes_ = 0; }
+
+private:
+    void ReplyTimedOut();
+    bool ReplyAwaited() const;
+
+    TZqNNTP &client_;
+    QTimer replyTimer_; // runs while a command waits; restarted by every read
+    QElapsedTimer window_; // since the reply wait began or the last drip check
+    qint64 windowBytes_ = 0;
+    qint64 replyBytes_ = 0; // of the non-pipelined reply in hand
+    Awaiting awaiting_ = Awaiting::Nothing;
+    Nntp::LineCutter cutter_;
+};
