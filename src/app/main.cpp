@@ -1,4 +1,5 @@
 #include "TDialogs.h"
+#include "TGrabConsole.h"
 #include "TFrmMain.h"
 #include "TQtMessageHandler.h"
 #include "ZqMessageBox.h"
@@ -6,11 +7,13 @@
 #include "ZqSettingsLock.h"
 
 #include <QApplication>
+#include <QCommandLineParser>
 #include <QIcon>
+#include <QRegularExpression>
 
 #include <csignal>
 #include <cstdio>
-#include <cstring>
+#include <functional>
 
 #include <sys/socket.h>
 #include <unistd.h>
@@ -19,48 +22,105 @@
 
 namespace {
 
-const char kUsage[] =
-    "Usage: pixtrawl [options]\n"
-    "Grabs pictures from Usenet newsgroups unattended.\n"
-    "\n"
-    "  -h, --help     print this help and exit\n"
-    "  -v, --version  print the version and exit\n"
-    "\n"
-    "Settings: ~/.config/pixtrawl/pixtrawl.ini, or pixtrawl.ini beside the program\n"
-    "when that folder holds one and may be written.\n";
+enum class Mode { Window, Grab, Done };
 
-// Answers --help and --version before any display is needed; 0 when the
-// program should run, else the exit code + 1.
-int commandLine(int argc, char **argv)
+// The command line, parsed before any display is needed. Done: answered
+// (help, version) or refused, with status as the exit status.
+Mode commandLine(int argc, char **argv, int &status)
 {
-    for (int i = 1; i < argc; ++i) {
-        const char *a = argv[i];
-        if (!std::strcmp(a, "-h") || !std::strcmp(a, "--help")) {
-            std::fputs(kUsage, stdout);
-            return 1;
-        }
-        if (!std::strcmp(a, "-v") || !std::strcmp(a, "--version")) {
-            std::printf("pixtrawl %s\n", PIXTRAWL_VERSION);
-            return 1;
-        }
+    QStringList args;
+    for (int i = 0; i < argc; ++i)
+        args << QString::fromLocal8Bit(argv[i]);
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Grabs pictures from Usenet newsgroups unattended.\n\n"
+        "Settings: ~/.config/pixtrawl/pixtrawl.ini, or pixtrawl.ini beside the program\n"
+        "when that folder holds one and may be written."));
+    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
+                                  QStringLiteral("Print this help and exit."));
+    const QCommandLineOption version({QStringLiteral("v"), QStringLiteral("version")},
+                                     QStringLiteral("Print the version and exit."));
+    const QCommandLineOption grab(
+        QStringLiteral("grab"),
+        QStringLiteral("Search all groups once without a window, then exit: 0 when every group was walked, "
+                       "1 when the run ended early (the reason on standard error), 2 for a wrong argument."));
+    parser.addOption(help);
+    parser.addOption(version);
+    parser.addOption(grab);
+    status = 0;
+    if (!parser.parse(args)) {
+        std::fprintf(stderr, "pixtrawl: %s\nTry 'pixtrawl --help'.\n", parser.errorText().toLocal8Bit().constData());
+        status = 2;
+        return Mode::Done;
     }
-    return 0;
+    if (parser.isSet(help)) {
+        QString text = parser.helpText();
+        // The usage line names the program as it was called.
+        text.replace(QRegularExpression(QStringLiteral("^Usage: \\S+")), QStringLiteral("Usage: pixtrawl"));
+        std::fputs(text.toLocal8Bit().constData(), stdout);
+        return Mode::Done;
+    }
+    if (parser.isSet(version)) {
+        std::printf("pixtrawl %s\n", PIXTRAWL_VERSION);
+        return Mode::Done;
+    }
+    if (!parser.positionalArguments().isEmpty()) {
+        std::fprintf(stderr, "pixtrawl: unexpected argument '%s'\nTry 'pixtrawl --help'.\n",
+                     parser.positionalArguments().first().toLocal8Bit().constData());
+        status = 2;
+        return Mode::Done;
+    }
+    return parser.isSet(grab) ? Mode::Grab : Mode::Window;
 }
 
 int signalPipe[2] = {-1, -1};
 
-void onSignal(int)
+void signalHandler(int)
 {
     const char c = 1;
     [[maybe_unused]] const ssize_t n = ::write(signalPipe[1], &c, 1);
+}
+
+// A session's end (SIGTERM), a closed terminal (SIGHUP) or Ctrl+C reach the
+// event loop through a socket pair, so they are taken up between events.
+void catchSignals(QObject *context, const std::function<void()> &onSignal)
+{
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalPipe) != 0)
+        return;
+    auto *notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, context);
+    QObject::connect(notifier, &QSocketNotifier::activated, context, [onSignal] {
+        char c;
+        [[maybe_unused]] const ssize_t n = ::read(signalPipe[0], &c, 1);
+        onSignal();
+    });
+    struct sigaction sa {};
+    sa.sa_handler = signalHandler;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = SA_RESTART;
+    for (int sig : {SIGTERM, SIGHUP, SIGINT})
+        ::sigaction(sig, &sa, nullptr);
+}
+
+int grabWithoutWindow(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("Pixtrawl"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(PIXTRAWL_VERSION));
+    TGrabConsole console;
+    catchSignals(&app, [&console] { console.Interrupt(); });
+    return console.Run();
 }
 
 } // namespace
 
 int main(int argc, char **argv)
 {
-    if (const int done = commandLine(argc, argv))
-        return done - 1;
+    int status = 0;
+    const Mode mode = commandLine(argc, argv, status);
+    if (mode == Mode::Done)
+        return status;
+    if (mode == Mode::Grab)
+        return grabWithoutWindow(argc, argv);
 
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Pixtrawl"));
@@ -91,22 +151,9 @@ int main(int argc, char **argv)
     TFrmMain window;
     window.SetDialogFactory(&dialogs);
 
-    // A session's end (SIGTERM), a closed terminal (SIGHUP) or Ctrl+C closes
-    // the window as Exit does, without asking, so nothing is lost.
-    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalPipe) == 0) {
-        auto *notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, &app);
-        QObject::connect(notifier, &QSocketNotifier::activated, &window, [&window] {
-            char c;
-            [[maybe_unused]] const ssize_t n = ::read(signalPipe[0], &c, 1);
-            window.CloseWithoutPrompt();
-        });
-        struct sigaction sa {};
-        sa.sa_handler = onSignal;
-        sigemptyset(&sa.sa_mask);
-        sa.sa_flags = SA_RESTART;
-        for (int sig : {SIGTERM, SIGHUP, SIGINT})
-            ::sigaction(sig, &sa, nullptr);
-    }
+    // A session's end, a closed terminal or Ctrl+C closes the window as
+    // Exit does, without asking, so nothing is lost.
+    catchSignals(&window, [&window] { window.CloseWithoutPrompt(); });
 
     window.show();
     // Without a window manager nothing activates a new window, and the

@@ -1,8 +1,6 @@
 #include "TFrmMain.h"
 
-#include "Decode.h"
 #include "TDialogFactory.h"
-#include "TGroupSearch.h"
 #include "TJPEGImage.h"
 #include "TRunReport.h"
 #include "TTrayIcon.h"
@@ -11,11 +9,8 @@
 #include "TZqNNTP.h"
 #include "ZqIniFile.h"
 #include "ZqLinesFile.h"
-#include "ZqListField.h"
 #include "ZqMessageBox.h"
-#include "ZqPasswordStore.h"
 #include "ZqPaths.h"
-#include "ZqStatistics.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -39,7 +34,6 @@
 
 namespace {
 
-
 // Keeps a flag set for the lifetime of a scope, restoring the old value.
 class FlagScope {
 public:
@@ -51,15 +45,11 @@ private:
     bool old_;
 };
 
-const QString kConnectFailed = QStringLiteral("Connection was not successful!");
-const QString kLoginFailed = QStringLiteral("Login failed:");
-const QString kLoginRequired =
-    QStringLiteral("The server asks for a login: enter a user name and password in Options > Configuration");
-
+QString shown(const QByteArray &bytes) { return QString::fromLocal8Bit(bytes); }
 
 } // namespace
 
-TFrmMain::TFrmMain(QWidget *parent) : QMainWindow(parent), Search(std::make_unique<TGroupSearch>(*this))
+TFrmMain::TFrmMain(QWidget *parent) : QMainWindow(parent)
 {
     FormCreate();
 }
@@ -68,18 +58,11 @@ TFrmMain::~TFrmMain()
 {
     // A search can only be on the stack below us if someone deletes the window
     // from inside a nested wait; make sure nothing calls back into a dead window.
-    if (NewsClient) {
-        NewsClient->OnDocOutput = nullptr;
-        NewsClient->OnStateChange = nullptr;
-        NewsClient->OnConnectionLost = nullptr;
-    }
-    Disposition.OnPreview = nullptr;
+    Engine.SetEvents(nullptr);
 }
 
 void TFrmMain::FormCreate()
 {
-    ProgramDir = ProgramDirectory();
-
     setWindowTitle(QStringLiteral("Pixtrawl"));
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinMaxButtonsHint
                    | Qt::WindowCloseButtonHint);
@@ -92,11 +75,7 @@ void TFrmMain::FormCreate()
     ConnectCommands();
     Report = new TRunReport(*this);
 
-    NewsClient = new TZqNNTP(this);
-    NewsClient->setObjectName(QStringLiteral("NewsClient"));
-    NewsClient->OnDocOutput = [this](TZqNNTP *s, const QByteArray &out) { oNNTPDocOutput(s, out); };
-    NewsClient->OnStateChange = [this](TZqNNTP *s, qint32 st) { oNNTPStateChange(s, st); };
-    NewsClient->OnConnectionLost = [this](TZqNNTP *s) { oNNTPConnectionLost(s); };
+    Engine.SetEvents(this);
 
     Preview = new TZqImage(pnPicture);
     Preview->setObjectName(QStringLiteral("Preview"));
@@ -105,9 +84,7 @@ void TFrmMain::FormCreate()
     fill->addWidget(Preview, 0, 0);
     btPreview->raise();
 
-    Disposition.OnPreview = [this](const QByteArray &data) { ShowPreviewFile(data); };
     PreviewEnabled = true;
-    StopReason = StopNone;
 
     // Size: the designed client area below the menu bar, which is also the smallest.
     const QSize designed(DesignWidth,
@@ -116,7 +93,7 @@ void TFrmMain::FormCreate()
     resize(designed);
 
     LoadGroups();
-    LoadFilters();
+    Engine.LoadFilters();
     pbGroup->setRange(0, GroupNames.size());
     pbGroup->setValue(0);
     if (const QRect stored = TWindowPlacement::Restore(*this); !stored.isNull())
@@ -127,16 +104,6 @@ void TFrmMain::FormCreate()
     FormResize();
     SetState(StateOffline);
     ClearScreen();
-
-    // Should the application quit underneath a running search (session end),
-    // let the search unwind instead of waiting forever.
-    connect(qApp, &QCoreApplication::aboutToQuit, this, [this] {
-        closing_ = true;
-        if (searching_) {
-            StopReason = StopDisconnect;
-            NewsClient->Disconnect();
-        }
-    });
 }
 
 void TFrmMain::ConnectCommands()
@@ -167,33 +134,13 @@ void TFrmMain::ConnectCommands()
 
 void TFrmMain::LoadGroups()
 {
-    GroupNames.clear();
-    GroupMarks.clear();
-    for (const QByteArray &name : ReadList(IniReadString("GROUPS", "LIST", QByteArray()))) {
-        GroupNames.append(name);
-        const QByteArray pointer = IniReadString("GROUPS", name, QByteArray());
-        GroupMarks.append(TGroupMark{GetField(pointer, 2, ','), ToInt64Def(GetField(pointer, 1, ','), 0)});
-    }
+    Engine.LoadGroups();
     if (GroupNames.isEmpty())
         miSearchAllGroups->setEnabled(false);
 }
 
-void TFrmMain::LoadFilters()
+void TFrmMain::StateChanged(int state)
 {
-    const QByteArray exclude = IniReadString("FILTER", "EXCLUDE", QByteArray());
-    Disposition.LoadChecksums(ZqPaths::DataDir() + QStringLiteral("CRC-32.dat"));
-    Disposition.OpenPartsStore(ZqPaths::DataDir() + QStringLiteral("Parts"));
-    if (exclude.isEmpty())
-        FilterStrings = ReadLinesFile(ZqPaths::DataDir() + QStringLiteral("Filters.dat"));
-    else
-        FilterStrings = ReadList(exclude);
-}
-
-void TFrmMain::SetState(int state)
-{
-    if (state < StateOffline || state > StateSearching)
-        return;
-    state_ = state;
     mnFile->setEnabled(true);
     mnFile->menuAction()->setEnabled(true);
     mnGroups->setEnabled(state == StateOnline);
@@ -207,6 +154,12 @@ void TFrmMain::SetState(int state)
     miConnect->setEnabled(state == StateOffline);
     miDisconnect->setEnabled(state != StateOffline);
     miExit->setEnabled(true);
+}
+
+void TFrmMain::ConnectionCommandsHeld()
+{
+    mnFile->setEnabled(false);
+    mnFile->menuAction()->setEnabled(false);
 }
 
 void TFrmMain::ClearScreen()
@@ -263,11 +216,11 @@ void TFrmMain::FormResize()
 
 void TFrmMain::FormActivate()
 {
-    if (activating_ || closing_)
+    if (activating_ || Engine.Closing())
         return;
     FlagScope busy(activating_);
     QCoreApplication::processEvents();
-    if (closing_)
+    if (Engine.Closing())
         return;
 
     if (IniReadString("CONFIG", "HOST", QByteArray()).isEmpty()
@@ -285,181 +238,78 @@ void TFrmMain::FormActivate()
     if (autoStartDone_)
         return;
     autoStartDone_ = true;
-    if (!IniReadBool("CONFIG", "AUTO_START", false))
+    if (IniReadBool("CONFIG", "AUTO_START", false))
+        Engine.AutoStart();
+}
+
+// ---------------------------------------------------------------- what the engine reports
+
+void TFrmMain::RunStarted() { Report->RunStarted(); }
+
+void TFrmMain::RunEnded(const TRunSummary &, bool, const QString &) { Report->RunEnded(); }
+
+void TFrmMain::GroupStarted(int index, int count, const QByteArray &name)
+{
+    laGroupName->setText(shown(name));
+    pbGroup->setRange(0, count);
+    pbGroup->setValue(index);
+    laGroup->setText(QStringLiteral("Searching Group %1 of %2").arg(index + 1).arg(pbGroup->maximum()));
+}
+
+void TFrmMain::GroupSelected(int, const QByteArray &, qint64 articles)
+{
+    Report->Update();
+    pbArticle->setRange(0, int(qBound(qint64(0), articles, qint64(INT_MAX))));
+    pbArticle->setValue(0);
+}
+
+void TFrmMain::ArticleStarted(qint64 number, qint64 position, qint64, const QByteArray &group)
+{
+    pbArticle->setValue(int(qMin<qint64>(position, INT_MAX)));
+    laArticle->setText(QStringLiteral("Decoding Article %1 of %2").arg(position + 1).arg(pbArticle->maximum()));
+    ArticleCaption = QStringLiteral("Decoding Article %1 from %2").arg(number).arg(shown(group));
+    laArticleName->setText(ArticleCaption + QStringLiteral(" (0%)"));
+    laSubject->setText(QStringLiteral("Retrieving Subject..."));
+}
+
+void TFrmMain::SubjectKnown(const QByteArray &subject) { laSubject->setText(shown(subject)); }
+
+void TFrmMain::BodyProgress(qint64, qint64 percent)
+{
+    laArticleName->setText(ArticleCaption + QStringLiteral(" (%1%)").arg(percent));
+}
+
+void TFrmMain::PreviewData(const QByteArray &data, bool) { ShowPreviewFile(data); }
+
+void TFrmMain::ArticleFiltered(const QByteArray &) { Report->Update(); }
+
+void TFrmMain::ArticleDone(TArticleDisposition::Outcome outcome, const QByteArray &, const QString &path)
+{
+    Report->Disposed(outcome, path);
+}
+
+void TFrmMain::Status(const QString &text) { laArticleName->setText(text); }
+
+void TFrmMain::Failed(TGrabFailure kind, const QString &text, bool mustAsk)
+{
+    if (!mustAsk)
         return;
-
-    if (!miConnect->isEnabled())
-        return;
-    if (!miSearchAllGroups->isEnabled()) {
-        miConnectClick();
-        return;
-    }
-    // Nobody may be there to answer a box: a first connection that fails for
-    // the network's sake is retried by the search as a lost one is.
-    {
-        FlagScope unattended(unattendedConnect_);
-        connectOutcome_ = 0;
-        quietConnect_ = false;
-        // The search must not select a group before the connection is reported.
-        if (StartConnect())
-            WaitUntil([this] { return connectOutcome_ != 0 || closing_; });
-    }
-    if (closing_)
-        return;
-    if (connectOutcome_ == TZqNNTP::StateConnected && NewsClient->Connected)
-        miSearchAllGroups->trigger();
-    else if (RefusalText().isEmpty())
-        RunSearch(); // starts offline: its reconnection takes over
+    if (kind == TGrabFailure::SaveFailed)
+        ZqMessageBox(text, QStringLiteral("Error"), MsgIcon::Error, MsgButtons::Ok, static_cast<QWidget *>(this));
+    else
+        ZqMessageBox(text, QStringLiteral("Error"), MsgIcon::None, MsgButtons::Ok, nullptr);
 }
 
-void TFrmMain::WaitUntil(const std::function<bool()> &done)
+bool TFrmMain::TrustCertificate(const QString &text, const QByteArray &)
 {
-    while (!done())
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    return ZqMessageBox(text, QStringLiteral("Certificate"), MsgIcon::Warning, MsgButtons::YesNo, nullptr) == MsgYes;
 }
-
-// ---------------------------------------------------------------- connection
-
-bool TFrmMain::StartConnect()
-{
-    const QByteArray host = IniReadString("CONFIG", "HOST", QByteArray());
-    const bool tls = ReadYesNo(IniReadString("CONFIG", "TLS", QByteArray()));
-    const qint32 port = IniReadInteger("CONFIG", "PORT", tls ? 563 : 119);
-    NewsClient->UseTls = tls;
-    NewsClient->UserName = IniReadString("CONFIG", "USER", QByteArray());
-    NewsClient->Password = NewsClient->UserName.isEmpty() ? QByteArray() : LoadPassword(NewsClient->UserName, host);
-    // A certificate the user trusted is trusted for the host it came from only.
-    const bool pinnedHere = IniReadString("CONFIG", "TLS_TRUSTED_HOST", QByteArray()) == host;
-    NewsClient->TrustedSha256 = pinnedHere ? IniReadString("CONFIG", "TLS_TRUSTED_SHA256", QByteArray()) : QByteArray();
-    return NewsClient->Connect(host, port);
-}
-
-bool TFrmMain::miConnectClick()
-{
-    connectOutcome_ = 0;
-    quietConnect_ = false;
-    if (!StartConnect()) {
-        ZqMessageBox(kConnectFailed + '\n' + NewsClient->FailureText, QStringLiteral("Error"), MsgIcon::None,
-                     MsgButtons::Ok, nullptr);
-        SetState(StateOffline);
-        return false;
-    }
-    return true;
-}
-
-// The words for a failure that needs the user; empty for a network failure.
-QString TFrmMain::RefusalText() const
-{
-    switch (NewsClient->LastFailure) {
-    case TZqNNTP::FailLogin:
-        return kLoginFailed + '\n' + NewsClient->FailureText;
-    case TZqNNTP::FailLoginRequired:
-        return kLoginRequired + '\n' + NewsClient->FailureText;
-    case TZqNNTP::FailCertificate:
-        return kConnectFailed + '\n' + NewsClient->FailureText;
-    default:
-        return QString();
-    }
-}
-
-void TFrmMain::oNNTPStateChange(TZqNNTP *, qint32 lState)
-{
-    if (quietConnect_ && (lState == 2 || lState == 4)) {
-        // An automatic reconnection of a running search: the search decides,
-        // and an unattended run must not stop at a message box.
-        quietConnect_ = false;
-        connectOutcome_ = lState;
-        return;
-    }
-    if (lState == 2) {
-        connectOutcome_ = lState;
-        SetState(StateOnline);
-    } else if (lState == 4) {
-        SetState(StateOffline);
-        if (NewsClient->LastFailure == TZqNNTP::FailCertificate && OfferTrust()) {
-            // Straight on with the certificate now trusted; the outcome of
-            // that attempt is what a waiting caller sees.
-            miConnectClick();
-            return;
-        }
-        const QString refusal = RefusalText();
-        if (NewsClient->LastFailure != TZqNNTP::FailCertificate && !(unattendedConnect_ && refusal.isEmpty())) {
-            ZqMessageBox(refusal.isEmpty() ? kConnectFailed + '\n' + NewsClient->FailureText : refusal,
-                         QStringLiteral("Error"), MsgIcon::None, MsgButtons::Ok, nullptr);
-        }
-        SetState(StateOffline);
-        connectOutcome_ = lState; // after the box, so a waiting search sees state 0
-    }
-}
-
-bool TFrmMain::OfferTrust()
-{
-    const QByteArray fingerprint = NewsClient->PeerSha256;
-    if (fingerprint.isEmpty()) {
-        ZqMessageBox(kConnectFailed + '\n' + NewsClient->FailureText, QStringLiteral("Error"), MsgIcon::None,
-                     MsgButtons::Ok, nullptr);
-        return false;
-    }
-    QString shown;
-    for (int i = 0; i < fingerprint.size(); i += 2)
-        shown += (i ? QStringLiteral(":") : QString()) + QString::fromLatin1(fingerprint.mid(i, 2));
-    const int answer = ZqMessageBox(kConnectFailed + '\n' + NewsClient->FailureText
-                                        + QStringLiteral("\n\nTrust exactly this certificate from now on?\nSHA-256: ")
-                                        + shown,
-                                    QStringLiteral("Certificate"), MsgIcon::Warning, MsgButtons::YesNo, nullptr);
-    if (answer != MsgYes || closing_)
-        return false;
-    IniWriteString("CONFIG", "TLS_TRUSTED_SHA256", fingerprint);
-    IniWriteString("CONFIG", "TLS_TRUSTED_HOST", IniReadString("CONFIG", "HOST", QByteArray()));
-    return true;
-}
-
-void TFrmMain::oNNTPConnectionLost(TZqNNTP *)
-{
-    // A running search takes the loss up itself after the request in hand.
-    if (searching_ || closing_)
-        return;
-    SetState(StateOffline);
-    const QString refusal = RefusalText();
-    if (!refusal.isEmpty())
-        ZqMessageBox(refusal, QStringLiteral("Error"), MsgIcon::None, MsgButtons::Ok, nullptr);
-}
-
-void TFrmMain::StopCommand(int reason)
-{
-    StopReason = reason;
-    NewsClient->Disconnect();
-    SetState(StateOffline);
-}
-
-void TFrmMain::miDisconnectClick() { StopCommand(StopDisconnect); }
-void TFrmMain::btStopClick() { StopCommand(StopSearch); }
-void TFrmMain::btSkipArticleClick() { StopCommand(StopSkipArticle); }
-void TFrmMain::btSkipGroupClick() { StopCommand(StopSkipGroup); }
 
 // ---------------------------------------------------------------- commands
 
-void TFrmMain::miSearchAllGroupsClick()
-{
-    // A shortcut reaches the item even while its menu is disabled: one search
-    // at a time, and only on an idle connection.
-    if (searching_ || closing_ || state_ != StateOnline)
-        return;
-    RunSearch();
-}
-
-void TFrmMain::RunSearch()
-{
-    SetState(StateSearching);
-    Report->RunStarted();
-    DecodeGroups(0, false);
-    if (!closing_)
-        Report->RunEnded();
-}
-
 void TFrmMain::miConfigureGroupsClick()
 {
-    if (searching_ || state_ != StateOnline || !dialogs_)
+    if (Searching() || State() != StateOnline || !dialogs_)
         return;
     const bool wasConnected = NewsClient->Connected;
     if (dialogs_->ExecGroupDialog(*this)) {
@@ -478,7 +328,7 @@ void TFrmMain::miConfigureGroupsClick()
 
 void TFrmMain::miClearArticlesClick()
 {
-    if (searching_ || state_ != StateOnline)
+    if (Searching() || State() != StateOnline)
         return;
     if (GroupNames.isEmpty()) {
         ZqMessageBox(QStringLiteral("You must have groups defined!"), QStringLiteral("Group Error"), MsgIcon::Error,
@@ -569,32 +419,23 @@ void TFrmMain::CloseWithoutPrompt()
 
 bool TFrmMain::FormClose()
 {
-    if (closing_)
+    if (Engine.Closing())
         return true;
-    // A reason left while no search runs means nothing any more.
-    if (!searching_)
-        StopReason = StopNone;
-    if (StopReason != StopNone) {
+    if (Engine.CommandPending()) {
         // A search is about to take up a command: leave at once, and make sure
         // the search ends rather than reconnecting behind a closed window.
-        closing_ = true;
-        StopReason = StopDisconnect;
-        NewsClient->Disconnect();
+        Engine.Close(false);
         return true;
     }
     if (!noPrompt_ && IniReadBool("CONFIG", "EXIT_PROMPT", true)) {
         const int answer = ZqMessageBox(QStringLiteral("Are you sure that you want to exit?"),
                                         QStringLiteral("Exit Warning"), MsgIcon::Question, MsgButtons::OkCancel,
                                         static_cast<QWidget *>(this));
-        if (answer != MsgOk || closing_)
+        if (answer != MsgOk || Engine.Closing())
             return answer == MsgOk;
     }
     TWindowPlacement::Save(*this, NormalBounds);
-    closing_ = true;
-    StopReason = StopDisconnect;
-    SetState(StateOffline);
-    NewsClient->Disconnect();
-    Disposition.SaveChecksums(ZqPaths::DataDir() + QStringLiteral("CRC-32.dat"));
+    Engine.Close(true);
     if (TrayIcon)
         TrayIcon->hide();
     return true;
@@ -612,7 +453,7 @@ void TFrmMain::changeEvent(QEvent *e)
 void TFrmMain::FormMinimize()
 {
     // Without a tray there would be no way back to a hidden window.
-    if (closing_ || !TrayAvailable || !TrayAvailable())
+    if (Engine.Closing() || !TrayAvailable || !TrayAvailable())
         return;
     if (!TrayIcon) {
         TrayIcon = new TTrayIcon(*this);
@@ -645,24 +486,3 @@ void TFrmMain::TrayIconActivated(QSystemTrayIcon::ActivationReason reason)
     activateWindow();
 }
 
-// ---------------------------------------------------------------- search
-
-void TFrmMain::ReportSaveFailure()
-{
-    const QString folder = QDir::toNativeSeparators(Disposition.SaveFolder);
-    laArticleName->setText(QStringLiteral("Search stopped: pictures cannot be saved"));
-    ZqMessageBox(QStringLiteral("Pictures cannot be saved in the folder \"%1\": %2.\nThe search was stopped; "
-                                "the picture will be fetched again by the next search.")
-                     .arg(folder, Disposition.SaveError),
-                 QStringLiteral("Error"), MsgIcon::Error, MsgButtons::Ok, static_cast<QWidget *>(this));
-}
-
-void TFrmMain::DecodeGroups(int firstGroup, bool oneGroup)
-{
-    if (searching_)
-        return;
-    FlagScope running(searching_);
-    Search->Run(firstGroup, oneGroup);
-}
-
-void TFrmMain::oNNTPDocOutput(TZqNNTP *, const QByteArray &strOutput) { Search->DocOutput(strOutput); }

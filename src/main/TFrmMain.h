@@ -1,7 +1,6 @@
 #pragma once
-#include "TArticleDisposition.h"
 #include "TFrmMainUi.h"
-#include "TGroupMark.h"
+#include "TGrabEngine.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>
@@ -11,25 +10,32 @@
 #include <QSystemTrayIcon>
 
 #include <functional>
-#include <memory>
 
 class QSystemTrayIcon;
 class TDialogFactory;
-class TGroupSearch;
 class TRunReport;
 class TTrayIcon;
 class TZqImage;
 class TZqNNTP;
 
-// The program's only top-level window and its controller: owns the news
-// client, the preview and every list a search works from, and carries all
-// user commands. A running search lives inside miSearchAllGroupsClick; the
-// commands reach it only through StopReason plus NewsClient->Disconnect().
-class TFrmMain : public QMainWindow, public TFrmMainUi {
+// The program's only top-level window: a view of the grab engine and the
+// source of the user's commands. It owns the engine, the preview, the tray
+// icon and the dialogs' seam; what a search does reaches it as TGrabEvents.
+class TFrmMain : public QMainWindow, public TFrmMainUi, public TGrabEvents {
     Q_OBJECT
 public:
-    enum { StateOffline = 0, StateOnline = 1, StateSearching = 2 };
-    enum { StopNone = 0, StopDisconnect = 1, StopSearch = 2, StopSkipArticle = 3, StopSkipGroup = 4 };
+    enum {
+        StateOffline = TGrabEngine::StateOffline,
+        StateOnline = TGrabEngine::StateOnline,
+        StateSearching = TGrabEngine::StateSearching
+    };
+    enum {
+        StopNone = TGrabEngine::StopNone,
+        StopDisconnect = TGrabEngine::StopDisconnect,
+        StopSearch = TGrabEngine::StopSearch,
+        StopSkipArticle = TGrabEngine::StopSkipArticle,
+        StopSkipGroup = TGrabEngine::StopSkipGroup
+    };
 
     // Designed client area (below the menu bar); also the smallest size the
     // window can be given.
@@ -43,47 +49,40 @@ public:
     void SetDialogFactory(TDialogFactory *factory) { dialogs_ = factory; }
     TDialogFactory *DialogFactory() const { return dialogs_; }
 
-    // Pause before each of the quick automatic reconnection attempts of a
-    // search whose connection was lost (or, with auto start, never came up).
-    QList<int> ReconnectDelaysMs{5000, 15000, 45000, 60000, 60000};
-    // After those the run keeps trying at this pace until a command ends it.
-    int SlowReconnectDelayMs = 10 * 60 * 1000;
-
     // Tray availability; replaceable so the tray path can be exercised headless.
     std::function<bool()> TrayAvailable = [] { return QSystemTrayIcon::isSystemTrayAvailable(); };
 
-    // --- state ---
-    QString ProgramDir;
-    TZqNNTP *NewsClient = nullptr;
+    // The grab this window shows and commands.
+    TGrabEngine Engine;
+    // The engine's lists and settings under the names the window's dialogs
+    // and commands use.
+    QString &ProgramDir = Engine.ProgramDir;
+    TZqNNTP *&NewsClient = Engine.NewsClient;
+    QList<QByteArray> &GroupNames = Engine.GroupNames;
+    QList<TGroupMark> &GroupMarks = Engine.GroupMarks;
+    QList<QByteArray> &FilterStrings = Engine.FilterStrings;
+    TArticleDisposition &Disposition = Engine.Disposition;
+    QList<int> &ReconnectDelaysMs = Engine.ReconnectDelaysMs;
+    int &SlowReconnectDelayMs = Engine.SlowReconnectDelayMs;
+    qint64 &PreviewIntervalMs = Engine.PreviewIntervalMs;
+    qint64 &PreviewBodyLimitBytes = Engine.PreviewBodyLimitBytes;
+    bool &PreviewEnabled = Engine.PreviewEnabled;
+    qint32 &StopReason = Engine.StopReason;
+    qint32 &ProgressPhase = Engine.ProgressPhase;
+
     TZqImage *Preview = nullptr;
-    QList<QByteArray> GroupNames;
-    QList<TGroupMark> GroupMarks;
-    QList<QByteArray> FilterStrings;
-    TArticleDisposition Disposition{FilterStrings};
-    QString ArticleCaption;
-    qint32 ProgressPhase = 0;
-    qint32 PreviewMark = 0;
-    // Least time between the body request or the end of the last preview of a
-    // body still arriving and the next one.
-    qint64 PreviewIntervalMs = 250;
-    // A body past this is no picture's: its preview stops growing.
-    qint64 PreviewBodyLimitBytes = qint64(64) << 20;
-    qint64 ArticleBytes = 0;
-    bool PreviewEnabled = true;
-    qint32 StopReason = StopNone;
-    qint64 CurrentFirst = 0;
-    qint64 CurrentLast = 0;
+    QString ArticleCaption; // "Decoding Article n from group", before its percentage
     QRect NormalBounds;
 
     TRunReport *Report = nullptr; // summary line, thumbnails, notification, Open Output Folder
     TTrayIcon *TrayIcon = nullptr; // made at the first minimize to the tray
 
     // --- operations ---
-    void SetState(int state);
-    int State() const { return state_; }
+    void SetState(int state) { Engine.SetState(state); }
+    int State() const { return Engine.State(); }
     void ClearScreen();
-    void DecodeGroups(int firstGroup, bool oneGroup);
-    bool Searching() const { return searching_; }
+    void DecodeGroups(int firstGroup, bool oneGroup) { Engine.DecodeGroups(firstGroup, oneGroup); }
+    bool Searching() const { return Engine.Searching(); }
     void LoadGroups();
 
     // --- event handlers ---
@@ -94,12 +93,12 @@ public:
     void CloseWithoutPrompt();
     void FormMinimize();
     void TrayIconActivated(QSystemTrayIcon::ActivationReason reason);
-    bool miConnectClick(); // true when a connection attempt was started
-    void miDisconnectClick();
-    void btStopClick();
-    void btSkipArticleClick();
-    void btSkipGroupClick();
-    void miSearchAllGroupsClick();
+    bool miConnectClick() { return Engine.Connect(); } // true when a connection attempt was started
+    void miDisconnectClick() { Engine.Disconnect(); }
+    void btStopClick() { Engine.Stop(); }
+    void btSkipArticleClick() { Engine.SkipArticle(); }
+    void btSkipGroupClick() { Engine.SkipGroup(); }
+    void miSearchAllGroupsClick() { Engine.SearchAllGroups(); }
     void miConfigureGroupsClick();
     void miClearArticlesClick();
     void miFiltersClick();
@@ -107,13 +106,28 @@ public:
     void miAboutClick();
     void miStatisticsClick();
     void btPreviewClick();
-    void oNNTPStateChange(TZqNNTP *Sender, qint32 lState);
-    void oNNTPDocOutput(TZqNNTP *Sender, const QByteArray &strOutput);
-    void oNNTPConnectionLost(TZqNNTP *Sender);
 
     // Writes data (no more of it than PreviewBodyLimitBytes) to "current.jpg"
     // and shows it; any failure keeps the old picture.
     void ShowPreviewFile(const QByteArray &data);
+
+    // --- what the engine reports ---
+    void StateChanged(int state) override;
+    void ConnectionCommandsHeld() override;
+    void ProgressCleared() override { ClearScreen(); }
+    void RunStarted() override;
+    void RunEnded(const TRunSummary &summary, bool walkedAll, const QString &why) override;
+    void GroupStarted(int index, int count, const QByteArray &name) override;
+    void GroupSelected(int index, const QByteArray &name, qint64 articles) override;
+    void ArticleStarted(qint64 number, qint64 position, qint64 count, const QByteArray &group) override;
+    void SubjectKnown(const QByteArray &subject) override;
+    void BodyProgress(qint64 bytes, qint64 percent) override;
+    void PreviewData(const QByteArray &data, bool finished) override;
+    void ArticleFiltered(const QByteArray &subject) override;
+    void ArticleDone(TArticleDisposition::Outcome outcome, const QByteArray &fileName, const QString &path) override;
+    void Status(const QString &text) override;
+    void Failed(TGrabFailure kind, const QString &text, bool mustAsk) override;
+    bool TrustCertificate(const QString &text, const QByteArray &sha256Hex) override;
 
 protected:
     bool event(QEvent *e) override;
@@ -123,28 +137,12 @@ protected:
     void closeEvent(QCloseEvent *e) override;
 
 private:
-    friend class TGroupSearch;
     void FormCreate();
     void ConnectCommands();
-    void LoadFilters();
-    void StopCommand(int reason);
-    bool StartConnect(); // hands the configured server to the client and starts the attempt
-    QString RefusalText() const;
-    bool OfferTrust();
-    void ReportSaveFailure(); // the box after a save failed, naming folder and reason
-    void WaitUntil(const std::function<bool()> &done);
-    void RunSearch();
 
     TDialogFactory *dialogs_ = nullptr;
-    int state_ = StateOffline;
-    bool searching_ = false;
-    bool closing_ = false;
     bool noPrompt_ = false;
     bool activating_ = false;
     bool autoStartDone_ = false;
     bool configOffered_ = false; // the activation check has opened the configuration once
-    qint32 connectOutcome_ = 0; // last OnStateChange value since the last Connect command
-    bool quietConnect_ = false;  // an automatic reconnection awaits its outcome: no box, no state change
-    bool unattendedConnect_ = false; // auto start's first attempt: a network failure shows no box
-    std::unique_ptr<TGroupSearch> Search;
 };

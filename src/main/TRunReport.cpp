@@ -47,33 +47,17 @@ void TRunReport::miOpenOutputFolderClick() { OpenUrl(OutputFolderUrl()); }
 
 void TRunReport::RunStarted()
 {
-    Summary = TRunSummary();
     Running = true;
-    Show();
+    Update();
 }
 
-void TRunReport::GroupStarted()
-{
-    ++Summary.Groups;
-    Show();
-}
+void TRunReport::Update() { Strip->SetSummary(Owner.Engine.Summary.Text()); }
 
-void TRunReport::Filtered()
+void TRunReport::Disposed(TArticleDisposition::Outcome outcome, const QString &path)
 {
-    ++Summary.Filtered;
-    Show();
-}
-
-void TRunReport::Disposed(TArticleDisposition::Outcome outcome, const QByteArray &savedName)
-{
-    if (outcome == TArticleDisposition::OutcomeDuplicate)
-        ++Summary.Duplicates;
-    if (outcome == TArticleDisposition::OutcomeSaved) {
-        ++Summary.Saved;
-        const QUrl dir = OutputFolderUrl();
-        Strip->AddPicture(dir.toLocalFile() + QFile::decodeName(savedName));
-    }
-    Show();
+    if (outcome == TArticleDisposition::OutcomeSaved)
+        Strip->AddPicture(path);
+    Update();
 }
 
 void TRunReport::RunEnded()
@@ -81,11 +65,9 @@ void TRunReport::RunEnded()
     if (!Running)
         return;
     Running = false;
-    Show();
-    Notify(QStringLiteral("Pixtrawl: search finished"), Summary.Text());
+    Update();
+    Notify(QStringLiteral("Pixtrawl: search finished"), Owner.Engine.Summary.Text());
 }
-
-void TRunReport::Show() { Strip->SetSummary(Summary.Text()); }
 
 void TRunReport::NotifyDesktop(const QString &title, const QString &body)
 {

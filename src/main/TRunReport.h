@@ -1,6 +1,5 @@
 #pragma once
 #include "TArticleDisposition.h"
-#include "TRunSummary.h"
 
 #include <QObject>
 #include <QUrl>
@@ -14,8 +13,8 @@ class TFrmMain;
 
 // What the window shows of a run: the summary line and thumbnails of the
 // saved pictures while it goes, a desktop notification when it ends, and the
-// File menu's "Open Output Folder". The search reports to it through the
-// Run/Group/Filtered/Disposed calls.
+// File menu's "Open Output Folder". The window passes on what the engine
+// reports; the counts are the engine's summary of the run.
 class TRunReport : public QObject {
     Q_OBJECT
 public:
@@ -23,13 +22,13 @@ public:
 
     TThumbnailStrip *Strip;         // below the picture, in the window's status bar
     QAction *miOpenOutputFolder;    // added to the File menu before its separator
-    TRunSummary Summary;            // of the current or last run
     bool Running = false;
 
     void RunStarted();
-    void GroupStarted();
-    void Filtered();
-    void Disposed(TArticleDisposition::Outcome outcome, const QByteArray &savedName);
+    // Shows the summary as it stands.
+    void Update();
+    // path: where a saved file went, for its thumbnail.
+    void Disposed(TArticleDisposition::Outcome outcome, const QString &path);
     void RunEnded();
 
     void miOpenOutputFolderClick();
@@ -41,7 +40,6 @@ public:
     std::function<void(const QString &title, const QString &body)> Notify;
 
 private:
-    void Show();
     void NotifyDesktop(const QString &title, const QString &body);
 
     TFrmMain &Owner;

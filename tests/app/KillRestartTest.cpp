@@ -172,6 +172,15 @@ TEST(KillRestart, EveryPictureSavedOnceWithItsKey)
             unknown << QString::fromLatin1(it.key());
     EXPECT_TRUE(unknown.isEmpty()) << unknown.join(' ').toStdString();
     EXPECT_EQ(keys.size(), corpus.pictures.size());
+
+    // Every save counted once, whenever the kills came.
+    qint64 savedCount = -1;
+    for (const QByteArray &line : readAll(work.filePath(QStringLiteral("pixtrawl.ini"))).split('\n'))
+        if (line.startsWith("SAVED_COUNT="))
+            savedCount = line.mid(12).trimmed().toLongLong();
+    EXPECT_EQ(savedCount, corpus.pictures.size());
+    // The temporaries of killed writers are gone, none of the last run's is left.
+    EXPECT_EQ(QDir(out).entryList({QStringLiteral(".pixtrawl-*")}, QDir::Files | QDir::Hidden), QStringList());
 }
 
 } // namespace

@@ -169,94 +169,6 @@ TEST_F(MainSearchTest, SearchSavesMarksAndResumes)
     EXPECT_EQ(w.State(), TFrmMain::StateOnline);
 }
 
-// NEW_GROUP_ARTICLES limits only a group without a mark; gaps in the
-// overview are neither asked for nor counted; a server without an
-// overview is asked per article (XOVER where only OVER is refused).
-TEST_F(MainSearchTest, NewGroupStartGapsAndOverviewFallbacks)
-{
-    for (int n = 3; n <= 6; ++n)
-        server.groups[0].articles << FakeNntpServer::MakeArticle(n, "words " + QByteArray::number(n), {"x"});
-    server.overviewGaps = {4};
-    IniWriteInteger("CONFIG", "NEW_GROUP_ARTICLES", 3);
-    {
-        TFrmMain w;
-        connectWindow(w);
-        w.miSearchAllGroupsClick();
-        EXPECT_EQ(server.commands, (QList<QByteArray>{"GROUP alt.a\r\n", "LIST OVERVIEW.FMT\r\n", "OVER 4-6\r\n",
-                                                      "BODY 5\r\n", "BODY 6\r\n"}));
-        EXPECT_EQ(ReadStatistic("EMPTY_COUNT", "alt.a"), 2);
-        EXPECT_EQ(IniReadString("GROUPS", "alt.a", ""), "6,<art6@fake.invalid>+");
-        EXPECT_EQ(w.State(), TFrmMain::StateOnline);
-    }
-
-    // With a mark the limit does not apply; XOVER stands in for OVER.
-    server.groups[0].articles << FakeNntpServer::MakeArticle(7, "seven", {"x"}) << FakeNntpServer::MakeArticle(8, "eight", {"x"})
-                              << FakeNntpServer::MakeArticle(9, "nine", {"x"}) << FakeNntpServer::MakeArticle(10, "ten", {"x"});
-    server.xoverOnly = true;
-    server.commands.clear();
-    {
-        TFrmMain w;
-        connectWindow(w);
-        w.miSearchAllGroupsClick();
-        EXPECT_EQ(server.commands.mid(0, 5), (QList<QByteArray>{"GROUP alt.a\r\n", "LIST OVERVIEW.FMT\r\n",
-                                                                "OVER 7-10\r\n", "XOVER 7-10\r\n", "BODY 7\r\n"}));
-        EXPECT_EQ(countCommands("BODY"), 4);
-        EXPECT_EQ(countCommands("HEAD"), 0);
-    }
-
-    // No overview at all: one probe each, then HEAD per article.
-    server.overview = false;
-    server.groups[0].articles << FakeNntpServer::MakeArticle(11, "eleven", {"x"});
-    server.commands.clear();
-    {
-        TFrmMain w;
-        connectWindow(w);
-        w.miSearchAllGroupsClick();
-        EXPECT_EQ(server.commands, (QList<QByteArray>{"GROUP alt.a\r\n", "LIST OVERVIEW.FMT\r\n", "OVER 11-11\r\n",
-                                                      "XOVER 11-11\r\n", "HEAD 11\r\n", "BODY 11\r\n"}));
-        EXPECT_EQ(IniReadString("GROUPS", "alt.a", ""), "11,<art11@fake.invalid>+");
-    }
-}
-
-// Bodies are asked for ahead only for what the overview lists and the
-// filter lets through; one past MAX_ARTICLE_MB is skipped as empty, the
-// connection made again, and the run goes on.
-TEST_F(MainSearchTest, BodiesAheadFollowTheFilterAndAnOversizeArticleIsSkipped)
-{
-    IniWriteInteger("CONFIG", "MAX_ARTICLE_MB", 1);
-    IniWriteString("CONFIG", "LOG", "yes");
-    IniWriteString("FILTER", "EXCLUDE", "spam,");
-    QList<QByteArray> huge;
-    for (int i = 0; i < 25000; ++i)
-        huge << QByteArray(60, 'h');
-    auto &articles = server.groups[0].articles;
-    articles[1] = FakeNntpServer::MakeArticle(2, "huge", huge);
-    articles << FakeNntpServer::MakeArticle(3, "spam offer", {"x"})
-             << FakeNntpServer::MakeArticle(5, "more words", {"fine"});
-    server.groups[0].count = 5; // 4 is a gap
-    const QString oldCwd = QDir::currentPath();
-    QDir::setCurrent(dir.dir()); // the portable log lies in the current folder
-    TFrmMain w;
-    w.ReconnectDelaysMs = {20, 20, 20, 20, 20};
-    connectWindow(w);
-    w.miSearchAllGroupsClick();
-
-    EXPECT_EQ(countCommands("BODY 3"), 0); // filtered
-    EXPECT_EQ(countCommands("BODY 4"), 0); // a gap
-    EXPECT_EQ(countCommands("BODY 1"), 1);
-    EXPECT_EQ(countCommands("BODY 2"), 1);
-    EXPECT_EQ(server.connections, 2);
-    EXPECT_EQ(dir.read("out/pic.jpg"), readJpeg());
-    EXPECT_EQ(ReadStatistic("EMPTY_COUNT", "alt.a"), 3); // the huge one, the filtered one and the words
-    EXPECT_EQ(IniReadString("GROUPS", "alt.a", ""), "5,<art5@fake.invalid>+");
-    QFile log(ZqPaths::LogFile());
-    ASSERT_TRUE(log.open(QIODevice::ReadOnly));
-    const QByteArray text = log.readAll();
-    EXPECT_TRUE(text.contains("Article was larger than 1 MB and was skipped")) << text.constData();
-    EXPECT_TRUE(boxes.shown().isEmpty());
-    QDir::setCurrent(oldCwd);
-}
-
 TEST(RunSummary, SaysWhatARunDidInWholeWords)
 {
     EXPECT_EQ((TRunSummary{12, 3, 40, 2}).Text(), "Saved 12 pictures, 3 duplicates, 40 filtered in 2 groups");
@@ -371,24 +283,6 @@ TEST_F(MainSearchTest, ClosingRightAfterDisconnectSavesNothing)
     EXPECT_EQ(w.StopReason, 0);
 }
 
-TEST_F(MainSearchTest, SkipArticleReconnectsBeforeSendingAndGoesOn)
-{
-    server.stallOn = "BODY 1";
-    TFrmMain w;
-    connectWindow(w);
-    onCommand("BODY 1", [&] { w.btSkipArticle->click(); });
-    w.miSearchAllGroupsClick();
-
-    EXPECT_EQ(server.connections, 2);
-    // The overview batch in hand still serves after reconnecting; the body
-    // that was asked for ahead is asked for again.
-    EXPECT_EQ(server.commands, (QList<QByteArray>{"GROUP alt.a\r\n", "LIST OVERVIEW.FMT\r\n", "OVER 1-2\r\n",
-                                                  "BODY 1\r\n", "BODY 2\r\n", "GROUP alt.a\r\n", "BODY 2\r\n"}));
-    EXPECT_EQ(ReadStatistic("EMPTY_COUNT", "alt.a"), 2); // the skipped one and the text
-    EXPECT_EQ(IniReadString("GROUPS", "alt.a", ""), "2,<art2@fake.invalid>+");
-    EXPECT_EQ(w.State(), TFrmMain::StateOnline);
-}
-
 TEST_F(MainSearchTest, FailedReconnectionEndsTheRunOffline)
 {
     server.stallOn = "BODY";
@@ -406,32 +300,6 @@ TEST_F(MainSearchTest, FailedReconnectionEndsTheRunOffline)
     EXPECT_EQ(IniReadString("GROUPS", "alt.a", ""), "1,<art1@fake.invalid>");
     EXPECT_TRUE(w.mnFile->menuAction()->isEnabled());
     EXPECT_EQ(w.StopReason, 0);
-}
-
-TEST_F(MainSearchTest, StopReconnectsAndEndsTheRun)
-{
-    server.stallOn = "BODY";
-    TFrmMain w;
-    connectWindow(w);
-    onCommand("BODY", [&] { w.btStop->click(); });
-    w.miSearchAllGroupsClick();
-    EXPECT_EQ(countCommands("OVER"), 1);
-    EXPECT_EQ(countCommands("BODY"), 2); // both asked for at once; nothing after the stop
-    // The reconnection completes after the run has ended.
-    EXPECT_TRUE(QTest::qWaitFor([&] { return w.State() == TFrmMain::StateOnline; }, 10000));
-    EXPECT_EQ(server.connections, 2);
-    EXPECT_EQ(w.StopReason, 0);
-}
-
-TEST_F(MainSearchTest, DisconnectLeftWhileIdleDoesNotEndTheNextSearch)
-{
-    TFrmMain w;
-    connectWindow(w);
-    w.miDisconnectClick();
-    connectWindow(w);
-    w.miSearchAllGroupsClick();
-    EXPECT_EQ(IniReadString("GROUPS", "alt.a", ""), "2,<art2@fake.invalid>+");
-    EXPECT_EQ(w.State(), TFrmMain::StateOnline);
 }
 
 TEST_F(MainSearchTest, AutoStartConnectsFirstAndActsOncePerRun)
@@ -492,21 +360,6 @@ TEST_F(MainSearchTest, AutoStartStillStopsAtARefusedLogin)
     EXPECT_EQ(server.connections, 1);
     EXPECT_EQ(w.State(), TFrmMain::StateOffline);
     EXPECT_EQ(IniReadString("GROUPS", "alt.a", "absent"), "absent");
-}
-
-// A blank or control character would end the command line early and send
-// the rest as a command of its own.
-TEST_F(MainSearchTest, GroupNamesWithBlanksOrControlCharactersAreNotSent)
-{
-    IniWriteString("GROUPS", "LIST", "alt.a BODY 1,alt.\x01x,alt.a,");
-    TFrmMain w;
-    connectWindow(w);
-    w.miSearchAllGroupsClick();
-    EXPECT_EQ(countCommands("GROUP"), 1);
-    ASSERT_FALSE(server.commands.isEmpty());
-    EXPECT_EQ(server.commands.first(), "GROUP alt.a\r\n");
-    EXPECT_EQ(IniReadString("GROUPS", "alt.a", ""), "2,<art2@fake.invalid>+");
-    EXPECT_EQ(w.State(), TFrmMain::StateOnline);
 }
 
 TEST_F(MainSearchTest, BodyInProgressShowsPercentageAndPreview)
@@ -581,14 +434,6 @@ TEST_F(MainSearchTest, BodyWithinThePreviewIntervalIsPreviewedOnlyOnceSaved)
     EXPECT_EQ(dir.read("current.jpg"), readJpeg());
 }
 
-TEST_F(MainSearchTest, SearchAllGroupsNeedsAnIdleConnection)
-{
-    TFrmMain w;
-    w.miSearchAllGroupsClick(); // offline: a shortcut must not start a search
-    EXPECT_EQ(w.State(), TFrmMain::StateOffline);
-    EXPECT_EQ(IniReadString("STATISTICS", "alt.aTIME", "absent"), "absent");
-}
-
 } // namespace
 
 namespace {
@@ -651,35 +496,6 @@ TEST_F(MainSearchTest, FailedSaveStopsTheRunAndTheArticleComesAgain)
     EXPECT_EQ(dir.read("gone/pic.jpg"), readJpeg());
     EXPECT_EQ(IniReadString("GROUPS", "alt.a", ""), "2,<art2@fake.invalid>+");
     EXPECT_EQ(ReadStatistic("SAVED_COUNT", ""), 1);
-}
-
-// A group whose articles all fail keeps its own number, with no id and no
-// subject borrowed from the group before it.
-TEST_F(MainSearchTest, FailedHeadersKeepTheirOwnPointerAndNoBorrowedSubject)
-{
-    IniWriteString("CONFIG", "LOG", "yes");
-    const QString oldCwd = QDir::currentPath();
-    QDir::setCurrent(dir.dir()); // the portable log lies in the current folder
-    IniWriteString("GROUPS", "LIST", "alt.a,alt.gone,");
-    FakeNntpServer::Group gone;
-    gone.name = "alt.gone";
-    gone.count = 2;
-    gone.first = 5;
-    gone.last = 6;
-    server.groups << gone;
-    server.overview = false; // headers one by one, as without an overview
-    TFrmMain w;
-    connectWindow(w);
-    w.miSearchAllGroupsClick();
-
-    EXPECT_EQ(IniReadString("GROUPS", "alt.a", ""), "2,<art2@fake.invalid>+");
-    EXPECT_EQ(IniReadString("GROUPS", "alt.gone", ""), "6,+");
-    QFile log(ZqPaths::LogFile());
-    ASSERT_TRUE(log.open(QIODevice::ReadOnly));
-    const QByteArray text = log.readAll();
-    EXPECT_TRUE(text.contains("-alt.gone-6-\r\n")) << text.constData();
-    EXPECT_FALSE(text.contains("-alt.gone-6-just words"));
-    QDir::setCurrent(oldCwd);
 }
 
 } // namespace

@@ -471,7 +471,7 @@ TEST_F(MainWindowTest, PreviewPassesOfAGrowingBodyAreBoundedInCostAndSize)
         for (int i = 0; i < 200; ++i)
             w.NewsClient->BodyLines << "filler";
         w.NewsClient->BodyBytes += 1000; // the client counts a body's bytes
-        w.oNNTPDocOutput(w.NewsClient, QByteArray(1000, 'x'));
+        w.Engine.ClientOutput(QByteArray(1000, 'x'));
         return QFile::exists(dir.path("current.jpg"));
     };
     QElapsedTimer t;

@@ -2,6 +2,7 @@
 
 #include "Decode.h"
 #include "PostSubject.h"
+#include "TOutputFolder.h"
 #include "YEnc.h"
 #include "ZqChecksumCRC32.h"
 #include "ZqIniFile.h"
@@ -11,18 +12,13 @@
 #include <QDateTime>
 #include <QFile>
 #include <QLocale>
-#include <QRandomGenerator>
 #include <QSaveFile>
 #include <QString>
 
 #include <algorithm>
-#include <cerrno>
 #include <climits>
 #include <cstring>
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
@@ -79,68 +75,6 @@ QByteArray withoutControls(QByteArray s)
         if (isControl(c))
             c = '_';
     return s;
-}
-
-bool pathExists(const QByteArray &path)
-{
-    struct stat st;
-    return ::lstat(path.constData(), &st) == 0;
-}
-
-// Writes through a temporary file in the same folder and renames it over the
-// target, so a failed write never leaves a half file under the real name, and
-// a file or link already there is replaced rather than written through. The
-// new file is created 0644 less the umask: it never carries an executable
-// bit, whatever the replaced file had. Returns 0 or the errno of the failure.
-int writeFileReplacing(const QByteArray &path, const QByteArray &data)
-{
-    const qsizetype slash = path.lastIndexOf('/');
-    const QByteArray dir = slash >= 0 ? path.left(slash + 1) : QByteArray();
-    QByteArray temp;
-    int fd = -1;
-    for (int attempt = 0; fd < 0 && attempt < 16; ++attempt) {
-        temp = dir + ".pixtrawl-" + QByteArray::number(QRandomGenerator::global()->generate64(), 36);
-        fd = ::open(temp.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644);
-        if (fd < 0 && errno != EEXIST)
-            return errno;
-    }
-    if (fd < 0)
-        return EEXIST;
-    int error = 0;
-    bool ok = true;
-    const char *p = data.constData();
-    qsizetype left = data.size();
-    while (ok && left > 0) {
-        const ssize_t n = ::write(fd, p, size_t(left));
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            error = errno;
-            ok = false;
-        } else {
-            p += n;
-            left -= n;
-        }
-    }
-    if (::close(fd) != 0 && ok) {
-        error = errno;
-        ok = false;
-    }
-    if (ok && ::rename(temp.constData(), path.constData()) != 0) {
-        error = errno;
-        ok = false;
-    }
-    if (!ok)
-        ::unlink(temp.constData());
-    return ok ? 0 : (error ? error : EIO);
-}
-
-bool sameContent(const QByteArray &path, const QByteArray &key)
-{
-    QFile f(QFile::decodeName(path));
-    if (!f.open(QIODevice::ReadOnly) || f.size() != key.left(8).toLongLong(nullptr, 16))
-        return false;
-    return qstricmp(TArticleDisposition::ChecksumKey(f.readAll()).constData(), key.constData()) == 0;
 }
 
 } // namespace
@@ -227,6 +161,11 @@ QByteArray TArticleDisposition::ChecksumKey(const QByteArray &data)
     const std::uint32_t crc = Crc32Checksum(data.constData(), size_t(data.size()), Crc32OptionEnabled);
     return QByteArray::number(quint32(data.size()), 16).toUpper().rightJustified(8, '0')
         + QByteArray::number(crc, 16).toUpper().rightJustified(8, '0');
+}
+
+QByteArray TArticleDisposition::OutputDir()
+{
+    return IniReadString("CONFIG", "OUTPUT_DIR", QFile::encodeName(ZqPaths::DefaultOutputDir()));
 }
 
 QByteArray TArticleDisposition::FileNameFor(const QByteArray &decoderName, const QByteArray &subject)
@@ -399,12 +338,16 @@ TArticleDisposition::Outcome TArticleDisposition::disposeFile(QByteArray name, c
     SaveError.clear();
     SaveFolder.clear();
     const QByteArray key = crc ? Hex8(quint32(DecodeStream.size())) + Hex8(*crc) : ChecksumKey(DecodeStream);
-    const QByteArray dir = IniReadString("CONFIG", "OUTPUT_DIR", QFile::encodeName(ZqPaths::DefaultOutputDir()));
+    const QByteArray dir = OutputDir();
     // The article a killed run was working on comes again: if its file got
     // saved (its key was appended, or the file is there under its name), it
     // is not saved a second time.
-    if (InFlightRefetch && (isKnown(key) || sameContent(dir + name, key))) {
+    if (InFlightRefetch && (isKnown(key) || TOutputFolder::SameContent(dir + name, key))) {
         addKnown(key);
+        // Its counters went with the kill, before the pointer that would
+        // have carried them was written: they are added now.
+        AddStatistic("SAVED_COUNT", groupName, 1);
+        AddStatistic("SAVED_BYTES", groupName, articleBytes);
         logLine("File '" + name + "' was saved before the restart - CRC-32 = " + key);
         outcome = OutcomeSavedBefore;
     } else if (isKnown(key) && IniReadBool("CONFIG", "FILE_SCREENING", false)) {
@@ -415,11 +358,11 @@ TArticleDisposition::Outcome TArticleDisposition::disposeFile(QByteArray name, c
     } else {
         if (IniReadBool("CONFIG", "RENAME_DUPLICATES", false)) {
             const QByteArray base = name;
-            for (qint64 k = 1; pathExists(dir + name); ++k)
+            for (qint64 k = 1; TOutputFolder::Exists(dir + name); ++k)
                 name = NumberedName(base, k);
         }
         LastFileName = name;
-        if (const int error = writeFileReplacing(dir + name, DecodeStream)) {
+        if (const int error = TOutputFolder::WriteReplacing(dir + name, DecodeStream)) {
             // Nothing counted and no preview: the caller keeps the article
             // unfinished and stops, so the picture is fetched again later.
             SaveError = QString::fromLocal8Bit(std::strerror(error));

@@ -74,6 +74,8 @@ public:
     QString SaveFolder; // the output folder it failed in
 
     static QByteArray ChecksumKey(const QByteArray &data);
+    // OUTPUT_DIR as it stands: saved files go to it + their name.
+    static QByteArray OutputDir();
     // The name actually saved under (after untrusted-name cleaning and numbering).
     QByteArray LastSavedName;
     // The name of the last file disposed of (saved, duplicate or failed save);

@@ -573,6 +573,9 @@ TEST_F(Disposition, ArticleInFlightAtAKillIsNotSavedTwice)
         }
         if (!keyWritten)
             QFile::remove(path);
+        // The kill took the held counter writes with it.
+        IniWriteString("STATISTICS", "SAVED_COUNT", "0");
+        IniWriteString("STATISTICS", group + "SAVED_COUNT", "0");
         TArticleDisposition restarted{filters};
         restarted.LoadChecksums(path);
         restarted.InFlightRefetch = true;
@@ -580,6 +583,8 @@ TEST_F(Disposition, ArticleInFlightAtAKillIsNotSavedTwice)
         EXPECT_EQ(restarted.Dispose(group, "s", body, 1, false), TArticleDisposition::OutcomeSavedBefore);
         EXPECT_EQ(outFiles(), QStringList{"k.jpg"});
         EXPECT_EQ(restarted.KnownChecksums.size(), 1);
+        EXPECT_EQ(ofGroup("SAVED_COUNT"), 1); // counted now, once
+        EXPECT_EQ(total("SAVED_COUNT"), 1);
         // Not in flight: the same file from another article is numbered as before.
         restarted.InFlightRefetch = false;
         body = UuencodeFile("k.jpg", data);

@@ -1,19 +1,15 @@
 #include "TGroupSearch.h"
 
 #include "Decode.h"
-#include "TFrmMain.h"
-#include "TRunReport.h"
+#include "TGrabEngine.h"
 #include "TZqNNTP.h"
 #include "YEnc.h"
 #include "ZqIniFile.h"
-#include "ZqMessageBox.h"
 #include "ZqStatistics.h"
 
+#include <QFile>
 #include <QHash>
-#include <QLabel>
 #include <QLocale>
-#include <QMenu>
-#include <QProgressBar>
 #include <QTime>
 #include <QTimer>
 
@@ -48,7 +44,7 @@ private:
 
 } // namespace
 
-TGroupSearch::TGroupSearch(TFrmMain &window) : w_(window) {}
+TGroupSearch::TGroupSearch(TGrabEngine &engine) : w_(engine) {}
 
 void TGroupSearch::WritePointer(int group, qint64 number, bool complete)
 {
@@ -75,13 +71,13 @@ bool TGroupSearch::PauseUnlessCommanded(int ms)
     QTimer pause;
     pause.setSingleShot(true);
     pause.start(qMax(0, ms));
-    w_.WaitUntil([&] { return !pause.isActive() || w_.StopReason != TFrmMain::StopNone || w_.closing_; });
-    return w_.StopReason == TFrmMain::StopNone && !w_.closing_;
+    w_.WaitUntil([&] { return !pause.isActive() || w_.StopReason != TGrabEngine::StopNone || w_.closing_; });
+    return w_.StopReason == TGrabEngine::StopNone && !w_.closing_;
 }
 
 TGroupSearch::Resumed TGroupSearch::ResumeLostConnection(const QByteArray &group, int &attempts)
 {
-    auto commanded = [this] { return w_.StopReason != TFrmMain::StopNone || w_.closing_; };
+    auto commanded = [this] { return w_.StopReason != TGrabEngine::StopNone || w_.closing_; };
     // The server itself refused us (a login it wants or refused): no retry.
     if (!w_.RefusalText().isEmpty())
         return Resumed::Refused;
@@ -92,14 +88,14 @@ TGroupSearch::Resumed TGroupSearch::ResumeLostConnection(const QByteArray &group
         int delay = w_.SlowReconnectDelayMs;
         if (attempts < most) {
             delay = w_.ReconnectDelaysMs[attempts];
-            w_.laArticleName->setText(
+            w_.Events().Status(
                 QStringLiteral("Connection lost, reconnecting (attempt %1 of %2)").arg(attempts + 1).arg(most));
         } else {
             QString text = QStringLiteral("Connection lost; next try at %1")
                                .arg(QLocale().toString(QTime::currentTime().addMSecs(delay), QLocale::ShortFormat));
             if (!w_.NewsClient->FailureText.isEmpty())
                 text += QStringLiteral(" (") + w_.NewsClient->FailureText + ')';
-            w_.laArticleName->setText(text);
+            w_.Events().Status(text);
         }
         ++attempts;
         if (!PauseUnlessCommanded(delay))
@@ -129,7 +125,7 @@ TGroupSearch::Resumed TGroupSearch::ResumeLostConnection(const QByteArray &group
 
 bool TGroupSearch::ReconnectAndWait()
 {
-    if (!w_.miConnectClick())
+    if (!w_.Connect())
         return false;
     // Nothing goes out before the client reports the connection; its own
     // ten-second guard bounds the wait.
@@ -140,42 +136,42 @@ bool TGroupSearch::ReconnectAndWait()
 void TGroupSearch::Run(int firstGroup, bool oneGroup)
 {
     // A reason left by a command while nothing was searching must not end this run.
-    w_.StopReason = TFrmMain::StopNone;
+    w_.StopReason = TGrabEngine::StopNone;
 
     enum class Next { Article, Group, EndRun };
 
     // Ends the run on a reason taken up after a request; returns what comes next.
     auto takeUpStop = [this](const QByteArray &group, const QElapsedTimer &started, bool groupSelected) -> Next {
-        const int reason = w_.closing_ ? int(TFrmMain::StopDisconnect) : w_.StopReason;
+        const int reason = w_.closing_ ? int(TGrabEngine::StopDisconnect) : w_.StopReason;
         auto endRun = [&] {
-            w_.ClearScreen();
-            w_.StopReason = TFrmMain::StopNone;
+            w_.EndEarly(w_.closing_ || reason == TGrabEngine::StopDisconnect ? QStringLiteral("The search was ended.")
+                                                                              : QStringLiteral("The search was stopped."));
+            w_.Events().ProgressCleared();
+            w_.StopReason = TGrabEngine::StopNone;
             w_.NewsClient->BodyLines.clear();
             AddGroupTime(group, started);
             return Next::EndRun;
         };
         switch (reason) {
-        case TFrmMain::StopDisconnect:
+        case TGrabEngine::StopDisconnect:
             return endRun();
-        case TFrmMain::StopSkipArticle:
-        case TFrmMain::StopSkipGroup:
-            w_.mnFile->setEnabled(false);
-            w_.mnFile->menuAction()->setEnabled(false);
+        case TGrabEngine::StopSkipArticle:
+        case TGrabEngine::StopSkipGroup:
+            w_.Events().ConnectionCommandsHeld();
             if (!ReconnectAndWait()) {
-                w_.SetState(TFrmMain::StateOffline);
+                w_.SetState(TGrabEngine::StateOffline);
                 return endRun();
             }
-            w_.StopReason = TFrmMain::StopNone;
-            if (reason == TFrmMain::StopSkipArticle && groupSelected)
+            w_.StopReason = TGrabEngine::StopNone;
+            if (reason == TGrabEngine::StopSkipArticle && groupSelected)
                 w_.NewsClient->SelectGroup(group);
-            w_.SetState(TFrmMain::StateSearching);
+            w_.SetState(TGrabEngine::StateSearching);
             w_.NewsClient->BodyLines.clear();
-            return reason == TFrmMain::StopSkipArticle && groupSelected ? Next::Article : Next::Group;
-        case TFrmMain::StopSearch:
-            w_.mnFile->setEnabled(false);
-            w_.mnFile->menuAction()->setEnabled(false);
-            w_.ClearScreen();
-            w_.miConnectClick();
+            return reason == TGrabEngine::StopSkipArticle && groupSelected ? Next::Article : Next::Group;
+        case TGrabEngine::StopSearch:
+            w_.Events().ConnectionCommandsHeld();
+            w_.Events().ProgressCleared();
+            w_.Connect();
             return endRun();
         default:
             return Next::Article;
@@ -183,7 +179,7 @@ void TGroupSearch::Run(int firstGroup, bool oneGroup)
     };
 
     // The connection ended without a command asking for it.
-    auto lost = [this] { return !w_.NewsClient->Connected && w_.StopReason == TFrmMain::StopNone && !w_.closing_; };
+    auto lost = [this] { return !w_.NewsClient->Connected && w_.StopReason == TGrabEngine::StopNone && !w_.closing_; };
     // Automatic reconnection attempts since an article last went through.
     int attempts = 0;
     // The server refused us: the run ends offline with its reason on the
@@ -192,11 +188,11 @@ void TGroupSearch::Run(int firstGroup, bool oneGroup)
         const QString why = w_.RefusalText();
         w_.NewsClient->BodyLines.clear();
         AddGroupTime(group, started);
-        w_.SetState(TFrmMain::StateOffline);
-        w_.ClearScreen();
-        w_.laArticleName->setText(QString(why).replace('\n', ' '));
-        if (box)
-            ZqMessageBox(why, QStringLiteral("Error"), MsgIcon::None, MsgButtons::Ok, nullptr);
+        w_.EndEarly(why);
+        w_.SetState(TGrabEngine::StateOffline);
+        w_.Events().ProgressCleared();
+        w_.Events().Status(QString(why).replace('\n', ' '));
+        w_.Events().Failed(w_.RefusalKind(), why, box);
     };
 
     const int n = w_.GroupNames.size();
@@ -204,18 +200,15 @@ void TGroupSearch::Run(int firstGroup, bool oneGroup)
         QElapsedTimer started;
         started.start();
         const QByteArray group = w_.GroupNames[g];
-        w_.laGroupName->setText(shown(group));
-        w_.pbGroup->setRange(0, n);
-        w_.pbGroup->setValue(g);
-        w_.laGroup->setText(QStringLiteral("Searching Group %1 of %2").arg(g + 1).arg(w_.pbGroup->maximum()));
+        w_.Events().GroupStarted(g, n, group);
         w_.ProgressPhase = 1;
 
         if (!SendableGroupName(group)) {
             // A blank or control character would end the command early and let
             // the rest pass for a command of its own.
             w_.Disposition.LogNote(group, "Group name holds a blank or control character; the group was skipped.");
-            w_.laArticleName->setText(QStringLiteral("Group %1 skipped: its name holds a blank or control character")
-                                          .arg(shown(PrintableName(group))));
+            w_.Events().Status(QStringLiteral("Group %1 skipped: its name holds a blank or control character")
+                                   .arg(shown(PrintableName(group))));
             if (oneGroup)
                 break;
             continue;
@@ -239,7 +232,7 @@ void TGroupSearch::Run(int firstGroup, bool oneGroup)
         if (!selected) {
             // A command that interrupted the selection is taken up here, so a
             // disconnected run does not walk on through every group.
-            if (w_.StopReason != TFrmMain::StopNone || w_.closing_) {
+            if (w_.StopReason != TGrabEngine::StopNone || w_.closing_) {
                 if (takeUpStop(group, started, false) == Next::EndRun)
                     return;
             }
@@ -249,7 +242,7 @@ void TGroupSearch::Run(int firstGroup, bool oneGroup)
             continue;
         }
 
-        w_.Report->GroupStarted();
+        ++w_.Summary.Groups;
         w_.CurrentFirst = w_.NewsClient->FirstArticle;
         w_.CurrentLast = w_.NewsClient->LastArticle;
         const TGroupMark mark = g < w_.GroupMarks.size() ? w_.GroupMarks[g] : TGroupMark{};
@@ -266,8 +259,7 @@ void TGroupSearch::Run(int firstGroup, bool oneGroup)
         w_.NewsClient->Pipeline = qBound(1, int(IniReadInteger("CONFIG", "PIPELINE", DefaultPipeline)), 64);
         const qint64 maxMb = qBound(qint64(1), qint64(IniReadInteger("CONFIG", "MAX_ARTICLE_MB", DefaultMaxArticleMb)), qint64(1) << 20);
         w_.NewsClient->MaxReplyBytes = maxMb << 20;
-        w_.pbArticle->setRange(0, int(qBound(qint64(0), count, qint64(INT_MAX))));
-        w_.pbArticle->setValue(0);
+        w_.Events().GroupSelected(g, group, count);
 
         const qint64 first = w_.CurrentFirst;
         const qint64 lastWanted = first + count - 1;
@@ -288,13 +280,7 @@ void TGroupSearch::Run(int firstGroup, bool oneGroup)
             // One pass per try at this article; a lost connection is taken up
             // before anything is logged, counted or marked for it.
             for (;;) {
-                const qint64 position = a - w_.CurrentFirst;
-                w_.pbArticle->setValue(int(qMin<qint64>(position, INT_MAX)));
-                w_.laArticle->setText(
-                    QStringLiteral("Decoding Article %1 of %2").arg(position + 1).arg(w_.pbArticle->maximum()));
-                w_.ArticleCaption = QStringLiteral("Decoding Article %1 from %2").arg(a).arg(shown(group));
-                w_.laArticleName->setText(w_.ArticleCaption + QStringLiteral(" (0%)"));
-                w_.laSubject->setText(QStringLiteral("Retrieving Subject..."));
+                w_.Events().ArticleStarted(a, a - w_.CurrentFirst, count, group);
                 w_.ProgressPhase = 1;
                 w_.ArticleBytes = 0;
 
@@ -341,14 +327,16 @@ void TGroupSearch::Run(int firstGroup, bool oneGroup)
                     headerLogged = true;
                     const bool filtered = w_.Disposition.SubjectFilter(group, w_.NewsClient->Subject,
                                                                     w_.NewsClient->BodyLines, w_.ArticleBytes);
-                    if (filtered)
-                        w_.Report->Filtered();
+                    if (filtered) {
+                        ++w_.Summary.Filtered;
+                        w_.Events().ArticleFiltered(w_.NewsClient->Subject);
+                    }
                     if (w_.NewsClient->Connected && !filtered) {
-                        w_.laSubject->setText(shown(w_.NewsClient->Subject));
+                        w_.Events().SubjectKnown(w_.NewsClient->Subject);
                         WritePointer(g, a, false);
                         held.Flush();
                         w_.ProgressPhase = 2;
-                        w_.PreviewMark = 0;
+                        PreviewMark = 0;
                         lastPreview_.start(); // a body that comes quickly is only previewed once saved
                         const qint64 headerBytes = w_.ArticleBytes;
                         w_.NewsClient->GetBody(a, a <= overviewEnd ? BodiesAhead(a, overviewEnd, overview)
@@ -380,10 +368,10 @@ void TGroupSearch::Run(int firstGroup, bool oneGroup)
             }
             if (groupRefused)
                 break;
-            if (gap && w_.StopReason == TFrmMain::StopNone && !w_.closing_)
+            if (gap && w_.StopReason == TGrabEngine::StopNone && !w_.closing_)
                 continue; // not on the server: nothing to log, count or mark
 
-            if (w_.StopReason != TFrmMain::StopNone || w_.closing_)
+            if (w_.StopReason != TGrabEngine::StopNone || w_.closing_)
                 held.Flush(); // the stop may wait for a reconnection
             const Next next = takeUpStop(group, started, true);
             if (next == Next::EndRun)
@@ -403,7 +391,7 @@ void TGroupSearch::Run(int firstGroup, bool oneGroup)
                                    + " MB and was skipped"
                              : "Article was skipped after " + QByteArray::number(MaxArticleLosses)
                                    + " failed attempts");
-                w_.Report->Disposed(TArticleDisposition::OutcomeEmpty, QByteArray());
+                Disposed(TArticleDisposition::OutcomeEmpty);
                 WritePointer(g, a, true);
                 held.Flush();
                 w_.NewsClient->BodyLines.clear();
@@ -412,11 +400,12 @@ void TGroupSearch::Run(int firstGroup, bool oneGroup)
             w_.Disposition.InFlightRefetch = ResumedInFlight(mark, a, w_.NewsClient->MessageID);
             const auto outcome = w_.Disposition.Dispose(group, w_.NewsClient->Subject, w_.NewsClient->BodyLines,
                                                      w_.ArticleBytes, w_.PreviewEnabled);
-            w_.Report->Disposed(outcome, w_.Disposition.LastSavedName);
+            Disposed(outcome);
             if (outcome == TArticleDisposition::OutcomeSaveFailed) {
                 // Left without its completion mark, so it comes again.
                 held.Flush();
-                w_.StopReason = TFrmMain::StopSearch;
+                w_.StopReason = TGrabEngine::StopSearch;
+                w_.EndEarly(w_.SaveFailureText());
                 takeUpStop(group, started, true);
                 w_.ReportSaveFailure();
                 return;
@@ -430,8 +419,23 @@ void TGroupSearch::Run(int firstGroup, bool oneGroup)
         if (oneGroup)
             break;
     }
-    w_.SetState(TFrmMain::StateOnline);
-    w_.ClearScreen();
+    w_.walkedAll_ = true;
+    w_.SetState(TGrabEngine::StateOnline);
+    w_.Events().ProgressCleared();
+}
+
+void TGroupSearch::Disposed(TArticleDisposition::Outcome outcome)
+{
+    const TArticleDisposition &d = w_.Disposition;
+    if (outcome == TArticleDisposition::OutcomeDuplicate)
+        ++w_.Summary.Duplicates;
+    QString path;
+    if (outcome == TArticleDisposition::OutcomeSaved) {
+        ++w_.Summary.Saved;
+        path = QFile::decodeName(d.OutputDir() + d.LastSavedName);
+    }
+    w_.Events().ArticleDone(outcome, outcome == TArticleDisposition::OutcomeSaved ? d.LastSavedName : d.LastFileName,
+                            path);
 }
 
 void TGroupSearch::DocOutput(const QByteArray &strOutput)
@@ -440,33 +444,34 @@ void TGroupSearch::DocOutput(const QByteArray &strOutput)
     // ahead a chunk may hold the next articles' bodies as well.
     if (w_.ProgressPhase != 2)
         w_.ArticleBytes += strOutput.size();
+    w_.Events().BytesReceived(strOutput.size());
     if (!w_.NewsClient->Connected || w_.ProgressPhase != 2)
         return;
     const qint64 lines = w_.NewsClient->BodyLines.size();
     const qint64 percent = w_.NewsClient->Lines <= 2 ? 0 : lines * 100 / (w_.NewsClient->Lines - 1);
-    w_.laArticleName->setText(w_.ArticleCaption + QStringLiteral(" (%1%)").arg(percent));
+    w_.Events().BodyProgress(w_.NewsClient->BodyBytes, percent);
 
     // Decoding and loading a growing picture costs more the more has come:
     // at most every 200 lines, PreviewIntervalMs after the body request or
     // the end of the last pass, never while the last pass took more than a
     // quarter of the time since it ended, and not past any picture's size.
-    if (!w_.PreviewEnabled || lines - w_.PreviewMark < 200 || w_.NewsClient->BodyBytes > w_.PreviewBodyLimitBytes)
+    if (!w_.PreviewEnabled || lines - PreviewMark < 200 || w_.NewsClient->BodyBytes > w_.PreviewBodyLimitBytes)
         return;
     if (lastPreview_.isValid()) {
-        const qint64 lastPassNs = w_.PreviewMark == 0 ? 0 : lastPassNs_; // 0: none yet for this body
+        const qint64 lastPassNs = PreviewMark == 0 ? 0 : lastPassNs_; // 0: none yet for this body
         const qint64 sinceNs = lastPreview_.nsecsElapsed();
         if (sinceNs < w_.PreviewIntervalMs * 1000000 || sinceNs < 4 * lastPassNs)
             return;
     }
     QElapsedTimer pass;
     pass.start();
-    w_.PreviewMark = qint32(lines);
+    PreviewMark = lines;
     QList<QByteArray> copy = w_.NewsClient->BodyLines; // the decoder edits its list
     QByteArray stream;
     QByteArray name;
     const int r = DecodeAttachment(copy, stream, name);
     if (r == DecodeComplete || r == DecodePartial)
-        w_.ShowPreviewFile(stream);
+        w_.Events().PreviewData(stream, false);
     lastPassNs_ = pass.nsecsElapsed();
     lastPreview_.start();
 }

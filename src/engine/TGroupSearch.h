@@ -5,15 +5,16 @@
 #include <QList>
 
 #include "NntpParse.h"
+#include "TArticleDisposition.h"
 
-class TFrmMain;
+class TGrabEngine;
 
-// The group search loop: walks the window's groups article by article and
-// takes up the stop reasons the window's commands leave. It works on the
-// window's lists, client and controls; the window owns it.
+// The group search loop: walks the engine's groups article by article and
+// takes up the stop reasons its commands leave. It works on the engine's
+// lists and client; the engine owns it.
 class TGroupSearch {
 public:
-    explicit TGroupSearch(TFrmMain &window);
+    explicit TGroupSearch(TGrabEngine &engine);
 
     void Run(int firstGroup, bool oneGroup);
     // Every chunk the client receives, during any of its waits.
@@ -45,7 +46,10 @@ private:
     QHash<qint64, bool> aheadFiltered_;
     void AddGroupTime(const QByteArray &group, const QElapsedTimer &started);
 
-    TFrmMain &w_;
+    void Disposed(TArticleDisposition::Outcome outcome);
+
+    TGrabEngine &w_;
+    qint64 PreviewMark = 0; // body lines at the last preview pass
     QElapsedTimer lastPreview_; // since the body request or the end of the last preview pass
     qint64 lastPassNs_ = 0;
 };

@@ -1,0 +1,364 @@
+// The search driven without a window: commands in, events out, against the
+// fake server. What the window shows of these events is the window's tests'.
+#include "EngineFixture.h"
+#include "TestBodies.h"
+
+#include "TZqNNTP.h"
+#include "WaitUntil.h"
+#include "ZqIniFile.h"
+#include "ZqPaths.h"
+#include "ZqStatistics.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+
+namespace {
+
+QByteArray logText()
+{
+    QFile log(ZqPaths::LogFile());
+    return log.open(QIODevice::ReadOnly) ? log.readAll() : QByteArray();
+}
+
+// The portable log lies in the current folder.
+class InFolder {
+public:
+    explicit InFolder(const QString &dir) : old_(QDir::currentPath()) { QDir::setCurrent(dir); }
+    ~InFolder() { QDir::setCurrent(old_); }
+
+private:
+    QString old_;
+};
+
+TEST_F(EngineTest, RunsWithoutADisplay)
+{
+    // The test program links no QtGui and makes a plain QCoreApplication.
+    EXPECT_FALSE(QCoreApplication::instance()->inherits("QGuiApplication"));
+    TGrabEngine e;
+    connect(e);
+    e.SearchAllGroups();
+    EXPECT_EQ(dir.read("out/pic.jpg"), picture());
+}
+
+TEST_F(EngineTest, SearchSavesMarksAndResumes)
+{
+    TGrabEngine e;
+    connect(e);
+    e.SearchAllGroups();
+
+    EXPECT_EQ(e.State(), TGrabEngine::StateOnline);
+    EXPECT_FALSE(e.Searching());
+    EXPECT_TRUE(e.WalkedAll());
+    EXPECT_EQ(dir.read("out/pic.jpg"), picture());
+    EXPECT_EQ(IniReadString("GROUPS", "alt.a", ""), "2,<art2@fake.invalid>+");
+    EXPECT_EQ(e.GroupMarks.value(0), (TGroupMark{"<art2@fake.invalid>+", 2}));
+    EXPECT_EQ(ReadStatistic("SAVED_COUNT", "alt.a"), 1);
+    EXPECT_EQ(ReadStatistic("EMPTY_COUNT", ""), 1);
+    EXPECT_GT(ReadStatistic("SAVED_BYTES", "alt.a"), picture().size());
+    EXPECT_NE(IniReadString("STATISTICS", "alt.aTIME", "absent"), "absent");
+    EXPECT_EQ(events.previews.value(0), picture());
+    // Subjects, ids and line counts came from the overview: no HEAD.
+    EXPECT_EQ(server.commands, (QList<QByteArray>{"GROUP alt.a\r\n", "LIST OVERVIEW.FMT\r\n", "OVER 1-2\r\n",
+                                                  "BODY 1\r\n", "BODY 2\r\n"}));
+    EXPECT_EQ(events.log.mid(events.log.indexOf("run")),
+              (QStringList{"run", "group 1/1 alt.a", "article 1", "subject a picture", "preview file",
+                           "done saved pic.jpg", "article 2", "subject just words", "done empty ", "state 1",
+                           "cleared", "end Saved 1 picture, 0 duplicates, 0 filtered in 1 group"}));
+
+    // The next run starts after the completed article: nothing left to fetch.
+    e.SearchAllGroups();
+    EXPECT_EQ(server.commands.size(), 6);
+    EXPECT_EQ(e.State(), TGrabEngine::StateOnline);
+    EXPECT_TRUE(boxes.shown().isEmpty());
+}
+
+// NEW_GROUP_ARTICLES limits only a group without a mark; gaps in the
+// overview are neither asked for nor counted; a server without an
+// overview is asked per article (XOVER where only OVER is refused).
+TEST_F(EngineTest, NewGroupStartGapsAndOverviewFallbacks)
+{
+    for (int n = 3; n <= 6; ++n)
+        server.groups[0].articles << FakeNntpServer::MakeArticle(n, "words " + QByteArray::number(n), {"x"});
+    server.overviewGaps = {4};
+    IniWriteInteger("CONFIG", "NEW_GROUP_ARTICLES", 3);
+    {
+        TGrabEngine e;
+        connect(e);
+        e.SearchAllGroups();
+        EXPECT_EQ(server.commands, (QList<QByteArray>{"GROUP alt.a\r\n", "LIST OVERVIEW.FMT\r\n", "OVER 4-6\r\n",
+                                                      "BODY 5\r\n", "BODY 6\r\n"}));
+        EXPECT_EQ(ReadStatistic("EMPTY_COUNT", "alt.a"), 2);
+        EXPECT_EQ(IniReadString("GROUPS", "alt.a", ""), "6,<art6@fake.invalid>+");
+        EXPECT_EQ(e.State(), TGrabEngine::StateOnline);
+    }
+
+    // With a mark the limit does not apply; XOVER stands in for OVER.
+    server.groups[0].articles << FakeNntpServer::MakeArticle(7, "seven", {"x"}) << FakeNntpServer::MakeArticle(8, "eight", {"x"})
+                              << FakeNntpServer::MakeArticle(9, "nine", {"x"}) << FakeNntpServer::MakeArticle(10, "ten", {"x"});
+    server.xoverOnly = true;
+    server.commands.clear();
+    {
+        TGrabEngine e;
+        connect(e);
+        e.SearchAllGroups();
+        EXPECT_EQ(server.commands.mid(0, 5), (QList<QByteArray>{"GROUP alt.a\r\n", "LIST OVERVIEW.FMT\r\n",
+                                                                "OVER 7-10\r\n", "XOVER 7-10\r\n", "BODY 7\r\n"}));
+        EXPECT_EQ(countCommands("BODY"), 4);
+        EXPECT_EQ(countCommands("HEAD"), 0);
+    }
+
+    // No overview at all: one probe each, then HEAD per article.
+    server.overview = false;
+    server.groups[0].articles << FakeNntpServer::MakeArticle(11, "eleven", {"x"});
+    server.commands.clear();
+    {
+        TGrabEngine e;
+        connect(e);
+        e.SearchAllGroups();
+        EXPECT_EQ(server.commands, (QList<QByteArray>{"GROUP alt.a\r\n", "LIST OVERVIEW.FMT\r\n", "OVER 11-11\r\n",
+                                                      "XOVER 11-11\r\n", "HEAD 11\r\n", "BODY 11\r\n"}));
+        EXPECT_EQ(IniReadString("GROUPS", "alt.a", ""), "11,<art11@fake.invalid>+");
+    }
+}
+
+// Bodies are asked for ahead only for what the overview lists and the
+// filter lets through; one past MAX_ARTICLE_MB is skipped as empty, the
+// connection made again, and the run goes on.
+TEST_F(EngineTest, BodiesAheadFollowTheFilterAndAnOversizeArticleIsSkipped)
+{
+    IniWriteInteger("CONFIG", "MAX_ARTICLE_MB", 1);
+    IniWriteString("CONFIG", "LOG", "yes");
+    IniWriteString("FILTER", "EXCLUDE", "spam,");
+    QList<QByteArray> huge;
+    for (int i = 0; i < 25000; ++i)
+        huge << QByteArray(60, 'h');
+    auto &articles = server.groups[0].articles;
+    articles[1] = FakeNntpServer::MakeArticle(2, "huge", huge);
+    articles << FakeNntpServer::MakeArticle(3, "spam offer", {"x"})
+             << FakeNntpServer::MakeArticle(5, "more words", {"fine"});
+    server.groups[0].count = 5; // 4 is a gap
+    InFolder here(dir.dir());
+    TGrabEngine e;
+    e.ReconnectDelaysMs = {20, 20, 20, 20, 20};
+    connect(e);
+    e.SearchAllGroups();
+
+    EXPECT_EQ(countCommands("BODY 3"), 0); // filtered
+    EXPECT_EQ(countCommands("BODY 4"), 0); // a gap
+    EXPECT_EQ(countCommands("BODY 1"), 1);
+    EXPECT_EQ(countCommands("BODY 2"), 1);
+    EXPECT_EQ(server.connections, 2);
+    EXPECT_EQ(dir.read("out/pic.jpg"), picture());
+    EXPECT_EQ(ReadStatistic("EMPTY_COUNT", "alt.a"), 3); // the huge one, the filtered one and the words
+    EXPECT_EQ(IniReadString("GROUPS", "alt.a", ""), "5,<art5@fake.invalid>+");
+    EXPECT_TRUE(logText().contains("Article was larger than 1 MB and was skipped")) << logText().constData();
+    EXPECT_TRUE(events.log.contains("filtered spam offer"));
+    EXPECT_EQ(e.Summary.Filtered, 1);
+    EXPECT_TRUE(events.failures.isEmpty());
+    EXPECT_TRUE(boxes.shown().isEmpty());
+}
+
+TEST_F(EngineTest, SkipArticleReconnectsBeforeSendingAndGoesOn)
+{
+    server.stallOn = "BODY 1";
+    TGrabEngine e;
+    connect(e);
+    onCommand("BODY 1", [&] { e.SkipArticle(); });
+    e.SearchAllGroups();
+
+    EXPECT_EQ(server.connections, 2);
+    // The overview batch in hand still serves after reconnecting; the body
+    // that was asked for ahead is asked for again.
+    EXPECT_EQ(server.commands, (QList<QByteArray>{"GROUP alt.a\r\n", "LIST OVERVIEW.FMT\r\n", "OVER 1-2\r\n",
+                                                  "BODY 1\r\n", "BODY 2\r\n", "GROUP alt.a\r\n", "BODY 2\r\n"}));
+    EXPECT_EQ(ReadStatistic("EMPTY_COUNT", "alt.a"), 2); // the skipped one and the text
+    EXPECT_EQ(IniReadString("GROUPS", "alt.a", ""), "2,<art2@fake.invalid>+");
+    EXPECT_EQ(e.State(), TGrabEngine::StateOnline);
+    EXPECT_TRUE(events.log.contains("held"));
+}
+
+TEST_F(EngineTest, FailedReconnectionEndsTheRunOffline)
+{
+    server.stallOn = "BODY";
+    TGrabEngine e;
+    connect(e);
+    onCommand("BODY", [&] {
+        server.StopListening();
+        e.SkipGroup();
+    });
+    e.SearchAllGroups();
+
+    EXPECT_EQ(e.State(), TGrabEngine::StateOffline);
+    ASSERT_EQ(events.failures.size(), 1);
+    EXPECT_TRUE(events.failures[0].startsWith("ask: Connection was not successful!\n127.0.0.1:"));
+    EXPECT_EQ(IniReadString("GROUPS", "alt.a", ""), "1,<art1@fake.invalid>");
+    // The connection commands held for the reconnection are given back.
+    EXPECT_GT(events.log.lastIndexOf("state 0"), events.log.indexOf("held"));
+    EXPECT_EQ(e.StopReason, 0);
+    EXPECT_FALSE(e.WalkedAll());
+}
+
+TEST_F(EngineTest, StopReconnectsAndEndsTheRun)
+{
+    server.stallOn = "BODY";
+    TGrabEngine e;
+    connect(e);
+    onCommand("BODY", [&] { e.Stop(); });
+    e.SearchAllGroups();
+    EXPECT_EQ(countCommands("OVER"), 1);
+    EXPECT_EQ(countCommands("BODY"), 2); // both asked for at once; nothing after the stop
+    // The reconnection completes after the run has ended.
+    EXPECT_TRUE(WaitUntil([&] { return e.State() == TGrabEngine::StateOnline; }, 10000));
+    EXPECT_EQ(server.connections, 2);
+    EXPECT_EQ(e.StopReason, 0);
+    EXPECT_FALSE(e.WalkedAll());
+    EXPECT_EQ(events.runsEnded, 1);
+}
+
+TEST_F(EngineTest, DisconnectLeftWhileIdleDoesNotEndTheNextSearch)
+{
+    TGrabEngine e;
+    connect(e);
+    e.Disconnect();
+    connect(e);
+    e.SearchAllGroups();
+    EXPECT_EQ(IniReadString("GROUPS", "alt.a", ""), "2,<art2@fake.invalid>+");
+    EXPECT_EQ(e.State(), TGrabEngine::StateOnline);
+}
+
+// A blank or control character would end the command line early and send
+// the rest as a command of its own.
+TEST_F(EngineTest, GroupNamesWithBlanksOrControlCharactersAreNotSent)
+{
+    IniWriteString("GROUPS", "LIST", "alt.a BODY 1,alt.\x01x,alt.a,");
+    TGrabEngine e;
+    connect(e);
+    e.SearchAllGroups();
+    EXPECT_EQ(countCommands("GROUP"), 1);
+    ASSERT_FALSE(server.commands.isEmpty());
+    EXPECT_EQ(server.commands.first(), "GROUP alt.a\r\n");
+    EXPECT_EQ(IniReadString("GROUPS", "alt.a", ""), "2,<art2@fake.invalid>+");
+    EXPECT_EQ(e.State(), TGrabEngine::StateOnline);
+}
+
+TEST_F(EngineTest, SearchAllGroupsNeedsAnIdleConnection)
+{
+    TGrabEngine e;
+    e.SetEvents(&events);
+    e.LoadGroups();
+    e.SearchAllGroups(); // offline: no search
+    EXPECT_EQ(e.State(), TGrabEngine::StateOffline);
+    EXPECT_EQ(IniReadString("STATISTICS", "alt.aTIME", "absent"), "absent");
+    EXPECT_EQ(events.runsEnded, 0);
+}
+
+// A server that wants a login the user never gave: one failure that says
+// what to do, the run ends offline, and the server is not asked again.
+TEST_F(EngineTest, LoginAskedForWithoutAUserEndsTheRunWithAMessage)
+{
+    server.loginRequired = true;
+    TGrabEngine e;
+    e.ReconnectDelaysMs = {10, 10};
+    connect(e);
+    e.SearchAllGroups();
+    EXPECT_EQ(e.State(), TGrabEngine::StateOffline);
+    ASSERT_EQ(events.failures.size(), 1);
+    EXPECT_TRUE(events.failures[0].startsWith(
+        "ask: The server asks for a login: enter a user name and password in Options > Configuration\n127.0.0.1:"));
+    EXPECT_EQ(server.connections, 1);
+    EXPECT_EQ(server.commands, QList<QByteArray>{"GROUP alt.a\r\n"});
+    EXPECT_TRUE(events.statuses.last().contains("480 authentication required"));
+    EXPECT_FALSE(e.WalkedAll());
+    EXPECT_TRUE(e.EndReason().startsWith("The server asks for a login"));
+}
+
+TEST_F(EngineTest, RefusedLoginIsReportedWithTheServersLine)
+{
+    server.user = "joe";
+    server.password = "right";
+    IniWriteString("CONFIG", "USER", "joe");
+    IniWriteString("CONFIG", "PASSWORD", "wrong");
+    TGrabEngine e;
+    e.SetEvents(&events);
+    ASSERT_TRUE(e.Connect());
+    ASSERT_TRUE(WaitUntil([&] { return !events.failures.isEmpty(); }, 10000));
+    EXPECT_EQ(events.failures,
+              QStringList{QStringLiteral("ask: Login failed:\n127.0.0.1:%1: 481 authentication failed").arg(server.Port())});
+    EXPECT_EQ(e.State(), TGrabEngine::StateOffline);
+    EXPECT_EQ(server.connections, 1);
+}
+
+// A save that fails leaves the article unfinished, stops the run as Stop
+// does and says where and why; the next run fetches the picture again.
+TEST_F(EngineTest, FailedSaveStopsTheRunAndTheArticleComesAgain)
+{
+    const QString missing = dir.path("gone/");
+    IniWriteString("CONFIG", "OUTPUT_DIR", missing.toLocal8Bit());
+    TGrabEngine e;
+    connect(e);
+    e.SearchAllGroups();
+
+    EXPECT_EQ(IniReadString("GROUPS", "alt.a", ""), "1,<art1@fake.invalid>");
+    EXPECT_EQ(countCommands("BODY 1"), 1);
+    EXPECT_EQ(ReadStatistic("SAVED_COUNT", ""), 0);
+    ASSERT_EQ(events.failures.size(), 1);
+    EXPECT_TRUE(events.failures[0].startsWith("ask: "));
+    EXPECT_TRUE(events.failures[0].contains(QDir::toNativeSeparators(missing)));
+    EXPECT_TRUE(events.failures[0].contains("No such file or directory"));
+    EXPECT_EQ(events.statuses.last(), "Search stopped: pictures cannot be saved");
+    EXPECT_TRUE(events.previews.isEmpty());
+    EXPECT_FALSE(e.WalkedAll());
+    EXPECT_TRUE(e.EndReason().startsWith("Pictures cannot be saved"));
+    ASSERT_TRUE(WaitUntil([&] { return e.State() == TGrabEngine::StateOnline; }, 10000));
+
+    ASSERT_TRUE(QDir().mkpath(missing));
+    e.SearchAllGroups();
+    EXPECT_EQ(dir.read("gone/pic.jpg"), picture());
+    EXPECT_EQ(IniReadString("GROUPS", "alt.a", ""), "2,<art2@fake.invalid>+");
+    EXPECT_EQ(ReadStatistic("SAVED_COUNT", ""), 1);
+}
+
+// A group whose articles all fail keeps its own number, with no id and no
+// subject borrowed from the group before it.
+TEST_F(EngineTest, FailedHeadersKeepTheirOwnPointerAndNoBorrowedSubject)
+{
+    IniWriteString("CONFIG", "LOG", "yes");
+    InFolder here(dir.dir());
+    IniWriteString("GROUPS", "LIST", "alt.a,alt.gone,");
+    FakeNntpServer::Group gone;
+    gone.name = "alt.gone";
+    gone.count = 2;
+    gone.first = 5;
+    gone.last = 6;
+    server.groups << gone;
+    server.overview = false; // headers one by one, as without an overview
+    TGrabEngine e;
+    connect(e);
+    e.SearchAllGroups();
+
+    EXPECT_EQ(IniReadString("GROUPS", "alt.a", ""), "2,<art2@fake.invalid>+");
+    EXPECT_EQ(IniReadString("GROUPS", "alt.gone", ""), "6,+");
+    const QByteArray text = logText();
+    EXPECT_TRUE(text.contains("-alt.gone-6-\r\n")) << text.constData();
+    EXPECT_FALSE(text.contains("-alt.gone-6-just words"));
+}
+
+// Closing in the middle of a body: the run unwinds at once, the pointer
+// names the article in hand, and nothing is told after the close.
+TEST_F(EngineTest, CloseDuringABodyUnwindsWithTheExactPointer)
+{
+    server.stallOn = "BODY 1";
+    auto e = std::make_unique<TGrabEngine>();
+    connect(*e);
+    onCommand("BODY 1", [&] { e->Close(true); });
+    e->SearchAllGroups();
+    EXPECT_FALSE(e->Searching());
+    EXPECT_TRUE(e->Closing());
+    EXPECT_EQ(IniReadString("GROUPS", "alt.a", ""), "1,<art1@fake.invalid>");
+    EXPECT_EQ(events.runsEnded, 0);
+    EXPECT_TRUE(QFile::exists(dir.path("CRC-32.dat")));
+    e.reset();
+}
+
+} // namespace
