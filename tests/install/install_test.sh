@@ -25,6 +25,12 @@ for f in bin/pixtrawl share/applications/$id.desktop share/metainfo/$id.metainfo
          share/icons/hicolor/256x256/apps/$id.png; do
   [ -f "$prefix/$f" ] || fail "not installed: $f"
 done
+units=$prefix/lib/systemd/user
+for f in pixtrawl-grab.service pixtrawl-grab.timer; do [ -f "$units/$f" ] || fail "not installed: $f"; done
+grep -qx "ExecStart=$prefix/bin/pixtrawl --grab" "$units/pixtrawl-grab.service" || fail "service names another program"
+if command -v systemd-analyze >/dev/null; then
+  (cd "$units" && systemd-analyze verify ./pixtrawl-grab.service ./pixtrawl-grab.timer) || fail "units do not verify"
+fi
 [ "$("$prefix/bin/pixtrawl" --version)" = "pixtrawl 1.01" ] || fail "--version"
 "$prefix/bin/pixtrawl" --help | grep -q -- "--version" || fail "--help"
 
@@ -78,6 +84,13 @@ kill -TERM "$app_pid" # closes like Exit: placement and checksums saved
 for _ in $(seq 100); do kill -0 "$app_pid" 2>/dev/null || break; sleep 0.1; done
 wait "$app_pid" || fail "exit status $?"
 app_pid=
+
+# The same settings grabbed by the command line, with no display at all:
+# nothing is new, every group is walked.
+out=$(cd "$home" && "${run[@]}" env -i HOME="$home" PATH=/usr/bin:/bin "${keep[@]}" \
+   "$prefix/bin/pixtrawl" --grab 2>"$tmp/grab.err") || { cat "$tmp/grab.err"; fail "--grab exit status $?"; }
+[ "$out" = "$(printf 'Group 1 of 2: %s\nGroup 2 of 2: %s\nSaved 0 pictures, 0 duplicates, 0 filtered in 2 groups' \
+   $(ls "$corpus/spool"))" ] || fail "--grab said: $out"
 
 pictures=$home/Pictures/Pixtrawl
 for f in "$ini" "$home/.local/share/pixtrawl/CRC-32.dat" "$home/.cache/pixtrawl/current.jpg" \

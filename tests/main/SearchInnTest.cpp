@@ -14,6 +14,8 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QProcess>
+#include <QProcessEnvironment>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -107,6 +109,7 @@ protected:
     }
 
     QString out() const { return dir.path(QStringLiteral("out/")); }
+    void expectCorpusGrabbed(const QString &logPath, const QString &crcPath);
 
     static QByteArray names_[2];
     static QList<InnServer::Article> posted_[2];
@@ -124,19 +127,10 @@ QByteArray SearchInn::names_[2];
 QList<InnServer::Article> SearchInn::posted_[2];
 std::string SearchInn::setupError_;
 
-TEST_P(SearchInn, GrabsThePostedCorpus)
+// What a grab of the posted corpus leaves, whoever drives it: pictures,
+// counters, pointers, log and "CRC-32.dat".
+void SearchInn::expectCorpusGrabbed(const QString &logPath, const QString &crcPath)
 {
-    {
-        TFrmMain w;
-        ASSERT_TRUE(w.miConnectClick());
-        ASSERT_TRUE(QTest::qWaitFor([&] { return w.State() == TFrmMain::StateOnline; }, 15000));
-        w.miSearchAllGroups->trigger();
-        EXPECT_FALSE(w.Searching());
-        EXPECT_EQ(w.State(), TFrmMain::StateOnline);
-        EXPECT_TRUE(w.close());
-    }
-    EXPECT_TRUE(boxes.shown().isEmpty());
-
     QList<QByteArray> files;
     for (const QString &f : QDir(out()).entryList(QDir::Files | QDir::Hidden, QDir::Name))
         files << f.toLocal8Bit();
@@ -167,7 +161,7 @@ TEST_P(SearchInn, GrabsThePostedCorpus)
     EXPECT_EQ(IniReadString("GROUPS", one, ""), "8," + posted_[0].last().messageId + '+');
     EXPECT_EQ(IniReadString("GROUPS", two, ""), "3," + posted_[1].last().messageId + '+');
 
-    const QByteArray log = readFile(work.filePath(QStringLiteral("pixtrawl.log")));
+    const QByteArray log = readFile(logPath);
     EXPECT_TRUE(log.contains("-" + one + "-5-bigcity.jpg (1/3)\r\nThere was nothing to decode.\r\n"));
     EXPECT_TRUE(log.contains("Article was saved as 'bigcity.jpg' at " +
                              QByteArray::number(original("bigcity.jpg").size()) + " bytes.\r\n"));
@@ -179,7 +173,24 @@ TEST_P(SearchInn, GrabsThePostedCorpus)
     for (const char *name : {"bigcity.jpg", "evil.jpg", "forest.jpg", "harbour.jpg", "meadow.jpg", "sunset.jpg"})
         keys << TArticleDisposition::ChecksumKey(original(name));
     std::sort(keys.begin(), keys.end());
-    EXPECT_EQ(dir.read(QStringLiteral("CRC-32.dat")), keys.join("\r\n") + "\r\n");
+    EXPECT_EQ(readFile(crcPath), keys.join("\r\n") + "\r\n");
+
+}
+
+TEST_P(SearchInn, GrabsThePostedCorpus)
+{
+    {
+        TFrmMain w;
+        ASSERT_TRUE(w.miConnectClick());
+        ASSERT_TRUE(QTest::qWaitFor([&] { return w.State() == TFrmMain::StateOnline; }, 15000));
+        w.miSearchAllGroups->trigger();
+        EXPECT_FALSE(w.Searching());
+        EXPECT_EQ(w.State(), TFrmMain::StateOnline);
+        EXPECT_TRUE(w.close());
+    }
+    EXPECT_TRUE(boxes.shown().isEmpty());
+
+    expectCorpusGrabbed(work.filePath(QStringLiteral("pixtrawl.log")), dir.path(QStringLiteral("CRC-32.dat")));
 
     // Nothing new: a second window walks nothing and counts nothing more.
     {
@@ -191,6 +202,53 @@ TEST_P(SearchInn, GrabsThePostedCorpus)
     }
     EXPECT_EQ(ReadStatistic("SAVED_COUNT", ""), 6);
     EXPECT_EQ(ReadStatistic("EMPTY_COUNT", ""), 4);
+}
+
+// "pixtrawl --grab" on the same settings, with no display, gives what the
+// window's run gives.
+TEST_P(SearchInn, GrabCommandGivesWhatTheWindowGives)
+{
+    QTemporaryDir copy;
+    const QString program = copy.filePath(QStringLiteral("pixtrawl"));
+    ASSERT_TRUE(QFile::copy(QStringLiteral(PIXTRAWL_BINARY), program));
+    ASSERT_TRUE(QFile::copy(dir.iniPath(), copy.filePath(QStringLiteral("pixtrawl.ini"))));
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+        env.remove(QString::fromLatin1(name));
+    p.setProcessEnvironment(env);
+    p.setWorkingDirectory(copy.path());
+    p.start(program, {QStringLiteral("--grab")});
+    ASSERT_TRUE(p.waitForFinished(60000));
+    EXPECT_EQ(p.exitCode(), 0) << p.readAllStandardError().constData();
+    EXPECT_TRUE(p.readAllStandardOutput().endsWith("Saved 6 pictures, 1 duplicate, 1 filtered in 2 groups\n"));
+    // The counters and pointers are in the copy's settings.
+    SetProgramFilePathOverride(program);
+    expectCorpusGrabbed(copy.filePath(QStringLiteral("pixtrawl.log")), copy.filePath(QStringLiteral("CRC-32.dat")));
+    SetProgramFilePathOverride(dir.path(QStringLiteral("pixtrawl")));
+}
+
+TEST(SearchInnGrab, ARefusedLoginEndsTheRunWithItsReason)
+{
+    if (InnServer::TlsPort() == 0)
+        GTEST_SKIP() << "no TLS reader: " << InnServer::SkipReason().toStdString();
+    QTemporaryDir copy;
+    const QString program = copy.filePath(QStringLiteral("pixtrawl"));
+    ASSERT_TRUE(QFile::copy(QStringLiteral(PIXTRAWL_BINARY), program));
+    QFile ini(copy.filePath(QStringLiteral("pixtrawl.ini")));
+    ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
+    ini.write("[CONFIG]\nHOST=127.0.0.1\nTLS=Y\nPORT=" + QByteArray::number(InnServer::TlsPort()) + "\nUSER="
+              + InnServer::Setting("PIXTRAWL_INN_USER") + "\nPASSWORD=not-the-password\nTLS_TRUSTED_HOST=127.0.0.1\n"
+              "TLS_TRUSTED_SHA256=" + InnServer::Setting("PIXTRAWL_INN_TLS_SHA256") + "\n[GROUPS]\nLIST=any.group,\n");
+    ini.close();
+    QProcess p;
+    p.setWorkingDirectory(copy.path());
+    p.start(program, {QStringLiteral("--grab")});
+    ASSERT_TRUE(p.waitForFinished(60000));
+    EXPECT_EQ(p.exitCode(), 1);
+    const QByteArray err = p.readAllStandardError();
+    EXPECT_TRUE(err.contains("pixtrawl: Login failed: 127.0.0.1:")) << err.constData();
+    EXPECT_TRUE(err.contains("the run ended early")) << err.constData();
 }
 
 // A certificate that does not verify: the user is told why and may trust
