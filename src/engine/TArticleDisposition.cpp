@@ -313,8 +313,9 @@ TArticleDisposition::Outcome TArticleDisposition::Dispose(const QByteArray &grou
         PendingName = nameBefore;
         PendingSize = pendingBefore;
     }
-    // Only once the file is on disk: a kill before must find its parts again.
-    persistPending();
+    // Only once the file is on disk and counted: a kill before must find
+    // its parts again.
+    afterCommit([this] { persistPending(); });
     return outcome;
 }
 
@@ -383,6 +384,22 @@ TArticleDisposition::Outcome TArticleDisposition::disposeFile(QByteArray name, c
         OnPreview(DecodeStream);
     DecodeStream.clear();
     return outcome;
+}
+
+void TArticleDisposition::afterCommit(std::function<void()> release)
+{
+    if (DeferReleases)
+        commitPending_.push_back(std::move(release));
+    else
+        release();
+}
+
+void TArticleDisposition::Committed()
+{
+    auto pending = std::move(commitPending_);
+    commitPending_.clear();
+    for (const auto &release : pending)
+        release();
 }
 
 void TArticleDisposition::persistPending()
@@ -503,10 +520,10 @@ bool TArticleDisposition::disposeBase64(const QByteArray &groupName, const QByte
     }
     outcome = disposeFile(base64Name(decodedName, firstSubject), groupName, subjectForName(firstSubject),
                           articleBytes, previewEnabled, nullptr);
-    // Not before the file is on disk: a kill or a failed save finds the
-    // parts again when the last one comes back.
+    // Not before the file is on disk and counted: a kill or a failed save
+    // finds the parts again when the last one comes back.
     if (outcome != OutcomeSaveFailed)
-        PostParts.Release(marker.Post, marker.Total);
+        afterCommit([this, marker] { PostParts.Release(marker.Post, marker.Total); });
     return true;
 }
 
@@ -556,10 +573,10 @@ TArticleDisposition::Outcome TArticleDisposition::disposeYEnc(const QByteArray &
     }
     const std::uint32_t key = ~crc;
     const Outcome outcome = disposeFile(y.Name, groupName, subject, articleBytes, previewEnabled, &key);
-    // Not before the file is on disk: a kill or a failed save finds the parts
-    // again when the article comes back.
+    // Not before the file is on disk and counted: a kill or a failed save
+    // finds the parts again when the article comes back.
     if (outcome != OutcomeSaveFailed)
-        Parts.Release(y.Name, y.FileSize);
+        afterCommit([this, name = y.Name, size = y.FileSize] { Parts.Release(name, size); });
     return outcome;
 }
 

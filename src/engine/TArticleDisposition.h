@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <vector>
 
 // What becomes of one article inside the search: the log record's header, the
 // subject filter, and once the body is in, decoding (joining files spread over
@@ -67,6 +68,13 @@ public:
     bool SaveChecksums(const QString &path) const;
     QString ChecksumsFile;
 
+    // The parts of a saved file are let go only once the settings write
+    // that counts the save and marks the article done has happened
+    // (Committed): a kill in between finds them again and counts the file
+    // as saved before. Off, they go at once (a disposition on its own).
+    bool DeferReleases = false;
+    void Committed();
+
     // Set by the search for an article whose pointer lacks the completion
     // mark: a run ended (killed) while on it.
     bool InFlightRefetch = false;
@@ -107,6 +115,8 @@ private:
                         qint64 articleBytes, bool previewEnabled, const std::uint32_t *crc);
     Outcome empty(const QByteArray &groupName, qint64 articleBytes, const QByteArray &line);
     void persistPending();
+    void afterCommit(std::function<void()> release);
+    std::vector<std::function<void()>> commitPending_;
     void logLine(const QByteArray &line);
     bool isKnown(const QByteArray &key) const;
     void addKnown(const QByteArray &key);

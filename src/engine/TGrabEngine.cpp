@@ -1,5 +1,6 @@
 #include "TGrabEngine.h"
 
+#include "FlagScope.h"
 #include "TGroupSearch.h"
 #include "TOutputFolder.h"
 #include "TZqNNTP.h"
@@ -14,17 +15,6 @@
 #include <QEventLoop>
 
 namespace {
-
-// Keeps a flag set for the lifetime of a scope, restoring the old value.
-class FlagScope {
-public:
-    explicit FlagScope(bool &flag) : flag_(flag), old_(flag) { flag_ = true; }
-    ~FlagScope() { flag_ = old_; }
-
-private:
-    bool &flag_;
-    bool old_;
-};
 
 // The client reports a failed attempt as state 4.
 constexpr qint32 AttemptFailed = 4;
@@ -45,6 +35,7 @@ TGrabEngine::TGrabEngine(QObject *parent) : QObject(parent), search_(std::make_u
     NewsClient->OnStateChange = [this](TZqNNTP *, qint32 st) { ClientStateChange(st); };
     NewsClient->OnConnectionLost = [this](TZqNNTP *) { ClientConnectionLost(); };
     Disposition.OnPreview = [this](const QByteArray &data) { Events().PreviewData(data, true); };
+    Disposition.DeferReleases = true;
 
     // Should the application quit underneath a running search (session end),
     // let the search unwind instead of waiting forever.

@@ -412,6 +412,7 @@ void TGroupSearch::Run(int firstGroup, bool oneGroup)
             }
             WritePointer(g, a, true);
             held.Flush();
+            w_.Disposition.Committed();
             attempts = 0;
         }
 

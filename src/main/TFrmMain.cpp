@@ -1,5 +1,6 @@
 #include "TFrmMain.h"
 
+#include "FlagScope.h"
 #include "TDialogFactory.h"
 #include "TJPEGImage.h"
 #include "TRunReport.h"
@@ -33,17 +34,6 @@
 #include <utility>
 
 namespace {
-
-// Keeps a flag set for the lifetime of a scope, restoring the old value.
-class FlagScope {
-public:
-    explicit FlagScope(bool &flag) : flag_(flag), old_(flag) { flag_ = true; }
-    ~FlagScope() { flag_ = old_; }
-
-private:
-    bool &flag_;
-    bool old_;
-};
 
 QString shown(const QByteArray &bytes) { return QString::fromLocal8Bit(bytes); }
 

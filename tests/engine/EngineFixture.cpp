@@ -129,13 +129,7 @@ void EngineTest::connect(TGrabEngine &e)
 
 void EngineTest::onCommand(const QByteArray &prefix, std::function<void()> f)
 {
-    auto fired = std::make_shared<bool>(false);
-    QObject::connect(&server, &FakeNntpServer::CommandReceived, &server, [=](const QByteArray &c) {
-        if (!*fired && c.startsWith(prefix)) {
-            *fired = true;
-            QTimer::singleShot(0, f);
-        }
-    });
+    server.OnCommandOnce(prefix, std::move(f));
 }
 
 int EngineTest::countCommands(const QByteArray &prefix) const

@@ -120,13 +120,7 @@ protected:
     // Runs f once, soon after the server receives a command starting with prefix.
     void onCommand(const QByteArray &prefix, std::function<void()> f)
     {
-        auto fired = std::make_shared<bool>(false);
-        QObject::connect(&server, &FakeNntpServer::CommandReceived, &server, [=](const QByteArray &c) {
-            if (!*fired && c.startsWith(prefix)) {
-                *fired = true;
-                QTimer::singleShot(0, f);
-            }
-        });
+        server.OnCommandOnce(prefix, std::move(f));
     }
 
     // Acts once cond holds, checked from the event loop: a wait of its own

@@ -1,5 +1,9 @@
 #include "FakeNntpServer.h"
 
+#include <QTimer>
+
+#include <memory>
+
 #include <climits>
 
 #include <QHostAddress>
@@ -354,4 +358,15 @@ const FakeNntpServer::Article *FakeNntpServer::FindArticle(qint32 number) const
         if (a.number == number)
             return &a;
     return nullptr;
+}
+
+void FakeNntpServer::OnCommandOnce(const QByteArray &prefix, std::function<void()> f)
+{
+    auto fired = std::make_shared<bool>(false);
+    connect(this, &FakeNntpServer::CommandReceived, this, [=](const QByteArray &c) {
+        if (!*fired && c.startsWith(prefix)) {
+            *fired = true;
+            QTimer::singleShot(0, f);
+        }
+    });
 }

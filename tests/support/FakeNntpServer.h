@@ -96,6 +96,9 @@ public:
     // them closes the connection at that point (an empty one is just a pause).
     void Send(const QList<QByteArray> &pieces);
     void Send(const QByteArray &bytes) { Send(QList<QByteArray>{bytes}); }
+    // Runs f once, from the event loop, soon after a command starting with
+    // prefix arrives: a test's command in the middle of a search.
+    void OnCommandOnce(const QByteArray &prefix, std::function<void()> f);
     // From now on this connection answers nothing, as after stallOn.
     void Stall() { stalled_ = true; }
     void CloseClient();
