@@ -2,6 +2,7 @@
 
 #include "Decode.h"
 #include "PostSubject.h"
+#include "TArticleLog.h"
 #include "TOutputFolder.h"
 #include "YEnc.h"
 #include "ZqChecksumCRC32.h"
@@ -24,15 +25,6 @@ namespace {
 
 
 bool caseLess(const QByteArray &a, const QByteArray &b) { return qstricmp(a.constData(), b.constData()) < 0; }
-
-bool logEnabled() { return IniReadBool("CONFIG", "LOG", false); }
-
-// Linux locales carry no separate date and time separators, so the record
-// uses "/" and ":" as written in the format.
-QByteArray timeStamp()
-{
-    return QDateTime::currentDateTime().toString(QStringLiteral("dd/MM/yy-hh:mm:ss")).toLatin1();
-}
 
 // Never cut inside a UTF-8 sequence, so a shortened name stays readable.
 qsizetype utf8Cut(const QByteArray &s, qsizetype n)
@@ -65,18 +57,6 @@ void splitExtension(const QByteArray &fileName, QByteArray *stem, QByteArray *ex
 
 bool unusable(const QByteArray &name) { return name.isEmpty() || name == "." || name == ".."; }
 
-bool isControl(char c) { return static_cast<unsigned char>(c) < 0x20 || c == '\x7f'; }
-
-// Control characters as "_": a name or subject must not break or forge a
-// log line, nor plant a line feed in a file name.
-QByteArray withoutControls(QByteArray s)
-{
-    for (char &c : s)
-        if (isControl(c))
-            c = '_';
-    return s;
-}
-
 } // namespace
 
 TArticleDisposition::TArticleDisposition(QList<QByteArray> &filterStrings)
@@ -84,42 +64,18 @@ TArticleDisposition::TArticleDisposition(QList<QByteArray> &filterStrings)
 {
 }
 
-// A failing log write is ignored: the log is a convenience, it must never end
-// a search.
 void TArticleDisposition::LogHeader(const QByteArray &groupName, qint64 articleNumber,
                                     const QByteArray &subject)
 {
-    if (!logEnabled())
-        return;
-    QFile f(ZqPaths::LogFile());
-    if (!f.open(QIODevice::WriteOnly | QIODevice::Append)
-        && !f.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        return;
-    f.write(" \r\n" + timeStamp() + '-' + withoutControls(groupName) + '-' + QByteArray::number(articleNumber) + '-'
-            + withoutControls(subject) + "\r\n");
+    TArticleLog::Header(groupName, articleNumber, subject);
 }
 
 void TArticleDisposition::LogNote(const QByteArray &groupName, const QByteArray &line)
 {
-    if (!logEnabled())
-        return;
-    QFile f(ZqPaths::LogFile());
-    if (!f.open(QIODevice::WriteOnly | QIODevice::Append)
-        && !f.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        return;
-    f.write(" \r\n" + timeStamp() + '-' + withoutControls(groupName) + "\r\n" + withoutControls(line) + "\r\n");
+    TArticleLog::Note(groupName, line);
 }
 
-void TArticleDisposition::logLine(const QByteArray &line)
-{
-    if (!logEnabled())
-        return;
-    // Only the header may create the file.
-    QFile f(ZqPaths::LogFile());
-    if (!f.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::ExistingOnly))
-        return;
-    f.write(withoutControls(line) + "\r\n");
-}
+void TArticleDisposition::logLine(const QByteArray &line) { TArticleLog::Line(line); }
 
 bool TArticleDisposition::WouldFilter(const QByteArray &subject) const
 {
@@ -188,7 +144,7 @@ QByteArray TArticleDisposition::FileNameFor(const QByteArray &decoderName, const
         if (unusable(name))
             name = "noname";
     }
-    name = withoutControls(name);
+    name = TArticleLog::WithoutControls(name);
     if (name.startsWith('.') || name.startsWith('-'))
         name.prepend('_');
     if (name.size() > MaxNameBytes) {
@@ -483,7 +439,7 @@ bool TArticleDisposition::disposeBase64(const QByteArray &groupName, const QByte
     }
 
     const QByteArray what = "Part " + QByteArray::number(marker.Part) + " of " + QByteArray::number(marker.Total)
-        + " of '" + withoutControls(marker.Post) + "'";
+        + " of '" + TArticleLog::WithoutControls(marker.Post) + "'";
     switch (PostParts.AddPart(marker.Post, marker.Part, marker.Total, bodyLines, subject,
                               QDateTime::currentSecsSinceEpoch())) {
     case TPostPartsStore::Kept:

@@ -1,0 +1,58 @@
+#include "TArticleLog.h"
+
+#include "ZqIniFile.h"
+#include "ZqPaths.h"
+
+#include <QDateTime>
+#include <QFile>
+
+namespace {
+
+bool enabled() { return IniReadBool("CONFIG", "LOG", false); }
+
+// Linux locales carry no separate date and time separators, so the record
+// uses "/" and ":" as written in the format.
+QByteArray timeStamp()
+{
+    return QDateTime::currentDateTime().toString(QStringLiteral("dd/MM/yy-hh:mm:ss")).toLatin1();
+}
+
+void writeRecord(const QByteArray &text)
+{
+    QFile f(ZqPaths::LogFile());
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Append) && !f.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return;
+    f.write(text);
+}
+
+} // namespace
+
+QByteArray TArticleLog::WithoutControls(QByteArray s)
+{
+    for (char &c : s)
+        if (static_cast<unsigned char>(c) < 0x20 || c == '\x7f')
+            c = '_';
+    return s;
+}
+
+void TArticleLog::Header(const QByteArray &groupName, qint64 articleNumber, const QByteArray &subject)
+{
+    if (enabled())
+        writeRecord(" \r\n" + timeStamp() + '-' + WithoutControls(groupName) + '-' + QByteArray::number(articleNumber)
+                    + '-' + WithoutControls(subject) + "\r\n");
+}
+
+void TArticleLog::Note(const QByteArray &groupName, const QByteArray &line)
+{
+    if (enabled())
+        writeRecord(" \r\n" + timeStamp() + '-' + WithoutControls(groupName) + "\r\n" + WithoutControls(line) + "\r\n");
+}
+
+void TArticleLog::Line(const QByteArray &line)
+{
+    if (!enabled())
+        return;
+    QFile f(ZqPaths::LogFile());
+    if (f.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::ExistingOnly))
+        f.write(WithoutControls(line) + "\r\n");
+}
