@@ -37,9 +37,13 @@ QByteArray TArticleLog::WithoutControls(QByteArray s)
 
 void TArticleLog::Header(const QByteArray &groupName, qint64 articleNumber, const QByteArray &subject)
 {
+    // A subject of any length would make a line of that length.
+    qsizetype cut = qMin<qsizetype>(subject.size(), MaxSubjectBytes);
+    while (cut > 0 && cut < subject.size() && (static_cast<unsigned char>(subject[cut]) & 0xC0) == 0x80)
+        --cut; // never inside a UTF-8 sequence
     if (enabled())
         writeRecord(" \r\n" + timeStamp() + '-' + WithoutControls(groupName) + '-' + QByteArray::number(articleNumber)
-                    + '-' + WithoutControls(subject) + "\r\n");
+                    + '-' + WithoutControls(subject.left(cut)) + "\r\n");
 }
 
 void TArticleLog::Note(const QByteArray &groupName, const QByteArray &line)

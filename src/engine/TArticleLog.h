@@ -7,7 +7,8 @@
 // is ignored, as the log must never end a search.
 class TArticleLog {
 public:
-    // Record lines 1 and 2; the only write that may create the file.
+    // Record lines 1 and 2, the subject cut to MaxSubjectBytes; the only
+    // write that may create the file.
     static void Header(const QByteArray &groupName, qint64 articleNumber, const QByteArray &subject);
     // A record of its own for what befell a group rather than an article.
     static void Note(const QByteArray &groupName, const QByteArray &line);
@@ -17,4 +18,6 @@ public:
     // Control characters as "_": a name or subject must not break or forge
     // a log line, nor plant a line feed in a file name.
     static QByteArray WithoutControls(QByteArray s);
+
+    static constexpr qsizetype MaxSubjectBytes = 1024;
 };

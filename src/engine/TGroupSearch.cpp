@@ -267,6 +267,7 @@ void TGroupSearch::Run(int firstGroup, bool oneGroup)
         // does not list are gaps.
         QHash<qint64, Nntp::OverviewEntry> overview;
         qint64 overviewEnd = first - 1;
+        bool overviewComplete = true;
         aheadFiltered_.clear();
         for (qint64 i = 0; i < count; ++i) {
             const qint64 a = first + i;
@@ -294,17 +295,20 @@ void TGroupSearch::Run(int firstGroup, bool oneGroup)
                         for (const Nntp::OverviewEntry &e : std::as_const(entries))
                             overview.insert(e.number, e);
                         overviewEnd = end;
+                        overviewComplete = !w_.NewsClient->OverviewIncomplete;
                     }
                     // Each listed article is counted its own overview line below.
                     w_.ArticleBytes = 0;
                     requestsLost = lost();
                 }
-                if (!requestsLost && a <= overviewEnd) {
-                    const auto entry = overview.constFind(a);
-                    if (entry == overview.cend()) {
-                        gap = true;
-                        break;
-                    }
+                const auto entry = a <= overviewEnd ? overview.constFind(a) : overview.cend();
+                // A batch with lines that could not be read may not list an
+                // article that is there: its header is asked for instead.
+                if (!requestsLost && a <= overviewEnd && entry == overview.cend() && overviewComplete) {
+                    gap = true;
+                    break;
+                }
+                if (!requestsLost && entry != overview.cend()) {
                     // The same values a header and its status line would have given.
                     w_.NewsClient->ArticleNumber = entry->number;
                     w_.NewsClient->MessageID = entry->messageId;
@@ -339,11 +343,21 @@ void TGroupSearch::Run(int firstGroup, bool oneGroup)
                         PreviewMark = 0;
                         lastPreview_.start(); // a body that comes quickly is only previewed once saved
                         const qint64 headerBytes = w_.ArticleBytes;
-                        w_.NewsClient->GetBody(a, a <= overviewEnd ? BodiesAhead(a, overviewEnd, overview)
-                                                                   : QList<qint64>());
+                        const QByteArray expectedId = w_.NewsClient->MessageID;
+                        w_.NewsClient->GetBody(a,
+                                               a <= overviewEnd ? BodiesAhead(a, overviewEnd, overview)
+                                                                : QList<qint64>(),
+                                               expectedId);
                         w_.ArticleBytes = headerBytes + w_.NewsClient->BodyBytes;
                         oversize = w_.NewsClient->OversizeArticle;
                         requestsLost = lost();
+                        if (w_.NewsClient->ProtocolError) {
+                            // The reply belonged to another article: nothing
+                            // is filed, the article is asked for again.
+                            w_.NewsClient->MessageID = expectedId;
+                            w_.Disposition.LogNote(group, "Article " + QByteArray::number(a) + ": "
+                                                              + w_.NewsClient->FailureText.toLocal8Bit());
+                        }
                     }
                 }
                 if (!requestsLost)

@@ -273,6 +273,10 @@ bool ParseOverviewLine(const QByteArray &line, const OverviewFormat &format, Ove
     if (!ok || fields.value(0).trimmed().startsWith('+') || fields.value(0).trimmed().startsWith('-'))
         return false;
     fields.removeFirst();
+    // Without the fields up to the message id the line says nothing an
+    // article can be fetched and filed by: the caller asks for its header.
+    if (fields.size() <= qMax(format.messageId, format.subject))
+        return false;
     const qsizetype extra = fields.size() - format.fields;
     if (extra > 0 && format.subject >= 0 && format.messageId > format.subject) {
         // Extra fields at the end (an Xref the list did not name) leave the id in place.

@@ -120,7 +120,8 @@ struct OverviewEntry {
 };
 
 // One line of an OVER/XOVER reply, split at tabs. False when the article
-// number is not decimal. Missing trailing fields stay empty (lines 0); a
+// number is not a decimal that fits, or the line ends before the subject and
+// the message id. Missing trailing fields stay empty (lines 0); a
 // subject that kept raw tabs (more fields than the format has, no message id
 // in its place but one that many places later) is joined back.
 bool ParseOverviewLine(const QByteArray &line, const OverviewFormat &format, OverviewEntry &entry);

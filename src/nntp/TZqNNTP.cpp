@@ -375,11 +375,14 @@ bool TZqNNTP::GetOverview(qint64 first, qint64 last, QList<Nntp::OverviewEntry> 
         // 423: nothing left in that range, which is an answer too.
         if (ok || code == 423 || (code == 420 && !overviewVerb_.isEmpty())) {
             overviewVerb_ = verb;
+            OverviewIncomplete = false;
             for (const QByteArray &line : std::as_const(lines)) {
                 Nntp::OverviewEntry e;
                 if (Nntp::ParseOverviewLine(line, overviewFormat_, e) && e.number >= first && e.number <= last) {
                     e.wireBytes = line.size() + 2;
                     entries.append(e);
+                } else {
+                    OverviewIncomplete = true;
                 }
             }
             return true;
@@ -415,9 +418,9 @@ bool TZqNNTP::MultiLineOnce(const QByteArray &command, QList<QByteArray> &lines)
     return ok;
 }
 
-bool TZqNNTP::GetBody(qint64 number, const QList<qint64> &ahead)
+bool TZqNNTP::GetBody(qint64 number, const QList<qint64> &ahead, const QByteArray &expectedId)
 {
-    return WithLogin(this, [&] { return GetBodyOnce(number, ahead); }, &TZqNNTP::LogInAgain);
+    return WithLogin(this, [&] { return GetBodyOnce(number, ahead, expectedId); }, &TZqNNTP::LogInAgain);
 }
 
 bool TZqNNTP::GetGroupList(QList<QByteArray> &target)
@@ -453,10 +456,11 @@ bool TZqNNTP::GetHeaderOnce(qint64 number)
     return true;
 }
 
-bool TZqNNTP::GetBodyOnce(qint64 number, const QList<qint64> &ahead)
+bool TZqNNTP::GetBodyOnce(qint64 number, const QList<qint64> &ahead, const QByteArray &expectedId)
 {
     LastStatus.clear();
     OversizeArticle = false;
+    ProtocolError = false;
     BodyBytes = 0;
     BodyLines.clear();
     ReplyLines.clear();
@@ -521,8 +525,19 @@ bool TZqNNTP::GetBodyOnce(qint64 number, const QList<qint64> &ahead)
         state = Nntp::JudgeMultiLineReply(ReplyLines);
         // Number and id are wanted while the body still arrives (progress),
         // and also when the whole reply came in one read.
-        if (state != Nntp::ReplyState::Failure && Nntp::IsSuccessStatus(ReplyLines.value(0)))
+        if (state != Nntp::ReplyState::Failure && Nntp::IsSuccessStatus(ReplyLines.value(0))) {
             Nntp::ParseArticleStatus(ReplyLines.first(), ArticleNumber, MessageID);
+            // With replies in flight, order is the only link between a reply
+            // and its request: one for another article means they are out of step.
+            if ((ArticleNumber != 0 && ArticleNumber != number)
+                || (!expectedId.isEmpty() && !MessageID.isEmpty() && MessageID != expectedId)) {
+                ProtocolError = true;
+                const QString status = QString::fromLatin1(ReplyLines.first().left(200));
+                BodyLines.clear();
+                TransportEnded(QStringLiteral("BODY %1 was answered with \"%2\"").arg(number).arg(status));
+                return false;
+            }
+        }
         if (state != Nntp::ReplyState::Waiting)
             break;
         if (!receiver_.WaitPass(generation))

@@ -110,7 +110,11 @@ public:
     // flight, so their replies arrive while this one is handled; a later
     // GetBody for one of them takes what has come. Requests in flight that
     // are not asked for next are read and dropped.
-    bool GetBody(qint64 number, const QList<qint64> &ahead = {});
+    // expectedId: the message id the overview or header gave; a reply for
+    // another article (by number or id) ends the connection as a protocol
+    // error (ProtocolError), so no picture is filed under the wrong article.
+    bool GetBody(qint64 number, const QList<qint64> &ahead = {}, const QByteArray &expectedId = {});
+    bool ProtocolError = false;
     // The last GetBody's reply passed MaxReplyBytes; its lines were dropped
     // (and the connection with them unless the reply had already ended).
     bool OversizeArticle = false;
@@ -124,6 +128,9 @@ public:
     // connection) or the connection ended (Connected tells which).
     bool GetOverview(qint64 first, qint64 last, QList<Nntp::OverviewEntry> &entries);
     bool OverviewRefused = false;
+    // The last overview batch had lines that could not be read: the numbers
+    // it does not list may be articles, not gaps.
+    bool OverviewIncomplete = false;
     // Fills target with the server's group names as they arrive; GroupListGrew
     // is emitted on every pass of the wait so a view can follow the list.
     bool GetGroupList(QList<QByteArray> &target);
@@ -153,7 +160,7 @@ private:
     bool Retry480(bool ok);
     bool SelectGroupOnce(const QByteArray &name);
     bool GetHeaderOnce(qint64 number);
-    bool GetBodyOnce(qint64 number, const QList<qint64> &ahead);
+    bool GetBodyOnce(qint64 number, const QList<qint64> &ahead, const QByteArray &expectedId);
     bool GetGroupListOnce(QList<QByteArray> &target);
     bool MultiLineOnce(const QByteArray &command, QList<QByteArray> &lines);
     void StateChange(qint32 state);

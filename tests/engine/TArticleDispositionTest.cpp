@@ -163,6 +163,17 @@ TEST_F(Disposition, LineBreaksInNamesAndSubjectsCannotForgeLogLines)
     EXPECT_EQ(saved("a_b.jpg"), data);
 }
 
+// A subject of 100 KB must not make a 100 KB log line.
+TEST_F(Disposition, LongSubjectsAreCutInTheLog)
+{
+    logOn();
+    d.LogHeader(group, 7, QByteArray(100 * 1024, 's'));
+    const QList<QByteArray> lines = logText().split('\n');
+    ASSERT_GE(lines.size(), 2);
+    EXPECT_TRUE(lines[1].endsWith(QByteArray(1024, 's') + '\r'));
+    EXPECT_LT(lines[1].size(), 1100);
+}
+
 TEST_F(Disposition, LogNoLeavesTheLogFileAlone)
 {
     filters = {"spam"};

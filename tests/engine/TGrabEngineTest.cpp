@@ -344,6 +344,61 @@ TEST_F(EngineTest, FailedHeadersKeepTheirOwnPointerAndNoBorrowedSubject)
     EXPECT_FALSE(text.contains("-alt.gone-6-just words"));
 }
 
+// With requests in flight, order is all that links a reply to its request:
+// a reply for another article ends the connection, is logged, and the
+// article is asked for again; nothing is filed under the wrong article.
+TEST_F(EngineTest, ABodyAnsweredWithAnotherArticleIsAskedForAgain)
+{
+    IniWriteString("CONFIG", "LOG", "yes");
+    InFolder here(dir.dir());
+    const FakeNntpServer::Article second = server.groups[0].articles[1];
+    server.responder = [&](FakeNntpServer &s, const QByteArray &command) {
+        if (s.connections != 1 || !command.startsWith("BODY 1"))
+            return false;
+        s.Send("222 2 " + second.messageId + " body\r\n" + FakeNntpServer::Stuffed(second.body));
+        return true;
+    };
+    TGrabEngine e;
+    e.ReconnectDelaysMs = {10, 10, 10};
+    connect(e);
+    e.SearchAllGroups();
+    EXPECT_EQ(server.connections, 2);
+    EXPECT_EQ(countCommands("BODY 1"), 2);
+    EXPECT_EQ(dir.read("out/pic.jpg"), picture());
+    EXPECT_EQ(QDir(dir.path("out")).entryList(QDir::Files), QStringList{"pic.jpg"});
+    EXPECT_EQ(IniReadString("GROUPS", "alt.a", ""), "2,<art2@fake.invalid>+");
+    EXPECT_EQ(ReadStatistic("SAVED_COUNT", ""), 1);
+    EXPECT_EQ(ReadStatistic("EMPTY_COUNT", ""), 1);
+    EXPECT_TRUE(logText().contains("Article 1: 127.0.0.1:")) << logText().constData();
+    EXPECT_TRUE(logText().contains("BODY 1 was answered with \"222 2 <art2@fake.invalid> body\""));
+}
+
+// Overview lines that cannot be read do not make their articles gaps: those
+// not listed are asked for by header; only what a readable overview leaves
+// out is a gap.
+TEST_F(EngineTest, UnreadableOverviewLinesFallBackToHeaders)
+{
+    server.groups[0].articles << FakeNntpServer::MakeArticle(3, "three", {"x"});
+    const auto lines = server.groups[0].articles;
+    server.responder = [&](FakeNntpServer &s, const QByteArray &command) {
+        if (!command.startsWith("OVER "))
+            return false;
+        s.Send("224 overview\r\n1 no tabs at all\r\n2x\tletters\r\n123456789012345678901\tx\r\n"
+               + FakeNntpServer::OverviewLine(lines[2]) + "\r\n.\r\n");
+        return true;
+    };
+    TGrabEngine e;
+    connect(e);
+    e.SearchAllGroups();
+    EXPECT_EQ(countCommands("HEAD"), 2);
+    EXPECT_EQ(countCommands("HEAD 1"), 1);
+    EXPECT_EQ(countCommands("HEAD 2"), 1);
+    EXPECT_EQ(dir.read("out/pic.jpg"), picture());
+    EXPECT_EQ(IniReadString("GROUPS", "alt.a", ""), "3,<art3@fake.invalid>+");
+    EXPECT_EQ(ReadStatistic("SAVED_COUNT", ""), 1);
+    EXPECT_EQ(ReadStatistic("EMPTY_COUNT", ""), 2);
+}
+
 // Closing in the middle of a body: the run unwinds at once, the pointer
 // names the article in hand, and nothing is told after the close.
 TEST_F(EngineTest, CloseDuringABodyUnwindsWithTheExactPointer)
