@@ -256,7 +256,10 @@ void TGroupSearch::Run(int firstGroup, bool oneGroup)
         w_.CurrentFirst = range.First;
         const qint64 count = range.Count;
         // Read per group, so a change in Configuration is taken up soon.
-        w_.NewsClient->Pipeline = qBound(1, int(IniReadInteger("CONFIG", "PIPELINE", DefaultPipeline)), 64);
+        const int pipeline = qBound(0, int(IniReadInteger("CONFIG", "PIPELINE", DefaultPipeline)), MaxPipeline);
+        autoDepth_ = pipeline == 0;
+        w_.NewsClient->Pipeline = autoDepth_ ? AutoDepth() : pipeline;
+        lastBodyDone_.invalidate(); // the GROUP's wait is no body's
         const qint64 maxMb = qBound(qint64(1), qint64(IniReadInteger("CONFIG", "MAX_ARTICLE_MB", DefaultMaxArticleMb)), qint64(1) << 20);
         w_.NewsClient->MaxReplyBytes = maxMb << 20;
         w_.Events().GroupSelected(g, group, count);
@@ -351,6 +354,10 @@ void TGroupSearch::Run(int firstGroup, bool oneGroup)
                         w_.ArticleBytes = headerBytes + w_.NewsClient->BodyBytes;
                         oversize = w_.NewsClient->OversizeArticle;
                         requestsLost = lost();
+                        if (!requestsLost)
+                            MeasureBody(w_.NewsClient->BodyBytes);
+                        else
+                            lastBodyDone_.invalidate();
                         if (w_.NewsClient->ProtocolError) {
                             // The reply belonged to another article: nothing
                             // is filed, the article is asked for again.
@@ -489,6 +496,31 @@ void TGroupSearch::DocOutput(const QByteArray &strOutput)
         w_.Events().PreviewData(stream, false);
     lastPassNs_ = pass.nsecsElapsed();
     lastPreview_.start();
+}
+
+void TGroupSearch::MeasureBody(qint64 bodyBytes)
+{
+    const qint64 ns = lastBodyDone_.isValid() ? lastBodyDone_.nsecsElapsed() : 0;
+    lastBodyDone_.start();
+    // Weighted toward the recent, so a change of line or of picture size
+    // shows within some dozen articles.
+    constexpr double weight = 0.2;
+    averageBody_ = averageBody_ <= 0 ? double(bodyBytes) : averageBody_ + weight * (double(bodyBytes) - averageBody_);
+    if (ns > 0) {
+        const double rate = double(bodyBytes) * 1e9 / double(ns);
+        rateBytesPerSec_ = rateBytesPerSec_ <= 0 ? rate : rateBytesPerSec_ + weight * (rate - rateBytesPerSec_);
+    }
+    if (autoDepth_)
+        w_.NewsClient->Pipeline = AutoDepth();
+}
+
+int TGroupSearch::AutoDepth() const
+{
+    const double roundTrip = double(w_.NewsClient->RoundTripUs) / 1e6;
+    if (rateBytesPerSec_ <= 0 || averageBody_ <= 0 || roundTrip <= 0)
+        return MinAutoPipeline;
+    const double wanted = 2.0 * rateBytesPerSec_ * roundTrip / qMax(1.0, averageBody_);
+    return int(qBound(double(MinAutoPipeline), std::ceil(wanted), double(MaxPipeline)));
 }
 
 QList<qint64> TGroupSearch::BodiesAhead(qint64 a, qint64 overviewEnd,

@@ -22,9 +22,12 @@ public:
 
     // Overview lines asked for at once.
     static constexpr qint64 OverviewBatch = 500;
-    // BODY requests in flight (PIPELINE) and the largest article taken
-    // (MAX_ARTICLE_MB), when the settings do not say.
-    static constexpr int DefaultPipeline = 4;
+    // BODY requests in flight (PIPELINE: 0 automatic, else fixed up to
+    // MaxPipeline) and the largest article taken (MAX_ARTICLE_MB), when the
+    // settings do not say.
+    static constexpr int DefaultPipeline = 0;
+    static constexpr int MinAutoPipeline = 2;
+    static constexpr int MaxPipeline = 256;
     static constexpr int DefaultMaxArticleMb = 256;
     // Lost connections on one article before it is skipped.
     static constexpr int MaxArticleLosses = 3;
@@ -47,6 +50,14 @@ private:
     void AddGroupTime(const QByteArray &group, const QElapsedTimer &started);
 
     void Disposed(TArticleDisposition::Outcome outcome);
+    // The automatic depth: about twice the bytes the measured receive rate
+    // brings in one round trip, in requests of the measured average size.
+    void MeasureBody(qint64 bodyBytes);
+    int AutoDepth() const;
+    bool autoDepth_ = true;
+    double rateBytesPerSec_ = 0;
+    double averageBody_ = 0;
+    QElapsedTimer lastBodyDone_; // since the last body came in whole
 
     TGrabEngine &w_;
     qint64 PreviewMark = 0; // body lines at the last preview pass

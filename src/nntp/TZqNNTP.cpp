@@ -1,5 +1,7 @@
 #include "TZqNNTP.h"
 
+#include <QElapsedTimer>
+
 #include "ZqListField.h"
 
 #include <QAbstractEventDispatcher>
@@ -433,10 +435,13 @@ bool TZqNNTP::SelectGroupOnce(const QByteArray &name)
     LastStatus.clear();
     if (!receiver_.DrainAhead())
         return false;
+    QElapsedTimer sent;
+    sent.start();
     SendCommand(Nntp::GroupCommand(name));
     const quint64 generation = generation_;
     if (!receiver_.WaitStatus(generation))
         return false;
+    RoundTripUs = sent.nsecsElapsed() / 1000;
     LastStatus = ReplyLines.first();
     if (Nntp::JudgeStatusReply(ReplyLines) != Nntp::ReplyState::Success)
         return false;

@@ -65,6 +65,9 @@ public:
     // BODY requests in flight at most, the one awaited included (1: one at
     // a time). Read at every GetBody.
     int Pipeline = 1;
+    // The last GROUP's round trip, from the command going out to its
+    // status line: what a deep enough pipeline has to cover.
+    qint64 RoundTripUs = 0;
     // Covers name lookup, TCP, TLS, greeting, reader mode and login.
     static constexpr int ConnectGuardMs = 10000;
 

@@ -399,6 +399,33 @@ TEST_F(EngineTest, UnreadableOverviewLinesFallBackToHeaders)
     EXPECT_EQ(ReadStatistic("EMPTY_COUNT", ""), 2);
 }
 
+// PIPELINE 0 (the default) keeps as many bodies in flight as the measured
+// round trip needs; a number fixes the depth.
+TEST_F(EngineTest, TheAutomaticDepthGrowsWithTheRoundTrip)
+{
+    for (int n = 3; n <= 120; ++n)
+        server.groups[0].articles << FakeNntpServer::MakeArticle(n, "words " + QByteArray::number(n),
+                                                                 QList<QByteArray>(30, QByteArray(60, 'w')));
+    const auto depthAfterARun = [&](int latencyMs, const QByteArray &pipeline) {
+        server.latencyMs = latencyMs;
+        IniWriteString("CONFIG", "PIPELINE", pipeline);
+        IniWriteString("GROUPS", "alt.a", "");
+        TGrabEngine e;
+        connect(e);
+        e.SearchAllGroups();
+        EXPECT_EQ(IniReadString("GROUPS", "alt.a", ""), "120,<art120@fake.invalid>+");
+        return e.NewsClient->Pipeline;
+    };
+    const int near = depthAfterARun(0, "0");
+    const int far = depthAfterARun(40, "0");
+    EXPECT_GE(near, 2);
+    EXPECT_LE(near, 8);
+    EXPECT_GE(far, 4 * near) << near;
+    EXPECT_LE(far, 256);
+    EXPECT_EQ(depthAfterARun(0, "7"), 7);
+    EXPECT_EQ(depthAfterARun(0, "1000"), 256);
+}
+
 // Closing in the middle of a body: the run unwinds at once, the pointer
 // names the article in hand, and nothing is told after the close.
 TEST_F(EngineTest, CloseDuringABodyUnwindsWithTheExactPointer)

@@ -106,7 +106,15 @@ void FakeNntpServer::ReadClient()
         if (command.endsWith('\r'))
             command.chop(1);
         emit CommandReceived(command);
-        Answer(command);
+        if (latencyMs > 0) {
+            const QPointer<QTcpSocket> from(s);
+            QTimer::singleShot(latencyMs, this, [this, from, command] {
+                if (from && from == client_)
+                    Answer(command);
+            });
+        } else {
+            Answer(command);
+        }
     }
 }
 

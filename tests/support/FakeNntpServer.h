@@ -73,6 +73,9 @@ public:
     QByteArray stallOn; // command prefix that gets no reply
     QByteArray closeOn; // command prefix on which the connection is closed
     int pieceDelayMs = 80; // long enough for a sandboxed loopback to deliver each piece alone
+    // A round trip of the network: each command is answered this long after
+    // it arrived, the ones that came together together (not one after another).
+    int latencyMs = 0;
     QList<Group> groups;
     // OVER, XOVER and LIST OVERVIEW.FMT from the table (false: refused as
     // unknown, like a server without an overview database); xoverOnly refuses
