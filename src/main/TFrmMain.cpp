@@ -75,6 +75,9 @@ void TFrmMain::FormCreate()
     btPreview->raise();
 
     PreviewEnabled = true;
+    tmPreview_ = new QTimer(this);
+    tmPreview_->setSingleShot(true);
+    connect(tmPreview_, &QTimer::timeout, this, &TFrmMain::ShowPendingPreview);
 
     // Size: the designed client area below the menu bar, which is also the smallest.
     const QSize designed(DesignWidth,
@@ -236,7 +239,13 @@ void TFrmMain::FormActivate()
 
 void TFrmMain::RunStarted() { Report->RunStarted(); }
 
-void TFrmMain::RunEnded(const TRunSummary &, bool, const QString &) { Report->RunEnded(); }
+void TFrmMain::RunEnded(const TRunSummary &, bool, const QString &)
+{
+    // The run's last picture is shown at its end, not a moment later.
+    tmPreview_->stop();
+    ShowPendingPreview();
+    Report->RunEnded();
+}
 
 void TFrmMain::GroupStarted(int index, int count, const QByteArray &name)
 {
@@ -269,7 +278,26 @@ void TFrmMain::BodyProgress(qint64, qint64 percent)
     laArticleName->setText(ArticleCaption + QStringLiteral(" (%1%)").arg(percent));
 }
 
-void TFrmMain::PreviewData(const QByteArray &data, bool) { ShowPreviewFile(data); }
+void TFrmMain::PreviewData(const QByteArray &data, bool)
+{
+    previewPending_ = data;
+    const qint64 since = previewShown_.isValid() ? previewShown_.elapsed() : PreviewMinGapMs;
+    if (since >= PreviewMinGapMs) {
+        ShowPendingPreview();
+    } else if (!tmPreview_->isActive()) {
+        tmPreview_->start(int(PreviewMinGapMs - since));
+    }
+}
+
+void TFrmMain::ShowPendingPreview()
+{
+    if (previewPending_.isNull())
+        return;
+    const QByteArray data = std::exchange(previewPending_, QByteArray());
+    previewShown_.start();
+    if (PreviewEnabled)
+        ShowPreviewFile(data);
+}
 
 void TFrmMain::ArticleFiltered(const QByteArray &) { Report->Update(); }
 
@@ -360,6 +388,8 @@ void TFrmMain::btPreviewClick()
     if (PreviewEnabled) {
         btPreview->setText(QStringLiteral("Enable &Preview"));
         Preview->ClearPicture();
+        previewPending_.clear();
+        tmPreview_->stop();
     } else {
         btPreview->setText(QStringLiteral("Disable &Preview"));
     }
@@ -377,6 +407,7 @@ void TFrmMain::ShowPreviewFile(const QByteArray &whole)
     if (!f.open(QIODevice::ReadWrite) || f.write(data) != data.size() || !f.resize(data.size()))
         return;
     f.close();
+    ++PreviewsShown;
     try {
         // Decoded no larger than the pane needs: a full-size decode of a
         // multi-megapixel picture costs more than fetching it.

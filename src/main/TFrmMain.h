@@ -12,6 +12,7 @@
 #include <functional>
 
 class QSystemTrayIcon;
+class QTimer;
 class TDialogFactory;
 class TRunReport;
 class TTrayIcon;
@@ -110,6 +111,10 @@ public:
     // Writes data (no more of it than PreviewBodyLimitBytes) to "current.jpg"
     // and shows it; any failure keeps the old picture.
     void ShowPreviewFile(const QByteArray &data);
+    // Pictures that come faster than a person can look: at most one shown
+    // per PreviewMinGapMs, and always the newest in the end.
+    int PreviewMinGapMs = 200;
+    int PreviewsShown = 0;
 
     // --- what the engine reports ---
     void StateChanged(int state) override;
@@ -139,6 +144,11 @@ protected:
 private:
     void FormCreate();
     void ConnectCommands();
+    void ShowPendingPreview();
+
+    QByteArray previewPending_; // the newest picture waiting for its turn
+    QElapsedTimer previewShown_;
+    QTimer *tmPreview_ = nullptr;
 
     TDialogFactory *dialogs_ = nullptr;
     bool noPrompt_ = false;

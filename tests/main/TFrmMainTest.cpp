@@ -456,6 +456,28 @@ TEST_F(MainWindowTest, PreviewToggleAndPreviewFile)
 
 // Status-notifier trays report single clicks only: a click or a double-click
 // brings the window back; the menu offers Restore, Stop Searching and Exit.
+// Pictures that come faster than a person can look: the first at once,
+// then at most one per gap, and the newest is the one shown in the end.
+TEST_F(MainWindowTest, PreviewsFasterThanTheEyeShowTheNewest)
+{
+    IniWriteBool("CONFIG", "PREVIEW", true);
+    TFrmMain w;
+    w.PreviewMinGapMs = 300;
+    const QByteArray jpeg = readJpeg("baseline.jpg");
+    QList<QByteArray> pictures;
+    for (int i = 0; i < 20; ++i)
+        pictures << JpegVariant(jpeg, 10 + i, quint32(i + 1));
+    for (const QByteArray &p : pictures)
+        w.PreviewData(p, true);
+    EXPECT_EQ(w.PreviewsShown, 1);
+    EXPECT_EQ(dir.read("current.jpg"), pictures.first());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return w.PreviewsShown == 2; }, 5000));
+    EXPECT_EQ(dir.read("current.jpg"), pictures.last());
+    QTest::qWait(400);
+    EXPECT_EQ(w.PreviewsShown, 2);
+    EXPECT_FALSE(w.Preview->Picture().isNull());
+}
+
 // A body still arriving is decoded whole at every pass: a pass waits four
 // times its own cost after it ended, and none runs past any picture's size.
 TEST_F(MainWindowTest, PreviewPassesOfAGrowingBodyAreBoundedInCostAndSize)
