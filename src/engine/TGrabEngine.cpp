@@ -313,6 +313,8 @@ void TGrabEngine::ReportSaveFailure()
     Events().Failed(TGrabFailure::SaveFailed, SaveFailureText(), true);
 }
 
+int TGrabEngine::ConnectionsInUse() const { return NewsClient->Connected ? 1 : 0; }
+
 void TGrabEngine::ClientOutput(const QByteArray &chunk) { search_->DocOutput(chunk); }
 
 // ---------------------------------------------------------------- closing

@@ -101,6 +101,8 @@ public:
     bool WalkedAll() const { return walkedAll_; }
     QString EndReason() const { return endReason_; }
 
+    // Connections to the server that are up now.
+    int ConnectionsInUse() const;
     // Every chunk the client receives, during any of its waits.
     void ClientOutput(const QByteArray &chunk);
     // Blocks in the event loop until done() holds.

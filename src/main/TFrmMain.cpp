@@ -75,6 +75,12 @@ void TFrmMain::FormCreate()
     btPreview->raise();
 
     PreviewEnabled = true;
+    laSpeed = new QLabel(this);
+    laSpeed->setObjectName(QStringLiteral("laSpeed"));
+    statusBar()->addPermanentWidget(laSpeed);
+    tmSpeed_ = new QTimer(this);
+    tmSpeed_->setInterval(1000);
+    connect(tmSpeed_, &QTimer::timeout, this, &TFrmMain::UpdateSpeed);
     tmPreview_ = new QTimer(this);
     tmPreview_->setSingleShot(true);
     connect(tmPreview_, &QTimer::timeout, this, &TFrmMain::ShowPendingPreview);
@@ -237,10 +243,31 @@ void TFrmMain::FormActivate()
 
 // ---------------------------------------------------------------- what the engine reports
 
-void TFrmMain::RunStarted() { Report->RunStarted(); }
+void TFrmMain::RunStarted()
+{
+    Report->RunStarted();
+    speedBytes_ = 0;
+    speedSince_.start();
+    tmSpeed_->start();
+    UpdateSpeed();
+}
+
+void TFrmMain::UpdateSpeed()
+{
+    const double seconds = speedSince_.isValid() ? qMax<qint64>(1, speedSince_.restart()) / 1000.0 : 1.0;
+    const double mbPerSecond = double(speedBytes_) / 1048576.0 / seconds;
+    speedBytes_ = 0;
+    const int connections = Engine.ConnectionsInUse();
+    laSpeed->setText(QStringLiteral("%1 MB/s, %2 connection%3")
+                         .arg(mbPerSecond, 0, 'f', 1)
+                         .arg(connections)
+                         .arg(connections == 1 ? QString() : QStringLiteral("s")));
+}
 
 void TFrmMain::RunEnded(const TRunSummary &, bool, const QString &)
 {
+    tmSpeed_->stop();
+    laSpeed->clear();
     // The run's last picture is shown at its end, not a moment later.
     tmPreview_->stop();
     ShowPendingPreview();

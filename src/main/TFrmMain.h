@@ -12,6 +12,7 @@
 #include <functional>
 
 class QSystemTrayIcon;
+class QLabel;
 class QTimer;
 class TDialogFactory;
 class TRunReport;
@@ -115,9 +116,14 @@ public:
     // per PreviewMinGapMs, and always the newest in the end.
     int PreviewMinGapMs = 200;
     int PreviewsShown = 0;
+    // While a run goes on: its download speed and the connections in use,
+    // new every second, in the status bar.
+    QLabel *laSpeed = nullptr;
+    void UpdateSpeed();
 
     // --- what the engine reports ---
     void StateChanged(int state) override;
+    void BytesReceived(qint64 bytes) override { speedBytes_ += bytes; }
     void ConnectionCommandsHeld() override;
     void ProgressCleared() override { ClearScreen(); }
     void RunStarted() override;
@@ -149,6 +155,9 @@ private:
     QByteArray previewPending_; // the newest picture waiting for its turn
     QElapsedTimer previewShown_;
     QTimer *tmPreview_ = nullptr;
+    QTimer *tmSpeed_ = nullptr;
+    qint64 speedBytes_ = 0; // received since the last speed shown
+    QElapsedTimer speedSince_;
 
     TDialogFactory *dialogs_ = nullptr;
     bool noPrompt_ = false;

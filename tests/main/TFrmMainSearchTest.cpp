@@ -22,6 +22,7 @@
 #include <QMenu>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QToolButton>
 #include <QUrl>
 #include <QTest>
@@ -161,6 +162,19 @@ TEST_F(MainSearchTest, SearchSavesMarksAndResumes)
     w.miSearchAllGroupsClick();
     EXPECT_EQ(server.commands.size(), 6);
     EXPECT_EQ(w.State(), TFrmMain::StateOnline);
+}
+
+TEST_F(MainSearchTest, WhileARunGoesOnItsSpeedAndConnectionsShow)
+{
+    server.pieceDelayMs = 50;
+    TFrmMain w;
+    connectWindow(w);
+    QString during;
+    onCommand("BODY 1", [&] { during = w.laSpeed->text(); });
+    w.miSearchAllGroupsClick();
+    EXPECT_TRUE(QRegularExpression(QStringLiteral("^\\d+\\.\\d MB/s, 1 connection$")).match(during).hasMatch())
+        << during.toStdString();
+    EXPECT_TRUE(w.laSpeed->text().isEmpty());
 }
 
 TEST(RunSummary, SaysWhatARunDidInWholeWords)
