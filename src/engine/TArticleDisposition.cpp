@@ -19,6 +19,8 @@
 #include <algorithm>
 #include <climits>
 #include <cstring>
+#include <utility>
+#include <vector>
 
 
 namespace {
@@ -164,18 +166,38 @@ QByteArray TArticleDisposition::NumberedName(const QByteArray &base, qint64 k)
     return fitName(stem, '-' + QByteArray::number(k), ext);
 }
 
-bool TArticleDisposition::isKnown(const QByteArray &key) const
+void TArticleDisposition::syncKnownIndex() const
 {
-    const auto it = std::lower_bound(KnownChecksums.cbegin(), KnownChecksums.cend(), key, caseLess);
-    return it != KnownChecksums.cend() && qstricmp(it->constData(), key.constData()) == 0;
+    // The list may have been replaced or edited from outside: the index
+    // follows it, and is only built afresh then.
+    if (KnownChecksums.constData() == indexedData_ && KnownChecksums.size() == indexedSize_)
+        return;
+    knownIndex_.clear();
+    knownIndex_.reserve(KnownChecksums.size());
+    for (const QByteArray &key : KnownChecksums)
+        knownIndex_.insert(key.toUpper());
+    indexedData_ = KnownChecksums.constData();
+    indexedSize_ = KnownChecksums.size();
 }
 
-void TArticleDisposition::addKnown(const QByteArray &key)
+bool TArticleDisposition::IsKnown(const QByteArray &key) const
 {
-    const auto it = std::lower_bound(KnownChecksums.begin(), KnownChecksums.end(), key, caseLess);
-    if (it != KnownChecksums.end() && qstricmp(it->constData(), key.constData()) == 0)
+    syncKnownIndex();
+    return knownIndex_.contains(key.toUpper());
+}
+
+void TArticleDisposition::AddKnown(const QByteArray &key)
+{
+    syncKnownIndex();
+    const QByteArray upper = key.toUpper();
+    if (knownIndex_.contains(upper))
         return;
-    KnownChecksums.insert(it, key);
+    // Appended, not inserted in order: a list of a million keys must not
+    // move for every picture saved. The file is written sorted.
+    KnownChecksums.append(key);
+    knownIndex_.insert(upper);
+    indexedData_ = KnownChecksums.constData();
+    indexedSize_ = KnownChecksums.size();
     // Appended at once, so a kill loses no key learned before it; a clean
     // close puts the file back in its sorted shape.
     if (!ChecksumsFile.isEmpty()) {
@@ -299,15 +321,15 @@ TArticleDisposition::Outcome TArticleDisposition::disposeFile(QByteArray name, c
     // The article a killed run was working on comes again: if its file got
     // saved (its key was appended, or the file is there under its name), it
     // is not saved a second time.
-    if (InFlightRefetch && (isKnown(key) || TOutputFolder::SameContent(dir + name, key))) {
-        addKnown(key);
+    if (InFlightRefetch && (IsKnown(key) || TOutputFolder::SameContent(dir + name, key))) {
+        AddKnown(key);
         // Its counters went with the kill, before the pointer that would
         // have carried them was written: they are added now.
         AddStatistic("SAVED_COUNT", groupName, 1);
         AddStatistic("SAVED_BYTES", groupName, articleBytes);
         logLine("File '" + name + "' was saved before the restart - CRC-32 = " + key);
         outcome = OutcomeSavedBefore;
-    } else if (isKnown(key) && IniReadBool("CONFIG", "FILE_SCREENING", false)) {
+    } else if (IsKnown(key) && IniReadBool("CONFIG", "FILE_SCREENING", false)) {
         AddStatistic("DUPLICATE_COUNT", groupName, 1);
         AddStatistic("DUPLICATE_BYTES", groupName, articleBytes);
         logLine("File '" + name + "' was a duplicate - CRC-32 = " + key);
@@ -330,7 +352,7 @@ TArticleDisposition::Outcome TArticleDisposition::disposeFile(QByteArray name, c
         }
         AddStatistic("SAVED_COUNT", groupName, 1);
         AddStatistic("SAVED_BYTES", groupName, articleBytes);
-        addKnown(key);
+        AddKnown(key);
         logLine("Article was saved as '" + name + "' at " + QByteArray::number(DecodeStream.size()) + " bytes.");
         LastSavedName = name;
         outcome = OutcomeSaved;
@@ -540,22 +562,32 @@ void TArticleDisposition::LoadChecksums(const QString &path)
 {
     ChecksumsFile = path;
     KnownChecksums.clear();
+    knownIndex_.clear();
     QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
-        return;
-    const QList<QByteArray> lines = f.readAll().split('\n');
-    for (const QByteArray &line : lines) {
-        const QByteArray key = line.trimmed();
-        if (!key.isEmpty())
-            KnownChecksums.append(key);
+    if (f.open(QIODevice::ReadOnly)) {
+        // A hand-edited file may be out of order or repeat keys. Keys are
+        // upper-case hex as written here, so their upper-case form is the
+        // key itself, shared, not a copy: a million load within a second.
+        std::vector<std::pair<QByteArray, QByteArray>> keys; // upper case, as written
+        const QByteArray text = f.readAll();
+        keys.reserve(size_t(text.size() / 18 + 1));
+        for (const QByteArray &line : text.split('\n')) {
+            const QByteArray key = line.trimmed();
+            if (!key.isEmpty())
+                keys.emplace_back(key.toUpper(), key);
+        }
+        std::stable_sort(keys.begin(), keys.end(), [](const auto &a, const auto &b) { return a.first < b.first; });
+        KnownChecksums.reserve(qsizetype(keys.size()));
+        knownIndex_.reserve(qsizetype(keys.size()));
+        for (size_t i = 0; i < keys.size(); ++i) {
+            if (i > 0 && keys[i].first == keys[i - 1].first)
+                continue;
+            KnownChecksums.append(keys[i].second);
+            knownIndex_.insert(keys[i].first);
+        }
     }
-    // A hand-edited file may be out of order or repeat keys.
-    std::stable_sort(KnownChecksums.begin(), KnownChecksums.end(), caseLess);
-    const auto last = std::unique(KnownChecksums.begin(), KnownChecksums.end(),
-                                  [](const QByteArray &a, const QByteArray &b) {
-                                      return qstricmp(a.constData(), b.constData()) == 0;
-                                  });
-    KnownChecksums.erase(last, KnownChecksums.end());
+    indexedData_ = KnownChecksums.constData();
+    indexedSize_ = KnownChecksums.size();
 }
 
 bool TArticleDisposition::SaveChecksums(const QString &path) const
@@ -563,7 +595,12 @@ bool TArticleDisposition::SaveChecksums(const QString &path) const
     QSaveFile f(path);
     if (!f.open(QIODevice::WriteOnly))
         return false;
-    for (const QByteArray &key : KnownChecksums)
-        f.write(key + "\r\n");
+    QList<QByteArray> sorted = KnownChecksums;
+    std::sort(sorted.begin(), sorted.end(), caseLess);
+    QByteArray text;
+    text.reserve(sorted.size() * 18);
+    for (const QByteArray &key : std::as_const(sorted))
+        text += key + "\r\n";
+    f.write(text);
     return f.commit();
 }

@@ -1,6 +1,7 @@
 #pragma once
 #include <QByteArray>
 #include <QList>
+#include <QSet>
 
 #include "TPartsStore.h"
 #include "TPostPartsStore.h"
@@ -24,7 +25,7 @@ public:
     explicit TArticleDisposition(QList<QByteArray> &filterStrings);
 
     QList<QByteArray> &FilterStrings;
-    QList<QByteArray> KnownChecksums; // sorted, case-insensitive, each key once
+    QList<QByteArray> KnownChecksums; // case-insensitive, each key once; sorted as loaded, new keys at the end
     QByteArray DecodeStream;
     QList<QByteArray> PendingLines;
     QList<QByteArray> JoinLines;
@@ -82,6 +83,10 @@ public:
     QString SaveFolder; // the output folder it failed in
 
     static QByteArray ChecksumKey(const QByteArray &data);
+    // Whether a key is in KnownChecksums; adding one appends it to the
+    // list and to "CRC-32.dat".
+    bool IsKnown(const QByteArray &key) const;
+    void AddKnown(const QByteArray &key);
     // OUTPUT_DIR as it stands: saved files go to it + their name.
     static QByteArray OutputDir();
     // The name actually saved under (after untrusted-name cleaning and numbering).
@@ -118,6 +123,9 @@ private:
     void afterCommit(std::function<void()> release);
     std::vector<std::function<void()>> commitPending_;
     void logLine(const QByteArray &line);
-    bool isKnown(const QByteArray &key) const;
-    void addKnown(const QByteArray &key);
+    void syncKnownIndex() const;
+    // KnownChecksums in upper case, for look-ups that stay constant-time.
+    mutable QSet<QByteArray> knownIndex_;
+    mutable const void *indexedData_ = nullptr;
+    mutable qsizetype indexedSize_ = -1;
 };

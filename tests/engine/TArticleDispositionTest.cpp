@@ -467,13 +467,21 @@ TEST_F(Disposition, FileScreeningDropsKnownFilesOnlyWhenOn)
     EXPECT_EQ(d.KnownChecksums.size(), 2);
 }
 
-TEST_F(Disposition, KnownChecksumsStaySortedAndUnique)
+// Keys are appended as files are saved (each once, whatever its case), and
+// the file is written sorted.
+TEST_F(Disposition, KnownChecksumsStayUniqueAndAreWrittenSorted)
 {
     for (int i = 0; i < 12; ++i)
         dispose(UuencodeFile("f" + QByteArray::number(i), payload(50 + i * 3, 20 + i)));
     dispose(UuencodeFile("again", payload(50, 20)));
     ASSERT_EQ(d.KnownChecksums.size(), 12);
-    EXPECT_TRUE(std::is_sorted(d.KnownChecksums.begin(), d.KnownChecksums.end()));
+    EXPECT_TRUE(d.IsKnown(TArticleDisposition::ChecksumKey(payload(53, 21)).toLower()));
+    d.AddKnown(d.KnownChecksums.first().toLower());
+    EXPECT_EQ(d.KnownChecksums.size(), 12);
+    ASSERT_TRUE(d.SaveChecksums(prog.path("CRC-32.dat")));
+    const QList<QByteArray> written = prog.read("CRC-32.dat").split('\n');
+    EXPECT_EQ(written.size(), 13);
+    EXPECT_TRUE(std::is_sorted(written.begin(), written.end() - 1));
 }
 
 // A save that fails counts nothing, adds no key, previews nothing and
