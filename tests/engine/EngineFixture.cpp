@@ -1,6 +1,6 @@
 #include "EngineFixture.h"
 
-#include "TestBodies.h"
+#include "SearchSetup.h"
 #include "WaitUntil.h"
 #include "ZqIniFile.h"
 
@@ -99,17 +99,7 @@ bool RecordedEvents::TrustCertificate(const QString &text, const QByteArray &)
 void EngineTest::SetUp()
 {
     ASSERT_TRUE(server.Listen());
-    server.pieceDelayMs = 0;
-    IniWriteString("CONFIG", "HOST", "127.0.0.1");
-    IniWriteInteger("CONFIG", "PORT", server.Port());
-    QDir().mkpath(dir.path("out"));
-    IniWriteString("CONFIG", "OUTPUT_DIR", dir.path("out/").toLocal8Bit());
-    IniWriteString("GROUPS", "LIST", "alt.a,");
-    FakeNntpServer::Group g;
-    g.name = "alt.a";
-    g.articles << FakeNntpServer::MakeArticle(1, "a picture", UuencodeFile("pic.jpg", picture()))
-               << FakeNntpServer::MakeArticle(2, "just words", {"hello", "world"});
-    server.groups << g;
+    SetUpSearchOfAltA(server, dir.path("out/"), picture());
 }
 
 QByteArray EngineTest::picture()

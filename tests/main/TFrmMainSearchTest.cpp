@@ -4,6 +4,7 @@
 #include "FakeDialogs.h"
 #include "FakeNntpServer.h"
 #include "MessageRecorder.h"
+#include "SearchSetup.h"
 #include "TRunReport.h"
 #include "TThumbnailStrip.h"
 #include "TTrayIcon.h"
@@ -65,17 +66,7 @@ protected:
     {
         QApplication::setQuitOnLastWindowClosed(false);
         ASSERT_TRUE(server.Listen());
-        server.pieceDelayMs = 0;
-        IniWriteString("CONFIG", "HOST", "127.0.0.1");
-        IniWriteInteger("CONFIG", "PORT", server.Port());
-        QDir().mkpath(dir.path("out"));
-        IniWriteString("CONFIG", "OUTPUT_DIR", dir.path("out/").toLocal8Bit());
-        IniWriteString("GROUPS", "LIST", "alt.a,");
-        FakeNntpServer::Group g;
-        g.name = "alt.a";
-        g.articles << FakeNntpServer::MakeArticle(1, "a picture", UuencodeFile("pic.jpg", readJpeg()))
-                   << FakeNntpServer::MakeArticle(2, "just words", {"hello", "world"});
-        server.groups << g;
+        SetUpSearchOfAltA(server, dir.path("out/"), readJpeg());
     }
 
     // Connects and waits for the server's greeting to be reported.
