@@ -175,3 +175,20 @@ bool UsableName(const QByteArray &name)
         return false;
     return QFile::encodeName(QFile::decodeName(name)) == name;
 }
+
+QByteArray Base64FileName(const QByteArray &decoderName, const QByteArray &subject)
+{
+    if (UsableName(decoderName))
+        return decoderName;
+    const QByteArray announced = AnnouncedName(subject);
+    return UsableName(announced) ? announced : QByteArray();
+}
+
+bool IsWholePicture(const QByteArray &data)
+{
+    if (data.startsWith("\xFF\xD8\xFF"))
+        return data.endsWith("\xFF\xD9");
+    if (data.startsWith("\x89PNG\r\n\x1A\n"))
+        return data.endsWith(QByteArrayLiteral("IEND\xAE\x42\x60\x82"));
+    return false;
+}

@@ -25,3 +25,12 @@ QByteArray AnnouncedName(const QByteArray &subject);
 // A name that is more than blanks and whose bytes are valid in the file
 // system's encoding.
 bool UsableName(const QByteArray &name);
+
+// A Base64 file's name: its MIME name, else the name its subject announces;
+// empty when neither is usable (the caller falls back to the subject).
+QByteArray Base64FileName(const QByteArray &decoderName, const QByteArray &subject);
+
+// A JPEG or PNG from its first byte to its last: what a series numbered
+// "(1/12)", one picture an article, posts under each number; a part of a
+// split picture never both starts and ends so.
+bool IsWholePicture(const QByteArray &data);

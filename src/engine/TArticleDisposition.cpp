@@ -398,31 +398,6 @@ bool TArticleDisposition::OpenPartsStore(const QString &dir)
     return true;
 }
 
-namespace {
-
-// A Base64 file's name: its MIME name, else the name its subject announces,
-// else (empty) the subject as it stands.
-QByteArray base64Name(const QByteArray &decoderName, const QByteArray &subject)
-{
-    if (UsableName(decoderName))
-        return decoderName;
-    const QByteArray announced = AnnouncedName(subject);
-    return UsableName(announced) ? announced : QByteArray();
-}
-
-// A JPEG or PNG from its first byte to its last: what a series numbered
-// "(1/12)", one picture an article, posts under each number.
-bool wholePicture(const QByteArray &d)
-{
-    if (d.startsWith("\xFF\xD8\xFF"))
-        return d.endsWith("\xFF\xD9");
-    if (d.startsWith("\x89PNG\r\n\x1A\n"))
-        return d.endsWith(QByteArrayLiteral("IEND\xAE\x42\x60\x82"));
-    return false;
-}
-
-} // namespace
-
 bool TArticleDisposition::disposeBase64(const QByteArray &groupName, const QByteArray &subject,
                                         QList<QByteArray> &bodyLines, qint64 articleBytes, bool previewEnabled,
                                         Outcome &outcome)
@@ -440,7 +415,7 @@ bool TArticleDisposition::disposeBase64(const QByteArray &groupName, const QByte
         QList<QByteArray> copy = bodyLines;
         QByteArray ignored;
         DecodeAttachment(copy, DecodeStream, ignored);
-        partOfPost = !wholePicture(DecodeStream);
+        partOfPost = !IsWholePicture(DecodeStream);
         DecodeStream.clear();
     }
     // A name that is no name leaves the subject's own fallback to "noname".
@@ -455,7 +430,7 @@ bool TArticleDisposition::disposeBase64(const QByteArray &groupName, const QByte
             return true;
         }
         // Complete at its end, padded or not, cut short or not.
-        outcome = disposeFile(base64Name(decodedName, subject), groupName, subjectForName(subject), articleBytes,
+        outcome = disposeFile(Base64FileName(decodedName, subject), groupName, subjectForName(subject), articleBytes,
                               previewEnabled, nullptr);
         return true;
     }
@@ -496,7 +471,7 @@ bool TArticleDisposition::disposeBase64(const QByteArray &groupName, const QByte
         outcome = empty(groupName, articleBytes, "There was nothing to decode.");
         return true;
     }
-    outcome = disposeFile(base64Name(decodedName, firstSubject), groupName, subjectForName(firstSubject),
+    outcome = disposeFile(Base64FileName(decodedName, firstSubject), groupName, subjectForName(firstSubject),
                           articleBytes, previewEnabled, nullptr);
     // Not before the file is on disk and counted: a kill or a failed save
     // finds the parts again when the last one comes back.

@@ -302,6 +302,22 @@ bool ParseOverviewLine(const QByteArray &line, const OverviewFormat &format, Ove
     return true;
 }
 
+bool ParseOverviewLines(const QList<QByteArray> &lines, const OverviewFormat &format, qint64 first, qint64 last,
+                        QList<OverviewEntry> &entries)
+{
+    bool complete = true;
+    for (const QByteArray &line : lines) {
+        OverviewEntry e;
+        if (ParseOverviewLine(line, format, e) && e.number >= first && e.number <= last) {
+            e.wireBytes = line.size() + 2;
+            entries.append(e);
+        } else {
+            complete = false;
+        }
+    }
+    return complete;
+}
+
 QByteArray OverCommand(const QByteArray &verb, qint64 first, qint64 last)
 {
     return verb + ' ' + QByteArray::number(first) + '-' + QByteArray::number(last) + "\r\n";

@@ -126,6 +126,11 @@ struct OverviewEntry {
 // in its place but one that many places later) is joined back.
 bool ParseOverviewLine(const QByteArray &line, const OverviewFormat &format, OverviewEntry &entry);
 
+// The lines of one OVER first-last reply: the entries it lists, each with
+// the bytes its line took; false when a line could not be read or lies
+// outside the range (the numbers not listed may then be articles).
+bool ParseOverviewLines(const QList<QByteArray> &lines, const OverviewFormat &format, qint64 first, qint64 last,
+                        QList<OverviewEntry> &entries);
 QByteArray OverCommand(const QByteArray &verb, qint64 first, qint64 last); // "OVER 5-9"
 QByteArray ListOverviewFormatCommand();
 

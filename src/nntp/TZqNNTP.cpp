@@ -377,16 +377,7 @@ bool TZqNNTP::GetOverview(qint64 first, qint64 last, QList<Nntp::OverviewEntry> 
         // 423: nothing left in that range, which is an answer too.
         if (ok || code == 423 || (code == 420 && !overviewVerb_.isEmpty())) {
             overviewVerb_ = verb;
-            OverviewIncomplete = false;
-            for (const QByteArray &line : std::as_const(lines)) {
-                Nntp::OverviewEntry e;
-                if (Nntp::ParseOverviewLine(line, overviewFormat_, e) && e.number >= first && e.number <= last) {
-                    e.wireBytes = line.size() + 2;
-                    entries.append(e);
-                } else {
-                    OverviewIncomplete = true;
-                }
-            }
+            OverviewIncomplete = !Nntp::ParseOverviewLines(lines, overviewFormat_, first, last, entries);
             return true;
         }
         if (!overviewVerb_.isEmpty())

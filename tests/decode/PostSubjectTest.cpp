@@ -64,3 +64,14 @@ TEST(PostSubject, UsableNames)
     EXPECT_FALSE(UsableName("  \t "));
     EXPECT_FALSE(UsableName("K\xE4tzchen.jpg")); // Latin-1 is not the file system's encoding
 }
+
+TEST(PostSubject, Base64NamesAndWholePictures)
+{
+    EXPECT_EQ(Base64FileName("own.jpg", "subject.jpg"), "own.jpg");
+    EXPECT_EQ(Base64FileName("  ", "see subject.jpg"), "subject.jpg");
+    EXPECT_EQ(Base64FileName("", "no name"), "");
+    EXPECT_TRUE(IsWholePicture(QByteArray("\xFF\xD8\xFF\xE0 data \xFF\xD9", 12)));
+    EXPECT_FALSE(IsWholePicture(QByteArray("\xFF\xD8\xFF\xE0 first part", 15)));
+    EXPECT_FALSE(IsWholePicture(QByteArray("last part \xFF\xD9", 12)));
+    EXPECT_TRUE(IsWholePicture(QByteArray("\x89PNG\r\n\x1A\n...IEND\xAE\x42\x60\x82", 19)));
+}

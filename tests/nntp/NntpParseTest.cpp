@@ -350,6 +350,15 @@ TEST(Overview, LinesGiveNumberSubjectIdAndLineCount)
     EXPECT_EQ(e.messageId, "<4@x>");
     EXPECT_EQ(e.lines, 0);
     EXPECT_EQ(OverCommand("XOVER", 5, 9), "XOVER 5-9\r\n");
+
+    // A batch: what can be read is kept, and whether everything could be.
+    QList<OverviewEntry> entries;
+    EXPECT_TRUE(ParseOverviewLines({"5\ts\ta\td\t<5@x>", "7\ts\ta\td\t<7@x>"}, rfc, 5, 9, entries));
+    ASSERT_EQ(entries.size(), 2);
+    EXPECT_EQ(entries[1].wireBytes, 15); // the line and its CR LF
+    entries.clear();
+    EXPECT_FALSE(ParseOverviewLines({"5\ts\ta\td\t<5@x>", "6 garbled", "12\ts\ta\td\t<12@x>"}, rfc, 5, 9, entries));
+    EXPECT_EQ(entries.size(), 1);
 }
 
 } // namespace
