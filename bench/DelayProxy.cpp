@@ -32,6 +32,9 @@ struct Flow {
     int from = -1;
     int to = -1;
     std::deque<Chunk> queue;
+    qint64 queued = 0;           // bytes in the queue not yet written
+    qint64 rate = 0;             // bytes per second written, 0: as fast as taken
+    Clock::time_point paceAt{}; // when the rate allows the next write
     bool ended = false;    // the source closed its side
     bool shutDown = false; // and that close was passed on
 };
@@ -67,15 +70,26 @@ sockaddr_in loopback(quint16 port)
     return a;
 }
 
+// A fast server refills the socket as quickly as it is read: one read pass
+// stops after this much, so the writes of the other links get their turn.
+constexpr qint64 kPullPass = 262144;
+// Past this much waiting in a flow, its source is not read (the sender is
+// held back as by a full window); enough for a fast link's delay.
+constexpr qint64 kMostQueued = qint64(16) << 20;
+
+bool full(const Flow &f) { return f.queued >= kMostQueued; }
+
 // Reads what has come; false when the connection failed.
 bool pull(Flow &f, std::chrono::milliseconds delay)
 {
-    while (!f.ended) {
+    for (qint64 pass = 0; !f.ended && pass < kPullPass && !full(f);) {
         QByteArray buffer(65536, Qt::Uninitialized);
         const ssize_t n = ::recv(f.from, buffer.data(), size_t(buffer.size()), 0);
         if (n > 0) {
             quickAck(f.from);
             buffer.truncate(n);
+            pass += n;
+            f.queued += n;
             f.queue.push_back(Chunk{Clock::now() + delay, std::move(buffer)});
         } else if (n == 0) {
             f.ended = true;
@@ -86,16 +100,39 @@ bool pull(Flow &f, std::chrono::milliseconds delay)
     return true;
 }
 
+// A paced flow writes at most this much at a time, so its bytes arrive
+// spread out rather than in bursts the size of the reads.
+constexpr qsizetype kSlice = 16384;
+
+std::chrono::nanoseconds sendTime(qint64 bytes, qint64 rate)
+{
+    return std::chrono::nanoseconds(bytes * 1000000000 / rate);
+}
+
+// When the flow's first chunk may be written.
+Clock::time_point readyAt(const Flow &f)
+{
+    return f.rate > 0 ? std::max(f.queue.front().due, f.paceAt) : f.queue.front().due;
+}
+
 // Writes what is due; false when the connection failed.
 bool push(Flow &f)
 {
     const auto now = Clock::now();
-    while (!f.queue.empty() && f.queue.front().due <= now) {
+    while (!f.queue.empty() && readyAt(f) <= now) {
         Chunk &c = f.queue.front();
-        const ssize_t n = ::send(f.to, c.data.constData() + c.sent, size_t(c.data.size() - c.sent), MSG_NOSIGNAL);
+        const qsizetype left = c.data.size() - c.sent;
+        const ssize_t n = ::send(f.to, c.data.constData() + c.sent, size_t(f.rate > 0 ? std::min(left, kSlice) : left),
+                                 MSG_NOSIGNAL);
         if (n < 0)
             return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR;
+        if (f.rate > 0) {
+            // A slice's worth of credit at most, so a late wake-up does not
+            // lower the rate and an idle link does not save up a burst.
+            f.paceAt = std::max(f.paceAt, now - sendTime(kSlice, f.rate)) + sendTime(n, f.rate);
+        }
         c.sent += n;
+        f.queued -= n;
         if (c.sent < c.data.size())
             return true;
         f.queue.pop_front();
@@ -109,7 +146,8 @@ bool push(Flow &f)
 
 } // namespace
 
-DelayProxy::DelayProxy(quint16 targetPort, int delayMs) : target_(targetPort), delayMs_(delayMs)
+DelayProxy::DelayProxy(quint16 targetPort, int delayMs, qint64 downBytesPerSec)
+    : target_(targetPort), delayMs_(delayMs), downRate_(downBytesPerSec)
 {
     listenFd_ = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in a = loopback(0);
@@ -146,13 +184,13 @@ void DelayProxy::Loop()
             for (Flow *f : {&l.up, &l.down}) {
                 // A closed source is left out: it would report its hang-up
                 // at once on every wait.
-                if (!f->ended)
+                if (!f->ended && !full(*f))
                     fds.push_back({f->from, POLLIN, 0});
                 if (!f->queue.empty()) {
-                    if (f->queue.front().due <= Clock::now())
+                    if (readyAt(*f) <= Clock::now())
                         fds.push_back({f->to, POLLOUT, 0});
                     else
-                        wakeAt = std::min(wakeAt, f->queue.front().due);
+                        wakeAt = std::min(wakeAt, readyAt(*f));
                 }
             }
         }
@@ -179,6 +217,7 @@ void DelayProxy::Loop()
                 Link &l = links.emplace_back();
                 l.up.from = l.down.to = client;
                 l.up.to = l.down.from = server;
+                l.down.rate = downRate_;
             } else {
                 for (int fd : {client, server})
                     if (fd >= 0)

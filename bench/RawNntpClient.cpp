@@ -102,3 +102,11 @@ QByteArray RawNntpClient::Command(const QByteArray &line)
         status.clear();
     return status;
 }
+
+QByteArray RawNntpClient::TakeBuffered()
+{
+    QByteArray rest = buffer_.mid(pos_);
+    buffer_.clear();
+    pos_ = 0;
+    return rest;
+}

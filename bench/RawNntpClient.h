@@ -23,6 +23,11 @@ public:
     // Sends one command line and reads its status line (empty on failure).
     QByteArray Command(const QByteArray &line);
 
+    // For a reader that waits on several connections at once: the socket,
+    // and what was read from it but not yet taken as lines (handed over).
+    int Socket() const { return fd_; }
+    QByteArray TakeBuffered();
+
 private:
     bool Fill();
 

@@ -1,34 +1,46 @@
-// Grabbing over a slow link, against the local INN2 server
-// (tests/inn/start_inn.sh). One group of 200 articles (100 text, 40 filtered
-// by subject, 60 uuencoded pictures of about 100 KB) is walked
-//  - through a proxy that holds every byte back D ms each way, by the main
-//    window's headless grab and by the limit client: GROUP, one OVER for the
-//    whole group, then every wanted BODY sent at once before any reply is
-//    read, so the link's round trip is paid three times in all;
-//  - directly, by the grab and by a client that sends one command at a time
-//    (HEAD of every article, BODY of the wanted ones) and decodes nothing.
-// Each figure is the median of a few runs, the runs taken in turn so a
-// change in the machine's load falls on every figure alike.
-//   latency_bench [--pipeline N[,N...]] [--runs N, default 5] [--delays 0,5,20]
-//   latency_bench --grab-once [--pipeline N]
-// --pipeline writes CONFIG PIPELINE into each run's settings; with several
-// values each is timed in the same runs (e.g. 1,4). --grab-once
-// makes one direct grab between two marks that a system call trace shows
-// (failed opens of grab-begins and grab-ends; see settings_syscalls.sh) and
-// prints the articles walked.
+// Grabbing over slow links, against the local INN2 server
+// (tests/inn/start_inn.sh). One group of 1,000 articles (LatencyCorpus.h:
+// text, subjects the filter drops, 325 yEnc photographs of about 200 KB, 25
+// of them in 4 parts; about 66 MB of wanted bodies) is walked through a
+// proxy that holds every byte back D ms each way and may cap each
+// connection's download rate, by
+//  - the main window's headless grab with the preview on, timed from Search
+//    All Groups to the moment the group's pointer in the settings carries
+//    the last article as done (or the run's end); every saved picture is
+//    compared with the one posted;
+//  - the limit client (LimitClient.h): GROUP and one OVER, then every wanted
+//    BODY at once over C connections, timed to the last byte.
+// Rows (median of --runs runs each, the runs taken in turn so a change in
+// the machine's load falls on every figure alike):
+//   1  D 0, no cap:            defaults       against the limit on 1 connection
+//   2  D 20 ms, no cap:        defaults       against the limit on 1 connection
+//   3  D 25 ms, 4 MB/s a link: CONNECTIONS 8  against the limit on 8 connections
+// rows 2 and 3 also with PIPELINE 64 (unless --no-pipeline64).
+//   latency_bench [--runs N, default 3] [--rows 1,2,3] [--no-pipeline64] [--group NAME]
+//   latency_bench --grab-once [--pipeline N] [--connections N] [--group NAME]
+// --group walks a group an earlier run posted (it prints the name) instead
+// of posting 66 MB again. --grab-once makes one grab straight from the
+// server between two marks: failed opens of grab-begins and grab-ends for a
+// system call trace (settings_syscalls.sh), and CLOCK_MONOTONIC times on
+// standard error for a profile of the grab alone:
+//   perf record -g -k CLOCK_MONOTONIC -o grab.data -- latency_bench --grab-once --group NAME
+//   perf report -i grab.data --time <begins>,<ends>
 #include "DelayProxy.h"
 #include "InnServer.h"
+#include "LatencyCorpus.h"
+#include "LimitClient.h"
 #include "RawNntpClient.h"
 #include "TFrmMain.h"
-#include "TestBodies.h"
 #include "ZqIniFile.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 #include <algorithm>
 #include <cstdio>
@@ -42,38 +54,44 @@
 
 namespace {
 
-constexpr int kArticles = 200;
-constexpr int kPictures = 60;
-constexpr int kWanted = 160; // all but the filtered ones
-const QByteArray kFilter = "spam";
+// What the grab must find: the pictures by file name, and the pointer the
+// group's last article leaves.
+struct Expected {
+    QHash<QByteArray, QByteArray> pictures;
+    QByteArray lastPointer; // "<number>,<message id>+"
+};
 
-QList<InnServer::Article> corpus()
-{
-    QList<InnServer::Article> articles;
-    for (int i = 0; i < kArticles; ++i) {
-        InnServer::Article a;
-        const int kind = i % 10;
-        if (kind == 3 || kind == 7) {
-            a.subject = "Spam offer " + QByteArray::number(i);
-            a.body = {"buy now"};
-        } else if (kind == 1 || kind == 5 || kind == 8) {
-            a.subject = "picture " + QByteArray::number(i);
-            a.body = UuencodeFile("p" + QByteArray::number(i) + ".jpg", Noise(100000, quint32(i)));
-        } else {
-            a.subject = "words " + QByteArray::number(i);
-            a.body = {"some text", "and more"};
-        }
-        articles << a;
+struct Variant {
+    std::optional<int> connections, pipeline;
+    QByteArray Name() const
+    {
+        QByteArray n;
+        if (connections)
+            n += "CONNECTIONS=" + QByteArray::number(*connections);
+        if (pipeline)
+            n += QByteArray(n.isEmpty() ? "" : ", ") + "PIPELINE=" + QByteArray::number(*pipeline);
+        return n.isEmpty() ? "defaults" : n;
     }
-    return articles;
-}
+};
 
-bool filtered(const QByteArray &subject) { return subject.toLower().contains(kFilter); }
+struct Row {
+    int delayMs;
+    qint64 capBytesPerSec; // 0: none
+    int limitConnections;
+    std::vector<Variant> variants;
+};
+
+struct Grab {
+    double seconds = -1;    // to the last pointer, else to the run's end; -1 when it did not connect
+    bool pointerSeen = false;
+    int saved = 0, wrong = 0, missing = 0;
+    double cpu = 0;         // of this thread, where the grab runs
+};
 
 double median(std::vector<double> v)
 {
     std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
+    return v.empty() ? -1 : v[v.size() / 2];
 }
 
 // Marks a moment in a system call trace: the open fails, and strace logs it.
@@ -84,28 +102,16 @@ void traceMark(const QTemporaryDir &dir, const char *name)
         ::close(fd);
 }
 
-// What the calling thread has spent on the processor (the grab runs on it;
-// a proxy runs on its own).
-double threadCpuSeconds()
+double clockSeconds(clockid_t clock)
 {
     struct timespec ts;
-    ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-    return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
-}
-
-// For a profile of the grab alone: perf record -k CLOCK_MONOTONIC, then --time begin,end.
-double monotonicSeconds()
-{
-    struct timespec ts;
-    ::clock_gettime(CLOCK_MONOTONIC, &ts);
+    ::clock_gettime(clock, &ts);
     return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
 }
 
 // One whole headless grab of the group by a fresh window with fresh
-// settings, so every run walks the whole group; seconds inside Search All
-// Groups, or -1 when it did not connect or did not save every picture.
-double pixtrawlGrab(quint16 port, const QByteArray &group, std::optional<int> pipeline, bool marked = false,
-                    double *cpu = nullptr)
+// settings, so every run walks the whole group.
+Grab pixtrawlGrab(quint16 port, const QByteArray &group, const Variant &v, const Expected &e, bool marked = false)
 {
     // Kept until the end: on ext4 a file made soon after many were deleted
     // costs a scan past each of them, which would time the last run's
@@ -114,133 +120,89 @@ double pixtrawlGrab(quint16 port, const QByteArray &group, std::optional<int> pi
     kept.push_back(std::make_unique<QTemporaryDir>());
     const QTemporaryDir &dir = *kept.back();
     SetProgramFilePathOverride(dir.filePath(QStringLiteral("pixtrawl")));
-    QDir().mkpath(dir.filePath(QStringLiteral("out")));
+    const QString out = dir.filePath(QStringLiteral("out"));
+    QDir().mkpath(out);
     IniWriteString("CONFIG", "HOST", "127.0.0.1");
     IniWriteInteger("CONFIG", "PORT", port);
-    IniWriteString("CONFIG", "OUTPUT_DIR", QFile::encodeName(dir.filePath(QStringLiteral("out/"))));
+    IniWriteString("CONFIG", "OUTPUT_DIR", QFile::encodeName(out + '/'));
     IniWriteBool("CONFIG", "EXIT_PROMPT", false);
-    if (pipeline)
-        IniWriteInteger("CONFIG", "PIPELINE", *pipeline);
-    IniWriteString("FILTER", "EXCLUDE", kFilter + ',');
+    IniWriteBool("CONFIG", "PREVIEW", true);
+    if (v.connections)
+        IniWriteInteger("CONFIG", "CONNECTIONS", *v.connections);
+    if (v.pipeline)
+        IniWriteInteger("CONFIG", "PIPELINE", *v.pipeline);
+    IniWriteString("FILTER", "EXCLUDE", LatencyCorpus::Filter + ',');
     IniWriteString("GROUPS", "LIST", group + ',');
 
-    double seconds = -1;
+    Grab g;
     {
         TFrmMain w;
         if (!w.miConnectClick() || !QTest::qWaitFor([&] { return w.State() == TFrmMain::StateOnline; }, 20000))
-            return -1;
-        if (marked)
-            traceMark(dir, "grab-begins");
-        if (marked)
-            std::fprintf(stderr, "grab begins at %.6f (CLOCK_MONOTONIC)\n", monotonicSeconds());
+            return g;
         QElapsedTimer t;
-        const double cpuBefore = threadCpuSeconds();
+        double atPointer = -1;
+        // The engine's waits run the event loop, so this looks in often.
+        QTimer look;
+        look.setTimerType(Qt::PreciseTimer);
+        look.setInterval(2);
+        QObject::connect(&look, &QTimer::timeout, [&] {
+            if (atPointer < 0 && IniReadString("GROUPS", group, QByteArray()) == e.lastPointer)
+                atPointer = t.nsecsElapsed() / 1e9;
+        });
+        if (marked) {
+            traceMark(dir, "grab-begins");
+            std::fprintf(stderr, "grab begins at %.6f (CLOCK_MONOTONIC)\n", clockSeconds(CLOCK_MONOTONIC));
+        }
+        const double cpuBefore = clockSeconds(CLOCK_THREAD_CPUTIME_ID);
+        look.start();
         t.start();
         w.miSearchAllGroups->trigger();
-        seconds = t.nsecsElapsed() / 1e9;
-        if (cpu)
-            *cpu = threadCpuSeconds() - cpuBefore;
+        const double ran = t.nsecsElapsed() / 1e9;
+        look.stop();
+        g.cpu = clockSeconds(CLOCK_THREAD_CPUTIME_ID) - cpuBefore;
         if (marked) {
-            std::fprintf(stderr, "grab ends at %.6f\n", monotonicSeconds());
+            std::fprintf(stderr, "grab ends at %.6f\n", clockSeconds(CLOCK_MONOTONIC));
             traceMark(dir, "grab-ends");
         }
+        g.pointerSeen = atPointer >= 0 || IniReadString("GROUPS", group, QByteArray()) == e.lastPointer;
+        g.seconds = atPointer >= 0 ? atPointer : ran;
         w.miDisconnectClick();
     }
-    const int saved = QDir(dir.filePath(QStringLiteral("out"))).entryList(QDir::Files).size();
-    if (saved != kPictures) {
-        std::fprintf(stderr, "the grab saved %d pictures of %d\n", saved, kPictures);
-        return -1;
+    const QDir saved(out);
+    for (const QString &name : saved.entryList(QDir::Files)) {
+        ++g.saved;
+        QFile f(saved.filePath(name));
+        const auto want = e.pictures.constFind(QFile::encodeName(name));
+        if (want == e.pictures.cend() || !f.open(QIODevice::ReadOnly) || f.readAll() != *want)
+            ++g.wrong;
     }
-    return seconds;
+    for (auto it = e.pictures.cbegin(); it != e.pictures.cend(); ++it)
+        g.missing += !saved.exists(QFile::decodeName(it.key()));
+    return g;
 }
 
-// "211 count first last name": the first and last numbers; false when refused.
-bool selectGroup(RawNntpClient &c, const QByteArray &group, qint64 &first, qint64 &last)
+// The group as the server lists it must be the corpus in order; fills in
+// the pointer its last article leaves.
+bool checkGroup(quint16 port, const QByteArray &group, const LatencyCorpus &corpus, Expected &e)
 {
-    const QList<QByteArray> f = c.Command("GROUP " + group).split(' ');
-    if (f.size() < 4 || f[0] != "211")
+    RawNntpClient c;
+    QList<QByteArray> overview;
+    if (!c.Connect(port))
         return false;
-    first = f[2].toLongLong();
-    last = f[3].toLongLong();
+    const QList<QByteArray> g = c.Command("GROUP " + group).split(' ');
+    if (g.size() < 4 || g[0] != "211" || !c.Command("OVER " + g[2] + '-' + g[3]).startsWith("224") ||
+        !c.ReadBlock(&overview) || overview.size() != corpus.articles.size())
+        return false;
+    for (qsizetype i = 0; i < overview.size(); ++i) {
+        const QList<QByteArray> f = overview[i].split('\t');
+        if (f.size() < 5 || f[1] != corpus.articles[i].subject)
+            return false;
+    }
+    const QList<QByteArray> last = overview.last().split('\t');
+    e.lastPointer = last[0] + ',' + last[4] + '+';
+    c.Send("QUIT\r\n");
     return true;
 }
-
-// Reads one reply to BODY or HEAD: its status line and block.
-bool readArticleReply(RawNntpClient &c, const char *code, QList<QByteArray> *lines)
-{
-    QByteArray status;
-    return c.ReadLine(status) && status.startsWith(code) && c.ReadBlock(lines);
-}
-
-// The fewest round trips a grab can make: GROUP, one OVER, then every
-// wanted BODY at once. Seconds after the greeting, or -1 on a failure.
-double limitClient(quint16 port, const QByteArray &group)
-{
-    RawNntpClient c;
-    if (!c.Connect(port))
-        return -1;
-    QElapsedTimer t;
-    t.start();
-    qint64 first = 0, last = 0;
-    QList<QByteArray> overview;
-    if (!selectGroup(c, group, first, last) ||
-        !c.Command("OVER " + QByteArray::number(first) + '-' + QByteArray::number(last)).startsWith("224") ||
-        !c.ReadBlock(&overview))
-        return -1;
-    QByteArray requests;
-    int wanted = 0;
-    for (const QByteArray &line : std::as_const(overview)) {
-        const QList<QByteArray> f = line.split('\t');
-        if (f.size() > 1 && !filtered(f[1])) {
-            requests += "BODY " + f[0] + "\r\n";
-            ++wanted;
-        }
-    }
-    // A few KB of commands: the socket takes them all before any reply is read.
-    if (!c.Send(requests))
-        return -1;
-    for (int i = 0; i < wanted; ++i)
-        if (!readArticleReply(c, "222", nullptr))
-            return -1;
-    const double seconds = t.nsecsElapsed() / 1e9;
-    c.Send("QUIT\r\n");
-    return wanted == kWanted ? seconds : -1;
-}
-
-// One command at a time: HEAD of every article, BODY of the wanted ones,
-// each reply read before the next command. Seconds after the greeting.
-double oneAtATime(quint16 port, const QByteArray &group)
-{
-    RawNntpClient c;
-    if (!c.Connect(port))
-        return -1;
-    QElapsedTimer t;
-    t.start();
-    qint64 first = 0, last = 0;
-    if (!selectGroup(c, group, first, last))
-        return -1;
-    int bodies = 0;
-    for (qint64 n = first; n <= last; ++n) {
-        const QByteArray number = QByteArray::number(n);
-        QList<QByteArray> head;
-        if (!c.Send("HEAD " + number + "\r\n") || !readArticleReply(c, "221", &head))
-            return -1;
-        QByteArray subject;
-        for (const QByteArray &h : std::as_const(head))
-            if (h.toLower().startsWith("subject:"))
-                subject = h.mid(8).trimmed();
-        if (filtered(subject))
-            continue;
-        if (!c.Send("BODY " + number + "\r\n") || !readArticleReply(c, "222", nullptr))
-            return -1;
-        ++bodies;
-    }
-    const double seconds = t.nsecsElapsed() / 1e9;
-    c.Send("QUIT\r\n");
-    return bodies == kWanted ? seconds : -1;
-}
-
-} // namespace
 
 // "1,4" -> {1, 4}; empty when any value is not a whole number of 0 or more.
 QList<int> numberList(const QString &text)
@@ -256,34 +218,49 @@ QList<int> numberList(const QString &text)
     return values;
 }
 
+QByteArray capName(qint64 rate)
+{
+    return rate ? QByteArray::number(double(rate) / 1e6, 'g', 3) + " MB/s a link" : QByteArray("none");
+}
+
+} // namespace
+
 int main(int argc, char **argv)
 {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
     const QStringList args = app.arguments();
-    // Unset: the program's own default.
-    std::vector<std::optional<int>> pipelines{std::nullopt};
-    int runs = 5;
-    QList<int> delays{0, 5, 20};
-    bool grabOnce = false;
+    int runs = 3;
+    QList<int> rowNumbers{1, 2, 3};
+    bool pipeline64 = true, grabOnce = false;
+    Variant once;
+    QByteArray reuse;
     for (int i = 1; i < args.size(); ++i) {
-        const QString value = args.value(i + 1);
-        const QList<int> numbers = numberList(value);
-        if (args[i] == QLatin1String("--pipeline") && !numbers.isEmpty() && !numbers.contains(0)) {
-            pipelines.assign(numbers.begin(), numbers.end());
-            ++i;
-        } else if (args[i] == QLatin1String("--runs") && numbers.size() == 1 && numbers[0] > 0) {
+        const QList<int> numbers = numberList(args.value(i + 1));
+        const bool one = numbers.size() == 1;
+        if (args[i] == QLatin1String("--runs") && one && numbers[0] > 0) {
             runs = numbers[0];
             ++i;
-        } else if (args[i] == QLatin1String("--delays") && !numbers.isEmpty()) {
-            delays = numbers;
+        } else if (args[i] == QLatin1String("--rows") && !numbers.isEmpty() &&
+                   std::all_of(numbers.begin(), numbers.end(), [](int r) { return r >= 1 && r <= 3; })) {
+            rowNumbers = numbers;
             ++i;
+        } else if (args[i] == QLatin1String("--pipeline") && one) {
+            once.pipeline = numbers[0];
+            ++i;
+        } else if (args[i] == QLatin1String("--connections") && one && numbers[0] > 0) {
+            once.connections = numbers[0];
+            ++i;
+        } else if (args[i] == QLatin1String("--group") && i + 1 < args.size()) {
+            reuse = args[++i].toLatin1();
+        } else if (args[i] == QLatin1String("--no-pipeline64")) {
+            pipeline64 = false;
         } else if (args[i] == QLatin1String("--grab-once")) {
             grabOnce = true;
         } else {
-            std::fprintf(stderr, "usage: latency_bench [--pipeline N[,N...]] [--runs N] [--delays 0,5,20]\n"
-                                 "       latency_bench --grab-once [--pipeline N]\n");
+            std::fprintf(stderr, "usage: latency_bench [--runs N] [--rows 1,2,3] [--no-pipeline64] [--group NAME]\n"
+                                 "       latency_bench --grab-once [--pipeline N] [--connections N] [--group NAME]\n");
             return 2;
         }
     }
@@ -293,70 +270,105 @@ int main(int argc, char **argv)
         return 1;
     }
 
-    const QByteArray group = InnServer::UniqueGroupName("pixtrawl.latency");
-    QList<InnServer::Article> articles = corpus();
+    LatencyCorpus corpus;
     QString error;
-    if (!InnServer::CreateGroupWithArticles(group, articles, &error)) {
-        std::fprintf(stderr, "posting failed: %s\n", qPrintable(error));
+    if (!corpus.Make(&error)) {
+        std::fprintf(stderr, "%s\n", qPrintable(error));
         return 1;
     }
+    QByteArray group = reuse;
+    if (group.isEmpty()) {
+        group = InnServer::UniqueGroupName("pixtrawl.latency");
+        std::fprintf(stderr, "posting %d articles to %s\n", LatencyCorpus::Articles, group.constData());
+        if (!InnServer::CreateGroupWithArticles(group, corpus.articles, &error)) {
+            std::fprintf(stderr, "posting failed: %s\n", qPrintable(error));
+            return 1;
+        }
+    }
+    Expected expected;
+    expected.pictures = corpus.pictures;
+    if (!checkGroup(inn, group, corpus, expected)) {
+        std::fprintf(stderr, "%s does not hold this corpus\n", group.constData());
+        return 1;
+    }
+    const auto intact = [&](const Grab &g) { return g.wrong == 0 && g.missing == 0 && g.saved == corpus.pictures.size(); };
 
     if (grabOnce) {
-        double cpu = 0;
-        const double s = pixtrawlGrab(inn, group, pipelines.front(), true, &cpu);
-        if (s < 0)
+        const Grab g = pixtrawlGrab(inn, group, once, expected, true);
+        if (g.seconds < 0)
             return 1;
-        std::printf("walked %d articles in %.2f s (%.2f s on the processor)\n", kArticles, s, cpu);
-        return 0;
+        std::printf("walked %d articles in %.2f s (%.2f s on the processor), %.1f MB/s, pictures %s\n",
+                    LatencyCorpus::Articles, g.seconds, g.cpu, double(corpus.wantedBytes) / 1e6 / g.seconds,
+                    intact(g) ? "intact" : "NOT intact");
+        return intact(g) ? 0 : 1;
     }
 
-    // pix[p][d]: Pixtrawl with pipelines[p] at delays[d]; the clients do not
-    // depend on the setting.
-    const size_t np = pipelines.size(), nd = size_t(delays.size());
-    std::vector<std::vector<std::vector<double>>> pix(np, std::vector<std::vector<double>>(nd));
-    std::vector<std::vector<double>> limit(nd), directPix(np);
-    std::vector<double> directOne;
-    for (int r = 0; r < runs; ++r) {
-        for (size_t d = 0; d < nd; ++d) {
-            DelayProxy proxy(inn, delays[d]);
+    std::vector<Row> rows;
+    const Variant defaults, deep{std::nullopt, 64}, eight{8, std::nullopt}, eightDeep{8, 64};
+    for (int r : rowNumbers) {
+        if (r == 1)
+            rows.push_back({0, 0, 1, {defaults}});
+        else if (r == 2)
+            rows.push_back({20, 0, 1, pipeline64 ? std::vector<Variant>{defaults, deep} : std::vector<Variant>{defaults}});
+        else
+            rows.push_back({25, 4000000, 8, pipeline64 ? std::vector<Variant>{eight, eightDeep} : std::vector<Variant>{eight}});
+    }
+    // pix[row][variant], limit[row]: seconds of each run.
+    std::vector<std::vector<std::vector<double>>> pix(rows.size());
+    std::vector<std::vector<double>> limit(rows.size());
+    QList<QByteArray> notes;
+    for (size_t r = 0; r < rows.size(); ++r)
+        pix[r].resize(rows[r].variants.size());
+    for (int run = 0; run < runs; ++run) {
+        for (size_t r = 0; r < rows.size(); ++r) {
+            const Row &row = rows[r];
+            DelayProxy proxy(inn, row.delayMs, row.capBytesPerSec);
             if (proxy.Port() == 0) {
                 std::fprintf(stderr, "the proxy could not listen\n");
                 return 1;
             }
-            for (size_t p = 0; p < np; ++p)
-                pix[p][d].push_back(pixtrawlGrab(proxy.Port(), group, pipelines[p]));
-            limit[d].push_back(limitClient(proxy.Port(), group));
-            for (size_t p = 0; p < np; ++p)
-                if (pix[p][d].back() < 0 || limit[d].back() < 0) {
-                    std::fprintf(stderr, "a run at %d ms failed\n", delays[d]);
+            for (size_t v = 0; v < row.variants.size(); ++v) {
+                const Grab g = pixtrawlGrab(proxy.Port(), group, row.variants[v], expected);
+                if (g.seconds < 0) {
+                    std::fprintf(stderr, "the grab did not connect at %d ms\n", row.delayMs);
                     return 1;
                 }
-        }
-        for (size_t p = 0; p < np; ++p)
-            directPix[p].push_back(pixtrawlGrab(inn, group, pipelines[p]));
-        directOne.push_back(oneAtATime(inn, group));
-        for (size_t p = 0; p < np; ++p)
-            if (directPix[p].back() < 0 || directOne.back() < 0) {
-                std::fprintf(stderr, "a direct run failed\n");
+                if (!intact(g) || !g.pointerSeen)
+                    notes << "row " + QByteArray::number(rowNumbers[qsizetype(r)]) + ' ' + row.variants[v].Name() +
+                            ": " + QByteArray::number(g.saved) + " files saved, " + QByteArray::number(g.wrong) +
+                            " not as posted, " + QByteArray::number(g.missing) + " missing" +
+                            (g.pointerSeen ? "" : "; the pointer never showed the last article done");
+                pix[r][v].push_back(g.seconds);
+            }
+            const LimitRun l = RunLimitClient(proxy.Port(), group, row.limitConnections, LatencyCorpus::Filtered);
+            if (l.seconds < 0 || l.bodies != corpus.wanted) {
+                std::fprintf(stderr, "the limit client failed at %d ms (%d bodies)\n", row.delayMs, l.bodies);
                 return 1;
             }
+            limit[r].push_back(l.seconds);
+        }
     }
 
-    auto name = [](const std::optional<int> &p) { return p ? QByteArray::number(*p) : QByteArray("unset"); };
-    std::printf("%d articles (100 text, 40 filtered, 60 pictures of ~100 KB), median of %d runs\n", kArticles,
-                runs);
-    std::printf("%9s %6s %12s %10s %16s\n", "PIPELINE", "D ms", "Pixtrawl s", "limit s", "Pixtrawl/limit");
-    for (size_t p = 0; p < np; ++p)
-        for (size_t d = 0; d < nd; ++d) {
-            const double x = median(pix[p][d]), l = median(limit[d]);
-            std::printf("%9s %6d %12.3f %10.3f %16.2f\n", name(pipelines[p]).constData(), delays[d], x, l, x / l);
+    std::printf("%d articles in %s: %d wanted, %.1f MB of wanted bodies; %zu pictures; median of %d runs\n\n",
+                LatencyCorpus::Articles, group.constData(), corpus.wanted, double(corpus.wantedBytes) / 1e6,
+                size_t(corpus.pictures.size()), runs);
+    std::printf("| D | cap | limit uses | limit | Pixtrawl | ratio | Pixtrawl settings |\n");
+    std::printf("|---|---|---|---|---|---|---|\n");
+    for (size_t r = 0; r < rows.size(); ++r) {
+        const double l = median(limit[r]);
+        for (size_t v = 0; v < rows[r].variants.size(); ++v) {
+            const double x = median(pix[r][v]);
+            std::printf("| %d ms | %s | %d connection%s | %.3f s | %.3f s | %.2f | %s |\n", rows[r].delayMs,
+                        capName(rows[r].capBytesPerSec).constData(), rows[r].limitConnections,
+                        rows[r].limitConnections == 1 ? "" : "s", l, x, x / l, rows[r].variants[v].Name().constData());
         }
-    const double o = median(directOne);
-    for (size_t p = 0; p < np; ++p) {
-        const double x = median(directPix[p]);
-        std::printf("direct, PIPELINE %s: Pixtrawl %.3f s, one at a time %.3f s, one-at-a-time/Pixtrawl %.2f "
-                    "(goal >= 0.5)\n",
-                    name(pipelines[p]).constData(), x, o, o / x);
     }
-    return 0;
+    for (size_t r = 0; r < rows.size(); ++r)
+        if (rows[r].delayMs == 0 && rows[r].capBytesPerSec == 0)
+            std::printf("\nD 0: the grab takes in %.1f MB/s of wanted bodies (MB = 10^6 bytes), the limit client %.1f MB/s\n",
+                        double(corpus.wantedBytes) / 1e6 / median(pix[r][0]),
+                        double(corpus.wantedBytes) / 1e6 / median(limit[r]));
+    for (const QByteArray &n : notes)
+        std::printf("NOTE %s\n", n.constData());
+    return notes.isEmpty() ? 0 : 1;
 }
