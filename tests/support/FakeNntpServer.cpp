@@ -90,17 +90,20 @@ void FakeNntpServer::ReadClient()
     if (!s || s != client_)
         return;
     const QByteArray bytes = s->readAll();
-    received += bytes;
+    if (record)
+        received += bytes;
     inbox_ += bytes;
     qsizetype lf;
     while ((lf = inbox_.indexOf('\n')) >= 0) {
         const QByteArray line = inbox_.left(lf + 1);
         inbox_.remove(0, lf + 1);
         const QByteArray upper = line.toUpper();
-        if (upper.startsWith("MODE READER") || upper.startsWith("AUTHINFO "))
-            sessionCommands.append(line);
-        else
-            commands.append(line);
+        if (record) {
+            if (upper.startsWith("MODE READER") || upper.startsWith("AUTHINFO "))
+                sessionCommands.append(line);
+            else
+                commands.append(line);
+        }
         QByteArray command = line;
         command.chop(1);
         if (command.endsWith('\r'))
@@ -230,6 +233,10 @@ void FakeNntpServer::Answer(const QByteArray &command)
                 continue;
             lines << OverviewLine(a);
         }
+        if (g->generate && okLo && okHi)
+            for (qint64 n = qMax<qint64>(lo, g->first); n <= qMin<qint64>(hi, g->last); ++n)
+                if (!overviewGaps.contains(n))
+                    lines << OverviewLine(g->generate(qint32(n)));
         if (lines.isEmpty()) {
             Send("423 no articles in that range\r\n");
             return;
@@ -365,6 +372,10 @@ const FakeNntpServer::Article *FakeNntpServer::FindArticle(qint32 number) const
     for (const Article &a : g->articles)
         if (a.number == number)
             return &a;
+    if (g->generate && number >= g->first && number <= g->last) {
+        generated_ = g->generate(number);
+        return &generated_;
+    }
     return nullptr;
 }
 

@@ -55,6 +55,9 @@ public:
         qint32 first = -1;
         qint32 last = -1;
         char posting = 'y';
+        // When set, articles first..last (both must be set) are made on
+        // demand instead of being kept, for groups far too big to hold.
+        std::function<Article(qint32 number)> generate;
     };
 
     explicit FakeNntpServer(QObject *parent = nullptr);
@@ -114,7 +117,8 @@ public:
     QByteArray GroupReply(const Group &g) const;
     static QByteArray OverviewLine(const Article &a); // without CR LF
 
-    // Recorded traffic.
+    // Recorded traffic (record false: nothing is kept, for long runs).
+    bool record = true;
     QByteArray received;
     QList<QByteArray> commands;
     QList<QByteArray> sessionCommands;
@@ -143,4 +147,5 @@ private:
     QByteArray userGiven_;
     bool loggedIn_ = false;
     bool stalled_ = false;
+    mutable Article generated_; // the last article a generated group made
 };
