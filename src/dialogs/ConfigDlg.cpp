@@ -1,5 +1,7 @@
 #include "ConfigDlg.h"
 
+#include "TConnectionPool.h"
+
 #include "DialogCommon.h"
 #include "ZqIniFile.h"
 #include "ZqListField.h"
@@ -125,6 +127,14 @@ TdlgConfig::TdlgConfig(QWidget *owner) : QDialog(owner)
     grid->addWidget(cbNewGroup, 11, 0, 1, 2);
     grid->addWidget(edNewGroupCount, 11, 2);
 
+    laConnections = makeLabel(pnSettings, "laConnections", QStringLiteral("Co&nnections:"));
+    edConnections = new QSpinBox(pnSettings);
+    edConnections->setObjectName(QStringLiteral("edConnections"));
+    edConnections->setRange(1, TConnectionPool::MaxConnections);
+    laConnections->setBuddy(edConnections);
+    grid->addWidget(laConnections, 12, 0);
+    grid->addWidget(edConnections, 12, 1);
+
     pnButtons = new QFrame(this);
     pnButtons->setObjectName(QStringLiteral("pnButtons"));
     pnButtons->setFrameStyle(QFrame::Panel | QFrame::Raised);
@@ -148,8 +158,8 @@ TdlgConfig::TdlgConfig(QWidget *owner) : QDialog(owner)
 
     QWidget *order[] = {edHost,          edPort,      edUser,        edPassword,         ckTls,
                         edDir,           ckSubjectFiltering, ckPreview, ckExitPrompt,   ckFileScreening,
-                        ckAutoStart,     ckRenameDuplicates, cbNewGroup, edNewGroupCount, btOk,
-                        btCancel};
+                        ckAutoStart,     ckRenameDuplicates, cbNewGroup, edNewGroupCount, edConnections,
+                        btOk,            btCancel};
     for (size_t i = 0; i + 1 < std::size(order); ++i)
         setTabOrder(order[i], order[i + 1]);
 
@@ -191,6 +201,9 @@ void TdlgConfig::FormCreate()
     edNewGroupCount->setValue(newest > 0 ? newest : 1000);
     cbNewGroup->setCurrentIndex(newest > 0 ? 1 : 0);
     edNewGroupCount->setEnabled(newest > 0);
+    // Out of range reads as the nearest allowed; absent as the default.
+    edConnections->setValue(qBound(1, int(IniReadInteger(Section, "CONNECTIONS", TConnectionPool::DefaultConnections)),
+                                   TConnectionPool::MaxConnections));
 }
 
 void TdlgConfig::ckTlsClick(bool on)
@@ -235,6 +248,7 @@ void TdlgConfig::btOkClick()
     IniWriteString(Section, "TLS", ckTls->isChecked() ? "yes" : "no");
     IniWriteString(Section, "USER", user);
     IniWriteInteger(Section, "NEW_GROUP_ARTICLES", cbNewGroup->currentIndex() == 1 ? edNewGroupCount->value() : 0);
+    IniWriteInteger(Section, "CONNECTIONS", edConnections->value());
     if (password != LoadedPassword || user != LoadedUser || host != LoadedHost)
         StorePassword(user, host, password);
     accept();

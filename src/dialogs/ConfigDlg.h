@@ -51,6 +51,8 @@ public:
     QLabel *laNewGroup;
     QComboBox *cbNewGroup;     // all articles / the newest N
     QSpinBox *edNewGroupCount; // N
+    QLabel *laConnections;
+    QSpinBox *edConnections;
     QPushButton *btOk;
     QPushButton *btCancel;
 

@@ -1,6 +1,7 @@
 #include "TGrabEngine.h"
 
 #include "FlagScope.h"
+#include "TConnectionPool.h"
 #include "TGroupSearch.h"
 #include "TOutputFolder.h"
 #include "TZqNNTP.h"
@@ -34,6 +35,8 @@ TGrabEngine::TGrabEngine(QObject *parent) : QObject(parent), search_(std::make_u
     NewsClient->OnDocOutput = [this](TZqNNTP *, const QByteArray &out) { ClientOutput(out); };
     NewsClient->OnStateChange = [this](TZqNNTP *, qint32 st) { ClientStateChange(st); };
     NewsClient->OnConnectionLost = [this](TZqNNTP *) { ClientConnectionLost(); };
+    pool_ = std::make_unique<TConnectionPool>(*NewsClient);
+    pool_->OnOutput = [this](TZqNNTP *client, const QByteArray &out) { search_->DocOutput(client, out); };
     Disposition.OnPreview = [this](const QByteArray &data) { Events().PreviewData(data, true); };
     Disposition.DeferReleases = true;
 
@@ -44,6 +47,7 @@ TGrabEngine::TGrabEngine(QObject *parent) : QObject(parent), search_(std::make_u
             closing_ = true;
             if (searching_) {
                 StopReason = StopDisconnect;
+                pool_->Close(false);
                 NewsClient->Disconnect();
             }
         });
@@ -57,6 +61,8 @@ TGrabEngine::~TGrabEngine()
     NewsClient->OnDocOutput = nullptr;
     NewsClient->OnStateChange = nullptr;
     NewsClient->OnConnectionLost = nullptr;
+    pool_->OnOutput = nullptr;
+    pool_->OnNote = nullptr;
     Disposition.OnPreview = nullptr;
     events_ = nullptr;
 }
@@ -226,6 +232,7 @@ void TGrabEngine::ClientConnectionLost()
 void TGrabEngine::StopCommand(int reason)
 {
     StopReason = reason;
+    pool_->Close(false);
     NewsClient->Disconnect();
     SetState(StateOffline);
 }
@@ -291,7 +298,11 @@ void TGrabEngine::DecodeGroups(int firstGroup, bool oneGroup)
     if (searching_)
         return;
     FlagScope running(searching_);
+    pool_->ReconnectDelaysMs = ReconnectDelaysMs;
+    pool_->SlowReconnectDelayMs = SlowReconnectDelayMs;
     search_->Run(firstGroup, oneGroup);
+    // The extra connections are the run's; the engine's own stays.
+    pool_->Close(true);
 }
 
 void TGrabEngine::EndEarly(const QString &why)
@@ -313,9 +324,9 @@ void TGrabEngine::ReportSaveFailure()
     Events().Failed(TGrabFailure::SaveFailed, SaveFailureText(), true);
 }
 
-int TGrabEngine::ConnectionsInUse() const { return NewsClient->Connected ? 1 : 0; }
+int TGrabEngine::ConnectionsInUse() const { return pool_->Up(); }
 
-void TGrabEngine::ClientOutput(const QByteArray &chunk) { search_->DocOutput(chunk); }
+void TGrabEngine::ClientOutput(const QByteArray &chunk) { search_->DocOutput(NewsClient, chunk); }
 
 // ---------------------------------------------------------------- closing
 
@@ -333,6 +344,7 @@ void TGrabEngine::Close(bool orderly)
     StopReason = StopDisconnect;
     if (orderly)
         SetState(StateOffline);
+    pool_->Close(false);
     NewsClient->Disconnect();
     if (orderly)
         SaveChecksums();

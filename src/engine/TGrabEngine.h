@@ -12,6 +12,7 @@
 #include <functional>
 #include <memory>
 
+class TConnectionPool;
 class TGroupSearch;
 class TZqNNTP;
 
@@ -48,6 +49,8 @@ public:
 
     QString ProgramDir;
     TZqNNTP *NewsClient = nullptr;
+    // The connections a run fetches bodies over, NewsClient among them.
+    TConnectionPool &Pool() { return *pool_; }
     QList<QByteArray> GroupNames;
     QList<TGroupMark> GroupMarks;
     QList<QByteArray> FilterStrings;
@@ -122,6 +125,7 @@ private:
 
     TGrabEvents quiet_;
     TGrabEvents *events_ = nullptr;
+    std::unique_ptr<TConnectionPool> pool_;
     std::unique_ptr<TGroupSearch> search_;
     int state_ = StateOffline;
     bool searching_ = false;

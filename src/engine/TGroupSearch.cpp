@@ -1,6 +1,7 @@
 #include "TGroupSearch.h"
 
 #include "Decode.h"
+#include "TConnectionPool.h"
 #include "TGrabEngine.h"
 #include "TZqNNTP.h"
 #include "YEnc.h"
@@ -137,6 +138,7 @@ void TGroupSearch::Run(int firstGroup, bool oneGroup)
 {
     // A reason left by a command while nothing was searching must not end this run.
     w_.StopReason = TGrabEngine::StopNone;
+    depthFloor_ = 0;
 
     enum class Next { Article, Group, EndRun };
 
@@ -262,6 +264,13 @@ void TGroupSearch::Run(int firstGroup, bool oneGroup)
         lastBodyDone_.invalidate(); // the GROUP's wait is no body's
         const qint64 maxMb = qBound(qint64(1), qint64(IniReadInteger("CONFIG", "MAX_ARTICLE_MB", DefaultMaxArticleMb)), qint64(1) << 20);
         w_.NewsClient->MaxReplyBytes = maxMb << 20;
+        bytesAhead_ = qMax(MinBytesAhead, (maxMb << 20) * 2);
+        connections_ = qBound(1, int(IniReadInteger("CONFIG", "CONNECTIONS", TConnectionPool::DefaultConnections)),
+                              TConnectionPool::MaxConnections);
+        w_.Pool().OnNote = [this, group](const QString &text) {
+            w_.Disposition.LogNote(group, text.toLocal8Bit());
+            w_.Events().Status(text);
+        };
         w_.Events().GroupSelected(g, group, count);
 
         const qint64 first = w_.CurrentFirst;
@@ -270,8 +279,41 @@ void TGroupSearch::Run(int firstGroup, bool oneGroup)
         // does not list are gaps.
         QHash<qint64, Nntp::OverviewEntry> overview;
         qint64 overviewEnd = first - 1;
-        bool overviewComplete = true;
+        // Batches with lines that could not be read, as first..last: the
+        // numbers they do not list may be articles, not gaps.
+        QList<QPair<qint64, qint64>> incomplete;
+        auto listedAsGap = [&](qint64 n) {
+            if (n > overviewEnd)
+                return false;
+            for (const auto &r : std::as_const(incomplete))
+                if (n >= r.first && n <= r.second)
+                    return false;
+            return true;
+        };
+        // Asks for the batch from..; false when the connection was lost.
+        auto fetchOverview = [&](qint64 from, qint64 walked) {
+            const qint64 end = from + qMin<qint64>(OverviewBatch - 1, lastWanted - from);
+            QList<Nntp::OverviewEntry> entries;
+            if (w_.NewsClient->GetOverview(from, end, entries)) {
+                // What the walk has passed is dropped, so memory stays flat in a big group.
+                for (auto it = overview.begin(); it != overview.end();)
+                    it = it.key() < walked ? overview.erase(it) : std::next(it);
+                for (auto it = aheadFiltered_.begin(); it != aheadFiltered_.end();)
+                    it = it.key() < walked ? aheadFiltered_.erase(it) : std::next(it);
+                incomplete.removeIf([walked](const QPair<qint64, qint64> &r) { return r.second < walked; });
+                for (const Nntp::OverviewEntry &e : std::as_const(entries))
+                    overview.insert(e.number, e);
+                if (from > overviewEnd + 1)
+                    incomplete.append({overviewEnd + 1, from - 1}); // never listed
+                overviewEnd = end;
+                if (w_.NewsClient->OverviewIncomplete)
+                    incomplete.append({from, end});
+            }
+            return !lost();
+        };
         aheadFiltered_.clear();
+        w_.Pool().Forget(); // nothing asked for in another group is wanted here
+        qint64 aheadAsked = first - 2;
         for (qint64 i = 0; i < count; ++i) {
             const qint64 a = first + i;
             bool groupRefused = false;
@@ -289,25 +331,22 @@ void TGroupSearch::Run(int firstGroup, bool oneGroup)
                 w_.ArticleBytes = 0;
 
                 bool requestsLost = false;
+                bool extraLost = false;
                 if (!w_.NewsClient->OverviewRefused && a > overviewEnd) {
-                    const qint64 end = a + qMin<qint64>(OverviewBatch - 1, lastWanted - a);
-                    QList<Nntp::OverviewEntry> entries;
-                    if (w_.NewsClient->GetOverview(a, end, entries)) {
-                        overview.clear();
-                        aheadFiltered_.clear();
-                        for (const Nntp::OverviewEntry &e : std::as_const(entries))
-                            overview.insert(e.number, e);
-                        overviewEnd = end;
-                        overviewComplete = !w_.NewsClient->OverviewIncomplete;
-                    }
-                    // Each listed article is counted its own overview line below.
-                    w_.ArticleBytes = 0;
-                    requestsLost = lost();
+                    requestsLost = !fetchOverview(a, a);
+                } else if (!w_.NewsClient->OverviewRefused && overviewEnd < lastWanted
+                           && overviewEnd - a < OverviewBatch / 2 && aheadAsked != overviewEnd) {
+                    aheadAsked = overviewEnd; // once per batch, should the server fail it
+                    // The next batch while this one's bodies still come, so a
+                    // big group never waits on its overview.
+                    requestsLost = !fetchOverview(overviewEnd + 1, a);
                 }
+                // Each listed article is counted its own overview line below.
+                w_.ArticleBytes = 0;
                 const auto entry = a <= overviewEnd ? overview.constFind(a) : overview.cend();
                 // A batch with lines that could not be read may not list an
                 // article that is there: its header is asked for instead.
-                if (!requestsLost && a <= overviewEnd && entry == overview.cend() && overviewComplete) {
+                if (!requestsLost && entry == overview.cend() && listedAsGap(a)) {
                     gap = true;
                     break;
                 }
@@ -347,25 +386,37 @@ void TGroupSearch::Run(int firstGroup, bool oneGroup)
                         lastPreview_.start(); // a body that comes quickly is only previewed once saved
                         const qint64 headerBytes = w_.ArticleBytes;
                         const QByteArray expectedId = w_.NewsClient->MessageID;
-                        w_.NewsClient->GetBody(a,
-                                               a <= overviewEnd ? BodiesAhead(a, overviewEnd, overview)
-                                                                : QList<qint64>(),
-                                               expectedId);
-                        w_.ArticleBytes = headerBytes + w_.NewsClient->BodyBytes;
-                        oversize = w_.NewsClient->OversizeArticle;
+                        TZqNNTP *from = RequestBodies(a, expectedId, overviewEnd, overview);
+                        bodyClient_ = from;
+                        from->GetBody(a, {}, expectedId);
+                        bodyClient_ = nullptr;
+                        if (from != w_.NewsClient)
+                            w_.NewsClient->BodyLines = std::move(from->BodyLines);
+                        w_.ArticleBytes = headerBytes + from->BodyBytes;
+                        oversize = from->OversizeArticle;
                         requestsLost = lost();
-                        if (!requestsLost)
-                            MeasureBody(w_.NewsClient->BodyBytes);
+                        // Another connection ended under it: the others carry on
+                        // and the article is asked for again on one of them.
+                        extraLost = from != w_.NewsClient && !from->Connected && !requestsLost
+                            && w_.StopReason == TGrabEngine::StopNone && !w_.closing_;
+                        if (!requestsLost && !extraLost)
+                            MeasureBody(from->BodyBytes);
                         else
                             lastBodyDone_.invalidate();
-                        if (w_.NewsClient->ProtocolError) {
+                        if (from->ProtocolError) {
                             // The reply belonged to another article: nothing
                             // is filed, the article is asked for again.
                             w_.NewsClient->MessageID = expectedId;
                             w_.Disposition.LogNote(group, "Article " + QByteArray::number(a) + ": "
-                                                              + w_.NewsClient->FailureText.toLocal8Bit());
+                                                              + from->FailureText.toLocal8Bit());
                         }
                     }
+                }
+                if (extraLost && !oversize) {
+                    givenUp = ++losses >= MaxArticleLosses;
+                    if (givenUp)
+                        break;
+                    continue;
                 }
                 if (!requestsLost)
                     break;
@@ -460,24 +511,35 @@ void TGroupSearch::Disposed(TArticleDisposition::Outcome outcome)
                             path);
 }
 
-void TGroupSearch::DocOutput(const QByteArray &strOutput)
+void TGroupSearch::DocOutput(TZqNNTP *client, const QByteArray &strOutput)
 {
     // A body's own bytes are counted by the client: with requests sent
     // ahead a chunk may hold the next articles' bodies as well.
-    if (w_.ProgressPhase != 2)
+    if (w_.ProgressPhase != 2 && client == w_.NewsClient)
         w_.ArticleBytes += strOutput.size();
     w_.Events().BytesReceived(strOutput.size());
-    if (!w_.NewsClient->Connected || w_.ProgressPhase != 2)
+    // Only the connection the walk waits on shows progress.
+    TZqNNTP *from = bodyClient_ ? bodyClient_ : w_.NewsClient;
+    if (client != from || !from->Connected || w_.ProgressPhase != 2)
         return;
-    const qint64 lines = w_.NewsClient->BodyLines.size();
+    if (idleSince_.isValid()) {
+        // A wait on the first byte longer than a local server ever takes:
+        // more requests in flight would have filled it.
+        if (idleSince_.nsecsElapsed() > IdleWaitNs) {
+            const int depth = w_.NewsClient->Pipeline;
+            depthFloor_ = qMin(MaxPipeline, qMax(depthFloor_, depth) + qMax(1, depth / 4));
+        }
+        idleSince_.invalidate();
+    }
+    const qint64 lines = from->BodyLines.size();
     const qint64 percent = w_.NewsClient->Lines <= 2 ? 0 : lines * 100 / (w_.NewsClient->Lines - 1);
-    w_.Events().BodyProgress(w_.NewsClient->BodyBytes, percent);
+    w_.Events().BodyProgress(from->BodyBytes, percent);
 
     // Decoding and loading a growing picture costs more the more has come:
     // at most every 200 lines, PreviewIntervalMs after the body request or
     // the end of the last pass, never while the last pass took more than a
     // quarter of the time since it ended, and not past any picture's size.
-    if (!w_.PreviewEnabled || lines - PreviewMark < 200 || w_.NewsClient->BodyBytes > w_.PreviewBodyLimitBytes)
+    if (!w_.PreviewEnabled || lines - PreviewMark < 200 || from->BodyBytes > w_.PreviewBodyLimitBytes)
         return;
     if (lastPreview_.isValid()) {
         const qint64 lastPassNs = PreviewMark == 0 ? 0 : lastPassNs_; // 0: none yet for this body
@@ -488,7 +550,7 @@ void TGroupSearch::DocOutput(const QByteArray &strOutput)
     QElapsedTimer pass;
     pass.start();
     PreviewMark = lines;
-    QList<QByteArray> copy = w_.NewsClient->BodyLines; // the decoder edits its list
+    QList<QByteArray> copy = from->BodyLines; // the decoder edits its list
     QByteArray stream;
     QByteArray name;
     const int r = DecodeAttachment(copy, stream, name);
@@ -518,18 +580,42 @@ int TGroupSearch::AutoDepth() const
 {
     const double roundTrip = double(w_.NewsClient->RoundTripUs) / 1e6;
     if (rateBytesPerSec_ <= 0 || averageBody_ <= 0 || roundTrip <= 0)
-        return MinAutoPipeline;
-    const double wanted = 2.0 * rateBytesPerSec_ * roundTrip / qMax(1.0, averageBody_);
+        return qBound(MinAutoPipeline, depthFloor_, MaxPipeline);
+    // Each connection carries its share of the rate measured over all.
+    const double rate = rateBytesPerSec_ / qMax(1, w_.Pool().Up());
+    const double wanted = qMax(double(depthFloor_), 2.0 * rate * roundTrip / qMax(1.0, averageBody_));
     return int(qBound(double(MinAutoPipeline), std::ceil(wanted), double(MaxPipeline)));
 }
 
+TZqNNTP *TGroupSearch::RequestBodies(qint64 a, const QByteArray &id, qint64 overviewEnd,
+                                     const QHash<qint64, Nntp::OverviewEntry> &overview)
+{
+    TConnectionPool &pool = w_.Pool();
+    pool.Open(connections_);
+    const int depth = w_.NewsClient->Pipeline;
+    QList<TZqNNTP::Want> wants{{a, id}};
+    if (a <= overviewEnd) {
+        const int most = depth * qMax(1, pool.Up()) - 1;
+        for (qint64 b : BodiesAhead(a, overviewEnd, overview, most))
+            wants.append({b, overview.value(b).messageId});
+    }
+    const bool askedBefore = pool.Holder(a) != nullptr;
+    pool.Fill(wants, depth, bytesAhead_);
+    TZqNNTP *holder = pool.Holder(a);
+    // The connection is idle, waiting on the round trip: how long until its
+    // first byte tells whether the depth falls short (see DocOutput).
+    idleSince_.invalidate();
+    if (autoDepth_ && askedBefore && holder->WaitsForRoundTrip(a) && pool.BytesWaiting() < bytesAhead_)
+        idleSince_.start();
+    return holder ? holder : w_.NewsClient;
+}
+
 QList<qint64> TGroupSearch::BodiesAhead(qint64 a, qint64 overviewEnd,
-                                        const QHash<qint64, Nntp::OverviewEntry> &overview)
+                                        const QHash<qint64, Nntp::OverviewEntry> &overview, int most)
 {
     // Only what the overview lists and the filter lets through, so nothing
     // is fetched that the walk would not fetch.
     QList<qint64> ahead;
-    const int most = w_.NewsClient->Pipeline - 1;
     for (qint64 b = a + 1; b <= overviewEnd && ahead.size() < most; ++b) {
         const auto e = overview.constFind(b);
         if (e == overview.cend())

@@ -224,6 +224,21 @@ QByteArray BodyCommand(qint64 number)
     return "BODY " + QByteArray::number(number) + kCrLf;
 }
 
+QByteArray BodyByIdCommand(const QByteArray &id)
+{
+    return "BODY " + id + kCrLf;
+}
+
+bool SendableMessageId(const QByteArray &id)
+{
+    if (id.size() < 3 || id.size() > 250 || !id.startsWith('<') || !id.endsWith('>'))
+        return false;
+    for (char c : id)
+        if (static_cast<unsigned char>(c) <= ' ' || c == '\x7f')
+            return false;
+    return true;
+}
+
 QByteArray ListCommand()
 {
     return "List" + kCrLf;

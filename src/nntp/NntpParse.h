@@ -88,6 +88,11 @@ void ParseArticleStatus(const QByteArray &status, qint64 &number, QByteArray &me
 QByteArray GroupCommand(const QByteArray &name);
 QByteArray HeadCommand(qint64 number);
 QByteArray BodyCommand(qint64 number);
+// BODY <id>; only for ids SendableMessageId accepts.
+QByteArray BodyByIdCommand(const QByteArray &id);
+// "<...>" of at most 250 bytes without blanks or control characters: what
+// can go into a command line unchanged.
+bool SendableMessageId(const QByteArray &id);
 QByteArray ListCommand();
 QByteArray ModeReaderCommand();
 QByteArray AuthUserCommand(const QByteArray &user);

@@ -134,3 +134,12 @@ int TBodyPipeline::Wanted() const
 {
     return int(std::count_if(inflight_.begin(), inflight_.end(), [](const Pending &p) { return !p.discard; }));
 }
+
+qint64 TBodyPipeline::WantedBytes() const
+{
+    qint64 bytes = 0;
+    for (const Pending &p : inflight_)
+        if (!p.discard)
+            bytes += p.bytes;
+    return bytes;
+}

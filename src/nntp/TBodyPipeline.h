@@ -47,6 +47,7 @@ public:
     void DropFinishedDiscards();
     bool AnyUnfinished() const;
     int Wanted() const; // requests not discarded
+    qint64 WantedBytes() const; // received for them so far
     bool Empty() const { return inflight_.empty(); }
     int Size() const { return int(inflight_.size()); }
     void Clear() { inflight_.clear(); }

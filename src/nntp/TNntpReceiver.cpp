@@ -140,14 +140,15 @@ void TNntpReceiver::ReplyTimedOut()
         client_.TransportEnded(QStringLiteral("no reply within %1 seconds").arg(client_.ReplyTimeoutMs / 1000));
 }
 
-bool TNntpReceiver::DrainAhead()
+bool TNntpReceiver::DrainAhead(bool keepWanted)
 {
     if (client_.pipeline_.Empty())
         return true;
-    client_.pipeline_.DiscardAll();
+    if (!keepWanted)
+        client_.pipeline_.DiscardAll();
     const ReplyWait timing(*this, Awaiting::Nothing);
     const quint64 generation = client_.generation_;
-    while (!client_.pipeline_.Empty()) {
+    while (keepWanted ? client_.pipeline_.AnyUnfinished() : !client_.pipeline_.Empty()) {
         if (!WaitPass(generation))
             return false;
     }

@@ -43,8 +43,10 @@ public:
     // replaced (generation) or the client was deleted.
     bool WaitPass(quint64 generation);
     bool WaitStatus(quint64 generation);
-    // Before a command that is not pipelined: the bodies still due are read and dropped.
-    bool DrainAhead();
+    // Before a command that is not pipelined: the bodies still due are read
+    // and dropped, or with keepWanted (a command of the same group) read and
+    // kept for the GetBody that asks for them.
+    bool DrainAhead(bool keepWanted = false);
 
     void StopReplyTimer() { replyTimer_.stop(); }
     // Bytes cut off mid-line belong to no reply any more.

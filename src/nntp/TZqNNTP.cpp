@@ -392,7 +392,7 @@ bool TZqNNTP::MultiLineOnce(const QByteArray &command, QList<QByteArray> &lines)
 {
     LastStatus.clear();
     lines.clear();
-    if (!receiver_.DrainAhead())
+    if (!receiver_.DrainAhead(true))
         return false;
     SendCommand(command);
     const TNntpReceiver::ReplyWait timing(receiver_, TNntpReceiver::Awaiting::MultiLine);
@@ -472,7 +472,8 @@ bool TZqNNTP::GetBodyOnce(qint64 number, const QList<qint64> &ahead, const QByte
         if (pipeline_.Empty())
             receiver_.DropPartialLine(); // nothing due: whatever is left over belongs to no reply
         pipeline_.Add(number);
-        requests += Nntp::BodyCommand(number);
+        requests += ByMessageId && Nntp::SendableMessageId(expectedId) ? Nntp::BodyByIdCommand(expectedId)
+                                                                       : Nntp::BodyCommand(number);
     }
     int wanted = pipeline_.Wanted();
     for (qint64 n : ahead) {
@@ -525,7 +526,8 @@ bool TZqNNTP::GetBodyOnce(qint64 number, const QList<qint64> &ahead, const QByte
             Nntp::ParseArticleStatus(ReplyLines.first(), ArticleNumber, MessageID);
             // With replies in flight, order is the only link between a reply
             // and its request: one for another article means they are out of step.
-            if ((ArticleNumber != 0 && ArticleNumber != number)
+            // Asked by id, the number is the server's (0 or one in any group).
+            if ((!ByMessageId && ArticleNumber != 0 && ArticleNumber != number)
                 || (!expectedId.isEmpty() && !MessageID.isEmpty() && MessageID != expectedId)) {
                 ProtocolError = true;
                 const QString status = QString::fromLatin1(ReplyLines.first().left(200));
@@ -553,6 +555,38 @@ bool TZqNNTP::GetBodyOnce(qint64 number, const QList<qint64> &ahead, const QByte
         return false;
     }
     return true;
+}
+
+bool TZqNNTP::WaitsForRoundTrip(qint64 number)
+{
+    const TBodyPipeline::Pending *first = pipeline_.FirstUnfinished();
+    return first && first->number == number && !first->discard && first->bytes == 0 && Connected;
+}
+
+int TZqNNTP::RequestBodies(const QList<Want> &wants)
+{
+    if (!socket_ || !Connected)
+        return 0;
+    QByteArray requests;
+    int sent = 0;
+    for (const Want &w : wants) {
+        if (pipeline_.Find(w.number) || (ByMessageId && !Nntp::SendableMessageId(w.id)))
+            continue;
+        if (pipeline_.Empty())
+            receiver_.DropPartialLine(); // nothing due: whatever is left over belongs to no reply
+        pipeline_.Add(w.number);
+        requests += ByMessageId ? Nntp::BodyByIdCommand(w.id) : Nntp::BodyCommand(w.number);
+        ++sent;
+    }
+    if (requests.isEmpty())
+        return 0;
+    if (socket_->write(requests) < 0) {
+        TransportEnded(socket_->errorString());
+        return 0;
+    }
+    // At once: the replies are the point of asking ahead.
+    socket_->flush();
+    return sent;
 }
 
 bool TZqNNTP::GetGroupListOnce(QList<QByteArray> &target)

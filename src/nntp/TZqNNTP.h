@@ -117,6 +117,26 @@ public:
     // another article (by number or id) ends the connection as a protocol
     // error (ProtocolError), so no picture is filed under the wrong article.
     bool GetBody(qint64 number, const QList<qint64> &ahead = {}, const QByteArray &expectedId = {});
+    // Sends BODY requests without waiting (a later GetBody takes
+    // its reply). With ByMessageId the request names id instead, so a
+    // connection serves bodies without selecting the group; its reply is
+    // then checked by id alone. False when nothing could be sent.
+    struct Want {
+        qint64 number = 0;
+        QByteArray id;
+    };
+    // All sent in one write; returns how many went out.
+    int RequestBodies(const QList<Want> &wants);
+    bool ByMessageId = false;
+    // Requests sent and still wanted, and the bytes their replies hold so far.
+    int RequestsWanted() const { return pipeline_.Wanted(); }
+    qint64 BytesWaiting() const { return pipeline_.WantedBytes(); }
+    bool HasRequest(qint64 number) { return pipeline_.Find(number) != nullptr; }
+    // number's reply has not begun and no reply is due before it: the
+    // connection sits waiting on the round trip, so more in flight would help.
+    bool WaitsForRoundTrip(qint64 number);
+    // No request sent so far is wanted any more: their replies are read and dropped.
+    void DropRequests() { pipeline_.DiscardAll(); }
     bool ProtocolError = false;
     // The last GetBody's reply passed MaxReplyBytes; its lines were dropped
     // (and the connection with them unless the reply had already ended).
@@ -142,6 +162,9 @@ public:
 
     // "host:port", with brackets around an IPv6 address.
     QString Where() const;
+    // Of the last Connect.
+    QByteArray Host() const { return host_; }
+    quint16 Port() const { return port_; }
 
 signals:
     void GroupListGrew();

@@ -89,7 +89,9 @@ TEST(ConfigDialog, OkWritesEveryKeyInOrder)
     EXPECT_EQ(Config("RENAME_DUPLICATES"), "N");
     EXPECT_EQ(KeysInFile(dir), (QList<QByteArray>{"HOST", "PORT", "OUTPUT_DIR", "SUBJECT_FILTER", "PREVIEW",
                                                   "EXIT_PROMPT", "AUTO_START", "FILE_SCREENING",
-                                                  "RENAME_DUPLICATES", "TLS", "USER", "NEW_GROUP_ARTICLES"}));
+                                                  "RENAME_DUPLICATES", "TLS", "USER", "NEW_GROUP_ARTICLES",
+                                                  "CONNECTIONS"}));
+    EXPECT_EQ(Config("CONNECTIONS"), "8");
     EXPECT_EQ(Config("TLS"), "no");
 }
 
@@ -251,6 +253,11 @@ TEST(ConfigDialog, NewGroupStartReadsAndWritesTheNewestCount)
         int index;
         int shown;
     } cases[] = {{"<absent>", 0, 1000}, {"0", 0, 1000}, {"-5", 0, 1000}, {"250", 1, 250}};
+    // Connections: stored -> shown, clamped to 1..50.
+    for (const auto &[stored, shown] : {std::pair<QByteArray, int>{"3", 3}, {"0", 1}, {"99", 50}}) {
+        IniWriteString("CONFIG", "CONNECTIONS", stored);
+        EXPECT_EQ(TdlgConfig(nullptr).edConnections->value(), shown) << stored.constData();
+    }
     for (const auto &c : cases) {
         if (c.stored != "<absent>")
             IniWriteString("CONFIG", "NEW_GROUP_ARTICLES", c.stored);

@@ -131,6 +131,7 @@ Outcome runOnce(const QList<Fault> &faults,
     server.groups = corpus();
     IniWriteString("CONFIG", "HOST", "127.0.0.1");
     IniWriteInteger("CONFIG", "PORT", server.Port());
+    IniWriteInteger("CONFIG", "CONNECTIONS", 1);
     QDir().mkpath(dir.path("out"));
     IniWriteString("CONFIG", "OUTPUT_DIR", dir.path("out/").toLocal8Bit());
     IniWriteString("GROUPS", "LIST", "alt.a,alt.b,");
@@ -449,6 +450,7 @@ TEST(LostConnection, OutsideASearchTheWindowGoesOffline)
     ASSERT_TRUE(server.Listen());
     IniWriteString("CONFIG", "HOST", "127.0.0.1");
     IniWriteInteger("CONFIG", "PORT", server.Port());
+    IniWriteInteger("CONFIG", "CONNECTIONS", 1);
     TFrmMain w;
     ASSERT_TRUE(w.miConnectClick());
     ASSERT_TRUE(QTest::qWaitFor([&] { return w.State() == TFrmMain::StateOnline; }, 10000));

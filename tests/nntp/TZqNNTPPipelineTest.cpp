@@ -80,13 +80,17 @@ TEST_F(PipelineTest, RequestsNotTakenAreReadAndDropped)
     ASSERT_TRUE(client.GetBody(3));
     EXPECT_EQ(client.BodyLines, bodyOf(3));
     EXPECT_EQ(count("BODY 3"), 1);
-    // Another kind of command first reads what is still due.
+    // A header or overview of the same group first reads what is still
+    // due and keeps it; a GROUP drops it.
     ASSERT_TRUE(client.GetHeader(6));
     EXPECT_EQ(client.Subject, "subject 6");
-    EXPECT_EQ(client.InFlight(), 0);
+    EXPECT_EQ(client.InFlight(), 1);
     ASSERT_TRUE(client.GetBody(4));
     EXPECT_EQ(client.BodyLines, bodyOf(4));
-    EXPECT_EQ(count("BODY 4"), 2);
+    EXPECT_EQ(count("BODY 4"), 1);
+    ASSERT_TRUE(client.GetBody(5, {6}));
+    ASSERT_TRUE(client.SelectGroup("alt.test"));
+    EXPECT_EQ(client.InFlight(), 0);
 }
 
 TEST_F(PipelineTest, ALostConnectionTakesWhatWasInFlightWithIt)

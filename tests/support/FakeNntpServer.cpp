@@ -3,6 +3,7 @@
 #include <QTimer>
 
 #include <memory>
+#include <utility>
 
 #include <climits>
 
@@ -16,15 +17,33 @@ FakeNntpServer::FakeNntpServer(QObject *parent)
     : QObject(parent), server_(new QTcpServer(this))
 {
     connect(server_, &QTcpServer::newConnection, this, &FakeNntpServer::Accept);
-    pieceTimer_.setSingleShot(true);
-    connect(&pieceTimer_, &QTimer::timeout, this, &FakeNntpServer::WriteNext);
 }
 
 FakeNntpServer::~FakeNntpServer()
 {
-    if (client_)
-        client_->abort();
+    for (auto &session : sessions_)
+        if (session->socket)
+            session->socket->abort();
 }
+
+FakeNntpServer::Session *FakeNntpServer::current() const
+{
+    if (answering_)
+        return answering_;
+    for (auto it = sessions_.rbegin(); it != sessions_.rend(); ++it)
+        if ((*it)->socket)
+            return it->get();
+    return nullptr;
+}
+
+int FakeNntpServer::OpenClients() const
+{
+    int open = 0;
+    for (const auto &session : sessions_)
+        open += session->socket && session->socket->state() == QAbstractSocket::ConnectedState ? 1 : 0;
+    return open;
+}
+
 
 bool FakeNntpServer::Listen(quint16 port)
 {
@@ -62,41 +81,51 @@ void FakeNntpServer::Script(const QByteArray &command, const QList<QByteArray> &
 void FakeNntpServer::Accept()
 {
     while (QTcpSocket *s = server_->nextPendingConnection()) {
-        if (client_)
-            client_->abort();
-        client_ = s;
+        const bool tooMany = maxClients > 0 && OpenClients() >= maxClients;
+        auto owned = std::make_unique<Session>();
+        Session *session = owned.get();
+        session->socket = s;
+        session->pieceTimer = std::make_unique<QTimer>();
+        session->pieceTimer->setSingleShot(true);
+        connect(session->pieceTimer.get(), &QTimer::timeout, this, [this, session] { WriteNext(session); });
+        sessions_.push_back(std::move(owned));
         ++connections;
-        inbox_.clear();
-        queue_.clear();
-        currentGroup_.clear();
-        userGiven_.clear();
-        loggedIn_ = false;
-        stalled_ = false;
-        connect(s, &QTcpSocket::readyRead, this, &FakeNntpServer::ReadClient);
+        connect(s, &QTcpSocket::readyRead, this, [this, session] { ReadClient(session); });
+        // Sessions stay until the server goes (they are small), so a late
+        // timer never meets a freed one; the socket goes at once.
         connect(s, &QTcpSocket::disconnected, s, &QObject::deleteLater);
         emit ClientConnected();
+        if (tooMany) {
+            s->write(tooManyReply + "\r\n");
+            s->flush();
+            s->disconnectFromHost();
+            continue;
+        }
         if (closeOnAccept) {
             s->disconnectFromHost();
             continue;
         }
-        if (!silent && !greeting.isNull())
+        if (!silent && !greeting.isNull()) {
+            answering_ = session;
             Send(greeting + "\r\n");
+            answering_ = nullptr;
+        }
     }
 }
 
-void FakeNntpServer::ReadClient()
+void FakeNntpServer::ReadClient(Session *session)
 {
-    auto *s = qobject_cast<QTcpSocket *>(sender());
-    if (!s || s != client_)
+    QTcpSocket *s = session->socket;
+    if (!s)
         return;
     const QByteArray bytes = s->readAll();
     if (record)
         received += bytes;
-    inbox_ += bytes;
+    session->inbox += bytes;
     qsizetype lf;
-    while ((lf = inbox_.indexOf('\n')) >= 0) {
-        const QByteArray line = inbox_.left(lf + 1);
-        inbox_.remove(0, lf + 1);
+    while ((lf = session->inbox.indexOf('\n')) >= 0) {
+        const QByteArray line = session->inbox.left(lf + 1);
+        session->inbox.remove(0, lf + 1);
         const QByteArray upper = line.toUpper();
         if (record) {
             if (upper.startsWith("MODE READER") || upper.startsWith("AUTHINFO "))
@@ -109,20 +138,28 @@ void FakeNntpServer::ReadClient()
         if (command.endsWith('\r'))
             command.chop(1);
         emit CommandReceived(command);
-        if (latencyMs > 0) {
-            const QPointer<QTcpSocket> from(s);
-            QTimer::singleShot(latencyMs, this, [this, from, command] {
-                if (from && from == client_)
-                    Answer(command);
-            });
-        } else {
+        const QPointer<QTcpSocket> from(s);
+        auto answer = [this, from, session, command] {
+            if (!from)
+                return; // the session went with its socket
+            answering_ = session;
             Answer(command);
-        }
+            answering_ = nullptr;
+        };
+        if (latencyMs > 0)
+            QTimer::singleShot(latencyMs, this, answer);
+        else
+            answer();
+        if (!from)
+            return;
     }
 }
 
 void FakeNntpServer::Answer(const QByteArray &command)
 {
+    Session *me = current();
+    if (!me)
+        return;
     if (!closeOn.isEmpty() && command.startsWith(closeOn)) {
         CloseClient();
         return;
@@ -130,8 +167,8 @@ void FakeNntpServer::Answer(const QByteArray &command)
     // A stalled server answers nothing more on that connection, not even
     // the commands sent after the stalled one.
     if (!stallOn.isEmpty() && command.startsWith(stallOn))
-        stalled_ = true;
-    if (silent || stalled_)
+        me->stalled = true;
+    if (silent || me->stalled)
         return;
     for (const auto &script : std::as_const(scripts_)) {
         if (script.first == command) {
@@ -153,10 +190,10 @@ void FakeNntpServer::Answer(const QByteArray &command)
     if (verb == "AUTHINFO") {
         const QByteArray what = arg.left(5).toUpper();
         if (what == "USER ") {
-            userGiven_ = arg.mid(5);
+            me->userGiven = arg.mid(5);
             Send("381 password required\r\n");
-        } else if (what == "PASS " && !user.isEmpty() && userGiven_ == user && arg.mid(5) == password) {
-            loggedIn_ = true;
+        } else if (what == "PASS " && !user.isEmpty() && me->userGiven == user && arg.mid(5) == password) {
+            me->loggedIn = true;
             Send("281 authentication accepted\r\n");
         } else {
             Send("481 authentication failed\r\n");
@@ -167,8 +204,8 @@ void FakeNntpServer::Answer(const QByteArray &command)
         const bool once = !askLoginOnce.isEmpty() && command.startsWith(askLoginOnce);
         if (once)
             askLoginOnce.clear();
-        if (once || (loginRequired && !loggedIn_)) {
-            loggedIn_ = false;
+        if (once || (loginRequired && !me->loggedIn)) {
+            me->loggedIn = false;
             Send("480 authentication required\r\n");
             return;
         }
@@ -180,10 +217,17 @@ void FakeNntpServer::Answer(const QByteArray &command)
             Send("411 no such news group\r\n");
             return;
         }
-        currentGroup_ = g->name;
+        me->currentGroup = g->name;
         Send(GroupReply(*g) + "\r\n");
+    } else if (verb == "BODY" && arg.startsWith('<')) {
+        const Article *a = FindById(arg);
+        if (!a) {
+            Send("430 no such article\r\n");
+            return;
+        }
+        Send("222 0 " + a->messageId + " body\r\n" + Stuffed(a->body));
     } else if (verb == "HEAD" || verb == "BODY") {
-        if (currentGroup_.isEmpty()) {
+        if (me->currentGroup.isEmpty()) {
             Send("412 no newsgroup selected\r\n");
             return;
         }
@@ -199,7 +243,7 @@ void FakeNntpServer::Answer(const QByteArray &command)
             QList<QByteArray> header = a->header;
             if (header.isEmpty()) {
                 header << "From: poster@example.invalid"
-                       << "Newsgroups: " + currentGroup_
+                       << "Newsgroups: " + me->currentGroup
                        << "Subject: " + a->subject
                        << "Message-ID: " + a->messageId;
                 if (a->linesHeader)
@@ -216,7 +260,7 @@ void FakeNntpServer::Answer(const QByteArray &command)
         }
         Send("215 order of fields in overview database\r\n" + Stuffed(overviewFormat));
     } else if ((verb == "OVER" && overview && !xoverOnly) || (verb == "XOVER" && overview)) {
-        if (currentGroup_.isEmpty()) {
+        if (me->currentGroup.isEmpty()) {
             Send("412 no newsgroup selected\r\n");
             return;
         }
@@ -226,7 +270,7 @@ void FakeNntpServer::Answer(const QByteArray &command)
         qint64 hi = lo;
         if (dash >= 0)
             hi = arg.mid(dash + 1).isEmpty() ? LLONG_MAX : arg.mid(dash + 1).toLongLong(&okHi);
-        const Group *g = FindGroup(currentGroup_);
+        const Group *g = FindGroup(me->currentGroup);
         QList<QByteArray> lines;
         for (const Article &a : g->articles) {
             if (!okLo || !okHi || a.number < lo || a.number > hi || overviewGaps.contains(a.number))
@@ -288,49 +332,66 @@ QByteArray FakeNntpServer::GroupReply(const Group &g) const
 
 void FakeNntpServer::Send(const QList<QByteArray> &pieces)
 {
-    const bool idle = queue_.isEmpty() && !pieceTimer_.isActive();
-    queue_.append(pieces);
+    Session *me = current();
+    if (!me)
+        return;
+    const bool idle = me->queue.isEmpty() && !me->pieceTimer->isActive();
+    me->queue.append(pieces);
     if (idle)
-        WriteNext();
+        WriteNext(me);
 }
 
-void FakeNntpServer::WriteNext()
+void FakeNntpServer::WriteNext(Session *me)
 {
-    if (queue_.isEmpty())
+    if (me->queue.isEmpty())
         return;
-    const QByteArray piece = queue_.takeFirst();
+    const QByteArray piece = me->queue.takeFirst();
     if (piece.isNull()) {
         // A null piece in a queue stands for "close the connection here".
+        Session *outer = std::exchange(answering_, me);
         CloseClient();
+        answering_ = outer;
         return;
     }
-    if (client_) {
-        client_->write(piece);
-        client_->flush();
+    if (me->socket) {
+        me->socket->write(piece);
+        me->socket->flush();
     }
-    if (!queue_.isEmpty())
-        pieceTimer_.start(pieceDelayMs);
+    if (!me->queue.isEmpty())
+        me->pieceTimer->start(pieceDelayMs);
+}
+
+void FakeNntpServer::Stall()
+{
+    if (Session *me = current())
+        me->stalled = true;
 }
 
 void FakeNntpServer::CloseClient()
 {
-    queue_.clear();
-    pieceTimer_.stop();
-    if (client_) {
-        client_->flush();
-        client_->disconnectFromHost();
+    Session *me = current();
+    if (!me)
+        return;
+    me->queue.clear();
+    me->pieceTimer->stop();
+    if (QTcpSocket *s = me->socket) {
+        s->flush();
+        s->disconnectFromHost();
     }
 }
 
 void FakeNntpServer::ResetClient()
 {
-    queue_.clear();
-    pieceTimer_.stop();
-    if (client_) {
+    Session *me = current();
+    if (!me)
+        return;
+    me->queue.clear();
+    me->pieceTimer->stop();
+    if (QTcpSocket *s = me->socket) {
         // A zero linger time makes the close send RST.
         const linger now{1, 0};
-        ::setsockopt(int(client_->socketDescriptor()), SOL_SOCKET, SO_LINGER, &now, sizeof now);
-        client_->abort();
+        ::setsockopt(int(s->socketDescriptor()), SOL_SOCKET, SO_LINGER, &now, sizeof now);
+        s->abort();
     }
 }
 
@@ -364,9 +425,31 @@ const FakeNntpServer::Group *FakeNntpServer::FindGroup(const QByteArray &name) c
     return nullptr;
 }
 
+const FakeNntpServer::Article *FakeNntpServer::FindById(const QByteArray &id) const
+{
+    for (const Group &g : groups)
+        for (const Article &a : g.articles)
+            if (a.messageId == id)
+                return &a;
+    for (const Group &g : groups) {
+        // Generated groups make ids of the shape MakeArticle gives.
+        if (!g.generate || !id.startsWith("<art") || !id.endsWith("@fake.invalid>"))
+            continue;
+        bool ok = false;
+        const qint32 number = id.mid(4, id.indexOf('@') - 4).toInt(&ok);
+        if (ok && number >= g.first && number <= g.last) {
+            generated_ = g.generate(number);
+            if (generated_.messageId == id)
+                return &generated_;
+        }
+    }
+    return nullptr;
+}
+
 const FakeNntpServer::Article *FakeNntpServer::FindArticle(qint32 number) const
 {
-    const Group *g = FindGroup(currentGroup_);
+    Session *me = current();
+    const Group *g = me ? FindGroup(me->currentGroup) : nullptr;
     if (!g)
         return nullptr;
     for (const Article &a : g->articles)

@@ -6,6 +6,8 @@
 #include <QTimer>
 
 #include <functional>
+#include <memory>
+#include <vector>
 
 class QHostAddress;
 class QTcpServer;
@@ -19,7 +21,10 @@ class QTcpSocket;
 //  - greet (greeting), stay silent (silent: accept, never send a byte), close
 //    right after accepting (closeOnAccept), or refuse: StopListening() after
 //    Listen(), or ClosedPort() for a port nothing listens on;
-//  - serve GROUP, HEAD, BODY, OVER/XOVER, LIST, LIST OVERVIEW.FMT (any case) and QUIT from a table of groups
+//  - serve several connections at once (maxClients), each with its own
+//    group, login and send queue; Send, Stall and CloseClient act on the
+//    one whose command is being answered, else the newest;
+//  - serve GROUP, HEAD, BODY (by number or message id), OVER/XOVER, LIST, LIST OVERVIEW.FMT (any case) and QUIT from a table of groups
 //    and articles; bodies are dot-stuffed on the way out, article numbers,
 //    message ids and subjects come from the table;
 //  - answer any exact command line with a scripted reply given as pieces
@@ -71,6 +76,10 @@ public:
 
     // Behaviour
     QByteArray greeting = "200 fake news server ready";
+    // Connections at once; one more is greeted with tooManyReply and closed
+    // (0: no limit).
+    int maxClients = 0;
+    QByteArray tooManyReply = "502 too many connections";
     bool silent = false;
     bool closeOnAccept = false;
     QByteArray stallOn; // command prefix that gets no reply
@@ -106,10 +115,12 @@ public:
     // prefix arrives: a test's command in the middle of a search.
     void OnCommandOnce(const QByteArray &prefix, std::function<void()> f);
     // From now on this connection answers nothing, as after stallOn.
-    void Stall() { stalled_ = true; }
+    void Stall();
     void CloseClient();
     void ResetClient(); // ends the connection with a TCP reset instead of a close
-    bool SendQueueEmpty() const { return queue_.isEmpty(); }
+    bool SendQueueEmpty() const { return !current() || current()->queue.isEmpty(); }
+    // Connections open now.
+    int OpenClients() const;
 
     // What the table serves, as wire bytes.
     static QByteArray Stuffed(const QList<QByteArray> &lines); // with the closing ".\r\n"
@@ -129,23 +140,29 @@ signals:
     void CommandReceived(const QByteArray &command);
 
 private:
+    struct Session {
+        QPointer<QTcpSocket> socket;
+        QByteArray inbox;
+        QList<QByteArray> queue;
+        std::unique_ptr<QTimer> pieceTimer;
+        QByteArray currentGroup;
+        QByteArray userGiven;
+        bool loggedIn = false;
+        bool stalled = false;
+    };
+    Session *current() const;
     void Accept();
-    void ReadClient();
+    void ReadClient(Session *session);
+    void WriteNext(Session *session);
     void Answer(const QByteArray &command);
-    void WriteNext();
     const Group *FindGroup(const QByteArray &name) const;
     const Article *FindArticle(qint32 number) const;
+    const Article *FindById(const QByteArray &id) const;
 
     QTcpServer *server_ = nullptr;
-    QPointer<QTcpSocket> client_;
+    std::vector<std::unique_ptr<Session>> sessions_;
+    Session *answering_ = nullptr; // the session whose command is being answered
     quint16 port_ = 0;
-    QByteArray inbox_;
-    QList<QByteArray> queue_;
-    QTimer pieceTimer_;
     QList<QPair<QByteArray, QList<QByteArray>>> scripts_;
-    QByteArray currentGroup_;
-    QByteArray userGiven_;
-    bool loggedIn_ = false;
-    bool stalled_ = false;
     mutable Article generated_; // the last article a generated group made
 };

@@ -11,6 +11,8 @@ void SetUpSearchOfAltA(FakeNntpServer &server, const QString &outDir, const QByt
     server.pieceDelayMs = 0;
     IniWriteString("CONFIG", "HOST", "127.0.0.1");
     IniWriteInteger("CONFIG", "PORT", server.Port());
+    // What goes over one connection is checked here; several have tests of their own.
+    IniWriteInteger("CONFIG", "CONNECTIONS", 1);
     QDir().mkpath(outDir);
     IniWriteString("CONFIG", "OUTPUT_DIR", outDir.toLocal8Bit());
     IniWriteString("GROUPS", "LIST", "alt.a,");

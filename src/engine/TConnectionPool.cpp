@@ -1,0 +1,260 @@
+#include "TConnectionPool.h"
+
+#include <QHash>
+
+namespace {
+
+// The client reports a failed attempt as state 4.
+constexpr qint32 AttemptFailed = 4;
+
+// Refusals that another try in the same run would only repeat: a full
+// server, a login it does not take, a certificate the user was not asked about.
+bool Refusal(TZqNNTP::Failure f)
+{
+    return f == TZqNNTP::FailServer || f == TZqNNTP::FailLogin || f == TZqNNTP::FailLoginRequired
+        || f == TZqNNTP::FailCertificate;
+}
+
+} // namespace
+
+TConnectionPool::TConnectionPool(TZqNNTP &primary, QObject *parent) : QObject(parent), primary_(primary) {}
+
+TConnectionPool::~TConnectionPool()
+{
+    for (auto &e : extras_) {
+        e->client->OnStateChange = nullptr;
+        e->client->OnConnectionLost = nullptr;
+        e->client->OnDocOutput = nullptr;
+    }
+}
+
+void TConnectionPool::Open(int connections)
+{
+    wantedExtras_ = qBound(1, connections, MaxConnections) - 1;
+    while (int(extras_.size()) < wantedExtras_) {
+        auto e = std::make_unique<Extra>();
+        Extra *raw = e.get();
+        e->client = std::make_unique<TZqNNTP>();
+        e->client->setObjectName(QStringLiteral("ExtraClient%1").arg(extras_.size() + 1));
+        e->client->ByMessageId = true;
+        e->client->OnStateChange = [this, raw](TZqNNTP *, qint32 st) { StateChanged(*raw, st); };
+        e->client->OnConnectionLost = [this, raw](TZqNNTP *) { Lost(*raw); };
+        e->client->OnDocOutput = [this](TZqNNTP *c, const QByteArray &chunk) {
+            if (OnOutput)
+                OnOutput(c, chunk);
+        };
+        e->retry.setSingleShot(true);
+        connect(&e->retry, &QTimer::timeout, this, [this, raw] { Start(*raw); });
+        extras_.push_back(std::move(e));
+    }
+    for (int i = 0; i < int(extras_.size()); ++i) {
+        Extra &e = *extras_[size_t(i)];
+        if (i >= wantedExtras_) {
+            e.retry.stop();
+            if (e.client->Connected || e.connecting)
+                e.client->Disconnect();
+            e.connecting = false;
+            continue;
+        }
+        if (!e.refused && !e.connecting && !e.client->Connected && !e.retry.isActive())
+            Start(e);
+    }
+}
+
+void TConnectionPool::Start(Extra &e)
+{
+    if (!primary_.Connected || e.refused)
+        return;
+    TZqNNTP &c = *e.client;
+    // The same server and login as the engine's client; the password was
+    // fetched once for it.
+    c.UseTls = primary_.UseTls;
+    c.UserName = primary_.UserName;
+    c.Password = primary_.Password;
+    c.TrustedSha256 = primary_.TrustedSha256;
+    c.ReplyTimeoutMs = primary_.ReplyTimeoutMs;
+    c.ReplyMinBytes = primary_.ReplyMinBytes;
+    c.MaxReplyBytes = primary_.MaxReplyBytes;
+    e.connecting = c.Connect(primary_.Host(), primary_.Port());
+    if (!e.connecting)
+        ScheduleRetry(e);
+}
+
+void TConnectionPool::StateChanged(Extra &e, qint32 state)
+{
+    if (state == TZqNNTP::StateConnected) {
+        e.connecting = false;
+        e.attempts = 0;
+        Refill();
+    } else if (state == AttemptFailed) {
+        e.connecting = false;
+        if (Refusal(e.client->LastFailure)) {
+            // No retry in this run: the server said no, not the network.
+            e.refused = true;
+            refusalSeen_ = true;
+        } else {
+            ScheduleRetry(e);
+        }
+    }
+    NoteRefusals();
+}
+
+void TConnectionPool::NoteRefusals()
+{
+    if (!refusalSeen_ || refusalNoted_)
+        return;
+    for (const auto &e : extras_)
+        if (e->connecting)
+            return; // the count is known once every attempt has ended
+    refusalNoted_ = true;
+    if (OnNote)
+        OnNote(QStringLiteral("The server allows %1 connections").arg(Up()));
+}
+
+void TConnectionPool::Lost(Extra &e)
+{
+    e.connecting = false;
+    // Its requests are nobody's now: they go to the others at once.
+    QTimer::singleShot(0, this, [this] { Refill(); });
+    ScheduleRetry(e);
+}
+
+void TConnectionPool::ScheduleRetry(Extra &e)
+{
+    const int most = int(ReconnectDelaysMs.size());
+    const int delay = e.attempts < most ? ReconnectDelaysMs[e.attempts] : SlowReconnectDelayMs;
+    ++e.attempts;
+    e.retry.start(qMax(0, delay));
+}
+
+void TConnectionPool::Close(bool endOfRun)
+{
+    for (auto &e : extras_) {
+        e->retry.stop();
+        e->connecting = false;
+        if (e->client->Connected || e->client->ConnectionState != TZqNNTP::StateClosed)
+            e->client->Disconnect();
+        e->client->ConnectionState = TZqNNTP::StateClosed;
+        if (endOfRun) {
+            e->refused = false;
+            e->attempts = 0;
+        }
+    }
+    assigned_.clear();
+    lastWants_.clear();
+    if (endOfRun) {
+        refusalSeen_ = false;
+        refusalNoted_ = false;
+    }
+}
+
+int TConnectionPool::ExtrasUp() const
+{
+    int up = 0;
+    for (const auto &e : extras_)
+        up += e->client->Connected ? 1 : 0;
+    return up;
+}
+
+TZqNNTP *TConnectionPool::Holder(qint64 number) const
+{
+    const auto it = assigned_.constFind(number);
+    if (it == assigned_.cend() || !*it)
+        return nullptr;
+    TZqNNTP *c = *it;
+    return c->Connected && c->HasRequest(number) ? c : nullptr;
+}
+
+qint64 TConnectionPool::BytesWaiting() const
+{
+    qint64 bytes = primary_.BytesWaiting();
+    for (const auto &e : extras_)
+        if (e->client->Connected)
+            bytes += e->client->BytesWaiting();
+    return bytes;
+}
+
+QList<TZqNNTP *> TConnectionPool::Extras() const
+{
+    QList<TZqNNTP *> list;
+    for (const auto &e : extras_)
+        list.append(e->client.get());
+    return list;
+}
+
+void TConnectionPool::Refill()
+{
+    if (!lastWants_.isEmpty())
+        Send(lastWants_, lastDepth_, lastByteLimit_, false);
+}
+
+void TConnectionPool::Forget()
+{
+    for (const auto &e : extras_)
+        e->client->DropRequests();
+    assigned_.clear();
+    lastWants_.clear();
+}
+
+void TConnectionPool::Fill(const QList<TZqNNTP::Want> &wants, int depth, qint64 byteLimit)
+{
+    lastWants_ = wants;
+    lastDepth_ = depth;
+    lastByteLimit_ = byteLimit;
+    Send(wants, depth, byteLimit, true);
+}
+
+void TConnectionPool::Send(const QList<TZqNNTP::Want> &wants, int depth, qint64 byteLimit, bool primaryToo)
+{
+    depth = qMax(1, depth);
+    QList<TZqNNTP *> up;
+    if (primaryToo && primary_.Connected)
+        up.append(&primary_);
+    for (const auto &e : extras_)
+        if (e->client->Connected)
+            up.append(e->client.get());
+    if (up.isEmpty())
+        return;
+    QHash<TZqNNTP *, int> room;
+    for (TZqNNTP *c : std::as_const(up))
+        room.insert(c, depth - c->RequestsWanted());
+    QHash<TZqNNTP *, QList<TZqNNTP::Want>> batches;
+    qint64 waiting = BytesWaiting();
+
+    for (int i = 0; i < wants.size(); ++i) {
+        const TZqNNTP::Want &w = wants[i];
+        if (Holder(w.number))
+            continue;
+        // Past the bound only the article the walk waits for goes out, so
+        // bodies that came ahead cannot pile up without end.
+        if (i > 0 && waiting >= byteLimit)
+            break;
+        const bool byId = Nntp::SendableMessageId(w.id);
+        TZqNNTP *best = nullptr;
+        for (TZqNNTP *c : std::as_const(up)) {
+            if (!byId && c != &primary_)
+                continue;
+            if (!best || room.value(c) > room.value(best))
+                best = c;
+        }
+        // The article the walk waits for goes out whatever the room: asked
+        // for later on a connection with requests ahead of it, it would
+        // push those out of its pipeline.
+        if (!best || ((i > 0 || !primaryToo) && room.value(best) <= 0))
+            break;
+        batches[best].append(w);
+        --room[best];
+        assigned_.insert(w.number, best);
+    }
+    for (auto it = batches.cbegin(); it != batches.cend(); ++it) {
+        // Checked again: an earlier write may have ended a connection.
+        if (it.key()->Connected)
+            it.key()->RequestBodies(it.value());
+    }
+    // Requests of articles already behind the walk are forgotten.
+    if (!wants.isEmpty()) {
+        const qint64 oldest = wants.first().number;
+        for (auto it = assigned_.begin(); it != assigned_.end();)
+            it = it.key() < oldest ? assigned_.erase(it) : std::next(it);
+    }
+}
