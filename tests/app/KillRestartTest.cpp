@@ -96,9 +96,11 @@ TEST(KillRestart, EveryPictureSavedOnceWithItsKey)
         QFile ini(work.filePath(QStringLiteral("pixtrawl.ini")));
         ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
         // Screening off and numbering on: a picture saved twice shows as a "-1" copy.
+        // Several connections, so bodies that came ahead are lost with the kill.
         ini.write("[CONFIG]\nHOST=127.0.0.1\nPORT=" + QByteArray::number(server.Port()) + "\nOUTPUT_DIR="
                   + QFile::encodeName(out)
                   + "\nAUTO_START=Y\nEXIT_PROMPT=Y\nPREVIEW=N\nFILE_SCREENING=N\nRENAME_DUPLICATES=Y\nLOG=Y\n"
+                    "CONNECTIONS=4\n"
                     "[GROUPS]\nLIST="
                   + corpus.group.name + ",\n");
     }

@@ -1,0 +1,174 @@
+// Runs over several connections: work shared, bodies disposed of in article
+// order whatever order they arrive in, refusals and losses of the extra
+// connections, and the pointer under Stop.
+#include "EngineFixture.h"
+#include "TestBodies.h"
+
+#include "TConnectionPool.h"
+#include "TZqNNTP.h"
+#include "ZqIniFile.h"
+#include "ZqPaths.h"
+#include "ZqStatistics.h"
+
+#include <QDir>
+#include <QFile>
+
+namespace {
+
+constexpr int Articles = 40;
+
+QByteArray pictureOf(int n) { return Noise(20000 + n * 97, quint32(n)); }
+bool isPicture(int n) { return n % 3 == 1; }
+QByteArray id(int n) { return "<art" + QByteArray::number(n) + "@fake.invalid>"; }
+
+class PoolTest : public EngineTest {
+protected:
+    void SetUp() override
+    {
+        EngineTest::SetUp();
+        IniWriteInteger("CONFIG", "CONNECTIONS", 4);
+        IniWriteBool("CONFIG", "LOG", true);
+        oldCwd_ = QDir::currentPath();
+        QDir::setCurrent(dir.dir()); // home of the log
+        FakeNntpServer::Group &g = server.groups[0];
+        g.articles.clear();
+        for (int n = 1; n <= Articles; ++n)
+            g.articles << FakeNntpServer::MakeArticle(
+                n, "post " + QByteArray::number(n),
+                isPicture(n) ? UuencodeFile("p" + QByteArray::number(n) + ".jpg", pictureOf(n))
+                             : QList<QByteArray>{"words " + QByteArray::number(n)});
+    }
+    void TearDown() override { QDir::setCurrent(oldCwd_); }
+    QString oldCwd_;
+
+    // Every picture from..Articles saved once, byte for byte.
+    void expectPictures(int from = 1)
+    {
+        for (int n = from; n <= Articles; ++n)
+            if (isPicture(n))
+                EXPECT_EQ(dir.read("out/p" + QString::number(n) + ".jpg"), pictureOf(n)) << n;
+        EXPECT_FALSE(QFile::exists(dir.path("out/p1-1.jpg")));
+    }
+    // The articles the log names, in the order it names them.
+    QList<int> loggedOrder()
+    {
+        QList<int> order;
+        QFile log(ZqPaths::LogFile());
+        if (log.open(QIODevice::ReadOnly))
+            for (const QByteArray &line : log.readAll().split('\n'))
+                if (line.contains("post "))
+                    order << line.mid(line.indexOf("post ") + 5).trimmed().toInt();
+        return order;
+    }
+    int bodiesAsked(int n) const
+    {
+        return int(server.commands.count("BODY " + QByteArray::number(n) + "\r\n")
+                   + server.commands.count("BODY " + id(n) + "\r\n"));
+    }
+    QList<int> allArticles() const
+    {
+        QList<int> all;
+        for (int n = 1; n <= Articles; ++n)
+            all << n;
+        return all;
+    }
+};
+
+TEST_F(PoolTest, BodiesArrivingOutOfOrderAreDisposedOfInArticleOrder)
+{
+    // Article 5 trickles in on whichever connection asks for it, so the
+    // others' later articles arrive before it.
+    server.pieceDelayMs = 60;
+    const QByteArray body = FakeNntpServer::Stuffed({"words 5"});
+    server.Script("BODY 5", {"222 5 " + id(5) + " body\r\n", body.left(3), body.mid(3)});
+    server.Script("BODY " + id(5), {"222 0 " + id(5) + " body\r\n", body.left(3), body.mid(3)});
+    TGrabEngine e;
+    connect(e);
+    EXPECT_EQ(e.ConnectionsInUse(), 1); // the extras are the run's
+    e.SearchAllGroups();
+
+    EXPECT_TRUE(e.WalkedAll());
+    EXPECT_GT(server.connections, 1);
+    EXPECT_GT(server.commands.filter("BODY <").size(), Articles / 4); // the extras did their share
+    EXPECT_EQ(loggedOrder(), allArticles());
+    expectPictures();
+    for (int n = 1; n <= Articles; ++n)
+        EXPECT_EQ(bodiesAsked(n), 1) << n;
+    EXPECT_EQ(IniReadString("GROUPS", "alt.a", ""), QByteArray::number(Articles) + ',' + id(Articles) + '+');
+    EXPECT_EQ(e.ConnectionsInUse(), 1);
+}
+
+TEST_F(PoolTest, AConnectionTheServerRefusesLeavesTheWorkToTheOthers)
+{
+    server.maxClients = 2;
+    TGrabEngine e;
+    connect(e);
+    e.SearchAllGroups();
+
+    EXPECT_TRUE(e.WalkedAll());
+    expectPictures();
+    EXPECT_EQ(server.connections, 4); // the refused ones are not tried again
+    EXPECT_EQ(events.statuses.count(QStringLiteral("The server allows 2 connections")), 1);
+    EXPECT_TRUE(events.failures.isEmpty());
+    QFile log(ZqPaths::LogFile());
+    ASSERT_TRUE(log.open(QIODevice::ReadOnly));
+    EXPECT_EQ(log.readAll().count("The server allows 2 connections"), 1);
+}
+
+TEST_F(PoolTest, ALostConnectionsRequestsGoToTheOthers)
+{
+    bool closed = false;
+    server.responder = [&](FakeNntpServer &s, const QByteArray &command) {
+        if (closed || command != "BODY " + id(7))
+            return false;
+        closed = true;
+        s.Send({"222 0 " + id(7) + " body\r\nbegin 644 p7", QByteArray()}); // cut off mid-body
+        return true;
+    };
+    TGrabEngine e;
+    e.ReconnectDelaysMs = {50};
+    connect(e);
+    e.SearchAllGroups();
+
+    EXPECT_TRUE(closed);
+    EXPECT_TRUE(e.WalkedAll());
+    EXPECT_EQ(loggedOrder(), allArticles());
+    expectPictures();
+    EXPECT_EQ(bodiesAsked(7), 2);
+    // The run did not wait on a reconnection: the others carried on.
+    EXPECT_FALSE(events.statuses.join('\n').contains(QStringLiteral("reconnecting")));
+}
+
+TEST_F(PoolTest, StopLeavesThePointerAtTheOldestArticleNotDisposedOf)
+{
+    server.latencyMs = 5;
+    TGrabEngine e;
+    connect(e);
+    onCommand("BODY " + id(20), [&] { e.Stop(); });
+    e.SearchAllGroups();
+
+    const QByteArray pointer = IniReadString("GROUPS", "alt.a", "");
+    const int at = pointer.left(pointer.indexOf(',')).toInt();
+    ASSERT_GT(at, 1);
+    ASSERT_LT(at, 20);
+    EXPECT_FALSE(pointer.endsWith('+'));
+    // What came ahead of the walk is not taken: the next run asks from there.
+    for (int n = at; n <= Articles; ++n)
+        if (isPicture(n))
+            EXPECT_FALSE(QFile::exists(dir.path("out/p" + QString::number(n) + ".jpg"))) << n;
+    const qint64 savedBefore = ReadStatistic("SAVED_COUNT", "alt.a");
+    server.commands.clear();
+    connect(e);
+    e.SearchAllGroups();
+    EXPECT_TRUE(e.WalkedAll());
+    expectPictures();
+    EXPECT_EQ(bodiesAsked(at - 1), 0);
+    EXPECT_EQ(bodiesAsked(at), 1);
+    int pictures = 0;
+    for (int n = 1; n <= Articles; ++n)
+        pictures += isPicture(n) ? 1 : 0;
+    EXPECT_EQ(ReadStatistic("SAVED_COUNT", "alt.a"), pictures);
+    EXPECT_GT(ReadStatistic("SAVED_COUNT", "alt.a"), savedBefore);
+}
+
+} // namespace
