@@ -13,6 +13,8 @@
 #include <QDir>
 #include <QFile>
 
+#include <algorithm>
+
 namespace {
 
 constexpr int Articles = 40;
@@ -89,7 +91,9 @@ TEST_F(PoolTest, BodiesArrivingOutOfOrderAreDisposedOfInArticleOrder)
 
     EXPECT_TRUE(e.WalkedAll());
     EXPECT_GT(server.connections, 1);
-    EXPECT_GT(server.commands.filter("BODY <").size(), Articles / 4); // the extras did their share
+    const auto byId = std::count_if(server.commands.cbegin(), server.commands.cend(),
+                                    [](const QByteArray &c) { return c.startsWith("BODY <"); });
+    EXPECT_GT(byId, Articles / 4); // the extras did their share
     EXPECT_EQ(loggedOrder(), allArticles());
     expectPictures();
     for (int n = 1; n <= Articles; ++n)
