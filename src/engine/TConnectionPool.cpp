@@ -196,12 +196,12 @@ void TConnectionPool::Forget()
     lastWants_.clear();
 }
 
-void TConnectionPool::Fill(const QList<TZqNNTP::Want> &wants, int depth, qint64 byteLimit)
+void TConnectionPool::Fill(const QList<TZqNNTP::Want> &wants, int depth, qint64 byteLimit, bool primaryToo)
 {
     lastWants_ = wants;
     lastDepth_ = depth;
     lastByteLimit_ = byteLimit;
-    Send(wants, depth, byteLimit, true);
+    Send(wants, depth, byteLimit, primaryToo);
 }
 
 void TConnectionPool::Send(const QList<TZqNNTP::Want> &wants, int depth, qint64 byteLimit, bool primaryToo)
@@ -216,8 +216,10 @@ void TConnectionPool::Send(const QList<TZqNNTP::Want> &wants, int depth, qint64 
     if (up.isEmpty())
         return;
     QHash<TZqNNTP *, int> room;
-    for (TZqNNTP *c : std::as_const(up))
+    for (TZqNNTP *c : std::as_const(up)) {
         room.insert(c, depth - c->RequestsWanted());
+        c->MaxReplyBytes = primary_.MaxReplyBytes; // read per group
+    }
     QHash<TZqNNTP *, QList<TZqNNTP::Want>> batches;
     qint64 waiting = BytesWaiting();
 

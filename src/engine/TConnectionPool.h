@@ -51,7 +51,8 @@ public:
     // per connection, and nothing more once the replies waiting hold
     // byteLimit bytes. Wants without a sendable id go to the engine's
     // client only.
-    void Fill(const QList<TZqNNTP::Want> &wants, int depth, qint64 byteLimit);
+    // primaryToo false: the engine's client gets none (it has a command due).
+    void Fill(const QList<TZqNNTP::Want> &wants, int depth, qint64 byteLimit, bool primaryToo = true);
     // A group begins or ends: no request sent so far is wanted.
     void Forget();
     // The connection whose request for number is still wanted, or null.

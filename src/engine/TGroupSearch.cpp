@@ -15,6 +15,7 @@
 #include <QTimer>
 
 #include <climits>
+
 #include <cmath>
 
 namespace {
@@ -215,6 +216,9 @@ void TGroupSearch::Run(int firstGroup, bool oneGroup)
                 break;
             continue;
         }
+        connections_ = qBound(1, int(IniReadInteger("CONFIG", "CONNECTIONS", TConnectionPool::DefaultConnections)),
+                              TConnectionPool::MaxConnections);
+        w_.Pool().Open(connections_); // they come up while the group and its overview are asked for
         bool selected = w_.NewsClient->SelectGroup(group);
         if (!selected && lost()) {
             const Resumed resumed = ResumeLostConnection(group, attempts);
@@ -265,8 +269,6 @@ void TGroupSearch::Run(int firstGroup, bool oneGroup)
         const qint64 maxMb = qBound(qint64(1), qint64(IniReadInteger("CONFIG", "MAX_ARTICLE_MB", DefaultMaxArticleMb)), qint64(1) << 20);
         w_.NewsClient->MaxReplyBytes = maxMb << 20;
         bytesAhead_ = qMax(MinBytesAhead, (maxMb << 20) * 2);
-        connections_ = qBound(1, int(IniReadInteger("CONFIG", "CONNECTIONS", TConnectionPool::DefaultConnections)),
-                              TConnectionPool::MaxConnections);
         w_.Pool().OnNote = [this, group](const QString &text) {
             w_.Disposition.LogNote(group, text.toLocal8Bit());
             w_.Events().Status(text);
@@ -386,7 +388,11 @@ void TGroupSearch::Run(int firstGroup, bool oneGroup)
                         lastPreview_.start(); // a body that comes quickly is only previewed once saved
                         const qint64 headerBytes = w_.ArticleBytes;
                         const QByteArray expectedId = w_.NewsClient->MessageID;
-                        TZqNNTP *from = RequestBodies(a, expectedId, overviewEnd, overview);
+                        // Bodies go to the other connections while the next
+                        // overview batch is due on this one.
+                        const bool overviewDue = !w_.NewsClient->OverviewRefused && overviewEnd < lastWanted
+                            && overviewEnd - a < OverviewBatch / 2 + OverviewBatch / 8;
+                        TZqNNTP *from = RequestBodies(a, expectedId, overviewEnd, overview, !overviewDue);
                         bodyClient_ = from;
                         from->GetBody(a, {}, expectedId);
                         bodyClient_ = nullptr;
@@ -400,7 +406,7 @@ void TGroupSearch::Run(int firstGroup, bool oneGroup)
                         extraLost = from != w_.NewsClient && !from->Connected && !requestsLost
                             && w_.StopReason == TGrabEngine::StopNone && !w_.closing_;
                         if (!requestsLost && !extraLost)
-                            MeasureBody(from->BodyBytes);
+                            MeasureBody(from->BodyBytes, from->BodyTransferNs);
                         else
                             lastBodyDone_.invalidate();
                         if (from->ProtocolError) {
@@ -525,10 +531,8 @@ void TGroupSearch::DocOutput(TZqNNTP *client, const QByteArray &strOutput)
     if (idleSince_.isValid()) {
         // A wait on the first byte longer than a local server ever takes:
         // more requests in flight would have filled it.
-        if (idleSince_.nsecsElapsed() > IdleWaitNs) {
-            const int depth = w_.NewsClient->Pipeline;
-            depthFloor_ = qMin(MaxPipeline, qMax(depthFloor_, depth) + qMax(1, depth / 4));
-        }
+        if (idleSince_.nsecsElapsed() > IdleWaitNs)
+            depthFloor_ = qMin(MaxPipeline, 2 * qMax(depthFloor_, w_.NewsClient->Pipeline));
         idleSince_.invalidate();
     }
     const qint64 lines = from->BodyLines.size();
@@ -560,7 +564,7 @@ void TGroupSearch::DocOutput(TZqNNTP *client, const QByteArray &strOutput)
     lastPreview_.start();
 }
 
-void TGroupSearch::MeasureBody(qint64 bodyBytes)
+void TGroupSearch::MeasureBody(qint64 bodyBytes, qint64 transferNs)
 {
     const qint64 ns = lastBodyDone_.isValid() ? lastBodyDone_.nsecsElapsed() : 0;
     lastBodyDone_.start();
@@ -572,6 +576,13 @@ void TGroupSearch::MeasureBody(qint64 bodyBytes)
         const double rate = double(bodyBytes) * 1e9 / double(ns);
         rateBytesPerSec_ = rateBytesPerSec_ <= 0 ? rate : rateBytesPerSec_ + weight * (rate - rateBytesPerSec_);
     }
+    // What one connection carries while a reply flows, whatever the depth:
+    // the rate the walk sees would stay as low as a shallow depth holds it.
+    // Only bodies long enough to span several reads say anything.
+    if (transferNs > 0 && bodyBytes >= MinTimedBody) {
+        const double rate = double(bodyBytes) * 1e9 / double(transferNs);
+        lineRate_ = lineRate_ <= 0 ? rate : lineRate_ + weight * (rate - lineRate_);
+    }
     if (autoDepth_)
         w_.NewsClient->Pipeline = AutoDepth();
 }
@@ -579,16 +590,24 @@ void TGroupSearch::MeasureBody(qint64 bodyBytes)
 int TGroupSearch::AutoDepth() const
 {
     const double roundTrip = double(w_.NewsClient->RoundTripUs) / 1e6;
-    if (rateBytesPerSec_ <= 0 || averageBody_ <= 0 || roundTrip <= 0)
+    if (roundTrip <= 0)
         return qBound(MinAutoPipeline, depthFloor_, MaxPipeline);
-    // Each connection carries its share of the rate measured over all.
-    const double rate = rateBytesPerSec_ / qMax(1, w_.Pool().Up());
-    const double wanted = qMax(double(depthFloor_), 2.0 * rate * roundTrip / qMax(1.0, averageBody_));
+    // Each connection carries its share of the rate measured over all, or
+    // what its line was seen to carry, whichever is more; before anything
+    // is measured, a line and bodies of a usual size, so a distant server
+    // does not cost a round trip per few articles while the depth grows.
+    double rate = qMax(rateBytesPerSec_ / qMax(1, w_.Pool().Up()), lineRate_);
+    double body = averageBody_;
+    if (rate <= 0 || body <= 0) {
+        rate = AssumedLineRate;
+        body = AssumedBody;
+    }
+    const double wanted = qMax(double(depthFloor_), 2.0 * rate * roundTrip / qMax(1.0, body));
     return int(qBound(double(MinAutoPipeline), std::ceil(wanted), double(MaxPipeline)));
 }
 
 TZqNNTP *TGroupSearch::RequestBodies(qint64 a, const QByteArray &id, qint64 overviewEnd,
-                                     const QHash<qint64, Nntp::OverviewEntry> &overview)
+                                     const QHash<qint64, Nntp::OverviewEntry> &overview, bool primaryToo)
 {
     TConnectionPool &pool = w_.Pool();
     pool.Open(connections_);
@@ -600,7 +619,7 @@ TZqNNTP *TGroupSearch::RequestBodies(qint64 a, const QByteArray &id, qint64 over
             wants.append({b, overview.value(b).messageId});
     }
     const bool askedBefore = pool.Holder(a) != nullptr;
-    pool.Fill(wants, depth, bytesAhead_);
+    pool.Fill(wants, depth, bytesAhead_, primaryToo || pool.ExtrasUp() == 0);
     TZqNNTP *holder = pool.Holder(a);
     // The connection is idle, waiting on the round trip: how long until its
     // first byte tells whether the depth falls short (see DocOutput).

@@ -22,7 +22,7 @@ public:
     void DocOutput(TZqNNTP *client, const QByteArray &strOutput);
 
     // Overview lines asked for at once.
-    static constexpr qint64 OverviewBatch = 500;
+    static constexpr qint64 OverviewBatch = 2000;
     // BODY requests in flight (PIPELINE: 0 automatic, else fixed up to
     // MaxPipeline) and the largest article taken (MAX_ARTICLE_MB), when the
     // settings do not say.
@@ -52,7 +52,7 @@ private:
     // Requests of a and the articles ahead sent over the connections; the
     // one that holds a's request.
     TZqNNTP *RequestBodies(qint64 a, const QByteArray &id, qint64 overviewEnd,
-                           const QHash<qint64, Nntp::OverviewEntry> &overview);
+                           const QHash<qint64, Nntp::OverviewEntry> &overview, bool primaryToo);
     int connections_ = 1; // CONNECTIONS of this group
     qint64 bytesAhead_ = MinBytesAhead;
     TZqNNTP *bodyClient_ = nullptr; // the connection the walk waits on for a body
@@ -64,7 +64,11 @@ private:
     void Disposed(TArticleDisposition::Outcome outcome);
     // The automatic depth: about twice the bytes the measured receive rate
     // brings in one round trip, in requests of the measured average size.
-    void MeasureBody(qint64 bodyBytes);
+    void MeasureBody(qint64 bodyBytes, qint64 transferNs);
+    static constexpr qint64 MinTimedBody = 32 * 1024;
+    static constexpr double AssumedLineRate = 20e6;
+    static constexpr double AssumedBody = 100e3;
+    double lineRate_ = 0;
     int AutoDepth() const;
     bool autoDepth_ = true;
     // Raised each time the walk finds a connection idle, waiting on the

@@ -1,6 +1,7 @@
 #include "TBodyPipeline.h"
 
 #include <algorithm>
+#include <chrono>
 
 void TBodyPipeline::RouteTo(Pending &p, const Nntp::LineSinks &current, qint32 &mode, Nntp::LineSinks &sinks)
 {
@@ -25,12 +26,19 @@ TBodyPipeline::FeedResult TBodyPipeline::Feed(Nntp::LineCutter &cutter, QByteArr
     qint32 mode = Nntp::RouteBody;
     Nntp::LineSinks sinks;
     RouteTo(*target, current, mode, sinks);
+    const qint64 now = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                           std::chrono::steady_clock::now().time_since_epoch())
+                           .count();
+
     const Nntp::LineCutter::AfterLine after = [&](qsizetype wire, qint32 &m, Nntp::LineSinks &k) {
         if (!target) {
             result.strayBytes += wire;
             return;
         }
+        if (target->bytes == 0)
+            target->firstByteNs = now;
         target->bytes += wire;
+        target->lastByteNs = now;
         if (Nntp::JudgeMultiLineReply(*k.reply) != Nntp::ReplyState::Waiting) {
             target->done = true;
             target = FirstUnfinished();

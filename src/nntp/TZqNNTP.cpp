@@ -458,6 +458,7 @@ bool TZqNNTP::GetBodyOnce(qint64 number, const QList<qint64> &ahead, const QByte
     OversizeArticle = false;
     ProtocolError = false;
     BodyBytes = 0;
+    BodyTransferNs = 0;
     BodyLines.clear();
     ReplyLines.clear();
     if (!socket_ || !Connected)
@@ -544,6 +545,7 @@ bool TZqNNTP::GetBodyOnce(qint64 number, const QList<qint64> &ahead, const QByte
     // Ended: the entry leaves, and with it any dropped ones before it.
     mine = pipeline_.Find(number);
     const bool oversize = mine && mine->oversize;
+    BodyTransferNs = mine ? mine->lastByteNs - mine->firstByteNs : 0;
     pipeline_.Remove(number);
     pipeline_.DropFinishedDiscards();
 

@@ -143,6 +143,9 @@ public:
     bool OversizeArticle = false;
     // Bytes of the current body reply as received so far, status and closing line included.
     qint64 BodyBytes = 0;
+    // The last GetBody's reply from its first read to its last, in ns (0
+    // when it came in one read).
+    qint64 BodyTransferNs = 0;
     // Requests sent whose replies are not yet taken (for tests and the owner's progress).
     int InFlight() const { return pipeline_.Size(); }
     // The overview of first..last (OVER, else XOVER, fields placed by LIST

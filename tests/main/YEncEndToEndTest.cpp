@@ -62,6 +62,7 @@ TEST(YEncEndToEnd, ACloseBetweenPartsLosesNoPicture)
     ASSERT_TRUE(server.Listen());
     IniWriteString("CONFIG", "HOST", "127.0.0.1");
     IniWriteInteger("CONFIG", "PORT", server.Port());
+    IniWriteInteger("CONFIG", "CONNECTIONS", 1); // article 3 is cut on the one connection
     const QString out = work.path() + "/out/";
     QDir().mkpath(out);
     IniWriteString("CONFIG", "OUTPUT_DIR", out.toLocal8Bit());
