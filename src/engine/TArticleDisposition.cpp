@@ -540,25 +540,41 @@ void TArticleDisposition::LoadChecksums(const QString &path)
     knownIndex_.clear();
     QFile f(path);
     if (f.open(QIODevice::ReadOnly)) {
-        // A hand-edited file may be out of order or repeat keys. Keys are
-        // upper-case hex as written here, so their upper-case form is the
-        // key itself, shared, not a copy: a million load within a second.
-        std::vector<std::pair<QByteArray, QByteArray>> keys; // upper case, as written
+        // One allocation per key and no other: the lines are views into
+        // the text, sorted only when the file is not in order already (keys
+        // appended since the last save leave it so).
         const QByteArray text = f.readAll();
-        keys.reserve(size_t(text.size() / 18 + 1));
-        for (const QByteArray &line : text.split('\n')) {
-            const QByteArray key = line.trimmed();
-            if (!key.isEmpty())
-                keys.emplace_back(key.toUpper(), key);
+        std::vector<QByteArrayView> lines;
+        lines.reserve(size_t(text.size() / 18 + 1));
+        bool lower = false;
+        for (qsizetype at = 0; at < text.size();) {
+            qsizetype end = text.indexOf('\n', at);
+            if (end < 0)
+                end = text.size();
+            const QByteArrayView line = QByteArrayView(text).sliced(at, end - at).trimmed();
+            if (!line.isEmpty()) {
+                lines.push_back(line);
+                for (char c : line)
+                    lower = lower || (c >= 'a' && c <= 'z');
+            }
+            at = end + 1;
         }
-        std::stable_sort(keys.begin(), keys.end(), [](const auto &a, const auto &b) { return a.first < b.first; });
-        KnownChecksums.reserve(qsizetype(keys.size()));
-        knownIndex_.reserve(qsizetype(keys.size()));
-        for (size_t i = 0; i < keys.size(); ++i) {
-            if (i > 0 && keys[i].first == keys[i - 1].first)
-                continue;
-            KnownChecksums.append(keys[i].second);
-            knownIndex_.insert(keys[i].first);
+        // A hand-edited file may hold lower case: compared as upper case.
+        const auto less = [lower](QByteArrayView x, QByteArrayView y) {
+            return lower ? qstrnicmp(x.data(), x.size(), y.data(), y.size()) < 0 : x < y;
+        };
+        if (!std::is_sorted(lines.begin(), lines.end(), less))
+            std::stable_sort(lines.begin(), lines.end(), less);
+        KnownChecksums.reserve(qsizetype(lines.size()));
+        knownIndex_.reserve(qsizetype(lines.size()));
+        QByteArrayView previous;
+        for (const QByteArrayView line : lines) {
+            if (!previous.isNull() && !less(previous, line) && !less(line, previous))
+                continue; // the same key again
+            previous = line;
+            const QByteArray key = line.toByteArray();
+            KnownChecksums.append(key);
+            knownIndex_.insert(lower ? key.toUpper() : key);
         }
     }
     indexedData_ = KnownChecksums.constData();
