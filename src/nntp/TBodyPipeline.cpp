@@ -84,6 +84,20 @@ TBodyPipeline::Pending &TBodyPipeline::Add(qint64 number)
     return p;
 }
 
+QByteArray TBodyPipeline::Ask(qint64 number, const QByteArray &id)
+{
+    if (Find(number))
+        return {};
+    Add(number);
+    return Nntp::SendableMessageId(id) ? Nntp::BodyByIdCommand(id) : Nntp::BodyCommand(number);
+}
+
+bool TBodyPipeline::IdleBefore(qint64 number)
+{
+    const Pending *first = FirstUnfinished();
+    return first && first->number == number && !first->discard && first->bytes == 0;
+}
+
 TBodyPipeline::Pending *TBodyPipeline::Find(qint64 number)
 {
     for (Pending &p : inflight_)

@@ -40,6 +40,11 @@ public:
                     const Nntp::LineSinks &rest, qint64 maxReplyBytes, qint64 maxLineBytes);
 
     Pending &Add(qint64 number);
+    // A request for number unless one is wanted already: the command to
+    // send (BODY <id> when id can be sent, else BODY number), or nothing.
+    QByteArray Ask(qint64 number, const QByteArray &id);
+    // number's reply has not begun and none is due before it.
+    bool IdleBefore(qint64 number);
     // The wanted (not discarded) request for number, or null.
     Pending *Find(qint64 number);
     Pending *FirstUnfinished();

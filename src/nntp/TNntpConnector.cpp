@@ -1,5 +1,7 @@
 #include "TNntpConnector.h"
 
+#include <QHostInfo>
+
 #include <QNetworkProxy>
 #include <QSslCertificate>
 #include <QSslConfiguration>
@@ -169,4 +171,25 @@ void TNntpConnector::Fail(bool certificate, const QString &reason)
     const auto handler = OnFailed;
     if (handler)
         handler(certificate, reason);
+}
+
+bool TNntpConnector::Resolve(const QByteArray &host, QList<QHostAddress> &addresses, QString &why)
+{
+    addresses.clear();
+    if (host.isEmpty() || host.contains('\0')) {
+        why = QStringLiteral("no host name");
+        return false;
+    }
+    QHostAddress literal;
+    if (literal.setAddress(QString::fromLatin1(host))) {
+        addresses.append(literal);
+        return true;
+    }
+    const QHostInfo info = QHostInfo::fromName(QString::fromUtf8(host));
+    addresses = info.addresses();
+    if (info.error() != QHostInfo::NoError || addresses.isEmpty()) {
+        why = info.errorString();
+        return false;
+    }
+    return true;
 }

@@ -41,6 +41,9 @@ public:
 
     // "AA:bb cc" as a user pastes it -> "AABBCC".
     static QByteArray NormalisedFingerprint(const QByteArray &text);
+    // Every address of host, IPv6 and IPv4, in the resolver's order (a
+    // literal address as it is); false with the reason when there is none.
+    static bool Resolve(const QByteArray &host, QList<QHostAddress> &addresses, QString &why);
 
 private:
     void TryNext();

@@ -1,21 +1,15 @@
 #include "TZqNNTP.h"
-
-#include <QElapsedTimer>
-
 #include "ZqListField.h"
 
 #include <QAbstractEventDispatcher>
-#include <QHostInfo>
+#include <QElapsedTimer>
 #include <QSslSocket>
 
 #include <algorithm>
+#include <climits>
 
 namespace {
-QString Words(const QByteArray &serverLine)
-{
-    return QString::fromUtf8(serverLine).trimmed();
-}
-
+QString Words(const QByteArray &serverLine) { return QString::fromUtf8(serverLine).trimmed(); }
 } // namespace
 
 TZqNNTP::TZqNNTP(QObject *owner) : QObject(owner)
@@ -29,10 +23,7 @@ TZqNNTP::TZqNNTP(QObject *owner) : QObject(owner)
     };
 }
 
-TZqNNTP::~TZqNNTP()
-{
-    CloseSocket();
-}
+TZqNNTP::~TZqNNTP() { CloseSocket(); }
 
 QString TZqNNTP::Where() const
 {
@@ -56,23 +47,11 @@ bool TZqNNTP::Connect(const QByteArray &host, int port)
     port_ = port > 0 && port <= 65535 ? quint16(port) : 0;
 
     QList<QHostAddress> addresses;
-    QHostAddress literal;
-    if (host.isEmpty() || host.contains('\0')) {
+    QString why;
+    if (!TNntpConnector::Resolve(host, addresses, why)) {
         LastFailure = FailNetwork;
-        FailureText = Where() + QStringLiteral(": no host name");
+        FailureText = Where() + QStringLiteral(": ") + why;
         return false;
-    }
-    if (literal.setAddress(QString::fromLatin1(host))) {
-        addresses.append(literal);
-    } else {
-        // Every address of the name, IPv6 and IPv4, in the resolver's order.
-        const QHostInfo info = QHostInfo::fromName(QString::fromUtf8(host));
-        addresses = info.addresses();
-        if (info.error() != QHostInfo::NoError || addresses.isEmpty()) {
-            LastFailure = FailNetwork;
-            FailureText = Where() + QStringLiteral(": ") + info.errorString();
-            return false;
-        }
     }
 
     // Every attempt gets a fresh socket; nothing of an earlier connection may
@@ -468,33 +447,11 @@ bool TZqNNTP::GetBodyOnce(qint64 number, const QList<qint64> &ahead, const QByte
 
     // What went out before this article's request is not wanted any more.
     pipeline_.DiscardBefore(number);
-    QByteArray requests;
-    if (!pipeline_.Find(number)) {
-        if (pipeline_.Empty())
-            receiver_.DropPartialLine(); // nothing due: whatever is left over belongs to no reply
-        pipeline_.Add(number);
-        requests += ByMessageId && Nntp::SendableMessageId(expectedId) ? Nntp::BodyByIdCommand(expectedId)
-                                                                       : Nntp::BodyCommand(number);
-    }
-    int wanted = pipeline_.Wanted();
-    for (qint64 n : ahead) {
-        if (wanted >= Pipeline)
-            break;
-        if (n == number || pipeline_.Find(n))
-            continue;
-        pipeline_.Add(n);
-        requests += Nntp::BodyCommand(n);
-        ++wanted;
-    }
-    pipeline_.DropFinishedDiscards();
-    // All of them in one write: the server sees them together.
-    if (!requests.isEmpty()) {
-        if (socket_->write(requests) < 0) {
-            TransportEnded(socket_->errorString());
-            return false;
-        }
-        socket_->flush();
-    }
+    QList<Want> wants{{number, ByMessageId ? expectedId : QByteArray()}};
+    for (qint64 n : ahead)
+        if (n != number)
+            wants.append(Want{n, {}});
+    SendRequests(wants, qMax(1, Pipeline));
     if (!self || generation != generation_)
         return false;
 
@@ -559,34 +516,43 @@ bool TZqNNTP::GetBodyOnce(qint64 number, const QList<qint64> &ahead, const QByte
     return true;
 }
 
-bool TZqNNTP::WaitsForRoundTrip(qint64 number)
-{
-    const TBodyPipeline::Pending *first = pipeline_.FirstUnfinished();
-    return first && first->number == number && !first->discard && first->bytes == 0 && Connected;
-}
+bool TZqNNTP::WaitsForRoundTrip(qint64 number) { return Connected && pipeline_.IdleBefore(number); }
 
 int TZqNNTP::RequestBodies(const QList<Want> &wants)
+{
+    QList<Want> sendable;
+    for (const Want &w : wants)
+        if (!ByMessageId || Nntp::SendableMessageId(w.id))
+            sendable.append(ByMessageId ? w : Want{w.number, {}});
+    return SendRequests(sendable, INT_MAX);
+}
+
+int TZqNNTP::SendRequests(const QList<Want> &wants, int most)
 {
     if (!socket_ || !Connected)
         return 0;
     QByteArray requests;
     int sent = 0;
-    for (const Want &w : wants) {
-        if (pipeline_.Find(w.number) || (ByMessageId && !Nntp::SendableMessageId(w.id)))
-            continue;
+    for (qsizetype i = 0; i < wants.size(); ++i) {
+        const Want &w = wants[i];
+        // The first one always: it is the one the caller waits for.
+        if (i > 0 && pipeline_.Wanted() >= most)
+            break;
         if (pipeline_.Empty())
             receiver_.DropPartialLine(); // nothing due: whatever is left over belongs to no reply
-        pipeline_.Add(w.number);
-        requests += ByMessageId ? Nntp::BodyByIdCommand(w.id) : Nntp::BodyCommand(w.number);
-        ++sent;
+        const QByteArray command = pipeline_.Ask(w.number, w.id);
+        requests += command;
+        sent += command.isEmpty() ? 0 : 1;
     }
+    pipeline_.DropFinishedDiscards();
     if (requests.isEmpty())
         return 0;
+    // All in one write, at once: the server sees them together, and the
+    // replies are the point of asking ahead.
     if (socket_->write(requests) < 0) {
         TransportEnded(socket_->errorString());
         return 0;
     }
-    // At once: the replies are the point of asking ahead.
     socket_->flush();
     return sent;
 }

@@ -190,6 +190,9 @@ private:
     bool SelectGroupOnce(const QByteArray &name);
     bool GetHeaderOnce(qint64 number);
     bool GetBodyOnce(qint64 number, const QList<qint64> &ahead, const QByteArray &expectedId);
+    // Requests for wants not in flight yet, while fewer than most are
+    // wanted (the first always), in one write; how many went out.
+    int SendRequests(const QList<Want> &wants, int most);
     bool GetGroupListOnce(QList<QByteArray> &target);
     bool MultiLineOnce(const QByteArray &command, QList<QByteArray> &lines);
     void StateChange(qint32 state);

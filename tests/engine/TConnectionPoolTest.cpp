@@ -148,13 +148,14 @@ TEST_F(PoolTest, StopLeavesThePointerAtTheOldestArticleNotDisposedOf)
     server.latencyMs = 5;
     TGrabEngine e;
     connect(e);
-    onCommand("BODY " + id(20), [&] { e.Stop(); });
+    onCommand("BODY " + id(30), [&] { e.Stop(); });
     e.SearchAllGroups();
 
+    // Where the walk was depends on how deep it asked ahead.
     const QByteArray pointer = IniReadString("GROUPS", "alt.a", "");
     const int at = pointer.left(pointer.indexOf(',')).toInt();
-    ASSERT_GT(at, 1);
-    ASSERT_LT(at, 20);
+    ASSERT_GE(at, 1);
+    ASSERT_LT(at, 30);
     EXPECT_FALSE(pointer.endsWith('+'));
     // What came ahead of the walk is not taken: the next run asks from there.
     for (int n = at; n <= Articles; ++n)
