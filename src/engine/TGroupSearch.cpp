@@ -2,6 +2,8 @@
 
 #include "Decode.h"
 #include "TConnectionPool.h"
+#include "TDepthGauge.h"
+#include "TOverviewWindow.h"
 #include "TGrabEngine.h"
 #include "TZqNNTP.h"
 #include "YEnc.h"
@@ -139,7 +141,7 @@ void TGroupSearch::Run(int firstGroup, bool oneGroup)
 {
     // A reason left by a command while nothing was searching must not end this run.
     w_.StopReason = TGrabEngine::StopNone;
-    depthFloor_ = 0;
+    depth_.Reset();
 
     enum class Next { Article, Group, EndRun };
 
@@ -265,7 +267,7 @@ void TGroupSearch::Run(int firstGroup, bool oneGroup)
         const int pipeline = qBound(0, int(IniReadInteger("CONFIG", "PIPELINE", DefaultPipeline)), MaxPipeline);
         autoDepth_ = pipeline == 0;
         w_.NewsClient->Pipeline = autoDepth_ ? AutoDepth() : pipeline;
-        lastBodyDone_.invalidate(); // the GROUP's wait is no body's
+        depth_.Pause(); // the GROUP's wait is no body's
         const qint64 maxMb = qBound(qint64(1), qint64(IniReadInteger("CONFIG", "MAX_ARTICLE_MB", DefaultMaxArticleMb)), qint64(1) << 20);
         w_.NewsClient->MaxReplyBytes = maxMb << 20;
         bytesAhead_ = qMax(MinBytesAhead, (maxMb << 20) * 2);
@@ -277,45 +279,13 @@ void TGroupSearch::Run(int firstGroup, bool oneGroup)
 
         const qint64 first = w_.CurrentFirst;
         const qint64 lastWanted = first + count - 1;
-        // The overview batch in hand: it covers up to overviewEnd; numbers it
-        // does not list are gaps.
-        QHash<qint64, Nntp::OverviewEntry> overview;
-        qint64 overviewEnd = first - 1;
-        // Batches with lines that could not be read, as first..last: the
-        // numbers they do not list may be articles, not gaps.
-        QList<QPair<qint64, qint64>> incomplete;
-        auto listedAsGap = [&](qint64 n) {
-            if (n > overviewEnd)
-                return false;
-            for (const auto &r : std::as_const(incomplete))
-                if (n >= r.first && n <= r.second)
-                    return false;
-            return true;
-        };
+        TOverviewWindow overview(first, lastWanted, OverviewBatch);
         // Asks for the batch from..; false when the connection was lost.
         auto fetchOverview = [&](qint64 from, qint64 walked) {
-            const qint64 end = from + qMin<qint64>(OverviewBatch - 1, lastWanted - from);
-            QList<Nntp::OverviewEntry> entries;
-            if (w_.NewsClient->GetOverview(from, end, entries)) {
-                // What the walk has passed is dropped, so memory stays flat in a big group.
-                for (auto it = overview.begin(); it != overview.end();)
-                    it = it.key() < walked ? overview.erase(it) : std::next(it);
-                for (auto it = aheadFiltered_.begin(); it != aheadFiltered_.end();)
-                    it = it.key() < walked ? aheadFiltered_.erase(it) : std::next(it);
-                incomplete.removeIf([walked](const QPair<qint64, qint64> &r) { return r.second < walked; });
-                for (const Nntp::OverviewEntry &e : std::as_const(entries))
-                    overview.insert(e.number, e);
-                if (from > overviewEnd + 1)
-                    incomplete.append({overviewEnd + 1, from - 1}); // never listed
-                overviewEnd = end;
-                if (w_.NewsClient->OverviewIncomplete)
-                    incomplete.append({from, end});
-            }
+            overview.Fetch(*w_.NewsClient, from, walked);
             return !lost();
         };
-        aheadFiltered_.clear();
         w_.Pool().Forget(); // nothing asked for in another group is wanted here
-        qint64 aheadAsked = first - 2;
         for (qint64 i = 0; i < count; ++i) {
             const qint64 a = first + i;
             bool groupRefused = false;
@@ -334,25 +304,24 @@ void TGroupSearch::Run(int firstGroup, bool oneGroup)
 
                 bool requestsLost = false;
                 bool extraLost = false;
-                if (!w_.NewsClient->OverviewRefused && a > overviewEnd) {
+                if (!w_.NewsClient->OverviewRefused && overview.Needed(a)) {
                     requestsLost = !fetchOverview(a, a);
-                } else if (!w_.NewsClient->OverviewRefused && overviewEnd < lastWanted
-                           && overviewEnd - a < OverviewBatch / 2 && aheadAsked != overviewEnd) {
-                    aheadAsked = overviewEnd; // once per batch, should the server fail it
+                } else if (!w_.NewsClient->OverviewRefused && overview.AheadDue(a)) {
                     // The next batch while this one's bodies still come, so a
                     // big group never waits on its overview.
-                    requestsLost = !fetchOverview(overviewEnd + 1, a);
+                    overview.Asked();
+                    requestsLost = !fetchOverview(overview.NextFrom(), a);
                 }
                 // Each listed article is counted its own overview line below.
                 w_.ArticleBytes = 0;
-                const auto entry = a <= overviewEnd ? overview.constFind(a) : overview.cend();
+                const Nntp::OverviewEntry *entry = overview.Entry(a);
                 // A batch with lines that could not be read may not list an
                 // article that is there: its header is asked for instead.
-                if (!requestsLost && entry == overview.cend() && listedAsGap(a)) {
+                if (!requestsLost && !entry && overview.IsGap(a)) {
                     gap = true;
                     break;
                 }
-                if (!requestsLost && entry != overview.cend()) {
+                if (!requestsLost && entry) {
                     // The same values a header and its status line would have given.
                     w_.NewsClient->ArticleNumber = entry->number;
                     w_.NewsClient->MessageID = entry->messageId;
@@ -390,9 +359,8 @@ void TGroupSearch::Run(int firstGroup, bool oneGroup)
                         const QByteArray expectedId = w_.NewsClient->MessageID;
                         // Bodies go to the other connections while the next
                         // overview batch is due on this one.
-                        const bool overviewDue = !w_.NewsClient->OverviewRefused && overviewEnd < lastWanted
-                            && overviewEnd - a < OverviewBatch / 2 + OverviewBatch / 8;
-                        TZqNNTP *from = RequestBodies(a, expectedId, overviewEnd, overview, !overviewDue);
+                        const bool overviewDue = !w_.NewsClient->OverviewRefused && overview.AheadSoon(a);
+                        TZqNNTP *from = RequestBodies(a, expectedId, overview, !overviewDue);
                         bodyClient_ = from;
                         from->GetBody(a, {}, expectedId);
                         bodyClient_ = nullptr;
@@ -406,9 +374,9 @@ void TGroupSearch::Run(int firstGroup, bool oneGroup)
                         extraLost = from != w_.NewsClient && !from->Connected && !requestsLost
                             && w_.StopReason == TGrabEngine::StopNone && !w_.closing_;
                         if (!requestsLost && !extraLost)
-                            MeasureBody(from->BodyBytes, from->BodyTransferNs);
+                            BodyTaken(from->BodyBytes, from->BodyTransferNs);
                         else
-                            lastBodyDone_.invalidate();
+                            depth_.Pause();
                         if (from->ProtocolError) {
                             // The reply belonged to another article: nothing
                             // is filed, the article is asked for again.
@@ -528,13 +496,7 @@ void TGroupSearch::DocOutput(TZqNNTP *client, const QByteArray &strOutput)
     TZqNNTP *from = bodyClient_ ? bodyClient_ : w_.NewsClient;
     if (client != from || !from->Connected || w_.ProgressPhase != 2)
         return;
-    if (idleSince_.isValid()) {
-        // A wait on the first byte longer than a local server ever takes:
-        // more requests in flight would have filled it.
-        if (idleSince_.nsecsElapsed() > IdleWaitNs)
-            depthFloor_ = qMin(MaxPipeline, 2 * qMax(depthFloor_, w_.NewsClient->Pipeline));
-        idleSince_.invalidate();
-    }
+    depth_.FirstByte(w_.NewsClient->Pipeline);
     const qint64 lines = from->BodyLines.size();
     const qint64 percent = w_.NewsClient->Lines <= 2 ? 0 : lines * 100 / (w_.NewsClient->Lines - 1);
     w_.Events().BodyProgress(from->BodyBytes, percent);
@@ -564,88 +526,36 @@ void TGroupSearch::DocOutput(TZqNNTP *client, const QByteArray &strOutput)
     lastPreview_.start();
 }
 
-void TGroupSearch::MeasureBody(qint64 bodyBytes, qint64 transferNs)
+void TGroupSearch::BodyTaken(qint64 bytes, qint64 transferNs)
 {
-    const qint64 ns = lastBodyDone_.isValid() ? lastBodyDone_.nsecsElapsed() : 0;
-    lastBodyDone_.start();
-    // Weighted toward the recent, so a change of line or of picture size
-    // shows within some dozen articles.
-    constexpr double weight = 0.2;
-    averageBody_ = averageBody_ <= 0 ? double(bodyBytes) : averageBody_ + weight * (double(bodyBytes) - averageBody_);
-    if (ns > 0) {
-        const double rate = double(bodyBytes) * 1e9 / double(ns);
-        rateBytesPerSec_ = rateBytesPerSec_ <= 0 ? rate : rateBytesPerSec_ + weight * (rate - rateBytesPerSec_);
-    }
-    // What one connection carries while a reply flows, whatever the depth:
-    // the rate the walk sees would stay as low as a shallow depth holds it.
-    // Only bodies long enough to span several reads say anything.
-    if (transferNs > 0 && bodyBytes >= MinTimedBody) {
-        const double rate = double(bodyBytes) * 1e9 / double(transferNs);
-        lineRate_ = lineRate_ <= 0 ? rate : lineRate_ + weight * (rate - lineRate_);
-    }
+    depth_.BodyTaken(bytes, transferNs);
     if (autoDepth_)
         w_.NewsClient->Pipeline = AutoDepth();
 }
 
-int TGroupSearch::AutoDepth() const
-{
-    const double roundTrip = double(w_.NewsClient->RoundTripUs) / 1e6;
-    if (roundTrip <= 0)
-        return qBound(MinAutoPipeline, depthFloor_, MaxPipeline);
-    // Each connection carries its share of the rate measured over all, or
-    // what its line was seen to carry, whichever is more; before anything
-    // is measured, a line and bodies of a usual size, so a distant server
-    // does not cost a round trip per few articles while the depth grows.
-    double rate = qMax(rateBytesPerSec_ / qMax(1, w_.Pool().Up()), lineRate_);
-    double body = averageBody_;
-    if (rate <= 0 || body <= 0) {
-        rate = AssumedLineRate;
-        body = AssumedBody;
-    }
-    const double wanted = qMax(double(depthFloor_), 2.0 * rate * roundTrip / qMax(1.0, body));
-    return int(qBound(double(MinAutoPipeline), std::ceil(wanted), double(MaxPipeline)));
-}
+int TGroupSearch::AutoDepth() const { return depth_.Depth(w_.NewsClient->RoundTripUs, w_.Pool().Up()); }
 
-TZqNNTP *TGroupSearch::RequestBodies(qint64 a, const QByteArray &id, qint64 overviewEnd,
-                                     const QHash<qint64, Nntp::OverviewEntry> &overview, bool primaryToo)
+TZqNNTP *TGroupSearch::RequestBodies(qint64 a, const QByteArray &id, TOverviewWindow &overview, bool primaryToo)
 {
     TConnectionPool &pool = w_.Pool();
     pool.Open(connections_);
     const int depth = w_.NewsClient->Pipeline;
     QList<TZqNNTP::Want> wants{{a, id}};
-    if (a <= overviewEnd) {
+    if (overview.Covers(a)) {
         const int most = depth * qMax(1, pool.Up()) - 1;
-        for (qint64 b : BodiesAhead(a, overviewEnd, overview, most))
-            wants.append({b, overview.value(b).messageId});
+        const auto filtered = [this](const QByteArray &subject) { return w_.Disposition.WouldFilter(subject); };
+        for (qint64 b : overview.Ahead(a, most, filtered))
+            wants.append({b, overview.Entry(b)->messageId});
     }
     const bool askedBefore = pool.Holder(a) != nullptr;
     pool.Fill(wants, depth, bytesAhead_, primaryToo || pool.ExtrasUp() == 0);
     TZqNNTP *holder = pool.Holder(a);
     // The connection is idle, waiting on the round trip: how long until its
     // first byte tells whether the depth falls short (see DocOutput).
-    idleSince_.invalidate();
+    depth_.NoIdleWait();
     if (autoDepth_ && askedBefore && holder->WaitsForRoundTrip(a) && pool.BytesWaiting() < bytesAhead_)
-        idleSince_.start();
+        depth_.IdleWaitBegan();
     return holder ? holder : w_.NewsClient;
-}
-
-QList<qint64> TGroupSearch::BodiesAhead(qint64 a, qint64 overviewEnd,
-                                        const QHash<qint64, Nntp::OverviewEntry> &overview, int most)
-{
-    // Only what the overview lists and the filter lets through, so nothing
-    // is fetched that the walk would not fetch.
-    QList<qint64> ahead;
-    for (qint64 b = a + 1; b <= overviewEnd && ahead.size() < most; ++b) {
-        const auto e = overview.constFind(b);
-        if (e == overview.cend())
-            continue;
-        auto verdict = aheadFiltered_.constFind(b);
-        if (verdict == aheadFiltered_.cend())
-            verdict = aheadFiltered_.insert(b, w_.Disposition.WouldFilter(e->subject));
-        if (!*verdict)
-            ahead.append(b);
-    }
-    return ahead;
 }
 
 bool TGroupSearch::SendableGroupName(const QByteArray &name)

@@ -116,6 +116,8 @@ TEST(InnSearchResilience, ReaderRestartedMidRunIsRejoinedAndTheRunFinishes)
     MessageRecorder boxes;
     IniWriteString("CONFIG", "HOST", "127.0.0.1");
     IniWriteInteger("CONFIG", "PORT", reader.Port());
+    // The walk's own connection is cut, with its first body on it.
+    IniWriteInteger("CONFIG", "CONNECTIONS", 1);
     QDir().mkpath(dir.path("out"));
     IniWriteString("CONFIG", "OUTPUT_DIR", dir.path("out/").toLocal8Bit());
     IniWriteString("GROUPS", "LIST", group + ',');
