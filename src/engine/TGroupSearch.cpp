@@ -553,7 +553,7 @@ TZqNNTP *TGroupSearch::RequestBodies(qint64 a, const QByteArray &id, TOverviewWi
     // The connection is idle, waiting on the round trip: how long until its
     // first byte tells whether the depth falls short (see DocOutput).
     depth_.NoIdleWait();
-    if (autoDepth_ && askedBefore && holder->WaitsForRoundTrip(a) && pool.BytesWaiting() < bytesAhead_)
+    if (autoDepth_ && askedBefore && holder && holder->WaitsForRoundTrip(a) && pool.BytesWaiting() < bytesAhead_)
         depth_.IdleWaitBegan();
     return holder ? holder : w_.NewsClient;
 }
