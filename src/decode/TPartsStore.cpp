@@ -359,18 +359,21 @@ QList<QByteArray> TPartsStore::Prune(qint64 now, qint64 maxAge, qint64 maxBytes)
     return log;
 }
 
-bool TPartsStore::SavePending(const QList<QByteArray> &lines, const QByteArray &name, qint64 size)
+bool TPartsStore::SavePending(const QList<QByteArray> &lines, const QByteArray &name, qint64 size, bool saved)
 {
     if (!IsOpen())
         return false;
     QByteArray content;
     QDataStream out(&content, QIODevice::WriteOnly);
     out.setVersion(QDataStream::Qt_6_4);
-    out << QByteArray("PIXTRAWL-PENDING 1") << name << size << lines;
+    // Version 1 files (no mark) are still read.
+    out << QByteArray(saved ? "PIXTRAWL-PENDING 2" : "PIXTRAWL-PENDING 1") << name << size << lines;
+    if (saved)
+        out << true;
     return ReplaceFile(dir_ + QStringLiteral("/pending.lines"), content);
 }
 
-bool TPartsStore::LoadPending(QList<QByteArray> &lines, QByteArray &name, qint64 &size) const
+bool TPartsStore::LoadPending(QList<QByteArray> &lines, QByteArray &name, qint64 &size, bool *saved) const
 {
     if (!IsOpen())
         return false;
@@ -383,9 +386,14 @@ bool TPartsStore::LoadPending(QList<QByteArray> &lines, QByteArray &name, qint64
     QList<QByteArray> l;
     QByteArray n;
     qint64 s = 0;
+    bool done = false;
     in >> magic >> n >> s >> l;
-    if (in.status() != QDataStream::Ok || magic != "PIXTRAWL-PENDING 1" || s <= 0)
+    if (magic == "PIXTRAWL-PENDING 2")
+        in >> done;
+    if (in.status() != QDataStream::Ok || (magic != "PIXTRAWL-PENDING 1" && magic != "PIXTRAWL-PENDING 2") || s <= 0)
         return false;
+    if (saved)
+        *saved = done;
     lines = std::move(l);
     name = std::move(n);
     size = s;

@@ -45,8 +45,10 @@ public:
     QList<QByteArray> Prune(qint64 now, qint64 maxAge, qint64 maxBytes);
 
     // The line joining's pending file, replaced as a whole each time.
-    bool SavePending(const QList<QByteArray> &lines, const QByteArray &name, qint64 size);
-    bool LoadPending(QList<QByteArray> &lines, QByteArray &name, qint64 &size) const;
+    // saved: the file these lines complete is saved, and only a refetch of
+    // its last part may still use them (a kill came before they were cleared).
+    bool SavePending(const QList<QByteArray> &lines, const QByteArray &name, qint64 size, bool saved = false);
+    bool LoadPending(QList<QByteArray> &lines, QByteArray &name, qint64 &size, bool *saved = nullptr) const;
     void ClearPending();
 
     qint64 StoredBytes() const;

@@ -229,6 +229,13 @@ TArticleDisposition::Outcome TArticleDisposition::Dispose(const QByteArray &grou
     if (Outcome outcome; disposeBase64(groupName, subject, bodyLines, articleBytes, previewEnabled, outcome))
         return outcome;
 
+    // Lines whose file was saved just before a kill serve only a refetch of
+    // its last part; any other article finds them gone.
+    if (std::exchange(pendingSaved_, false) && !InFlightRefetch) {
+        PendingLines.clear();
+        PendingSize = 0;
+        Parts.ClearPending();
+    }
     // The article a killed run was on may already be in the pending file:
     // taking its lines in twice would garble the join.
     if (InFlightRefetch && PendingSize > 0 && PendingLines.size() >= bodyLines.size()
@@ -290,6 +297,10 @@ TArticleDisposition::Outcome TArticleDisposition::Dispose(const QByteArray &grou
         PendingLines = linesBefore;
         PendingName = nameBefore;
         PendingSize = pendingBefore;
+    } else if (pendingBefore > 0 && PendingSize == 0) {
+        // Marked before the pointer moves on, cleared after: a kill in
+        // between must not leave them to be joined to the next file.
+        Parts.SavePending(linesBefore, nameBefore, pendingBefore, true);
     }
     // Only once the file is on disk and counted: a kill before must find
     // its parts again.
@@ -393,7 +404,7 @@ bool TArticleDisposition::OpenPartsStore(const QString &dir)
     if (!Parts.Open(dir) || !PostParts.Open(dir))
         return false;
     qint64 size = 0;
-    if (PendingSize == 0 && Parts.LoadPending(PendingLines, PendingName, size))
+    if (PendingSize == 0 && Parts.LoadPending(PendingLines, PendingName, size, &pendingSaved_))
         PendingSize = qint32(qMin<qint64>(size, INT_MAX));
     return true;
 }
@@ -547,17 +558,12 @@ void TArticleDisposition::LoadChecksums(const QString &path)
         std::vector<QByteArrayView> lines;
         lines.reserve(size_t(text.size() / 18 + 1));
         bool lower = false;
-        for (qsizetype at = 0; at < text.size();) {
-            qsizetype end = text.indexOf('\n', at);
-            if (end < 0)
-                end = text.size();
+        for (qsizetype at = 0, end = 0; at < text.size(); at = end + 1) {
+            end = text.indexOf('\n', at) < 0 ? text.size() : text.indexOf('\n', at);
             const QByteArrayView line = QByteArrayView(text).sliced(at, end - at).trimmed();
-            if (!line.isEmpty()) {
+            if (!line.isEmpty())
                 lines.push_back(line);
-                for (char c : line)
-                    lower = lower || (c >= 'a' && c <= 'z');
-            }
-            at = end + 1;
+            lower = lower || std::any_of(line.begin(), line.end(), [](char c) { return c >= 'a' && c <= 'z'; });
         }
         // A hand-edited file may hold lower case: compared as upper case.
         const auto less = [lower](QByteArrayView x, QByteArrayView y) {

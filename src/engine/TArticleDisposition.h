@@ -122,6 +122,7 @@ private:
     void persistPending();
     void afterCommit(std::function<void()> release);
     std::vector<std::function<void()>> commitPending_;
+    bool pendingSaved_ = false; // the pending lines loaded belong to a file already saved
     void logLine(const QByteArray &line);
     void syncKnownIndex() const;
     // KnownChecksums in upper case, for look-ups that stay constant-time.

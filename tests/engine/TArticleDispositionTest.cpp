@@ -643,6 +643,34 @@ TEST_F(Disposition, JoinInterruptedByAKillComesOutWhole)
         EXPECT_EQ(outFiles(), QStringList{"j.jpg"}) << killedAfter;
         EXPECT_EQ(saved("j.jpg"), data) << killedAfter;
     }
+
+    // Killed after the join was saved and the pointer moved on, before its
+    // lines were cleared: the next join does not meet them.
+    QDir(out).removeRecursively();
+    QDir().mkpath(out);
+    QDir(store).removeRecursively();
+    {
+        TArticleDisposition killed{filters};
+        killed.DeferReleases = true;
+        ASSERT_TRUE(killed.OpenPartsStore(store));
+        for (int p = 0; p < 3; ++p) {
+            QList<QByteArray> body = parts[p];
+            killed.Dispose(group, "s", body, 1, false);
+            if (p < 2)
+                killed.Committed();
+        }
+    }
+    const QByteArray other = payload(1500, 4);
+    const QList<QByteArray> next = UuencodeFile("k.jpg", other);
+    TArticleDisposition restarted{filters};
+    ASSERT_TRUE(restarted.OpenPartsStore(store));
+    for (const QList<QByteArray> &part : {next.mid(0, next.size() / 2), next.mid(next.size() / 2)}) {
+        QList<QByteArray> body = part;
+        restarted.Dispose(group, "t", body, 1, false);
+    }
+    EXPECT_EQ(outFiles(), (QStringList{"j.jpg", "k.jpg"}));
+    EXPECT_EQ(saved("j.jpg"), data);
+    EXPECT_EQ(saved("k.jpg"), other);
 }
 
 TEST(ResumedInFlight, OnlyTheUnfinishedMarkedArticle)
