@@ -367,14 +367,19 @@ void FakeNntpServer::Stall()
         me->stalled = true;
 }
 
-void FakeNntpServer::CloseClient()
+QTcpSocket *FakeNntpServer::EndingSession()
 {
     Session *me = current();
     if (!me)
-        return;
+        return nullptr;
     me->queue.clear();
     me->pieceTimer->stop();
-    if (QTcpSocket *s = me->socket) {
+    return me->socket;
+}
+
+void FakeNntpServer::CloseClient()
+{
+    if (QTcpSocket *s = EndingSession()) {
         s->flush();
         s->disconnectFromHost();
     }
@@ -382,12 +387,7 @@ void FakeNntpServer::CloseClient()
 
 void FakeNntpServer::ResetClient()
 {
-    Session *me = current();
-    if (!me)
-        return;
-    me->queue.clear();
-    me->pieceTimer->stop();
-    if (QTcpSocket *s = me->socket) {
+    if (QTcpSocket *s = EndingSession()) {
         // A zero linger time makes the close send RST.
         const linger now{1, 0};
         ::setsockopt(int(s->socketDescriptor()), SOL_SOCKET, SO_LINGER, &now, sizeof now);

@@ -154,6 +154,8 @@ private:
     void Accept();
     void ReadClient(Session *session);
     void WriteNext(Session *session);
+    // The current session with nothing more to send, or null.
+    QTcpSocket *EndingSession();
     void Answer(const QByteArray &command);
     const Group *FindGroup(const QByteArray &name) const;
     const Article *FindArticle(qint32 number) const;
