@@ -14,6 +14,7 @@
 #include <QFile>
 
 #include <algorithm>
+#include <utility>
 
 namespace {
 
@@ -148,9 +149,15 @@ TEST_F(PoolTest, StopLeavesThePointerAtTheOldestArticleNotDisposedOf)
     server.latencyMs = 5;
     TGrabEngine e;
     connect(e);
-    // Asked by id on an extra connection or by number on the engine's own.
-    onCommand("BODY " + id(30), [&] { e.Stop(); });
-    onCommand("BODY 30", [&] { e.Stop(); });
+    // Asked by id on an extra connection or by number on the engine's own;
+    // once, in the first run only.
+    bool stopped = false;
+    const auto stop = [&] {
+        if (!std::exchange(stopped, true))
+            e.Stop();
+    };
+    onCommand("BODY " + id(30), stop);
+    onCommand("BODY 30", stop);
     e.SearchAllGroups();
 
     // Where the walk was depends on how deep it asked ahead.
