@@ -225,7 +225,11 @@ void TConnectionPool::Send(const QList<TZqNNTP::Want> &wants, int depth, qint64 
 
     for (int i = 0; i < wants.size(); ++i) {
         const TZqNNTP::Want &w = wants[i];
-        if (Holder(w.number))
+        // Trusted while its connection is up; only the one the walk waits
+        // for is looked up in its pipeline (a search per request ahead
+        // would cost the window times the depth per article).
+        const auto held = assigned_.constFind(w.number);
+        if (held != assigned_.cend() && *held && (*held)->Connected && (i > 0 || (*held)->HasRequest(w.number)))
             continue;
         // Past the bound only the article the walk waits for goes out, so
         // bodies that came ahead cannot pile up without end.
