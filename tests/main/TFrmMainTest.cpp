@@ -485,6 +485,7 @@ TEST_F(MainWindowTest, PreviewPassesOfAGrowingBodyAreBoundedInCostAndSize)
     IniWriteBool("CONFIG", "PREVIEW", true);
     TFrmMain w;
     w.PreviewIntervalMs = 0;
+    w.PreviewMinGapMs = 0; // every pass shown at once: the passes are what is timed here
     w.NewsClient->Connected = true; // as while a body arrives
     w.ProgressPhase = 2;
     w.NewsClient->BodyLines = UuencodeFile("big.jpg", readJpeg("baseline.jpg") + Noise(3 << 20, 1));
