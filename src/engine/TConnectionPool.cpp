@@ -4,9 +4,6 @@
 
 namespace {
 
-// The client reports a failed attempt as state 4.
-constexpr qint32 AttemptFailed = 4;
-
 // Refusals that another try in the same run would only repeat: a full
 // server, a login it does not take, a certificate the user was not asked about.
 bool Refusal(TZqNNTP::Failure f)
@@ -86,7 +83,7 @@ void TConnectionPool::StateChanged(Extra &e, qint32 state)
         e.connecting = false;
         e.attempts = 0;
         Refill();
-    } else if (state == AttemptFailed) {
+    } else if (state == TZqNNTP::StateAttemptFailed) {
         e.connecting = false;
         if (Refusal(e.client->LastFailure)) {
             // No retry in this run: the server said no, not the network.

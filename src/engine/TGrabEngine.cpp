@@ -17,9 +17,6 @@
 
 namespace {
 
-// The client reports a failed attempt as state 4.
-constexpr qint32 AttemptFailed = 4;
-
 const QString kConnectFailed = QStringLiteral("Connection was not successful!");
 const QString kLoginFailed = QStringLiteral("Login failed:");
 const QString kLoginRequired =
@@ -166,7 +163,7 @@ TGrabFailure TGrabEngine::RefusalKind() const
 
 void TGrabEngine::ClientStateChange(qint32 state)
 {
-    if (quietConnect_ && (state == TZqNNTP::StateConnected || state == AttemptFailed)) {
+    if (quietConnect_ && (state == TZqNNTP::StateConnected || state == TZqNNTP::StateAttemptFailed)) {
         // An automatic reconnection of a running search: the search decides,
         // and an unattended run must not stop at a question.
         quietConnect_ = false;
@@ -176,7 +173,7 @@ void TGrabEngine::ClientStateChange(qint32 state)
     if (state == TZqNNTP::StateConnected) {
         connectOutcome_ = state;
         SetState(StateOnline);
-    } else if (state == AttemptFailed) {
+    } else if (state == TZqNNTP::StateAttemptFailed) {
         SetState(StateOffline);
         if (NewsClient->LastFailure == TZqNNTP::FailCertificate && OfferTrust()) {
             // Straight on with the certificate now trusted; the outcome of

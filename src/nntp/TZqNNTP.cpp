@@ -161,7 +161,7 @@ void TZqNNTP::SetupDone()
     connectTimer_.stop();
     // The greeting stays until the next command, as on a plain server.
     ReplyLines = {setup_.Greeting()};
-    StateChange(2);
+    StateChange(StateConnected);
 }
 
 void TZqNNTP::AttemptFailed(Failure kind, const QString &reason)
@@ -177,7 +177,7 @@ void TZqNNTP::AttemptFailed(Failure kind, const QString &reason)
     CloseSocket();
     LastFailure = kind;
     FailureText = Where() + QStringLiteral(": ") + reason;
-    StateChange(4);
+    StateChange(StateAttemptFailed);
 }
 
 void TZqNNTP::ConnectTimeout()

@@ -33,7 +33,8 @@ class TZqNNTP : public QObject {
     Q_OBJECT
 public:
     enum { ModeNormal = 0, ModeBody = 2, ModeList = 3 };
-    enum { StateConnecting = 1, StateConnected = 2, StateClosed = 3 };
+    // OnStateChange also reports StateAttemptFailed, never held in ConnectionState.
+    enum { StateConnecting = 1, StateConnected = 2, StateClosed = 3, StateAttemptFailed = 4 };
 
     // Why the last attempt or connection failed. The last three need the user:
     // retrying on one's own would not help (or would hammer the server).
