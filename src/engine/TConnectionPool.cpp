@@ -153,6 +153,14 @@ int TConnectionPool::ExtrasUp() const
     return up;
 }
 
+int TConnectionPool::ExtrasComing() const
+{
+    int coming = 0;
+    for (const auto &e : extras_)
+        coming += e->connecting ? 1 : 0;
+    return coming;
+}
+
 TZqNNTP *TConnectionPool::Holder(qint64 number) const
 {
     const auto it = assigned_.constFind(number);
@@ -242,8 +250,10 @@ void TConnectionPool::Send(const QList<TZqNNTP::Want> &wants, int depth, qint64 
         }
         // The article the walk waits for goes out whatever the room: asked
         // for later on a connection with requests ahead of it, it would
-        // push those out of its pipeline.
-        if (!best || ((i > 0 || !primaryToo) && room.value(best) <= 0))
+        // push those out of its pipeline. Kept off the engine's client, it
+        // waits for room unless that client is down.
+        const bool awaited = i == 0 && (primaryToo || !primary_.Connected);
+        if (!best || (!awaited && room.value(best) <= 0))
             break;
         batches[best].append(w);
         --room[best];

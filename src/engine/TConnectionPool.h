@@ -45,6 +45,8 @@ public:
     // Extra connections up now (the engine's own not counted).
     int ExtrasUp() const;
     int Up() const { return (primary_.Connected ? 1 : 0) + ExtrasUp(); }
+    // Extra connections on their way up.
+    int ExtrasComing() const;
 
     // Sends requests for wants (in article order, the first the one the
     // walk waits for) to the connections with room: at most depth wanted

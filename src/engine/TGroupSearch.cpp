@@ -19,6 +19,7 @@
 #include <climits>
 
 #include <cmath>
+#include <utility>
 
 namespace {
 
@@ -137,17 +138,117 @@ bool TGroupSearch::ReconnectAndWait()
     return w_.connectOutcome_ == TZqNNTP::StateConnected && w_.NewsClient->Connected && !w_.closing_;
 }
 
+bool TGroupSearch::CanHandOver(const Nntp::OverviewEntry *entry) const
+{
+    // The extras ask by message id: an article without one needs the
+    // engine's own connection, and so does a loss the user commanded.
+    return entry && Nntp::SendableMessageId(entry->messageId)
+        && (w_.Pool().ExtrasUp() > 0 || w_.Pool().ExtrasComing() > 0)
+        && !w_.NewsClient->Connected && w_.StopReason == TGrabEngine::StopNone && !w_.closing_
+        && w_.RefusalText().isEmpty();
+}
+
+void TGroupSearch::PrimaryLost()
+{
+    if (primaryDown_)
+        return;
+    primaryDown_ = true;
+    primaryReconnecting_ = false;
+    primaryAttempts_ = 0;
+    SchedulePrimaryRetry();
+    w_.Events().Status(QStringLiteral("Connection lost; the other connections carry on while it reconnects"));
+}
+
+void TGroupSearch::SchedulePrimaryRetry()
+{
+    const int most = int(w_.ReconnectDelaysMs.size());
+    const int delay = primaryAttempts_ < most ? w_.ReconnectDelaysMs[primaryAttempts_] : w_.SlowReconnectDelayMs;
+    ++primaryAttempts_;
+    primaryRetryAt_.setRemainingTime(qMax(0, delay));
+}
+
+bool TGroupSearch::MindPrimary(const QByteArray &group)
+{
+    if (!primaryDown_ || w_.StopReason != TGrabEngine::StopNone || w_.closing_)
+        return true;
+    if (primaryReconnecting_) {
+        if (w_.connectOutcome_ == 0)
+            return true; // still on its way: the walk does not wait for it
+        primaryReconnecting_ = false;
+        if (!w_.RefusalText().isEmpty())
+            return false;
+        if (w_.connectOutcome_ == TZqNNTP::StateConnected && w_.NewsClient->Connected) {
+            if (w_.NewsClient->SelectGroup(group)) {
+                primaryDown_ = false;
+                primaryAttempts_ = 0;
+                return true;
+            }
+            // Without its group it can fetch nothing by number.
+            if (w_.NewsClient->Connected && w_.StopReason == TGrabEngine::StopNone && !w_.closing_)
+                w_.NewsClient->Disconnect();
+        }
+        SchedulePrimaryRetry();
+        return true;
+    }
+    if (!primaryRetryAt_.hasExpired())
+        return true;
+    w_.connectOutcome_ = 0;
+    w_.quietConnect_ = true;
+    if (w_.StartConnect()) {
+        primaryReconnecting_ = true;
+    } else {
+        w_.quietConnect_ = false; // the name did not resolve: maybe next time
+        SchedulePrimaryRetry();
+    }
+    return true;
+}
+
+TGroupSearch::Resumed TGroupSearch::AwaitPrimary(const QByteArray &group, int &attempts)
+{
+    if (std::exchange(primaryDown_, false)) {
+        attempts = qMax(attempts, primaryAttempts_);
+        primaryAttempts_ = 0;
+        if (std::exchange(primaryReconnecting_, false)) {
+            auto commanded = [this] { return w_.StopReason != TGrabEngine::StopNone || w_.closing_; };
+            w_.WaitUntil([&] { return w_.connectOutcome_ != 0 || commanded(); });
+            if (commanded())
+                return Resumed::Command;
+            if (!w_.RefusalText().isEmpty())
+                return Resumed::RefusedOnReconnect;
+            if (w_.connectOutcome_ == TZqNNTP::StateConnected && w_.NewsClient->Connected) {
+                if (w_.NewsClient->SelectGroup(group))
+                    return Resumed::Selected;
+                if (commanded())
+                    return Resumed::Command;
+                if (w_.NewsClient->Connected)
+                    return Resumed::GroupRefused;
+            }
+        }
+    }
+    return ResumeLostConnection(group, attempts);
+}
+
+void TGroupSearch::ForgetPrimary()
+{
+    primaryDown_ = false;
+    primaryReconnecting_ = false;
+    primaryAttempts_ = 0;
+}
+
 void TGroupSearch::Run(int firstGroup, bool oneGroup)
 {
     // A reason left by a command while nothing was searching must not end this run.
     w_.StopReason = TGrabEngine::StopNone;
     depth_.Reset();
+    ForgetPrimary();
 
     enum class Next { Article, Group, EndRun };
 
     // Ends the run on a reason taken up after a request; returns what comes next.
     auto takeUpStop = [this](const QByteArray &group, const QElapsedTimer &started, bool groupSelected) -> Next {
         const int reason = w_.closing_ ? int(TGrabEngine::StopDisconnect) : w_.StopReason;
+        if (reason != TGrabEngine::StopNone)
+            ForgetPrimary(); // the command ended every connection
         auto endRun = [&] {
             w_.EndEarly(w_.closing_ || reason == TGrabEngine::StopDisconnect ? QStringLiteral("The search was ended.")
                                                                               : QStringLiteral("The search was stopped."));
@@ -221,9 +322,9 @@ void TGroupSearch::Run(int firstGroup, bool oneGroup)
         connections_ = qBound(1, int(IniReadInteger("CONFIG", "CONNECTIONS", TConnectionPool::DefaultConnections)),
                               TConnectionPool::MaxConnections);
         w_.Pool().Open(connections_); // they come up while the group and its overview are asked for
-        bool selected = w_.NewsClient->SelectGroup(group);
-        if (!selected && lost()) {
-            const Resumed resumed = ResumeLostConnection(group, attempts);
+        bool selected = !primaryDown_ && w_.NewsClient->SelectGroup(group);
+        if (!selected && (primaryDown_ || lost())) {
+            const Resumed resumed = AwaitPrimary(group, attempts);
             switch (resumed) {
             case Resumed::Selected:
                 selected = true;
@@ -301,12 +402,19 @@ void TGroupSearch::Run(int firstGroup, bool oneGroup)
                 w_.Events().ArticleStarted(a, a - w_.CurrentFirst, count, group);
                 w_.ProgressPhase = 1;
                 w_.ArticleBytes = 0;
+                if (!MindPrimary(group)) {
+                    refused(group, started, false);
+                    return;
+                }
 
                 bool requestsLost = false;
                 bool extraLost = false;
+                // What only the engine's own connection can do, with it down.
+                bool needPrimary = false;
                 if (!w_.NewsClient->OverviewRefused && overview.Needed(a)) {
-                    requestsLost = !fetchOverview(a, a);
-                } else if (!w_.NewsClient->OverviewRefused && overview.AheadDue(a)) {
+                    needPrimary = primaryDown_;
+                    requestsLost = needPrimary || !fetchOverview(a, a);
+                } else if (!w_.NewsClient->OverviewRefused && !primaryDown_ && overview.AheadDue(a)) {
                     // The next batch while this one's bodies still come, so a
                     // big group never waits on its overview.
                     overview.Asked();
@@ -334,8 +442,10 @@ void TGroupSearch::Run(int firstGroup, bool oneGroup)
                     w_.NewsClient->Subject.clear();
                     w_.NewsClient->MessageID.clear();
                     w_.NewsClient->Lines = 0;
-                    w_.NewsClient->GetHeader(a);
-                    requestsLost = lost();
+                    needPrimary = primaryDown_;
+                    if (!needPrimary)
+                        w_.NewsClient->GetHeader(a);
+                    requestsLost = needPrimary || lost();
                 }
                 if (!requestsLost) {
                     held.Hold();
@@ -348,7 +458,7 @@ void TGroupSearch::Run(int firstGroup, bool oneGroup)
                         ++w_.Summary.Filtered;
                         w_.Events().ArticleFiltered(w_.NewsClient->Subject);
                     }
-                    if (w_.NewsClient->Connected && !filtered) {
+                    if ((w_.NewsClient->Connected || primaryDown_) && !filtered) {
                         w_.Events().SubjectKnown(w_.NewsClient->Subject);
                         WritePointer(g, a, false);
                         held.Flush();
@@ -360,15 +470,23 @@ void TGroupSearch::Run(int firstGroup, bool oneGroup)
                         // Bodies go to the other connections while the next
                         // overview batch is due on this one.
                         const bool overviewDue = !w_.NewsClient->OverviewRefused && overview.AheadSoon(a);
-                        TZqNNTP *from = RequestBodies(a, expectedId, overview, !overviewDue);
+                        TZqNNTP *from = RequestBodies(a, expectedId, overview, !overviewDue && !primaryDown_);
+                        needPrimary = from == w_.NewsClient && primaryDown_;
                         bodyClient_ = from;
-                        from->GetBody(a, {}, expectedId);
+                        if (!needPrimary)
+                            from->GetBody(a, {}, expectedId);
                         bodyClient_ = nullptr;
                         if (from != w_.NewsClient)
                             w_.NewsClient->BodyLines = std::move(from->BodyLines);
                         w_.ArticleBytes = headerBytes + from->BodyBytes;
                         oversize = from->OversizeArticle;
-                        requestsLost = lost();
+                        requestsLost = needPrimary || lost();
+                        // The body came over another connection: the engine's
+                        // own, lost meanwhile, comes back while the walk goes on.
+                        if (requestsLost && !needPrimary && from != w_.NewsClient && CanHandOver(entry)) {
+                            PrimaryLost();
+                            requestsLost = false;
+                        }
                         // Another connection ended under it: the others carry on
                         // and the article is asked for again on one of them.
                         extraLost = from != w_.NewsClient && !from->Connected && !requestsLost
@@ -394,9 +512,17 @@ void TGroupSearch::Run(int firstGroup, bool oneGroup)
                 }
                 if (!requestsLost)
                     break;
-                if (!oversize)
+                if (!oversize && !needPrimary)
                     ++losses;
-                const Resumed resumed = ResumeLostConnection(group, attempts);
+                // Its requests go to the others at once; the article too.
+                if (!oversize && !needPrimary && CanHandOver(entry)) {
+                    PrimaryLost();
+                    givenUp = losses >= MaxArticleLosses;
+                    if (givenUp)
+                        break;
+                    continue;
+                }
+                const Resumed resumed = AwaitPrimary(group, attempts);
                 if (resumed == Resumed::Selected) {
                     // An article the server always fails on must not hold
                     // the run (and every later run) for good.
@@ -467,7 +593,16 @@ void TGroupSearch::Run(int firstGroup, bool oneGroup)
             break;
     }
     w_.walkedAll_ = true;
-    w_.SetState(TGrabEngine::StateOnline);
+    if (primaryDown_) {
+        // The walk ended on the other connections: the engine's own is not
+        // waited for now, and no half-made attempt is left behind.
+        ForgetPrimary();
+        w_.quietConnect_ = false;
+        w_.NewsClient->Disconnect();
+        w_.SetState(TGrabEngine::StateOffline);
+    } else {
+        w_.SetState(TGrabEngine::StateOnline);
+    }
     w_.Events().ProgressCleared();
 }
 
@@ -539,6 +674,13 @@ TZqNNTP *TGroupSearch::RequestBodies(qint64 a, const QByteArray &id, TOverviewWi
 {
     TConnectionPool &pool = w_.Pool();
     pool.Open(connections_);
+    // Lost at the start of a group, before the extras were up: one of them
+    // takes the article as soon as it is.
+    if (primaryDown_ && pool.ExtrasUp() == 0)
+        w_.WaitUntil([&] {
+            return pool.ExtrasUp() > 0 || pool.ExtrasComing() == 0 || w_.StopReason != TGrabEngine::StopNone
+                || w_.closing_;
+        });
     const int depth = w_.NewsClient->Pipeline;
     QList<TZqNNTP::Want> wants{{a, id}};
     if (overview.Covers(a)) {

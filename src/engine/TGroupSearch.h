@@ -1,5 +1,6 @@
 #pragma once
 #include <QByteArray>
+#include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QHash>
 #include <QList>
@@ -46,6 +47,22 @@ private:
     Resumed ResumeLostConnection(const QByteArray &group, int &attempts);
     bool PauseUnlessCommanded(int ms);
     bool ReconnectAndWait();
+    // The engine's own connection lost while the extras carry on: the walk
+    // goes on over them, and it comes back between articles on the
+    // reconnection back-off, without the walk waiting for it.
+    bool CanHandOver(const Nntp::OverviewEntry *entry) const;
+    void PrimaryLost();
+    // Between articles; false when the server refused the reconnection.
+    bool MindPrimary(const QByteArray &group);
+    // The walk needs the engine's own connection (a group, an overview, a
+    // header): waits for it as for any lost connection.
+    Resumed AwaitPrimary(const QByteArray &group, int &attempts);
+    void SchedulePrimaryRetry();
+    void ForgetPrimary();
+    bool primaryDown_ = false;
+    bool primaryReconnecting_ = false;
+    int primaryAttempts_ = 0;
+    QDeadlineTimer primaryRetryAt_;
     void WritePointer(int group, qint64 number, bool complete);
     // Requests of a and the articles ahead sent over the connections; the
     // one that holds a's request.

@@ -144,6 +144,54 @@ TEST_F(PoolTest, ALostConnectionsRequestsGoToTheOthers)
     EXPECT_FALSE(events.statuses.join('\n').contains(QStringLiteral("reconnecting")));
 }
 
+// The engine's own connection lost mid-walk: the walk goes on over the
+// others; it comes back between articles when the back-off allows.
+struct PrimaryLoss {
+    int reconnectDelayMs;
+    qsizetype groupCommands; // GROUP sent in all
+    int endState;
+};
+class PrimaryLossTest : public PoolTest, public ::testing::WithParamInterface<PrimaryLoss> {};
+
+TEST_P(PrimaryLossTest, TheWalkGoesOnOverTheOthers)
+{
+    // Bodies asked for by number come over the engine's own connection only:
+    // the first such past article 4 is cut off mid-body.
+    int cut = 0;
+    server.responder = [&](FakeNntpServer &s, const QByteArray &command) {
+        if (cut || !command.startsWith("BODY ") || command.startsWith("BODY <") || command.mid(5).toInt() < 5)
+            return false;
+        cut = command.mid(5).toInt();
+        s.Send({"222 " + QByteArray::number(cut) + ' ' + id(cut) + " body\r\nbegin 644 p", QByteArray()});
+        return true;
+    };
+    // Article 30 trickles in, long enough for a quick reconnection.
+    server.pieceDelayMs = 100;
+    const QByteArray body = FakeNntpServer::Stuffed({"words 30"});
+    server.Script("BODY 30", {"222 30 " + id(30) + " body\r\n", body.left(3), body.mid(3)});
+    server.Script("BODY " + id(30), {"222 0 " + id(30) + " body\r\n", body.left(3), body.mid(3)});
+    TGrabEngine e;
+    e.ReconnectDelaysMs = {GetParam().reconnectDelayMs};
+    connect(e);
+    e.SearchAllGroups();
+
+    ASSERT_GT(cut, 0);
+    EXPECT_TRUE(e.WalkedAll());
+    EXPECT_EQ(loggedOrder(), allArticles());
+    expectPictures();
+    EXPECT_EQ(bodiesAsked(cut), 2);
+    EXPECT_EQ(server.commands.count("GROUP alt.a\r\n"), GetParam().groupCommands);
+    EXPECT_EQ(IniReadString("GROUPS", "alt.a", ""), QByteArray::number(Articles) + ',' + id(Articles) + '+');
+    EXPECT_EQ(e.State(), GetParam().endState);
+}
+
+INSTANTIATE_TEST_SUITE_P(Pool, PrimaryLossTest,
+                         ::testing::Values(
+                             // Back long after the walk: not waited for, and the run ends offline.
+                             PrimaryLoss{60000, 1, TGrabEngine::StateOffline},
+                             // Back at once: its group selected again while the walk went on.
+                             PrimaryLoss{0, 2, TGrabEngine::StateOnline}));
+
 TEST_F(PoolTest, StopLeavesThePointerAtTheOldestArticleNotDisposedOf)
 {
     server.latencyMs = 5;
