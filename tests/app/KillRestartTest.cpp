@@ -14,6 +14,7 @@
 #include <QRandomGenerator>
 #include <QSet>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -122,16 +123,29 @@ TEST(KillRestart, EveryPictureSavedOnceWithItsKey)
         return app.waitForStarted(10000);
     };
 
-    // Each kill comes at a random moment after the new run has connected.
+    // Each kill comes at a random moment soon after the new run has saved a
+    // few more pictures: tied to progress, not to a clock, so a quicker grab
+    // is still killed mid-way often enough.
     QRandomGenerator random(20261208);
+    auto filesSaved = [&] { return int(QDir(out).entryList(QDir::Files).size()); };
     int kills = 0;
     QElapsedTimer budget;
     budget.start();
     while (kills < Kills && !finished() && budget.elapsed() < 150000) {
         const int before = server.connections;
+        const int target = filesSaved() + int(random.bounded(1, 6));
         ASSERT_TRUE(start());
         ASSERT_TRUE(QTest::qWaitFor([&] { return server.connections > before; }, 20000));
-        QTest::qWait(int(random.bounded(5, 100)));
+        // Polled finely: QTest's own wait looks every 10 ms, long enough
+        // for a dozen pictures. The fake server runs in this thread.
+        for (QElapsedTimer w; !w.isValid() || w.elapsed() < 20000; QThread::usleep(300)) {
+            if (!w.isValid())
+                w.start();
+            QCoreApplication::processEvents();
+            if (filesSaved() >= target || finished())
+                break;
+        }
+        QTest::qWait(int(random.bounded(0, 6)));
         app.kill();
         ASSERT_TRUE(app.waitForFinished(10000));
         ++kills;
