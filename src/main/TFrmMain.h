@@ -16,6 +16,7 @@ class QLabel;
 class QTimer;
 class TDialogFactory;
 class TRunReport;
+class TStatusField;
 class TTrayIcon;
 class TZqImage;
 class TZqNNTP;
@@ -95,11 +96,11 @@ public:
     void CloseWithoutPrompt();
     void FormMinimize();
     void TrayIconActivated(QSystemTrayIcon::ActivationReason reason);
-    bool miConnectClick() { return Engine.Connect(); } // true when a connection attempt was started
-    void miDisconnectClick() { Engine.Disconnect(); }
-    void btStopClick() { Engine.Stop(); }
-    void btSkipArticleClick() { Engine.SkipArticle(); }
-    void btSkipGroupClick() { Engine.SkipGroup(); }
+    bool miConnectClick(); // true when a connection attempt was started
+    void miDisconnectClick();
+    void btStopClick();
+    void btSkipArticleClick() { userEnded_ = true; Engine.SkipArticle(); }
+    void btSkipGroupClick() { userEnded_ = true; Engine.SkipGroup(); }
     void miSearchAllGroupsClick() { Engine.SearchAllGroups(); }
     void miConfigureGroupsClick();
     void miClearArticlesClick();
@@ -120,6 +121,8 @@ public:
     // new every second, in the status bar.
     QLabel *laSpeed = nullptr;
     void UpdateSpeed();
+    // Offline (and why), connecting, connected or searching, in the status bar.
+    TStatusField *laState = nullptr;
 
     // --- what the engine reports ---
     void StateChanged(int state) override;
@@ -151,6 +154,9 @@ private:
     void FormCreate();
     void ConnectCommands();
     void ShowPendingPreview();
+    void ShowConnected();
+    // "host:port" of the configured server.
+    static QString ConfiguredServer();
 
     QByteArray previewPending_; // the newest picture waiting for its turn
     QElapsedTimer previewShown_;
@@ -164,4 +170,7 @@ private:
     bool activating_ = false;
     bool autoStartDone_ = false;
     bool configOffered_ = false; // the activation check has opened the configuration once
+    int shownState_ = StateOffline;
+    bool userEnded_ = false; // the user ended the connection: going offline is no failure
+    int groupIndex_ = 0, groupCount_ = 0; // of the search in hand
 };

@@ -13,9 +13,9 @@
 
 namespace {
 
-// Heights fixed by the design; the layout only sets horizontal extents and the data area.
-constexpr int kStatusHeight = 81;
-constexpr int kArticleHeight = 73;
+// Heights as designed for an 11-pixel font; a larger font makes the text
+// lines, and the panels holding them, taller.
+constexpr int kDesignLine = 13;
 constexpr int kButtonHeight = 26;
 constexpr int kToolbarHeight = kButtonHeight + 4; // one row of buttons
 constexpr int kPreviewButtonWidth = 111;
@@ -124,7 +124,6 @@ void TFrmMainUi::SetupUi(QMainWindow *window)
     mnGroups->addSeparator();
     miClearArticles = addItem(mnGroups, "miClearArticles", QStringLiteral("&Clear Articles"));
     miClearArticles->setEnabled(false);
-    miClearArticles->setVisible(false);
     miConfigureGroups = addItem(mnGroups, "miConfigureGroups", QStringLiteral("Configure &Groups"), Qt::Key_G);
     mnGroups->setEnabled(false);
     mnGroups->menuAction()->setEnabled(false);
@@ -139,28 +138,42 @@ void TFrmMainUi::SetupUi(QMainWindow *window)
     mnAbout->setObjectName(QStringLiteral("mnAbout"));
 }
 
+int TFrmMainUi::LineHeight() const
+{
+    return qMax(kDesignLine, laArticleName->fontMetrics().height() + 1);
+}
+
+int TFrmMainUi::StatusHeight() const
+{
+    // Three lines under the column titles: bar, article, subject (81 at 13).
+    return 5 + LineHeight() + 4 + 15 + 3 + 2 * LineHeight() + 1 + 6 + 8;
+}
+
 void TFrmMainUi::LayOutUi()
 {
     const int cw = bvOuter->width();
     const int ch = bvOuter->height();
+    const int line = LineHeight();
 
     pnToolbar->setGeometry(0, 0, cw, kToolbarHeight);
     const int toolbarBottom = pnToolbar->y() + pnToolbar->height();
 
-    pnStatus->setGeometry(4, toolbarBottom + 4, cw - 8, kStatusHeight);
-    pnArticle->setGeometry(4, 4, pnStatus->width() - 8, kArticleHeight);
+    pnStatus->setGeometry(4, toolbarBottom + 4, cw - 8, StatusHeight());
+    pnArticle->setGeometry(4, 4, pnStatus->width() - 8, StatusHeight() - 8);
     const int aw = pnArticle->width();
     const int groupWidth = int(std::lround((aw - 18) * 0.5));
-    laGroup->setGeometry(6, 5, groupWidth, 13);
-    pbGroup->setGeometry(6, 22, laGroup->width(), 15);
+    const int barTop = 5 + line + 4;
+    const int nameTop = barTop + 15 + 3;
+    laGroup->setGeometry(6, 5, groupWidth, line);
+    pbGroup->setGeometry(6, barTop, laGroup->width(), 15);
     const int articleLeft = laGroup->x() + laGroup->width() + 6;
     const int articleWidth = aw - laGroup->width() - 18;
-    laArticle->setGeometry(articleLeft, 5, articleWidth, 13);
-    pbArticle->setGeometry(articleLeft, 22, articleWidth, 15);
-    laArticleName->setGeometry(6, 40, aw - 12, 13);
-    laSubject->setGeometry(6, 54, aw - 12, 13);
+    laArticle->setGeometry(articleLeft, 5, articleWidth, line);
+    pbArticle->setGeometry(articleLeft, barTop, articleWidth, 15);
+    laArticleName->setGeometry(6, nameTop, aw - 12, line);
+    laSubject->setGeometry(6, nameTop + line + 1, aw - 12, line);
     // Below the panel's visible area: holds the group name for the log, never seen.
-    laGroupName->setGeometry(4, kStatusHeight + 4, pnStatus->width() - 8, 13);
+    laGroupName->setGeometry(4, StatusHeight() + 4, pnStatus->width() - 8, line);
 
     pnData->setGeometry(4, pnStatus->y() + pnStatus->height() + 4, cw - 8,
                         ch - pnStatus->height() - pnToolbar->height() - 12);

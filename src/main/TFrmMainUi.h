@@ -51,4 +51,7 @@ protected:
     void SetupUi(QMainWindow *window);
     // Places the controls in the client area bvOuter has now.
     void LayOutUi();
+    // A text line of the status panel, and the panel, for the font in use.
+    int LineHeight() const;
+    int StatusHeight() const;
 };

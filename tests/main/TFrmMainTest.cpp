@@ -25,6 +25,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -61,7 +62,7 @@ TEST_F(MainWindowTest, FirstStartWithoutSettingsFile)
     EXPECT_TRUE(w.FilterStrings.isEmpty());
     EXPECT_TRUE(w.Disposition.KnownChecksums.isEmpty());
     EXPECT_EQ(w.ProgramDir, dir.dir());
-    EXPECT_FALSE(w.miClearArticles->isVisible());
+    EXPECT_TRUE(w.miClearArticles->isVisible());
     EXPECT_FALSE(w.miClearArticles->isEnabled());
 
     // Becoming active with no server configured opens the configuration dialog.
@@ -161,6 +162,7 @@ TEST_F(MainWindowTest, StateTable)
         EXPECT_EQ(w.State(), r.state);
         EXPECT_TRUE(w.mnFile->menuAction()->isEnabled());
         EXPECT_EQ(w.mnGroups->menuAction()->isEnabled(), r.groups);
+        EXPECT_EQ(w.miClearArticles->isEnabled(), r.groups); // a group can be started over when idle
         EXPECT_EQ(w.btSkipArticle->isEnabled(), r.buttons);
         EXPECT_EQ(w.btSkipGroup->isEnabled(), r.buttons);
         EXPECT_EQ(w.btStop->isEnabled(), r.buttons);
@@ -232,18 +234,23 @@ TEST_F(MainWindowTest, LayoutFollowsTheClientArea)
         const int cw = client.width(), ch = client.height();
         const int toolbar = w.pnToolbar->height();
         EXPECT_GT(toolbar, 0); // the visible search buttons live there
-        EXPECT_EQ(w.pnStatus->geometry(), QRect(4, toolbar + 4, cw - 8, 81));
-        EXPECT_EQ(w.pnArticle->geometry(), QRect(4, 4, cw - 16, 73));
+        // Lines as designed (13) unless the font needs more; the rest follows.
+        const int line = std::max(13, w.laArticleName->fontMetrics().height() + 1);
+        EXPECT_GE(line, w.laSubject->fontMetrics().height());
+        const int status = 81 + 3 * (line - 13);
+        EXPECT_EQ(w.pnStatus->geometry(), QRect(4, toolbar + 4, cw - 8, status));
+        EXPECT_EQ(w.pnArticle->geometry(), QRect(4, 4, cw - 16, status - 8));
         const int aw = cw - 16;
         const int gw = int(std::lround((aw - 18) * 0.5));
-        EXPECT_EQ(w.laGroup->geometry(), QRect(6, 5, gw, 13));
-        EXPECT_EQ(w.pbGroup->geometry(), QRect(6, 22, gw, 15));
-        EXPECT_EQ(w.laArticle->geometry(), QRect(6 + gw + 6, 5, aw - gw - 18, 13));
-        EXPECT_EQ(w.pbArticle->geometry(), QRect(6 + gw + 6, 22, aw - gw - 18, 15));
-        EXPECT_EQ(w.laArticleName->geometry(), QRect(6, 40, aw - 12, 13));
-        EXPECT_EQ(w.laSubject->geometry(), QRect(6, 54, aw - 12, 13));
-        EXPECT_GE(w.laGroupName->y(), 81); // below the panel's visible area
-        const QRect data(4, toolbar + 4 + 81 + 4, cw - 8, ch - 81 - toolbar - 12);
+        const int bar = 22 + line - 13;
+        EXPECT_EQ(w.laGroup->geometry(), QRect(6, 5, gw, line));
+        EXPECT_EQ(w.pbGroup->geometry(), QRect(6, bar, gw, 15));
+        EXPECT_EQ(w.laArticle->geometry(), QRect(6 + gw + 6, 5, aw - gw - 18, line));
+        EXPECT_EQ(w.pbArticle->geometry(), QRect(6 + gw + 6, bar, aw - gw - 18, 15));
+        EXPECT_EQ(w.laArticleName->geometry(), QRect(6, bar + 18, aw - 12, line));
+        EXPECT_EQ(w.laSubject->geometry(), QRect(6, bar + 18 + line + 1, aw - 12, line));
+        EXPECT_GE(w.laGroupName->y(), status); // below the panel's visible area
+        const QRect data(4, toolbar + 4 + status + 4, cw - 8, ch - status - toolbar - 12);
         EXPECT_EQ(w.pnData->geometry(), data);
         EXPECT_EQ(w.pnPicture->geometry(), QRect(4, 4, data.width() - 8, data.height() - 8));
         EXPECT_EQ(w.btPreview->geometry(),
