@@ -4,6 +4,7 @@
 #include "TDialogFactory.h"
 #include "TJPEGImage.h"
 #include "TConnectionHint.h"
+#include "THelpFile.h"
 #include "TRunReport.h"
 #include "TStatusField.h"
 #include "TTrayIcon.h"
@@ -126,6 +127,7 @@ void TFrmMain::ConnectCommands()
         {miFilters, &TFrmMain::miFiltersClick},
         {miConfiguration, &TFrmMain::miConfigurationClick},
         {mnAbout, &TFrmMain::miAboutClick},
+        {miHelp, &TFrmMain::miHelpClick},
     };
     for (const auto &[action, slot] : items)
         connect(action, &QAction::triggered, this, [this, slot = slot] { (this->*slot)(); });
@@ -248,10 +250,22 @@ void TFrmMain::resizeEvent(QResizeEvent *e)
     FormResize();
 }
 
-void TFrmMain::FormResize()
+void TFrmMain::moveEvent(QMoveEvent *e)
+{
+    QMainWindow::moveEvent(e);
+    // A window dragged elsewhere opens there next time.
+    RecordBounds();
+}
+
+void TFrmMain::RecordBounds()
 {
     if (!(windowState() & (Qt::WindowMaximized | Qt::WindowMinimized)))
         NormalBounds = QRect(x(), y(), width(), height());
+}
+
+void TFrmMain::FormResize()
+{
+    RecordBounds();
 
     // The client area is what the menu bar leaves; before the first show the
     // main-window layout has not run yet, so work it out.
@@ -470,6 +484,14 @@ void TFrmMain::miAboutClick()
 {
     if (dialogs_)
         dialogs_->ExecAboutDialog(*this);
+}
+
+void TFrmMain::miHelpClick()
+{
+    const QString manual = THelpFile::Path();
+    if (manual.isEmpty() || !Report->OpenUrl(QUrl::fromLocalFile(manual)))
+        ZqMessageBox(QStringLiteral("The manual could not be opened; see \"man pixtrawl\"."), QStringLiteral("Help"),
+                     MsgIcon::Information, MsgButtons::Ok, static_cast<QWidget *>(this));
 }
 
 void TFrmMain::miStatisticsClick()

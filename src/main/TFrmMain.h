@@ -107,6 +107,7 @@ public:
     void miFiltersClick();
     void miConfigurationClick();
     void miAboutClick();
+    void miHelpClick(); // the manual in the desktop's viewer
     void miStatisticsClick();
     void btPreviewClick();
 
@@ -148,6 +149,7 @@ protected:
     bool eventFilter(QObject *watched, QEvent *e) override;
     void changeEvent(QEvent *e) override;
     void resizeEvent(QResizeEvent *e) override;
+    void moveEvent(QMoveEvent *e) override;
     void closeEvent(QCloseEvent *e) override;
 
 private:
@@ -155,6 +157,7 @@ private:
     void ConnectCommands();
     void ShowPendingPreview();
     void ShowConnected();
+    void RecordBounds();
     // "host:port" of the configured server.
     static QString ConfiguredServer();
 

@@ -118,6 +118,8 @@ void TFrmMainUi::SetupUi(QMainWindow *window)
     miDisconnect = addItem(mnFile, "miDisconnect", QStringLiteral("&Disconnect"), Qt::Key_D);
     mnFile->addSeparator();
     miExit = addItem(mnFile, "miExit", QStringLiteral("Exit"), Qt::Key_X);
+    // The desktop's own quit key beside the designed one.
+    miExit->setShortcuts({QKeySequence(Qt::CTRL | Qt::Key_X), QKeySequence(Qt::CTRL | Qt::Key_Q)});
 
     mnGroups = addMenu(mnMain, "mnGroups", QStringLiteral("&Groups"));
     miSearchAllGroups = addItem(mnGroups, "miSearchAllGroups", QStringLiteral("Search &All Groups"), Qt::Key_A);
@@ -133,9 +135,11 @@ void TFrmMainUi::SetupUi(QMainWindow *window)
     miFilters = addItem(mnOptions, "miFilters", QStringLiteral("Filters"));
     miConfiguration = addItem(mnOptions, "miConfiguration", QStringLiteral("Configuration"));
 
-    // A menu title without items that runs its command when chosen.
-    mnAbout = mnMain->addAction(QStringLiteral("&About"));
-    mnAbout->setObjectName(QStringLiteral("mnAbout"));
+    mnHelp = addMenu(mnMain, "mnHelp", QStringLiteral("&Help"));
+    miHelp = addItem(mnHelp, "miHelp", QStringLiteral("Pixtrawl &Help"));
+    miHelp->setShortcut(QKeySequence::HelpContents);
+    mnHelp->addSeparator();
+    mnAbout = addItem(mnHelp, "mnAbout", QStringLiteral("&About"));
 }
 
 int TFrmMainUi::LineHeight() const

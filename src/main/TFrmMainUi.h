@@ -44,7 +44,9 @@ public:
     QAction *miStatistics = nullptr;
     QAction *miFilters = nullptr;
     QAction *miConfiguration = nullptr;
-    QAction *mnAbout = nullptr;
+    QMenu *mnHelp = nullptr;
+    QAction *miHelp = nullptr;  // F1: the manual in the desktop's viewer
+    QAction *mnAbout = nullptr; // in the Help menu
 
 protected:
     // Makes the controls and menus in window; nothing is connected yet.

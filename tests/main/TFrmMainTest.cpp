@@ -3,6 +3,7 @@
 
 #include "FakeDialogs.h"
 #include "MessageRecorder.h"
+#include "TRunReport.h"
 #include "TTrayIcon.h"
 #include "TZqImage.h"
 #include "TZqNNTP.h"
@@ -22,6 +23,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QTest>
+#include <QUrl>
 
 #include <gtest/gtest.h>
 
@@ -206,6 +208,7 @@ TEST_F(MainWindowTest, ControlsCaptionsAndShortcuts)
         {w.miFilters, "Filters", QKeySequence()},
         {w.miConfiguration, "Configuration", QKeySequence()},
         {w.mnAbout, "&About", QKeySequence()},
+        {w.miHelp, "Pixtrawl &Help", QKeySequence(Qt::Key_F1)},
     };
     for (const Item &i : items) {
         EXPECT_EQ(i.action->text(), i.text);
@@ -214,6 +217,9 @@ TEST_F(MainWindowTest, ControlsCaptionsAndShortcuts)
     EXPECT_EQ(w.mnFile->title(), "&File");
     EXPECT_EQ(w.mnGroups->title(), "&Groups");
     EXPECT_EQ(w.mnOptions->title(), "&Options");
+    EXPECT_EQ(w.mnHelp->title(), "&Help");
+    EXPECT_TRUE(w.mnHelp->actions().contains(w.mnAbout));
+    EXPECT_TRUE(w.miExit->shortcuts().contains(QKeySequence(Qt::CTRL | Qt::Key_Q)));
     EXPECT_EQ(w.btSkipArticle->text(), "S&kip Article"); // Alt+A belongs to "&About"
     EXPECT_EQ(w.btSkipGroup->text(), "Skip G&roup");
     EXPECT_EQ(w.btStop->text(), "&Stop Searching");
@@ -297,6 +303,29 @@ TEST_F(MainWindowTest, PlacementReadAtStartAndWrittenFromNormalBoundsWhenMaximiz
     EXPECT_TRUE(again.windowState() & Qt::WindowMaximized);
 }
 
+// A drag alone is remembered, and a place no screen shows any more is not
+// where the window comes back.
+TEST_F(MainWindowTest, PlacementKeepsADragAndComesBackOnScreen)
+{
+    IniWriteBool("CONFIG", "EXIT_PROMPT", false);
+    {
+        TFrmMain w;
+        w.show();
+        QCoreApplication::processEvents();
+        w.move(w.x() + 37, w.y() + 23);
+        QCoreApplication::processEvents();
+        const QPoint dragged = w.pos();
+        EXPECT_TRUE(w.close());
+        EXPECT_EQ(IniReadInteger("WINDOW", "LEFT", -1), dragged.x());
+        EXPECT_EQ(IniReadInteger("WINDOW", "TOP", -1), dragged.y());
+    }
+    IniWriteInteger("WINDOW", "LEFT", 5000);
+    IniWriteInteger("WINDOW", "TOP", -400);
+    TFrmMain w;
+    const QRect avail = w.screen()->availableGeometry();
+    EXPECT_TRUE(avail.contains(QRect(w.pos(), w.size()))) << w.x() << "," << w.y();
+}
+
 TEST_F(MainWindowTest, ExitPromptCancelKeepsEverything)
 {
     dir.write("CRC-32.dat", "00000001DEADBEEF\r\n");
@@ -363,6 +392,18 @@ TEST_F(MainWindowTest, CountersAddToTotalAndGroupKeys)
         EXPECT_EQ(ReadStatistic(counter, ""), c.totalAfter.toLongLong());
         EXPECT_EQ(ReadStatistic(counter, "alt.pictures"), c.groupAfter.toLongLong());
     }
+}
+
+TEST_F(MainWindowTest, HelpOpensTheManualInTheDesktopsViewer)
+{
+    TFrmMain w;
+    QList<QUrl> opened;
+    w.Report->OpenUrl = [&](const QUrl &u) { opened << u; return true; };
+    w.miHelp->trigger();
+    ASSERT_EQ(opened.size(), 1);
+    EXPECT_EQ(opened[0].fileName(), "pixtrawl-help.html");
+    EXPECT_TRUE(QFile::exists(opened[0].toLocalFile()));
+    EXPECT_TRUE(boxes.shown().isEmpty());
 }
 
 TEST_F(MainWindowTest, DialogCommandsGoThroughTheFactory)
