@@ -77,7 +77,7 @@ void TFrmMain::FormCreate()
 
     PreviewEnabled = true;
     laState = new TStatusField(this);
-    statusBar()->addPermanentWidget(laState);
+    statusBar()->addPermanentWidget(laState, 1);
     laSpeed = new QLabel(this);
     laSpeed->setObjectName(QStringLiteral("laSpeed"));
     statusBar()->addPermanentWidget(laSpeed);

@@ -17,7 +17,6 @@ namespace {
 // lines, and the panels holding them, taller.
 constexpr int kDesignLine = 13;
 constexpr int kButtonHeight = 26;
-constexpr int kToolbarHeight = kButtonHeight + 4; // one row of buttons
 constexpr int kPreviewButtonWidth = 111;
 
 QFrame *makePanel(QWidget *parent, const char *name, int shape = QFrame::NoFrame, int shadow = QFrame::Plain)
@@ -83,14 +82,10 @@ void TFrmMainUi::SetupUi(QMainWindow *window)
     btSkipGroup->setObjectName(QStringLiteral("btSkipGroup"));
     btStop = new QPushButton(QStringLiteral("&Stop Searching"), pnButtons);
     btStop->setObjectName(QStringLiteral("btStop"));
-    int x = 0;
     for (QPushButton *b : {btSkipArticle, btSkipGroup, btStop}) {
         b->setEnabled(false);
         b->setFocusPolicy(Qt::TabFocus);
-        b->setGeometry(x, 0, kPreviewButtonWidth, kButtonHeight);
-        x += kPreviewButtonWidth + 4;
     }
-    pnButtons->setGeometry(4, 2, x - 4, kButtonHeight);
 
     pnStatus = makePanel(bvOuter, "pnStatus", QFrame::Panel, QFrame::Raised);
     pnArticle = makePanel(pnStatus, "pnArticle", QFrame::Panel, QFrame::Sunken);
@@ -147,6 +142,14 @@ int TFrmMainUi::LineHeight() const
     return qMax(kDesignLine, laArticleName->fontMetrics().height() + 1);
 }
 
+QSize TFrmMainUi::ButtonSize() const
+{
+    QSize size(kPreviewButtonWidth, kButtonHeight);
+    for (const QPushButton *b : {btSkipArticle, btSkipGroup, btStop, btPreview})
+        size = size.expandedTo(b->sizeHint());
+    return size;
+}
+
 int TFrmMainUi::StatusHeight() const
 {
     // Three lines under the column titles: bar, article, subject (81 at 13).
@@ -159,7 +162,15 @@ void TFrmMainUi::LayOutUi()
     const int ch = bvOuter->height();
     const int line = LineHeight();
 
-    pnToolbar->setGeometry(0, 0, cw, kToolbarHeight);
+    // Buttons as designed, or as large as their captions need in a larger font.
+    const QSize button = ButtonSize();
+    int x = 0;
+    for (QPushButton *b : {btSkipArticle, btSkipGroup, btStop}) {
+        b->setGeometry(x, 0, button.width(), button.height());
+        x += button.width() + 4;
+    }
+    pnButtons->setGeometry(4, 2, x - 4, button.height());
+    pnToolbar->setGeometry(0, 0, cw, button.height() + 4);
     const int toolbarBottom = pnToolbar->y() + pnToolbar->height();
 
     pnStatus->setGeometry(4, toolbarBottom + 4, cw - 8, StatusHeight());
@@ -182,6 +193,6 @@ void TFrmMainUi::LayOutUi()
     pnData->setGeometry(4, pnStatus->y() + pnStatus->height() + 4, cw - 8,
                         ch - pnStatus->height() - pnToolbar->height() - 12);
     pnPicture->setGeometry(4, 4, pnData->width() - 8, pnData->height() - 8);
-    btPreview->setGeometry(pnPicture->width() - kPreviewButtonWidth - 4, pnPicture->height() - kButtonHeight - 4,
-                           kPreviewButtonWidth, kButtonHeight);
+    btPreview->setGeometry(pnPicture->width() - button.width() - 4, pnPicture->height() - button.height() - 4,
+                           button.width(), button.height());
 }

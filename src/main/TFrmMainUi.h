@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QSize>
+
 class QAction;
 class QFrame;
 class QLabel;
@@ -56,4 +58,5 @@ protected:
     // A text line of the status panel, and the panel, for the font in use.
     int LineHeight() const;
     int StatusHeight() const;
+    QSize ButtonSize() const;
 };

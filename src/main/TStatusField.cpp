@@ -48,8 +48,9 @@ void TStatusField::Searching(int index, int count)
 
 QSize TStatusField::minimumSizeHint() const
 {
-    // Elided rather than widening the window.
-    return {fontMetrics().averageCharWidth() * 12, QLabel::minimumSizeHint().height()};
+    // Room for the gist (state, host, the start of a reason); the rest is
+    // elided rather than widening the window.
+    return {qMin(sizeHint().width(), fontMetrics().averageCharWidth() * 36), QLabel::minimumSizeHint().height()};
 }
 
 QSize TStatusField::sizeHint() const
@@ -68,4 +69,5 @@ void TStatusField::Show(const QString &text)
     text_ = text;
     setToolTip(text);
     setText(fontMetrics().elidedText(text, Qt::ElideRight, qMax(width(), minimumSizeHint().width())));
+    updateGeometry();
 }
