@@ -61,7 +61,11 @@ Mode commandLine(int argc, char **argv, int &status)
         return Mode::Done;
     }
     if (parser.isSet(version)) {
-        std::printf("pixtrawl %s\n", PIXTRAWL_VERSION);
+        std::printf("pixtrawl %s\n"
+                    "License GPL-3.0-or-later: GNU GPL version 3 or later <https://gnu.org/licenses/gpl.html>.\n"
+                    "This is free software: you are free to change and redistribute it.\n"
+                    "There is NO WARRANTY, to the extent permitted by law.\n",
+                    PIXTRAWL_VERSION);
         return Mode::Done;
     }
     if (!parser.positionalArguments().isEmpty()) {

@@ -82,11 +82,16 @@ TdlgAbout::TdlgAbout(QWidget *owner) : QDialog(owner)
     laRevisions->setFocusPolicy(Qt::NoFocus);
     laRevisions->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
 
+    laLicense = new QLabel(QStringLiteral("License: GPL-3.0-or-later"), pnAbout);
+    laLicense->setObjectName(QStringLiteral("laLicense"));
+    laLicense->setAlignment(Qt::AlignCenter);
+
     auto *inner = new QVBoxLayout(pnAbout);
     inner->setContentsMargins(2, 4, 2, 2);
     inner->setSpacing(4);
     inner->addWidget(laTitle);
     inner->addWidget(laRevisions, 1);
+    inner->addWidget(laLicense);
 
     pnButtons = MakeOkPanel(this, 4, btOk);
     connect(btOk, &QPushButton::clicked, this, &TdlgAbout::btOkClick);

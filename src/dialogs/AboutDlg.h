@@ -21,6 +21,7 @@ public:
 
     QFrame *pnAbout;
     QLabel *laTitle;
+    QLabel *laLicense; // the licence the program is released under
     QListWidget *laRevisions;
     QFrame *pnButtons;
     QPushButton *btOk;

@@ -10,6 +10,8 @@
 #include "ZqPaths.h"
 
 #include <QCheckBox>
+#include <QDir>
+#include <QFileDialog>
 #include <QComboBox>
 #include <QSpinBox>
 #include <QFile>
@@ -81,7 +83,10 @@ TdlgConfig::TdlgConfig(QWidget *owner) : QDialog(owner)
     edPassword = makeEdit(pnSettings, "edPassword", 177);
     edPassword->setEchoMode(QLineEdit::Password);
     laDir = makeLabel(pnSettings, "laDir", QStringLiteral("Output &Directory:"));
-    edDir = makeEdit(pnSettings, "edDir", 366);
+    edDir = makeEdit(pnSettings, "edDir", 280);
+    btBrowse = new QPushButton(QStringLiteral("&Browse..."), pnSettings);
+    btBrowse->setObjectName(QStringLiteral("btBrowse"));
+    btBrowse->setAutoDefault(false);
     laHost->setBuddy(edHost);
     laPort->setBuddy(edPort);
     laUser->setBuddy(edUser);
@@ -106,7 +111,23 @@ TdlgConfig::TdlgConfig(QWidget *owner) : QDialog(owner)
     grid->addWidget(edPassword, 3, 1, 1, 2);
     grid->addWidget(ckTls, 4, 0, 1, 3);
     grid->addWidget(laDir, 5, 0, 1, 3);
-    grid->addWidget(edDir, 6, 0, 1, 3);
+    auto *dirRow = new QHBoxLayout;
+    dirRow->addWidget(edDir, 1);
+    dirRow->addWidget(btBrowse);
+    grid->addLayout(dirRow, 6, 0, 1, 3);
+    // One line each on what the switch does.
+    const std::pair<QCheckBox *, const char *> tips[] = {
+        {ckTls, "Talk to the server over TLS (usually port 563)"},
+        {ckSubjectFiltering, "Skip articles whose subject holds one of the filter strings"},
+        {ckPreview, "Show the pictures as they arrive, from the program's start"},
+        {ckAutoStart, "Connect and search all groups as soon as the program starts"},
+        {ckExitPrompt, "Ask before the program closes"},
+        {ckFileScreening, "Do not save a file identical to one saved before"},
+        {ckRenameDuplicates, "Save a file whose name is taken under a numbered name instead of replacing it"},
+    };
+    for (const auto &[box, tip] : tips)
+        box->setToolTip(QString::fromLatin1(tip));
+
     grid->addWidget(ckSubjectFiltering, 7, 0);
     grid->addWidget(ckAutoStart, 8, 0);
     grid->addWidget(ckFileScreening, 9, 0);
@@ -157,12 +178,16 @@ TdlgConfig::TdlgConfig(QWidget *owner) : QDialog(owner)
     FitFixedDialog(this, 388, 202);
 
     QWidget *order[] = {edHost,          edPort,      edUser,        edPassword,         ckTls,
-                        edDir,           ckSubjectFiltering, ckPreview, ckExitPrompt,   ckFileScreening,
+                        edDir,           btBrowse,    ckSubjectFiltering, ckPreview, ckExitPrompt,   ckFileScreening,
                         ckAutoStart,     ckRenameDuplicates, cbNewGroup, edNewGroupCount, edConnections,
                         btOk,            btCancel};
     for (size_t i = 0; i + 1 < std::size(order); ++i)
         setTabOrder(order[i], order[i + 1]);
 
+    ChooseFolder = [this](const QString &start) {
+        return QFileDialog::getExistingDirectory(this, QStringLiteral("Output Directory"), start);
+    };
+    connect(btBrowse, &QPushButton::clicked, this, &TdlgConfig::btBrowseClick);
     connect(btOk, &QPushButton::clicked, this, &TdlgConfig::btOkClick);
     connect(btCancel, &QPushButton::clicked, this, &TdlgConfig::btCancelClick);
     connect(ckTls, &QCheckBox::toggled, this, &TdlgConfig::ckTlsClick);
@@ -228,9 +253,7 @@ void TdlgConfig::btOkClick()
         dir += Separator;
         edDir->setText(QFile::decodeName(dir)); // the user sees what is checked and saved
     }
-    if (!IsExistingDirectory(dir)
-        && ZqMessageBox(QStringLiteral("The output directory is invalid!  Do you want to continue anyway?"),
-                        QStringLiteral("Warning"), MsgIcon::Question, MsgButtons::YesNo, nullptr) != MsgYes)
+    if (!AcceptDirectory(dir))
         return;
 
     const QByteArray host = edHost->text().toUtf8();
@@ -249,9 +272,43 @@ void TdlgConfig::btOkClick()
     IniWriteString(Section, "USER", user);
     IniWriteInteger(Section, "NEW_GROUP_ARTICLES", cbNewGroup->currentIndex() == 1 ? edNewGroupCount->value() : 0);
     IniWriteInteger(Section, "CONNECTIONS", edConnections->value());
-    if (password != LoadedPassword || user != LoadedUser || host != LoadedHost)
-        StorePassword(user, host, password);
+    if (password != LoadedPassword || user != LoadedUser || host != LoadedHost) {
+        const bool wasInFile = !IniReadString(Section, "PASSWORD", QByteArray()).isEmpty();
+        if (!StorePassword(user, host, password) && !password.isEmpty() && !wasInFile)
+            ZqMessageBox(QStringLiteral("No keyring answered, so the password is kept in the settings file\n%1\n"
+                                        "which only you can read.")
+                             .arg(QDir::toNativeSeparators(SettingsFilePath())),
+                         QStringLiteral("Password"), MsgIcon::Information, MsgButtons::Ok, nullptr);
+    }
     accept();
+}
+
+bool TdlgConfig::AcceptDirectory(const QByteArray &dir)
+{
+    if (IsExistingDirectory(dir))
+        return true;
+    const QString path = QFile::decodeName(dir);
+    QString bare = path; // "file/" is no path to a file, but the file is there
+    while (bare.size() > 1 && bare.endsWith(QLatin1Char(Separator)))
+        bare.chop(1);
+    // Nothing there yet: offer to make it before calling it invalid.
+    if (!QFileInfo(bare).exists() && !QFileInfo(bare).isSymLink()
+        && ZqMessageBox(QStringLiteral("The output directory \"%1\" does not exist. Do you want to create it?")
+                            .arg(QDir::toNativeSeparators(path)),
+                        QStringLiteral("Output Directory"), MsgIcon::Question, MsgButtons::YesNo, nullptr)
+               == MsgYes
+        && QDir().mkpath(path))
+        return true;
+    return ZqMessageBox(QStringLiteral("The output directory is invalid!  Do you want to continue anyway?"),
+                        QStringLiteral("Warning"), MsgIcon::Question, MsgButtons::YesNo, nullptr)
+        == MsgYes;
+}
+
+void TdlgConfig::btBrowseClick()
+{
+    const QString chosen = ChooseFolder ? ChooseFolder(edDir->text()) : QString();
+    if (!chosen.isEmpty())
+        edDir->setText(chosen.endsWith(QLatin1Char('/')) ? chosen : chosen + QLatin1Char('/'));
 }
 
 void TdlgConfig::btCancelClick() { reject(); }

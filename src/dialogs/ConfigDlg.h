@@ -3,6 +3,8 @@
 #include <QDialog>
 #include <QString>
 
+#include <functional>
+
 class QCheckBox;
 class QComboBox;
 class QSpinBox;
@@ -53,15 +55,23 @@ public:
     QSpinBox *edNewGroupCount; // N
     QLabel *laConnections;
     QSpinBox *edConnections;
+    QPushButton *btBrowse;
     QPushButton *btOk;
     QPushButton *btCancel;
 
+    // Asks for a folder, starting at the one given; empty when cancelled.
+    std::function<QString(const QString &start)> ChooseFolder;
+
+    void btBrowseClick();
     void btOkClick();
     void btCancelClick();
     void ckTlsClick(bool on);
 
 private:
     void FormCreate();
+    // The directory as typed is usable: it exists, or the user had it made
+    // or chose to keep it anyway.
+    bool AcceptDirectory(const QByteArray &dir);
     QByteArray LoadedUser;
     QByteArray LoadedHost;
     QByteArray LoadedPassword;

@@ -20,6 +20,7 @@
 #include <QFile>
 
 QString GroupCachePath() { return ZqPaths::CacheDir() + QStringLiteral("Groups.dbf"); }
+QString GroupCacheHostPath() { return ZqPaths::CacheDir() + QStringLiteral("Groups.host"); }
 
 QList<QByteArray> ParseGroupCache(const QByteArray &data)
 {
@@ -42,16 +43,22 @@ QList<QByteArray> ParseGroupCache(const QByteArray &data)
     return out;
 }
 
-QList<QByteArray> ReadGroupCache()
+QList<QByteArray> ReadGroupCache(const QByteArray &host)
 {
+    QFile from(GroupCacheHostPath());
+    if (from.open(QIODevice::ReadOnly) && from.readAll().trimmed() != host.trimmed())
+        return {}; // another server's groups
     QFile f(GroupCachePath());
     if (!f.open(QIODevice::ReadOnly))
         return {};
     return ParseGroupCache(f.readAll());
 }
 
-bool WriteGroupCache(const QList<QByteArray> &names)
+bool WriteGroupCache(const QList<QByteArray> &names, const QByteArray &host)
 {
+    QSaveFile from(GroupCacheHostPath());
+    if (!from.open(QIODevice::WriteOnly) || from.write(host + "\n") < 0 || !from.commit())
+        return false;
     QByteArray data;
     for (const QByteArray &n : names)
         data += n + "\r\n";
@@ -79,9 +86,16 @@ TdlgGroup::TdlgGroup(QWidget *owner, QList<QByteArray> &groupNames, TZqNNTP &cli
 
     lbAllGroups = new TGroupListView(this);
     lbAllGroups->setObjectName(QStringLiteral("lbAllGroups"));
+    lbAllGroups->setSelectionMode(QAbstractItemView::ExtendedSelection);
     lbSelGroups = new QListWidget(this);
     lbSelGroups->setObjectName(QStringLiteral("lbSelGroups"));
     lbSelGroups->installEventFilter(this);
+    edFilter->installEventFilter(this);
+    // Names that do not fit keep both ends, where groups differ; the tooltip has them whole.
+    for (QAbstractItemView *list : {static_cast<QAbstractItemView *>(lbAllGroups), static_cast<QAbstractItemView *>(lbSelGroups)}) {
+        list->setTextElideMode(Qt::ElideMiddle);
+        list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    }
 
     btGetGroupList = new QPushButton(QStringLiteral("Get Group List"), this);
     btGetGroupList->setObjectName(QStringLiteral("btGetGroupList"));
@@ -93,6 +107,12 @@ TdlgGroup::TdlgGroup(QWidget *owner, QList<QByteArray> &groupNames, TZqNNTP &cli
     btOk->setObjectName(QStringLiteral("btOk"));
     btCancel = new QPushButton(QStringLiteral("&Cancel"), this);
     btCancel->setObjectName(QStringLiteral("btCancel"));
+    btMoveUp = new QPushButton(QStringLiteral("Move &Up"), this);
+    btMoveUp->setObjectName(QStringLiteral("btMoveUp"));
+    btMoveUp->setToolTip(QStringLiteral("Alt+Up"));
+    btMoveDown = new QPushButton(QStringLiteral("Move Do&wn"), this);
+    btMoveDown->setObjectName(QStringLiteral("btMoveDown"));
+    btMoveDown->setToolTip(QStringLiteral("Alt+Down"));
 
     auto *grid = new QGridLayout(this);
     grid->setContentsMargins(8, 6, 8, 7);
@@ -105,7 +125,11 @@ TdlgGroup::TdlgGroup(QWidget *owner, QList<QByteArray> &groupNames, TZqNNTP &cli
     grid->addWidget(btCopy, 1, 1, 2, 1, Qt::AlignVCenter);
     grid->addWidget(lbSelGroups, 1, 2, 2, 1);
     grid->addWidget(btGetGroupList, 3, 0);
-    grid->addWidget(btDeleteGroup, 3, 2);
+    auto *selButtons = new QHBoxLayout;
+    selButtons->addWidget(btDeleteGroup);
+    selButtons->addWidget(btMoveUp);
+    selButtons->addWidget(btMoveDown);
+    grid->addLayout(selButtons, 3, 2);
     auto *buttons = new QHBoxLayout;
     buttons->addStretch(1);
     buttons->addWidget(btOk);
@@ -114,9 +138,15 @@ TdlgGroup::TdlgGroup(QWidget *owner, QList<QByteArray> &groupNames, TZqNNTP &cli
     grid->setColumnStretch(0, 1);
     grid->setColumnStretch(2, 1);
     grid->setRowStretch(2, 1);
-    FitFixedDialog(this, 537, 277);
+    // Resizable, so long names can be read; it opens at the size it was left at.
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
+    setSizeGripEnabled(true);
+    grid->activate();
+    setMinimumSize(grid->totalMinimumSize());
+    resize(QSize(IniReadInteger("WINDOW", "GROUP_DIALOG_WIDTH", 537), IniReadInteger("WINDOW", "GROUP_DIALOG_HEIGHT", 277))
+               .expandedTo(minimumSize()));
 
-    for (QPushButton *b : {btGetGroupList, btCopy, btDeleteGroup, btCancel})
+    for (QPushButton *b : {btGetGroupList, btCopy, btDeleteGroup, btMoveUp, btMoveDown, btCancel})
         b->setAutoDefault(false);
     btOk->setDefault(true);
     setTabOrder(edFilter, lbAllGroups);
@@ -124,12 +154,16 @@ TdlgGroup::TdlgGroup(QWidget *owner, QList<QByteArray> &groupNames, TZqNNTP &cli
     setTabOrder(btGetGroupList, btCopy);
     setTabOrder(btCopy, lbSelGroups);
     setTabOrder(lbSelGroups, btDeleteGroup);
-    setTabOrder(btDeleteGroup, btOk);
+    setTabOrder(btDeleteGroup, btMoveUp);
+    setTabOrder(btMoveUp, btMoveDown);
+    setTabOrder(btMoveDown, btOk);
     setTabOrder(btOk, btCancel);
 
     connect(btGetGroupList, &QPushButton::clicked, this, &TdlgGroup::btGetGroupListClick);
     connect(btCopy, &QPushButton::clicked, this, &TdlgGroup::btCopyClick);
     connect(btDeleteGroup, &QPushButton::clicked, this, &TdlgGroup::btDeleteGroupClick);
+    connect(btMoveUp, &QPushButton::clicked, this, [this] { MoveGroup(-1); });
+    connect(btMoveDown, &QPushButton::clicked, this, [this] { MoveGroup(+1); });
     connect(btOk, &QPushButton::clicked, this, &TdlgGroup::btOkClick);
     connect(btCancel, &QPushButton::clicked, this, &TdlgGroup::btCancelClick);
     connect(edFilter, &QLineEdit::textChanged, this, &TdlgGroup::edFilterChange);
@@ -145,7 +179,7 @@ TdlgGroup::TdlgGroup(QWidget *owner, QList<QByteArray> &groupNames, TZqNNTP &cli
 void TdlgGroup::FormCreate()
 {
     CentreOverOwner(this, parentWidget());
-    lbAllGroups->Model->SetNames(ReadGroupCache());
+    lbAllGroups->Model->SetNames(ReadGroupCache(Host()));
     for (const QByteArray &n : GroupNames)
         AppendItem(lbSelGroups, n);
     if (lbAllGroups->count() > 0)
@@ -206,23 +240,28 @@ void TdlgGroup::btGetGroupListClick()
     lbAllGroups->Model->CatchUp(FetchedGroups);
     if (lbAllGroups->count() > 0)
         lbAllGroups->setCurrentRow(0);
-    WriteGroupCache(lbAllGroups->Model->Names());
+    WriteGroupCache(lbAllGroups->Model->Names(), Host());
+}
+
+QByteArray TdlgGroup::Host() const
+{
+    return Client.Host().isEmpty() ? IniReadString("CONFIG", "HOST", QByteArray()) : Client.Host();
 }
 
 void TdlgGroup::btCopyClick()
 {
-    const int row = lbAllGroups->currentRow();
-    if (row < 0 || !lbAllGroups->IsRowSelected(row))
-        return;
-    const QByteArray name = lbAllGroups->ItemBytes(row);
-    // A group is searched once per run: one already chosen is shown, not added.
-    const QList<QByteArray> chosen = AllItemBytes(lbSelGroups);
-    const qsizetype at = chosen.indexOf(name);
-    if (at >= 0) {
-        lbSelGroups->setCurrentRow(int(at));
-        return;
+    // Every group chosen, in the list's order.
+    for (int row = 0; row < lbAllGroups->count(); ++row) {
+        if (!lbAllGroups->IsRowSelected(row))
+            continue;
+        const QByteArray name = lbAllGroups->ItemBytes(row);
+        // A group is searched once per run: one already chosen is shown, not added.
+        const qsizetype at = AllItemBytes(lbSelGroups).indexOf(name);
+        if (at >= 0)
+            lbSelGroups->setCurrentRow(int(at));
+        else
+            AppendItem(lbSelGroups, name);
     }
-    AppendItem(lbSelGroups, name);
 }
 void TdlgGroup::btDeleteGroupClick()
 {
@@ -245,19 +284,34 @@ bool TdlgGroup::lbSelGroupsKeyDown(int key, Qt::KeyboardModifiers modifiers)
     if (!(modifiers & Qt::AltModifier) || (key != Qt::Key_Up && key != Qt::Key_Down))
         return false;
     // Alt+Up/Down at the ends must not fall through to the list's own cursor keys.
+    MoveGroup(key == Qt::Key_Up ? -1 : +1);
+    return true;
+}
+
+void TdlgGroup::MoveGroup(int step)
+{
     const int row = lbSelGroups->currentRow();
-    const int other = key == Qt::Key_Up ? row - 1 : row + 1;
+    const int other = row + step;
     if (row < 0 || !lbSelGroups->item(row)->isSelected() || other < 0 || other >= lbSelGroups->count())
-        return true;
+        return;
     QListWidgetItem *item = lbSelGroups->takeItem(row);
     lbSelGroups->insertItem(other, item);
     lbSelGroups->setCurrentRow(other);
-    return true;
 }
 
 bool TdlgGroup::eventFilter(QObject *watched, QEvent *event)
 {
-    if (watched == lbSelGroups && event->type() == QEvent::KeyPress) {
+    if (watched == edFilter && event->type() == QEvent::KeyPress) {
+        // Enter in the filter adds what it found instead of closing the dialog.
+        const int key = static_cast<QKeyEvent *>(event)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+            if (lbAllGroups->currentRow() >= 0 && !lbAllGroups->IsRowSelected(lbAllGroups->currentRow()))
+                lbAllGroups->setCurrentRow(lbAllGroups->currentRow());
+            btCopyClick();
+            return true;
+        }
+    }
+        if (watched == lbSelGroups && event->type() == QEvent::KeyPress) {
         auto *ke = static_cast<QKeyEvent *>(event);
         if (lbSelGroupsKeyDown(ke->key(), ke->modifiers()))
             return true;
@@ -284,3 +338,12 @@ void TdlgGroup::btCancelClick()
 }
 
 void TdlgGroup::reject() { btCancelClick(); }
+
+void TdlgGroup::done(int result)
+{
+    if (!isMaximized()) {
+        IniWriteInteger("WINDOW", "GROUP_DIALOG_WIDTH", width());
+        IniWriteInteger("WINDOW", "GROUP_DIALOG_HEIGHT", height());
+    }
+    QDialog::done(result);
+}

@@ -122,6 +122,8 @@ private:
     void ReportSaveFailure();
     QString SaveFailureText() const;
     void EndEarly(const QString &why);
+    // The server would not select group: named in the summary, status and log.
+    void GroupRefused(const QByteArray &group);
 
     TGrabEvents quiet_;
     TGrabEvents *events_ = nullptr;

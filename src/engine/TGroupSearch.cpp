@@ -344,6 +344,8 @@ void TGroupSearch::Run(int firstGroup, bool oneGroup)
             if (w_.StopReason != TGrabEngine::StopNone || w_.closing_) {
                 if (takeUpStop(group, started, false) == Next::EndRun)
                     return;
+            } else if (w_.NewsClient->Connected) {
+                w_.GroupRefused(group);
             }
             AddGroupTime(group, started);
             if (oneGroup)

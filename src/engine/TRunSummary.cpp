@@ -1,5 +1,7 @@
 #include "TRunSummary.h"
 
+#include <QStringList>
+
 namespace {
 QString counted(int n, const char *one, const char *many)
 {
@@ -9,8 +11,20 @@ QString counted(int n, const char *one, const char *many)
 
 QString TRunSummary::Text() const
 {
+    const QString skipped = SkippedText();
     return QStringLiteral("Saved %1, %2, %3 filtered in %4")
-        .arg(counted(Saved, "picture", "pictures"), counted(Duplicates, "duplicate", "duplicates"))
-        .arg(Filtered)
-        .arg(counted(Groups, "group", "groups"));
+               .arg(counted(Saved, "picture", "pictures"), counted(Duplicates, "duplicate", "duplicates"))
+               .arg(Filtered)
+               .arg(counted(Groups, "group", "groups"))
+        + (skipped.isEmpty() ? QString() : QStringLiteral("; ") + skipped);
+}
+
+QString TRunSummary::SkippedText() const
+{
+    if (Skipped.isEmpty())
+        return QString();
+    QStringList names;
+    for (const Skip &s : Skipped)
+        names << QString::fromLocal8Bit(s.Group) + QStringLiteral(" (") + s.Why + ')';
+    return counted(int(Skipped.size()), "group", "groups") + QStringLiteral(" skipped: ") + names.join(QStringLiteral(", "));
 }

@@ -1,4 +1,6 @@
 #pragma once
+#include <QByteArray>
+#include <QList>
 #include <QString>
 
 // What one search run did, as the window's summary line says it.
@@ -7,7 +9,16 @@ struct TRunSummary {
     int Duplicates = 0;
     int Filtered = 0;
     int Groups = 0;
+    // Groups the server would not select, with its words for why.
+    struct Skip {
+        QByteArray Group;
+        QString Why;
+    };
+    QList<Skip> Skipped;
 
-    // "Saved 12 pictures, 3 duplicates, 40 filtered in 2 groups"
+    // "Saved 12 pictures, 3 duplicates, 40 filtered in 2 groups", then
+    // "; 2 groups skipped: alt.x (no such group), alt.y (no such group)".
     QString Text() const;
+    // The second part alone; empty when no group was skipped.
+    QString SkippedText() const;
 };

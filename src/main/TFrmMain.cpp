@@ -3,13 +3,17 @@
 #include "FlagScope.h"
 #include "TDialogFactory.h"
 #include "TJPEGImage.h"
+#include "TConnectionHint.h"
+#include "THelpFile.h"
 #include "TRunReport.h"
+#include "TStatusField.h"
 #include "TTrayIcon.h"
 #include "TWindowPlacement.h"
 #include "TZqImage.h"
 #include "TZqNNTP.h"
 #include "ZqIniFile.h"
 #include "ZqLinesFile.h"
+#include "ZqListField.h"
 #include "ZqMessageBox.h"
 #include "ZqPaths.h"
 
@@ -56,9 +60,6 @@ void TFrmMain::FormCreate()
     setWindowTitle(QStringLiteral("Pixtrawl"));
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinMaxButtonsHint
                    | Qt::WindowCloseButtonHint);
-    QFont font(QStringLiteral("MS Sans Serif"));
-    font.setPixelSize(11);
-    setFont(font);
 
     SetupUi(this);
     bvOuter->installEventFilter(this);
@@ -75,6 +76,8 @@ void TFrmMain::FormCreate()
     btPreview->raise();
 
     PreviewEnabled = true;
+    laState = new TStatusField(this);
+    statusBar()->addPermanentWidget(laState, 1);
     laSpeed = new QLabel(this);
     laSpeed->setObjectName(QStringLiteral("laSpeed"));
     statusBar()->addPermanentWidget(laSpeed);
@@ -124,6 +127,7 @@ void TFrmMain::ConnectCommands()
         {miFilters, &TFrmMain::miFiltersClick},
         {miConfiguration, &TFrmMain::miConfigurationClick},
         {mnAbout, &TFrmMain::miAboutClick},
+        {miHelp, &TFrmMain::miHelpClick},
     };
     for (const auto &[action, slot] : items)
         connect(action, &QAction::triggered, this, [this, slot = slot] { (this->*slot)(); });
@@ -140,6 +144,19 @@ void TFrmMain::LoadGroups()
 
 void TFrmMain::StateChanged(int state)
 {
+    if (state == StateOffline) {
+        // Gone without anybody asking: say so until a failure says more.
+        if (shownState_ != StateOffline && !userEnded_)
+            laState->Failed(QStringLiteral("the connection was lost"));
+        laState->Offline();
+    } else if (state == StateOnline) {
+        ShowConnected();
+    } else {
+        laState->Searching(groupIndex_, qMax(1, groupCount_));
+    }
+    if (state != StateOffline)
+        userEnded_ = false;
+    shownState_ = state;
     mnFile->setEnabled(true);
     mnFile->menuAction()->setEnabled(true);
     mnGroups->setEnabled(state == StateOnline);
@@ -153,6 +170,40 @@ void TFrmMain::StateChanged(int state)
     miConnect->setEnabled(state == StateOffline);
     miDisconnect->setEnabled(state != StateOffline);
     miExit->setEnabled(true);
+    miClearArticles->setEnabled(state == StateOnline);
+}
+
+void TFrmMain::ShowConnected()
+{
+    QString user = shown(NewsClient->UserName);
+    laState->Connected(shown(NewsClient->Host()), NewsClient->UseTls, user);
+}
+
+QString TFrmMain::ConfiguredServer()
+{
+    const bool tls = ReadYesNo(IniReadString("CONFIG", "TLS", QByteArray()));
+    return shown(IniReadString("CONFIG", "HOST", QByteArray())) + ':'
+        + QString::number(IniReadInteger("CONFIG", "PORT", tls ? 563 : 119));
+}
+
+bool TFrmMain::miConnectClick()
+{
+    if (State() == StateOffline)
+        laState->Connecting(ConfiguredServer());
+    return Engine.Connect();
+}
+
+void TFrmMain::miDisconnectClick()
+{
+    userEnded_ = true;
+    laState->Disconnected();
+    Engine.Disconnect();
+}
+
+void TFrmMain::btStopClick()
+{
+    userEnded_ = true;
+    Engine.Stop();
 }
 
 void TFrmMain::ConnectionCommandsHeld()
@@ -199,10 +250,22 @@ void TFrmMain::resizeEvent(QResizeEvent *e)
     FormResize();
 }
 
-void TFrmMain::FormResize()
+void TFrmMain::moveEvent(QMoveEvent *e)
+{
+    QMainWindow::moveEvent(e);
+    // A window dragged elsewhere opens there next time.
+    RecordBounds();
+}
+
+void TFrmMain::RecordBounds()
 {
     if (!(windowState() & (Qt::WindowMaximized | Qt::WindowMinimized)))
         NormalBounds = QRect(x(), y(), width(), height());
+}
+
+void TFrmMain::FormResize()
+{
+    RecordBounds();
 
     // The client area is what the menu bar leaves; before the first show the
     // main-window layout has not run yet, so work it out.
@@ -237,8 +300,10 @@ void TFrmMain::FormActivate()
     if (autoStartDone_)
         return;
     autoStartDone_ = true;
-    if (IniReadBool("CONFIG", "AUTO_START", false))
+    if (IniReadBool("CONFIG", "AUTO_START", false)) {
+        laState->Connecting(ConfiguredServer());
         Engine.AutoStart();
+    }
 }
 
 // ---------------------------------------------------------------- what the engine reports
@@ -246,6 +311,9 @@ void TFrmMain::FormActivate()
 void TFrmMain::RunStarted()
 {
     Report->RunStarted();
+    groupIndex_ = 0;
+    groupCount_ = GroupNames.size();
+    laState->Searching(groupIndex_, qMax(1, groupCount_));
     speedBytes_ = 0;
     speedSince_.start();
     tmSpeed_->start();
@@ -264,19 +332,23 @@ void TFrmMain::UpdateSpeed()
                          .arg(connections == 1 ? QString() : QStringLiteral("s")));
 }
 
-void TFrmMain::RunEnded(const TRunSummary &, bool, const QString &)
+void TFrmMain::RunEnded(const TRunSummary &, bool walkedAll, const QString &)
 {
     tmSpeed_->stop();
     laSpeed->clear();
     // The run's last picture is shown at its end, not a moment later.
     tmPreview_->stop();
     ShowPendingPreview();
-    Report->RunEnded();
+    Report->RunEnded(walkedAll);
 }
 
 void TFrmMain::GroupStarted(int index, int count, const QByteArray &name)
 {
     laGroupName->setText(shown(name));
+    groupIndex_ = index;
+    groupCount_ = count;
+    if (State() == StateSearching)
+        laState->Searching(index, count);
     pbGroup->setRange(0, count);
     pbGroup->setValue(index);
     laGroup->setText(QStringLiteral("Searching Group %1 of %2").arg(index + 1).arg(pbGroup->maximum()));
@@ -292,7 +364,9 @@ void TFrmMain::GroupSelected(int, const QByteArray &, qint64 articles)
 void TFrmMain::ArticleStarted(qint64 number, qint64 position, qint64, const QByteArray &group)
 {
     pbArticle->setValue(int(qMin<qint64>(position, INT_MAX)));
-    laArticle->setText(QStringLiteral("Decoding Article %1 of %2").arg(position + 1).arg(pbArticle->maximum()));
+    // The article's number, as on the line below, and where it stands in the walk.
+    laArticle->setText(
+        QStringLiteral("Article %1 (%2 of %3)").arg(number).arg(position + 1).arg(pbArticle->maximum()));
     ArticleCaption = QStringLiteral("Decoding Article %1 from %2").arg(number).arg(shown(group));
     laArticleName->setText(ArticleCaption + QStringLiteral(" (0%)"));
     laSubject->setText(QStringLiteral("Retrieving Subject..."));
@@ -337,12 +411,20 @@ void TFrmMain::Status(const QString &text) { laArticleName->setText(text); }
 
 void TFrmMain::Failed(TGrabFailure kind, const QString &text, bool mustAsk)
 {
+    Report->RunFailed(text);
+    if (kind != TGrabFailure::SaveFailed) {
+        // Its last line is the server's "host:port: reason".
+        laState->Failed(text.trimmed().section(QLatin1Char('\n'), -1));
+        if (State() == StateOffline)
+            laState->Offline();
+    }
     if (!mustAsk)
         return;
     if (kind == TGrabFailure::SaveFailed)
         ZqMessageBox(text, QStringLiteral("Error"), MsgIcon::Error, MsgButtons::Ok, static_cast<QWidget *>(this));
     else
-        ZqMessageBox(text, QStringLiteral("Error"), MsgIcon::None, MsgButtons::Ok, nullptr);
+        ZqMessageBox(text + TConnectionHint::For(kind, NewsClient->UseTls, NewsClient->Port(), NewsClient->FailureText),
+                     QStringLiteral("Error"), MsgIcon::None, MsgButtons::Ok, nullptr);
 }
 
 bool TFrmMain::TrustCertificate(const QString &text, const QByteArray &)
@@ -402,6 +484,14 @@ void TFrmMain::miAboutClick()
 {
     if (dialogs_)
         dialogs_->ExecAboutDialog(*this);
+}
+
+void TFrmMain::miHelpClick()
+{
+    const QString manual = THelpFile::Path();
+    if (manual.isEmpty() || !Report->OpenUrl(QUrl::fromLocalFile(manual)))
+        ZqMessageBox(QStringLiteral("The manual could not be opened; see \"man pixtrawl\"."), QStringLiteral("Help"),
+                     MsgIcon::Information, MsgButtons::Ok, static_cast<QWidget *>(this));
 }
 
 void TFrmMain::miStatisticsClick()

@@ -16,6 +16,7 @@ class QLabel;
 class QTimer;
 class TDialogFactory;
 class TRunReport;
+class TStatusField;
 class TTrayIcon;
 class TZqImage;
 class TZqNNTP;
@@ -95,17 +96,18 @@ public:
     void CloseWithoutPrompt();
     void FormMinimize();
     void TrayIconActivated(QSystemTrayIcon::ActivationReason reason);
-    bool miConnectClick() { return Engine.Connect(); } // true when a connection attempt was started
-    void miDisconnectClick() { Engine.Disconnect(); }
-    void btStopClick() { Engine.Stop(); }
-    void btSkipArticleClick() { Engine.SkipArticle(); }
-    void btSkipGroupClick() { Engine.SkipGroup(); }
+    bool miConnectClick(); // true when a connection attempt was started
+    void miDisconnectClick();
+    void btStopClick();
+    void btSkipArticleClick() { userEnded_ = true; Engine.SkipArticle(); }
+    void btSkipGroupClick() { userEnded_ = true; Engine.SkipGroup(); }
     void miSearchAllGroupsClick() { Engine.SearchAllGroups(); }
     void miConfigureGroupsClick();
     void miClearArticlesClick();
     void miFiltersClick();
     void miConfigurationClick();
     void miAboutClick();
+    void miHelpClick(); // the manual in the desktop's viewer
     void miStatisticsClick();
     void btPreviewClick();
 
@@ -120,6 +122,8 @@ public:
     // new every second, in the status bar.
     QLabel *laSpeed = nullptr;
     void UpdateSpeed();
+    // Offline (and why), connecting, connected or searching, in the status bar.
+    TStatusField *laState = nullptr;
 
     // --- what the engine reports ---
     void StateChanged(int state) override;
@@ -145,12 +149,17 @@ protected:
     bool eventFilter(QObject *watched, QEvent *e) override;
     void changeEvent(QEvent *e) override;
     void resizeEvent(QResizeEvent *e) override;
+    void moveEvent(QMoveEvent *e) override;
     void closeEvent(QCloseEvent *e) override;
 
 private:
     void FormCreate();
     void ConnectCommands();
     void ShowPendingPreview();
+    void ShowConnected();
+    void RecordBounds();
+    // "host:port" of the configured server.
+    static QString ConfiguredServer();
 
     QByteArray previewPending_; // the newest picture waiting for its turn
     QElapsedTimer previewShown_;
@@ -164,4 +173,7 @@ private:
     bool activating_ = false;
     bool autoStartDone_ = false;
     bool configOffered_ = false; // the activation check has opened the configuration once
+    int shownState_ = StateOffline;
+    bool userEnded_ = false; // the user ended the connection: going offline is no failure
+    int groupIndex_ = 0, groupCount_ = 0; // of the search in hand
 };

@@ -13,11 +13,10 @@
 
 namespace {
 
-// Heights fixed by the design; the layout only sets horizontal extents and the data area.
-constexpr int kStatusHeight = 81;
-constexpr int kArticleHeight = 73;
+// Heights as designed for an 11-pixel font; a larger font makes the text
+// lines, and the panels holding them, taller.
+constexpr int kDesignLine = 13;
 constexpr int kButtonHeight = 26;
-constexpr int kToolbarHeight = kButtonHeight + 4; // one row of buttons
 constexpr int kPreviewButtonWidth = 111;
 
 QFrame *makePanel(QWidget *parent, const char *name, int shape = QFrame::NoFrame, int shadow = QFrame::Plain)
@@ -83,14 +82,10 @@ void TFrmMainUi::SetupUi(QMainWindow *window)
     btSkipGroup->setObjectName(QStringLiteral("btSkipGroup"));
     btStop = new QPushButton(QStringLiteral("&Stop Searching"), pnButtons);
     btStop->setObjectName(QStringLiteral("btStop"));
-    int x = 0;
     for (QPushButton *b : {btSkipArticle, btSkipGroup, btStop}) {
         b->setEnabled(false);
         b->setFocusPolicy(Qt::TabFocus);
-        b->setGeometry(x, 0, kPreviewButtonWidth, kButtonHeight);
-        x += kPreviewButtonWidth + 4;
     }
-    pnButtons->setGeometry(4, 2, x - 4, kButtonHeight);
 
     pnStatus = makePanel(bvOuter, "pnStatus", QFrame::Panel, QFrame::Raised);
     pnArticle = makePanel(pnStatus, "pnArticle", QFrame::Panel, QFrame::Sunken);
@@ -118,13 +113,14 @@ void TFrmMainUi::SetupUi(QMainWindow *window)
     miDisconnect = addItem(mnFile, "miDisconnect", QStringLiteral("&Disconnect"), Qt::Key_D);
     mnFile->addSeparator();
     miExit = addItem(mnFile, "miExit", QStringLiteral("Exit"), Qt::Key_X);
+    // The desktop's own quit key beside the designed one.
+    miExit->setShortcuts({QKeySequence(Qt::CTRL | Qt::Key_X), QKeySequence(Qt::CTRL | Qt::Key_Q)});
 
     mnGroups = addMenu(mnMain, "mnGroups", QStringLiteral("&Groups"));
     miSearchAllGroups = addItem(mnGroups, "miSearchAllGroups", QStringLiteral("Search &All Groups"), Qt::Key_A);
     mnGroups->addSeparator();
     miClearArticles = addItem(mnGroups, "miClearArticles", QStringLiteral("&Clear Articles"));
     miClearArticles->setEnabled(false);
-    miClearArticles->setVisible(false);
     miConfigureGroups = addItem(mnGroups, "miConfigureGroups", QStringLiteral("Configure &Groups"), Qt::Key_G);
     mnGroups->setEnabled(false);
     mnGroups->menuAction()->setEnabled(false);
@@ -134,37 +130,69 @@ void TFrmMainUi::SetupUi(QMainWindow *window)
     miFilters = addItem(mnOptions, "miFilters", QStringLiteral("Filters"));
     miConfiguration = addItem(mnOptions, "miConfiguration", QStringLiteral("Configuration"));
 
-    // A menu title without items that runs its command when chosen.
-    mnAbout = mnMain->addAction(QStringLiteral("&About"));
-    mnAbout->setObjectName(QStringLiteral("mnAbout"));
+    mnHelp = addMenu(mnMain, "mnHelp", QStringLiteral("&Help"));
+    miHelp = addItem(mnHelp, "miHelp", QStringLiteral("Pixtrawl &Help"));
+    miHelp->setShortcut(QKeySequence::HelpContents);
+    mnHelp->addSeparator();
+    mnAbout = addItem(mnHelp, "mnAbout", QStringLiteral("&About"));
+}
+
+int TFrmMainUi::LineHeight() const
+{
+    return qMax(kDesignLine, laArticleName->fontMetrics().height() + 1);
+}
+
+QSize TFrmMainUi::ButtonSize() const
+{
+    QSize size(kPreviewButtonWidth, kButtonHeight);
+    for (const QPushButton *b : {btSkipArticle, btSkipGroup, btStop, btPreview})
+        size = size.expandedTo(b->sizeHint());
+    return size;
+}
+
+int TFrmMainUi::StatusHeight() const
+{
+    // Three lines under the column titles: bar, article, subject (81 at 13).
+    return 5 + LineHeight() + 4 + 15 + 3 + 2 * LineHeight() + 1 + 6 + 8;
 }
 
 void TFrmMainUi::LayOutUi()
 {
     const int cw = bvOuter->width();
     const int ch = bvOuter->height();
+    const int line = LineHeight();
 
-    pnToolbar->setGeometry(0, 0, cw, kToolbarHeight);
+    // Buttons as designed, or as large as their captions need in a larger font.
+    const QSize button = ButtonSize();
+    int x = 0;
+    for (QPushButton *b : {btSkipArticle, btSkipGroup, btStop}) {
+        b->setGeometry(x, 0, button.width(), button.height());
+        x += button.width() + 4;
+    }
+    pnButtons->setGeometry(4, 2, x - 4, button.height());
+    pnToolbar->setGeometry(0, 0, cw, button.height() + 4);
     const int toolbarBottom = pnToolbar->y() + pnToolbar->height();
 
-    pnStatus->setGeometry(4, toolbarBottom + 4, cw - 8, kStatusHeight);
-    pnArticle->setGeometry(4, 4, pnStatus->width() - 8, kArticleHeight);
+    pnStatus->setGeometry(4, toolbarBottom + 4, cw - 8, StatusHeight());
+    pnArticle->setGeometry(4, 4, pnStatus->width() - 8, StatusHeight() - 8);
     const int aw = pnArticle->width();
     const int groupWidth = int(std::lround((aw - 18) * 0.5));
-    laGroup->setGeometry(6, 5, groupWidth, 13);
-    pbGroup->setGeometry(6, 22, laGroup->width(), 15);
+    const int barTop = 5 + line + 4;
+    const int nameTop = barTop + 15 + 3;
+    laGroup->setGeometry(6, 5, groupWidth, line);
+    pbGroup->setGeometry(6, barTop, laGroup->width(), 15);
     const int articleLeft = laGroup->x() + laGroup->width() + 6;
     const int articleWidth = aw - laGroup->width() - 18;
-    laArticle->setGeometry(articleLeft, 5, articleWidth, 13);
-    pbArticle->setGeometry(articleLeft, 22, articleWidth, 15);
-    laArticleName->setGeometry(6, 40, aw - 12, 13);
-    laSubject->setGeometry(6, 54, aw - 12, 13);
+    laArticle->setGeometry(articleLeft, 5, articleWidth, line);
+    pbArticle->setGeometry(articleLeft, barTop, articleWidth, 15);
+    laArticleName->setGeometry(6, nameTop, aw - 12, line);
+    laSubject->setGeometry(6, nameTop + line + 1, aw - 12, line);
     // Below the panel's visible area: holds the group name for the log, never seen.
-    laGroupName->setGeometry(4, kStatusHeight + 4, pnStatus->width() - 8, 13);
+    laGroupName->setGeometry(4, StatusHeight() + 4, pnStatus->width() - 8, line);
 
     pnData->setGeometry(4, pnStatus->y() + pnStatus->height() + 4, cw - 8,
                         ch - pnStatus->height() - pnToolbar->height() - 12);
     pnPicture->setGeometry(4, 4, pnData->width() - 8, pnData->height() - 8);
-    btPreview->setGeometry(pnPicture->width() - kPreviewButtonWidth - 4, pnPicture->height() - kButtonHeight - 4,
-                           kPreviewButtonWidth, kButtonHeight);
+    btPreview->setGeometry(pnPicture->width() - button.width() - 4, pnPicture->height() - button.height() - 4,
+                           button.width(), button.height());
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QSize>
+
 class QAction;
 class QFrame;
 class QLabel;
@@ -44,11 +46,17 @@ public:
     QAction *miStatistics = nullptr;
     QAction *miFilters = nullptr;
     QAction *miConfiguration = nullptr;
-    QAction *mnAbout = nullptr;
+    QMenu *mnHelp = nullptr;
+    QAction *miHelp = nullptr;  // F1: the manual in the desktop's viewer
+    QAction *mnAbout = nullptr; // in the Help menu
 
 protected:
     // Makes the controls and menus in window; nothing is connected yet.
     void SetupUi(QMainWindow *window);
     // Places the controls in the client area bvOuter has now.
     void LayOutUi();
+    // A text line of the status panel, and the panel, for the font in use.
+    int LineHeight() const;
+    int StatusHeight() const;
+    QSize ButtonSize() const;
 };

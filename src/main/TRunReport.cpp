@@ -48,10 +48,22 @@ void TRunReport::miOpenOutputFolderClick() { OpenUrl(OutputFolderUrl()); }
 void TRunReport::RunStarted()
 {
     Running = true;
+    Ending.clear();
+    failure_.clear();
     Update();
 }
 
-void TRunReport::Update() { Strip->SetSummary(Owner.Engine.Summary.Text()); }
+void TRunReport::Update()
+{
+    const QString summary = Owner.Engine.Summary.Text();
+    Strip->SetSummary(Ending.isEmpty() ? summary : Ending + QStringLiteral(". ") + summary);
+}
+
+void TRunReport::RunFailed(const QString &text)
+{
+    if (Running && failure_.isEmpty())
+        failure_ = text.simplified();
+}
 
 void TRunReport::Disposed(TArticleDisposition::Outcome outcome, const QString &path)
 {
@@ -60,13 +72,24 @@ void TRunReport::Disposed(TArticleDisposition::Outcome outcome, const QString &p
     Update();
 }
 
-void TRunReport::RunEnded()
+void TRunReport::RunEnded(bool walkedAll)
 {
     if (!Running)
         return;
     Running = false;
+    // A run that did not walk every group and met no failure was ended by a command.
+    if (!failure_.isEmpty())
+        Ending = QStringLiteral("Search failed: ") + failure_;
+    else if (!walkedAll)
+        Ending = QStringLiteral("Search stopped by the user");
+    else
+        Ending = QStringLiteral("Search finished");
     Update();
-    Notify(QStringLiteral("Pixtrawl: search finished"), Owner.Engine.Summary.Text());
+    const QString title = failure_.isEmpty() ? (walkedAll ? QStringLiteral("Pixtrawl: search finished")
+                                                          : QStringLiteral("Pixtrawl: search stopped by the user"))
+                                             : QStringLiteral("Pixtrawl: search failed");
+    const QString summary = Owner.Engine.Summary.Text();
+    Notify(title, failure_.isEmpty() ? summary : failure_ + '\n' + summary);
 }
 
 void TRunReport::NotifyDesktop(const QString &title, const QString &body)

@@ -29,7 +29,12 @@ public:
     void Update();
     // path: where a saved file went, for its thumbnail.
     void Disposed(TArticleDisposition::Outcome outcome, const QString &path);
-    void RunEnded();
+    // A failure told while the run went on; the first one is how it ended.
+    void RunFailed(const QString &text);
+    // walkedAll: every group was walked.
+    void RunEnded(bool walkedAll);
+    // "Search finished", "Search stopped by the user" or "Search failed: why".
+    QString Ending;
 
     void miOpenOutputFolderClick();
     // The folder saved files go to, as a file URL.
@@ -43,4 +48,5 @@ private:
     void NotifyDesktop(const QString &title, const QString &body);
 
     TFrmMain &Owner;
+    QString failure_;
 };

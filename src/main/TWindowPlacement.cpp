@@ -6,6 +6,21 @@
 #include <QScreen>
 #include <QWidget>
 
+QRect TWindowPlacement::OnScreen(const QRect &bounds)
+{
+    // The screen it stood on, if it is still there; else the primary one.
+    const QScreen *s = QGuiApplication::screenAt(bounds.center());
+    if (!s)
+        s = QGuiApplication::primaryScreen();
+    if (!s)
+        return bounds;
+    const QRect avail = s->availableGeometry();
+    QRect r(bounds.topLeft(), bounds.size().boundedTo(avail.size()));
+    r.moveLeft(qBound(avail.left(), r.left(), avail.left() + avail.width() - r.width()));
+    r.moveTop(qBound(avail.top(), r.top(), avail.top() + avail.height() - r.height()));
+    return r;
+}
+
 QRect TWindowPlacement::Restore(QWidget &window)
 {
     if (IniReadInteger("WINDOW", "LEFT", -1) == -1) {
@@ -14,13 +29,13 @@ QRect TWindowPlacement::Restore(QWidget &window)
         window.move((sg.width() - window.width()) / 2, (sg.height() - window.height()) / 2);
         return QRect();
     }
-    const int left = IniReadInteger("WINDOW", "LEFT", 10);
-    const int top = IniReadInteger("WINDOW", "TOP", 10);
-    window.move(left, top);
     const int w = IniReadInteger("WINDOW", "WIDTH", window.width());
     const int h = IniReadInteger("WINDOW", "HEIGHT", window.height());
     window.resize(w, h);
-    const QRect normal(left, top, window.width(), window.height());
+    const QRect normal = OnScreen(QRect(IniReadInteger("WINDOW", "LEFT", 10), IniReadInteger("WINDOW", "TOP", 10),
+                                        window.width(), window.height()));
+    window.resize(normal.size());
+    window.move(normal.topLeft());
     switch (IniReadInteger("WINDOW", "STATE", 0)) {
     case 1:
         window.setWindowState(Qt::WindowMinimized);

@@ -12,4 +12,6 @@ public:
     // normal bounds (null when nothing was stored).
     static QRect Restore(QWidget &window);
     static void Save(const QWidget &window, const QRect &normalBounds);
+    // bounds moved (and shrunk where needed) to lie wholly on a screen.
+    static QRect OnScreen(const QRect &bounds);
 };

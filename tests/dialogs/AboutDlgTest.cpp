@@ -14,6 +14,7 @@ TEST(AboutDialog, NamesTheVersionAndListsReleasesInColumns)
     EXPECT_EQ(dlg.laTitle->text(), "Pixtrawl v1.01.000");
     EXPECT_EQ(dlg.laTitle->font().pixelSize(), 24);
     EXPECT_TRUE(dlg.btOk->isDefault());
+    EXPECT_TRUE(dlg.laLicense->text().contains("GPL-3.0-or-later"));
     ASSERT_GT(dlg.laRevisions->count(), 0);
 
     // Date - version - note; later notes of a release blank the date; long

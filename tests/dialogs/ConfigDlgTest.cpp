@@ -8,6 +8,7 @@
 #include <QSpinBox>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -158,7 +159,18 @@ TEST(ConfigDialog, PasswordWithoutAKeyringIsKeptInAPrivateFile)
         dlg.edDir->setText(dir.dir());
         dlg.edUser->setText("joe");
         dlg.edPassword->setText("se cret");
+        MessageRecorder rec;
         dlg.btOkClick();
+        // Said once, the first time the file takes the password.
+        ASSERT_EQ(rec.shown().size(), 1);
+        EXPECT_TRUE(rec.shown()[0].text.contains(SettingsFilePath()));
+        TdlgConfig changed(nullptr);
+        changed.edPassword->setText("se cret");
+        changed.edUser->setText("joe2");
+        changed.btOkClick();
+        changed.edUser->setText("joe");
+        changed.btOkClick();
+        EXPECT_EQ(rec.shown().size(), 1);
     }
     EXPECT_EQ(Config("USER"), "joe");
     EXPECT_EQ(Config("PASSWORD"), "se cret");
@@ -198,13 +210,14 @@ TEST(ConfigDialog, DirectoryGetsItsSeparatorAndMustExist)
         QString typed;
         QString shown;
         bool warned;
+        int boxes; // a missing folder is first offered to be made
     } cases[] = {
-        {"", "/", false},
-        {"sub", "sub/", false},               // relative to the current directory
-        {work.path() + "/sub", work.path() + "/sub/", false},
-        {"missing", "missing/", true},
-        {"plain", "plain/", true},            // a file is not a directory
-        {"sub/../sub/", "sub/../sub/", false},
+        {"", "/", false, 0},
+        {"sub", "sub/", false, 0},               // relative to the current directory
+        {work.path() + "/sub", work.path() + "/sub/", false, 0},
+        {"missing", "missing/", true, 2},
+        {"plain", "plain/", true, 1},            // a file is not a directory
+        {"sub/../sub/", "sub/../sub/", false, 0},
     };
     for (const auto &c : cases) {
         QFile::remove(dir.iniPath());
@@ -213,12 +226,13 @@ TEST(ConfigDialog, DirectoryGetsItsSeparatorAndMustExist)
         dlg.edDir->setText(c.typed);
         MessageRecorder rec;
         rec.answer(MsgNo);
+        rec.answer(MsgNo);
         dlg.btOkClick();
         EXPECT_EQ(dlg.edDir->text(), c.shown) << c.typed.toStdString();
         EXPECT_EQ(QDir::currentPath(), work.path()) << "the check must leave the current directory alone";
         if (c.warned) {
-            ASSERT_EQ(rec.shown().size(), 1) << c.typed.toStdString();
-            const MessageRequest &m = rec.shown()[0];
+            ASSERT_EQ(rec.shown().size(), c.boxes) << c.typed.toStdString();
+            const MessageRequest &m = rec.shown().last();
             EXPECT_EQ(m.text, "The output directory is invalid!  Do you want to continue anyway?");
             EXPECT_EQ(m.caption, "Warning");
             EXPECT_EQ(m.icon, MsgIcon::Question);
@@ -233,16 +247,48 @@ TEST(ConfigDialog, DirectoryGetsItsSeparatorAndMustExist)
         }
     }
 
-    // Yes saves the directory anyway.
+    // Not made, Yes saves the directory anyway.
     TdlgConfig dlg(nullptr);
     dlg.edDir->setText("missing");
     MessageRecorder rec;
+    rec.answer(MsgNo);
     rec.answer(MsgYes);
     dlg.btOkClick();
-    EXPECT_EQ(rec.shown().size(), 1);
+    EXPECT_EQ(rec.shown().size(), 2);
     EXPECT_EQ(dlg.result(), QDialog::Accepted);
     EXPECT_EQ(Config("OUTPUT_DIR"), "missing/");
+    EXPECT_FALSE(QFileInfo::exists("missing"));
+
+    // Made when the offer is taken.
+    TdlgConfig make(nullptr);
+    make.edDir->setText("new/deeper");
+    MessageRecorder made;
+    made.answer(MsgYes);
+    make.btOkClick();
+    ASSERT_EQ(made.shown().size(), 1);
+    EXPECT_TRUE(made.shown()[0].text.contains("does not exist"));
+    EXPECT_EQ(make.result(), QDialog::Accepted);
+    EXPECT_TRUE(QFileInfo(work.path() + "/new/deeper").isDir());
     EXPECT_TRUE(QDir::setCurrent(before));
+}
+
+TEST(ConfigDialog, SwitchesExplainThemselvesAndBrowseFillsTheFolder)
+{
+    TempProgramDir dir;
+    TdlgConfig dlg(nullptr);
+    for (QCheckBox *box : dlg.findChildren<QCheckBox *>()) {
+        EXPECT_FALSE(box->toolTip().isEmpty()) << box->objectName().toStdString();
+        EXPECT_FALSE(box->toolTip().contains('\n')) << box->objectName().toStdString();
+    }
+    QString offered;
+    dlg.ChooseFolder = [&](const QString &start) { offered = start; return QStringLiteral("/srv/pics"); };
+    dlg.edDir->setText("/tmp/");
+    dlg.btBrowse->click();
+    EXPECT_EQ(offered, "/tmp/");
+    EXPECT_EQ(dlg.edDir->text(), "/srv/pics/");
+    dlg.ChooseFolder = [](const QString &) { return QString(); }; // cancelled
+    dlg.btBrowse->click();
+    EXPECT_EQ(dlg.edDir->text(), "/srv/pics/");
 }
 
 TEST(ConfigDialog, NewGroupStartReadsAndWritesTheNewestCount)

@@ -13,6 +13,7 @@
 #include "TGroupListModel.h"
 #include "TGroupListView.h"
 #include "TRunReport.h"
+#include "TStatusField.h"
 #include "TTrayIcon.h"
 #include "TZqNNTP.h"
 #include "TempProgramDir.h"
@@ -23,6 +24,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
+#include <QItemSelectionModel>
 #include <QScreen>
 #include <QElapsedTimer>
 #include <QLineEdit>
@@ -103,6 +105,59 @@ int main(int argc, char **argv)
     QWidget owner;
     owner.setGeometry(0, 0, 800, 600);
     bool ok = true;
+    if (argc > 2 && QByteArray(argv[2]) == "states") {
+        // The main window's states, the group dialog and the Help menu with a
+        // 15 pt font and a dark palette; argv[3] names the scale in the files.
+        const QString scale = argc > 3 ? QString::fromLocal8Bit(argv[3]) : QStringLiteral("1");
+        auto named = [&](const char *name) { return file(name).replace(QStringLiteral(".png"), "-x" + scale + ".png"); };
+        QFont font = QApplication::font();
+        font.setPointSize(15);
+        QApplication::setFont(font);
+        QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+        QApplication::setPalette(darkPalette());
+        MessageRecorder boxes;
+        IniWriteString("GROUPS", "LIST", "alt.binaries.pictures.nature,alt.binaries.pictures.space,");
+        TFrmMain w;
+        w.Report->Notify = [](const QString &, const QString &) {};
+        w.resize(700, 520);
+        ok &= shoot(&w, named("main-idle.png"));
+        w.laState->Connecting(QStringLiteral("news.example.com:563"));
+        ok &= shoot(&w, named("main-connecting.png"));
+        w.SetState(TFrmMain::StateSearching);
+        w.GroupStarted(1, 2, "alt.binaries.pictures.space");
+        w.GroupSelected(1, "alt.binaries.pictures.space", 27);
+        w.ArticleStarted(4711, 1, 27, "alt.binaries.pictures.space");
+        w.SubjectKnown("Andromeda from the garden (1/1) - andromeda.jpg");
+        w.BodyProgress(120000, 42);
+        ok &= shoot(&w, named("main-searching.png"));
+        w.SetState(TFrmMain::StateOffline);
+        w.ClearScreen();
+        w.Failed(TGrabFailure::ConnectFailed,
+                 QStringLiteral("Connection was not successful!\nnews.example.com:563: no greeting within 10 seconds"),
+                 false);
+        ok &= shoot(&w, named("main-offline.png"));
+        w.mnHelp->popup(w.mapToGlobal(QPoint(200, 0)));
+        settle();
+        ok &= shoot(w.mnHelp, named("help-menu.png"));
+        w.mnHelp->hide();
+
+        QList<QByteArray> all;
+        for (const char *tail : {"nature.landscapes.mountains.and.lakes", "nature.landscapes.mountains.and.rivers",
+                                 "space.hubble.deep.field", "space.hubble.deep.field.reprocessed", "trains.steam"})
+            all << "alt.binaries.pictures." + QByteArray(tail);
+        TZqNNTP client;
+        QList<QByteArray> chosen;
+        TdlgGroup d(&w, chosen, client);
+        d.lbAllGroups->Model->SetNames(all);
+        d.resize(900, 420);
+        for (int row : {0, 1, 3})
+            d.lbAllGroups->selectionModel()->select(d.lbAllGroups->Model->index(row, 0), QItemSelectionModel::Select);
+        d.btCopyClick();
+        ok &= shoot(&d, named("group-resized.png"));
+        d.resize(560, 320); // too narrow: the names keep both ends
+        ok &= shoot(&d, named("group-narrow.png"));
+        return ok ? 0 : 1;
+    }
     if (argc > 2 && QByteArray(argv[2]) == "stat-only") {
         // For a run under QT_SCALE_FACTOR=2: does the window fit the screen?
         auto *d = new TdlgStat(&owner, groups);

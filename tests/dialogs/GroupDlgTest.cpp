@@ -3,7 +3,9 @@
 #include "TGroupListModel.h"
 #include "TGroupListView.h"
 #include "TempProgramDir.h"
+#include "ZqIniFile.h"
 
+#include <QItemSelectionModel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
@@ -139,6 +141,57 @@ TEST(GroupDialog, CopyingTwiceAddsOnceAndOkHandsItOn)
     EXPECT_EQ(names, (Names{"alt.x", "alt.b", "alt.a"}));
 }
 
+// Several groups go over at once, in the list's order; Enter in the filter
+// adds what it found and leaves the dialog open.
+TEST(GroupDialog, SeveralChosenGroupsAndEnterInTheFilterAdd)
+{
+    TempProgramDir dir;
+    dir.write("Groups.dbf", "alt.a\r\nalt.b\r\nalt.c\r\nalt.d\r\n");
+    Names names;
+    TZqNNTP client;
+    TdlgGroup dlg(nullptr, names, client);
+    dlg.show();
+    auto *selection = dlg.lbAllGroups->selectionModel();
+    selection->select(dlg.lbAllGroups->Model->index(2, 0), QItemSelectionModel::ClearAndSelect);
+    selection->select(dlg.lbAllGroups->Model->index(0, 0), QItemSelectionModel::Select);
+    dlg.btCopyClick();
+    EXPECT_EQ(Items(dlg.lbSelGroups), (Names{"alt.a", "alt.c"}));
+
+    dlg.edFilter->setFocus();
+    dlg.edFilter->setText("d");
+    QTest::keyClick(dlg.edFilter, Qt::Key_Return);
+    EXPECT_EQ(Items(dlg.lbSelGroups), (Names{"alt.a", "alt.c", "alt.d"}));
+    EXPECT_TRUE(dlg.isVisible());
+    EXPECT_EQ(dlg.result(), 0);
+}
+
+// A resized dialog opens at that size again; the cached list is offered
+// only for the server it came from.
+TEST(GroupDialog, KeepsItsSizeAndTheCacheBelongsToItsHost)
+{
+    TempProgramDir dir;
+    IniWriteString("CONFIG", "HOST", "news.example");
+    Names names;
+    TZqNNTP client;
+    {
+        TdlgGroup dlg(nullptr, names, client);
+        EXPECT_LT(dlg.minimumWidth(), dlg.maximumWidth());
+        dlg.resize(760, 430);
+        dlg.btCancelClick();
+    }
+    ASSERT_TRUE(WriteGroupCache({"alt.here"}, "news.example"));
+    EXPECT_EQ(dir.read("Groups.dbf"), "alt.here\r\n"); // as it always was
+    {
+        TdlgGroup dlg(nullptr, names, client);
+        EXPECT_EQ(dlg.size(), QSize(760, 430));
+        EXPECT_EQ(Items(dlg.lbAllGroups), Names{"alt.here"});
+        EXPECT_EQ(dlg.lbAllGroups->textElideMode(), Qt::ElideMiddle);
+    }
+    IniWriteString("CONFIG", "HOST", "other.example");
+    TdlgGroup other(nullptr, names, client);
+    EXPECT_EQ(other.lbAllGroups->count(), 0);
+}
+
 TEST(GroupDialog, CancelAndEmptyOkReplaceAsExpected)
 {
     TempProgramDir dir;
@@ -203,12 +256,18 @@ TEST(GroupDialog, AltArrowsMoveTheEntryAndStopAtTheEnds)
         {2, Qt::Key_Up, {"b", "a", "c"}, 1},
         {1, Qt::Key_Up, {"a", "b", "c"}, 0},
     };
-    for (const Step &s : steps) {
-        list->setCurrentRow(s.row);
-        QTest::keyClick(list, s.key, Qt::AltModifier);
-        EXPECT_EQ(Items(list), s.expected) << s.row << " " << s.key;
-        EXPECT_EQ(list->currentRow(), s.selected) << s.row << " " << s.key;
-        EXPECT_TRUE(list->currentItem()->isSelected());
+    // The keys, and the buttons that do the same.
+    for (bool buttons : {false, true}) {
+        for (const Step &s : steps) {
+            list->setCurrentRow(s.row);
+            if (buttons)
+                (s.key == Qt::Key_Up ? dlg.btMoveUp : dlg.btMoveDown)->click();
+            else
+                QTest::keyClick(list, s.key, Qt::AltModifier);
+            EXPECT_EQ(Items(list), s.expected) << s.row << " " << s.key << " " << buttons;
+            EXPECT_EQ(list->currentRow(), s.selected) << s.row << " " << s.key;
+            EXPECT_TRUE(list->currentItem()->isSelected());
+        }
     }
     // Plain arrows stay ordinary cursor keys.
     list->setCurrentRow(0);

@@ -43,7 +43,8 @@ TEST(Placement, CentredTopLeftHalvesTowardZeroAndClampsAtZero)
 }
 
 // Every dialog but the clear articles dialog opens centred over its owner,
-// with its fixed client size.
+// with its fixed client size; the group dialog opens at its designed size
+// and may be resized.
 TEST(Placement, DialogsCentreOverTheOwnerWithTheirFixedSizes)
 {
     TempProgramDir dir;
@@ -74,7 +75,7 @@ TEST(Placement, DialogsCentreOverTheOwnerWithTheirFixedSizes)
             EXPECT_EQ(d->size(), c.size) << c.name;
         else
             EXPECT_GE(d->width(), c.size.width()) << c.name;
-        EXPECT_EQ(d->minimumSize(), d->maximumSize()) << c.name;
+        EXPECT_EQ(d->minimumSize() == d->maximumSize(), std::string(c.name) != "group") << c.name;
         EXPECT_FALSE(d->windowFlags() & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint)) << c.name;
         const QPoint centred(100 + (700 - d->width()) / 2, 80 + (600 - d->height()) / 2);
         EXPECT_EQ(d->pos() == centred, c.centred) << c.name;

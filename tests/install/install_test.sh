@@ -31,7 +31,11 @@ grep -qx "ExecStart=$prefix/bin/pixtrawl --grab" "$units/pixtrawl-grab.service" 
 if command -v systemd-analyze >/dev/null; then
   (cd "$units" && systemd-analyze verify ./pixtrawl-grab.service ./pixtrawl-grab.timer) || fail "units do not verify"
 fi
-[ "$("$prefix/bin/pixtrawl" --version)" = "pixtrawl 1.01" ] || fail "--version"
+[ "$("$prefix/bin/pixtrawl" --version | head -n 1)" = "pixtrawl 1.01" ] || fail "--version"
+"$prefix/bin/pixtrawl" --version | grep -q "GPL-3.0-or-later" || fail "--version names no licence"
+for f in share/doc/pixtrawl/copyright share/doc/pixtrawl/pixtrawl-help.html share/man/man1/pixtrawl.1; do
+  [ -f "$prefix/$f" ] || fail "not installed: $f"
+done
 "$prefix/bin/pixtrawl" --help | grep -q -- "--version" || fail "--help"
 
 "$server" "$corpus/spool" >"$tmp/server.log" 2>&1 &

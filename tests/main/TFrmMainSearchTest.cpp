@@ -5,7 +5,9 @@
 #include "FakeNntpServer.h"
 #include "MessageRecorder.h"
 #include "SearchSetup.h"
+#include "TConnectionHint.h"
 #include "TRunReport.h"
+#include "TStatusField.h"
 #include "TThumbnailStrip.h"
 #include "TTrayIcon.h"
 #include "TZqImage.h"
@@ -170,9 +172,89 @@ TEST_F(MainSearchTest, WhileARunGoesOnItsSpeedAndConnectionsShow)
 
 TEST(RunSummary, SaysWhatARunDidInWholeWords)
 {
-    EXPECT_EQ((TRunSummary{12, 3, 40, 2}).Text(), "Saved 12 pictures, 3 duplicates, 40 filtered in 2 groups");
-    EXPECT_EQ((TRunSummary{1, 1, 1, 1}).Text(), "Saved 1 picture, 1 duplicate, 1 filtered in 1 group");
+    EXPECT_EQ((TRunSummary{12, 3, 40, 2, {}}).Text(), "Saved 12 pictures, 3 duplicates, 40 filtered in 2 groups");
+    EXPECT_EQ((TRunSummary{1, 1, 1, 1, {}}).Text(), "Saved 1 picture, 1 duplicate, 1 filtered in 1 group");
     EXPECT_EQ(TRunSummary{}.Text(), "Saved 0 pictures, 0 duplicates, 0 filtered in 0 groups");
+    TRunSummary skipped{1, 0, 0, 1, {{"alt.x", "no such group"}, {"alt.y", "no such group"}}};
+    EXPECT_EQ(skipped.Text(), "Saved 1 picture, 0 duplicates, 0 filtered in 1 group; "
+                              "2 groups skipped: alt.x (no such group), alt.y (no such group)");
+}
+
+TEST(ConnectionHint, SuggestsTheTlsSwitchWhenPortAndTlsDisagree)
+{
+    const auto connect = TGrabFailure::ConnectFailed;
+    struct Case {
+        TGrabFailure kind;
+        bool tls;
+        int port;
+        const char *failure;
+        const char *hint; // a piece of it; empty: none
+    };
+    const Case cases[] = {
+        {connect, false, 563, "news:563: no greeting within 10 seconds", "switching on \"Encrypted connection (TLS)\""},
+        {connect, false, 8563, "news:8563: no greeting within 10 seconds", "switching on"},
+        {connect, true, 119, "news:119: The TLS handshake failed", "switching off \"Encrypted connection (TLS)\""},
+        {connect, false, 119, "news:119: Connection refused", ""},
+        {connect, true, 563, "news:563: Connection refused", ""},
+        {TGrabFailure::LoginFailed, false, 563, "news:563: 481 no", ""},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.failure);
+        const QString hint = TConnectionHint::For(c.kind, c.tls, c.port, QString::fromLatin1(c.failure));
+        if (*c.hint)
+            EXPECT_TRUE(hint.contains(QLatin1String(c.hint))) << hint.toStdString();
+        else
+            EXPECT_TRUE(hint.isEmpty()) << hint.toStdString();
+    }
+}
+
+// The status bar says what the connection is doing, and why it went down.
+TEST_F(MainSearchTest, StateFieldFollowsTheConnection)
+{
+    TFrmMain w;
+    const QString where = QStringLiteral("127.0.0.1:%1").arg(server.Port());
+    EXPECT_EQ(w.laState->FullText(), "Offline");
+    ASSERT_TRUE(w.miConnectClick());
+    EXPECT_EQ(w.laState->FullText(), "Connecting to " + where + "...");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return w.State() == TFrmMain::StateOnline; }, 10000));
+    EXPECT_EQ(w.laState->FullText(), "Connected to 127.0.0.1");
+
+    QString during, header, line;
+    onCommand("BODY 1", [&] {
+        during = w.laState->FullText();
+        header = w.laArticle->text();
+        line = w.laArticleName->text();
+    });
+    w.miSearchAllGroupsClick();
+    EXPECT_EQ(during, "Searching group 1 of 1");
+    // The header and the line below it name the same article.
+    EXPECT_EQ(header, "Article 1 (1 of 2)");
+    EXPECT_TRUE(line.startsWith("Decoding Article 1 from alt.a")) << line.toStdString();
+
+    w.miDisconnectClick();
+    EXPECT_EQ(w.laState->FullText(), "Offline");
+    const quint16 closed = FakeNntpServer::ClosedPort();
+    IniWriteInteger("CONFIG", "PORT", closed);
+    ASSERT_TRUE(w.miConnectClick());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !boxes.shown().isEmpty(); }, 15000));
+    EXPECT_EQ(w.laState->FullText(), QStringLiteral("Offline: 127.0.0.1:%1: Connection refused").arg(closed));
+}
+
+// The end of a run says whether it finished, was stopped or failed, and
+// names the groups the server would not give.
+TEST_F(MainSearchTest, RunEndingSaysHowItEndedAndWhatWasSkipped)
+{
+    IniWriteString("GROUPS", "LIST", "alt.gone,alt.a,");
+    TFrmMain w;
+    QStringList titles;
+    w.Report->Notify = [&](const QString &title, const QString &) { titles << title; };
+    connectWindow(w);
+    onCommand("BODY 1", [&] { w.btStop->click(); });
+    w.miSearchAllGroupsClick();
+    EXPECT_EQ(titles, QStringList{"Pixtrawl: search stopped by the user"});
+    EXPECT_EQ(w.Report->Strip->laSummary->text(),
+              "Search stopped by the user. Saved 0 pictures, 0 duplicates, 0 filtered in 1 group; "
+              "1 group skipped: alt.gone (no such news group)");
 }
 
 // The summary and thumbnails follow the run, its end is notified, the
@@ -191,7 +273,7 @@ TEST_F(MainSearchTest, RunShowsWhatItGrabbedAndSaysSoAtTheEnd)
     w.miSearchAllGroupsClick();
 
     const QString summary = "Saved 1 picture, 0 duplicates, 1 filtered in 1 group";
-    EXPECT_EQ(w.Report->Strip->laSummary->text(), summary);
+    EXPECT_EQ(w.Report->Strip->laSummary->text(), "Search finished. " + summary);
     EXPECT_EQ(notes, QStringList{"Pixtrawl: search finished: " + summary});
     EXPECT_EQ(w.Report->Strip->Pictures(), QStringList{dir.path("out/pic.jpg")});
     ASSERT_NE(w.Report->Strip->Thumb(0), nullptr);
@@ -206,7 +288,7 @@ TEST_F(MainSearchTest, RunShowsWhatItGrabbedAndSaysSoAtTheEnd)
 
     w.miSearchAllGroupsClick(); // nothing new
     EXPECT_EQ(notes.size(), 2);
-    EXPECT_EQ(w.Report->Strip->laSummary->text(), "Saved 0 pictures, 0 duplicates, 0 filtered in 1 group");
+    EXPECT_EQ(w.Report->Strip->laSummary->text(), "Search finished. Saved 0 pictures, 0 duplicates, 0 filtered in 1 group");
     EXPECT_EQ(w.Report->Strip->Pictures().size(), 1); // the latest pictures stay
     EXPECT_GT(w.pbArticle->maximum(), 0);
     EXPECT_GT(w.pbGroup->maximum(), 0);
@@ -230,7 +312,7 @@ TEST_F(MainSearchTest, TrayTipShowsTheProgressAndTrayStopEndsTheRun)
         w.TrayIcon->miStopSearching->trigger();
     });
     w.miSearchAllGroupsClick();
-    EXPECT_EQ(tip, "Wow, Dude\nSearching Group 1 of 1\nDecoding Article 1 of 2");
+    EXPECT_EQ(tip, "Wow, Dude\nSearching Group 1 of 1\nArticle 1 (1 of 2)");
     EXPECT_TRUE(stopOffered);
     EXPECT_FALSE(w.Searching());
     w.TrayIcon->Refresh();
@@ -296,6 +378,7 @@ TEST_F(MainSearchTest, FailedReconnectionEndsTheRunOffline)
     EXPECT_EQ(w.State(), TFrmMain::StateOffline);
     ASSERT_EQ(boxes.texts().size(), 1);
     EXPECT_TRUE(boxes.texts()[0].startsWith("Connection was not successful!\n127.0.0.1:"));
+    EXPECT_TRUE(w.Report->Ending.startsWith("Search failed: Connection was not successful! 127.0.0.1:"));
     EXPECT_EQ(IniReadString("GROUPS", "alt.a", ""), "1,<art1@fake.invalid>");
     EXPECT_TRUE(w.mnFile->menuAction()->isEnabled());
     EXPECT_EQ(w.StopReason, 0);

@@ -3,6 +3,7 @@
 
 #include "FakeDialogs.h"
 #include "MessageRecorder.h"
+#include "TRunReport.h"
 #include "TTrayIcon.h"
 #include "TZqImage.h"
 #include "TZqNNTP.h"
@@ -22,9 +23,11 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QTest>
+#include <QUrl>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -61,7 +64,7 @@ TEST_F(MainWindowTest, FirstStartWithoutSettingsFile)
     EXPECT_TRUE(w.FilterStrings.isEmpty());
     EXPECT_TRUE(w.Disposition.KnownChecksums.isEmpty());
     EXPECT_EQ(w.ProgramDir, dir.dir());
-    EXPECT_FALSE(w.miClearArticles->isVisible());
+    EXPECT_TRUE(w.miClearArticles->isVisible());
     EXPECT_FALSE(w.miClearArticles->isEnabled());
 
     // Becoming active with no server configured opens the configuration dialog.
@@ -161,6 +164,7 @@ TEST_F(MainWindowTest, StateTable)
         EXPECT_EQ(w.State(), r.state);
         EXPECT_TRUE(w.mnFile->menuAction()->isEnabled());
         EXPECT_EQ(w.mnGroups->menuAction()->isEnabled(), r.groups);
+        EXPECT_EQ(w.miClearArticles->isEnabled(), r.groups); // a group can be started over when idle
         EXPECT_EQ(w.btSkipArticle->isEnabled(), r.buttons);
         EXPECT_EQ(w.btSkipGroup->isEnabled(), r.buttons);
         EXPECT_EQ(w.btStop->isEnabled(), r.buttons);
@@ -204,6 +208,7 @@ TEST_F(MainWindowTest, ControlsCaptionsAndShortcuts)
         {w.miFilters, "Filters", QKeySequence()},
         {w.miConfiguration, "Configuration", QKeySequence()},
         {w.mnAbout, "&About", QKeySequence()},
+        {w.miHelp, "Pixtrawl &Help", QKeySequence(Qt::Key_F1)},
     };
     for (const Item &i : items) {
         EXPECT_EQ(i.action->text(), i.text);
@@ -212,6 +217,9 @@ TEST_F(MainWindowTest, ControlsCaptionsAndShortcuts)
     EXPECT_EQ(w.mnFile->title(), "&File");
     EXPECT_EQ(w.mnGroups->title(), "&Groups");
     EXPECT_EQ(w.mnOptions->title(), "&Options");
+    EXPECT_EQ(w.mnHelp->title(), "&Help");
+    EXPECT_TRUE(w.mnHelp->actions().contains(w.mnAbout));
+    EXPECT_TRUE(w.miExit->shortcuts().contains(QKeySequence(Qt::CTRL | Qt::Key_Q)));
     EXPECT_EQ(w.btSkipArticle->text(), "S&kip Article"); // Alt+A belongs to "&About"
     EXPECT_EQ(w.btSkipGroup->text(), "Skip G&roup");
     EXPECT_EQ(w.btStop->text(), "&Stop Searching");
@@ -232,18 +240,23 @@ TEST_F(MainWindowTest, LayoutFollowsTheClientArea)
         const int cw = client.width(), ch = client.height();
         const int toolbar = w.pnToolbar->height();
         EXPECT_GT(toolbar, 0); // the visible search buttons live there
-        EXPECT_EQ(w.pnStatus->geometry(), QRect(4, toolbar + 4, cw - 8, 81));
-        EXPECT_EQ(w.pnArticle->geometry(), QRect(4, 4, cw - 16, 73));
+        // Lines as designed (13) unless the font needs more; the rest follows.
+        const int line = std::max(13, w.laArticleName->fontMetrics().height() + 1);
+        EXPECT_GE(line, w.laSubject->fontMetrics().height());
+        const int status = 81 + 3 * (line - 13);
+        EXPECT_EQ(w.pnStatus->geometry(), QRect(4, toolbar + 4, cw - 8, status));
+        EXPECT_EQ(w.pnArticle->geometry(), QRect(4, 4, cw - 16, status - 8));
         const int aw = cw - 16;
         const int gw = int(std::lround((aw - 18) * 0.5));
-        EXPECT_EQ(w.laGroup->geometry(), QRect(6, 5, gw, 13));
-        EXPECT_EQ(w.pbGroup->geometry(), QRect(6, 22, gw, 15));
-        EXPECT_EQ(w.laArticle->geometry(), QRect(6 + gw + 6, 5, aw - gw - 18, 13));
-        EXPECT_EQ(w.pbArticle->geometry(), QRect(6 + gw + 6, 22, aw - gw - 18, 15));
-        EXPECT_EQ(w.laArticleName->geometry(), QRect(6, 40, aw - 12, 13));
-        EXPECT_EQ(w.laSubject->geometry(), QRect(6, 54, aw - 12, 13));
-        EXPECT_GE(w.laGroupName->y(), 81); // below the panel's visible area
-        const QRect data(4, toolbar + 4 + 81 + 4, cw - 8, ch - 81 - toolbar - 12);
+        const int bar = 22 + line - 13;
+        EXPECT_EQ(w.laGroup->geometry(), QRect(6, 5, gw, line));
+        EXPECT_EQ(w.pbGroup->geometry(), QRect(6, bar, gw, 15));
+        EXPECT_EQ(w.laArticle->geometry(), QRect(6 + gw + 6, 5, aw - gw - 18, line));
+        EXPECT_EQ(w.pbArticle->geometry(), QRect(6 + gw + 6, bar, aw - gw - 18, 15));
+        EXPECT_EQ(w.laArticleName->geometry(), QRect(6, bar + 18, aw - 12, line));
+        EXPECT_EQ(w.laSubject->geometry(), QRect(6, bar + 18 + line + 1, aw - 12, line));
+        EXPECT_GE(w.laGroupName->y(), status); // below the panel's visible area
+        const QRect data(4, toolbar + 4 + status + 4, cw - 8, ch - status - toolbar - 12);
         EXPECT_EQ(w.pnData->geometry(), data);
         EXPECT_EQ(w.pnPicture->geometry(), QRect(4, 4, data.width() - 8, data.height() - 8));
         EXPECT_EQ(w.btPreview->geometry(),
@@ -288,6 +301,29 @@ TEST_F(MainWindowTest, PlacementReadAtStartAndWrittenFromNormalBoundsWhenMaximiz
     // A second start brings the window back maximized over the same bounds.
     TFrmMain again;
     EXPECT_TRUE(again.windowState() & Qt::WindowMaximized);
+}
+
+// A drag alone is remembered, and a place no screen shows any more is not
+// where the window comes back.
+TEST_F(MainWindowTest, PlacementKeepsADragAndComesBackOnScreen)
+{
+    IniWriteBool("CONFIG", "EXIT_PROMPT", false);
+    {
+        TFrmMain w;
+        w.show();
+        QCoreApplication::processEvents();
+        w.move(w.x() + 37, w.y() + 23);
+        QCoreApplication::processEvents();
+        const QPoint dragged = w.pos();
+        EXPECT_TRUE(w.close());
+        EXPECT_EQ(IniReadInteger("WINDOW", "LEFT", -1), dragged.x());
+        EXPECT_EQ(IniReadInteger("WINDOW", "TOP", -1), dragged.y());
+    }
+    IniWriteInteger("WINDOW", "LEFT", 5000);
+    IniWriteInteger("WINDOW", "TOP", -400);
+    TFrmMain w;
+    const QRect avail = w.screen()->availableGeometry();
+    EXPECT_TRUE(avail.contains(QRect(w.pos(), w.size()))) << w.x() << "," << w.y();
 }
 
 TEST_F(MainWindowTest, ExitPromptCancelKeepsEverything)
@@ -356,6 +392,18 @@ TEST_F(MainWindowTest, CountersAddToTotalAndGroupKeys)
         EXPECT_EQ(ReadStatistic(counter, ""), c.totalAfter.toLongLong());
         EXPECT_EQ(ReadStatistic(counter, "alt.pictures"), c.groupAfter.toLongLong());
     }
+}
+
+TEST_F(MainWindowTest, HelpOpensTheManualInTheDesktopsViewer)
+{
+    TFrmMain w;
+    QList<QUrl> opened;
+    w.Report->OpenUrl = [&](const QUrl &u) { opened << u; return true; };
+    w.miHelp->trigger();
+    ASSERT_EQ(opened.size(), 1);
+    EXPECT_EQ(opened[0].fileName(), "pixtrawl-help.html");
+    EXPECT_TRUE(QFile::exists(opened[0].toLocalFile()));
+    EXPECT_TRUE(boxes.shown().isEmpty());
 }
 
 TEST_F(MainWindowTest, DialogCommandsGoThroughTheFactory)
