@@ -540,8 +540,10 @@ void TGroupSearch::Run(int firstGroup, bool oneGroup)
                 groupRefused = resumed == Resumed::GroupRefused;
                 break; // a command is taken up below, as after any request
             }
-            if (groupRefused)
+            if (groupRefused) {
+                w_.GroupRefused(group); // the rest of it, on the reconnection
                 break;
+            }
             if (gap && w_.StopReason == TGrabEngine::StopNone && !w_.closing_)
                 continue; // not on the server: nothing to log, count or mark
 

@@ -77,7 +77,7 @@ void TFrmMain::FormCreate()
 
     PreviewEnabled = true;
     laState = new TStatusField(this);
-    statusBar()->addPermanentWidget(laState, 1);
+    statusBar()->addPermanentWidget(laState); // its text's width; the summary takes the rest
     laSpeed = new QLabel(this);
     laSpeed->setObjectName(QStringLiteral("laSpeed"));
     statusBar()->addPermanentWidget(laSpeed);

@@ -1,12 +1,9 @@
 #include "TStatusField.h"
 
-#include <QFontMetrics>
-#include <QResizeEvent>
-
-TStatusField::TStatusField(QWidget *parent) : QLabel(parent)
+// Room for the gist (state, host, the start of a reason) before it elides.
+TStatusField::TStatusField(QWidget *parent) : TElidedLabel(36, parent)
 {
     setObjectName(QStringLiteral("laState"));
-    setTextFormat(Qt::PlainText);
     Offline();
 }
 
@@ -44,30 +41,4 @@ void TStatusField::Connected(const QString &host, bool tls, const QString &user)
 void TStatusField::Searching(int index, int count)
 {
     Show(QStringLiteral("Searching group %1 of %2").arg(index + 1).arg(count));
-}
-
-QSize TStatusField::minimumSizeHint() const
-{
-    // Room for the gist (state, host, the start of a reason); the rest is
-    // elided rather than widening the window.
-    return {qMin(sizeHint().width(), fontMetrics().averageCharWidth() * 36), QLabel::minimumSizeHint().height()};
-}
-
-QSize TStatusField::sizeHint() const
-{
-    return {fontMetrics().horizontalAdvance(text_) + 2 * margin() + 4, QLabel::sizeHint().height()};
-}
-
-void TStatusField::resizeEvent(QResizeEvent *e)
-{
-    QLabel::resizeEvent(e);
-    Show(text_);
-}
-
-void TStatusField::Show(const QString &text)
-{
-    text_ = text;
-    setToolTip(text);
-    setText(fontMetrics().elidedText(text, Qt::ElideRight, qMax(width(), minimumSizeHint().width())));
-    updateGeometry();
 }

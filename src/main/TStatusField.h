@@ -1,12 +1,13 @@
 #pragma once
-#include <QLabel>
+#include "TElidedLabel.h"
+
 #include <QString>
 
 // The connection's state in the status bar, built from what the engine
 // reports: offline (with the reason of the last failure), connecting,
 // connected (where, how, as whom) or which group a search is in. Long texts
-// are elided; the whole text is the tooltip.
-class TStatusField : public QLabel {
+// give way to the rest of the status bar, elided.
+class TStatusField : public TElidedLabel {
     Q_OBJECT
 public:
     explicit TStatusField(QWidget *parent = nullptr);
@@ -21,15 +22,7 @@ public:
     void Connected(const QString &host, bool tls, const QString &user);
     void Searching(int index, int count);
 
-    QString FullText() const { return text_; }
-    QSize minimumSizeHint() const override;
-    QSize sizeHint() const override;
-
-protected:
-    void resizeEvent(QResizeEvent *e) override;
-
 private:
-    void Show(const QString &text);
-    QString text_;
+    void Show(const QString &text) { SetFullText(text); }
     QString reason_;
 };

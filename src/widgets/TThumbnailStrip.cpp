@@ -1,12 +1,12 @@
 #include "TThumbnailStrip.h"
 
+#include "TElidedLabel.h"
 #include "TJPEGImage.h"
 
 #include <QEvent>
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QImageReader>
-#include <QLabel>
 #include <QStyle>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -42,9 +42,8 @@ TThumbnailStrip::TThumbnailStrip(QWidget *parent) : QFrame(parent)
     auto *column = new QVBoxLayout(this);
     column->setContentsMargins(4, 2, 4, 2);
     column->setSpacing(2);
-    laSummary = new QLabel(this);
+    laSummary = new TElidedLabel(24, this);
     laSummary->setObjectName(QStringLiteral("laSummary"));
-    laSummary->setTextFormat(Qt::PlainText);
     column->addWidget(laSummary);
     row_ = new QHBoxLayout;
     row_->setSpacing(4);
@@ -53,7 +52,7 @@ TThumbnailStrip::TThumbnailStrip(QWidget *parent) : QFrame(parent)
     setMinimumHeight(ThumbSize + 8 + laSummary->sizeHint().height() + 6);
 }
 
-void TThumbnailStrip::SetSummary(const QString &text) { laSummary->setText(text); }
+void TThumbnailStrip::SetSummary(const QString &text) { laSummary->SetFullText(text); }
 
 void TThumbnailStrip::AddPicture(const QString &path)
 {

@@ -6,7 +6,7 @@
 #include <functional>
 
 class QHBoxLayout;
-class QLabel;
+class TElidedLabel;
 class QToolButton;
 
 // A line saying what the run grabbed and the latest saved pictures as
@@ -19,7 +19,7 @@ public:
 
     explicit TThumbnailStrip(QWidget *parent = nullptr);
 
-    QLabel *laSummary;
+    TElidedLabel *laSummary;
 
     void SetSummary(const QString &text);
     // Adds the saved file; a file that is no picture Qt or libjpeg can read

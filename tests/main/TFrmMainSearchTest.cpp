@@ -252,7 +252,7 @@ TEST_F(MainSearchTest, RunEndingSaysHowItEndedAndWhatWasSkipped)
     onCommand("BODY 1", [&] { w.btStop->click(); });
     w.miSearchAllGroupsClick();
     EXPECT_EQ(titles, QStringList{"Pixtrawl: search stopped by the user"});
-    EXPECT_EQ(w.Report->Strip->laSummary->text(),
+    EXPECT_EQ(w.Report->Strip->laSummary->FullText(),
               "Search stopped by the user. Saved 0 pictures, 0 duplicates, 0 filtered in 1 group; "
               "1 group skipped: alt.gone (no such news group)");
 }
@@ -273,7 +273,7 @@ TEST_F(MainSearchTest, RunShowsWhatItGrabbedAndSaysSoAtTheEnd)
     w.miSearchAllGroupsClick();
 
     const QString summary = "Saved 1 picture, 0 duplicates, 1 filtered in 1 group";
-    EXPECT_EQ(w.Report->Strip->laSummary->text(), "Search finished. " + summary);
+    EXPECT_EQ(w.Report->Strip->laSummary->FullText(), "Search finished. " + summary);
     EXPECT_EQ(notes, QStringList{"Pixtrawl: search finished: " + summary});
     EXPECT_EQ(w.Report->Strip->Pictures(), QStringList{dir.path("out/pic.jpg")});
     ASSERT_NE(w.Report->Strip->Thumb(0), nullptr);
@@ -288,7 +288,7 @@ TEST_F(MainSearchTest, RunShowsWhatItGrabbedAndSaysSoAtTheEnd)
 
     w.miSearchAllGroupsClick(); // nothing new
     EXPECT_EQ(notes.size(), 2);
-    EXPECT_EQ(w.Report->Strip->laSummary->text(), "Search finished. Saved 0 pictures, 0 duplicates, 0 filtered in 1 group");
+    EXPECT_EQ(w.Report->Strip->laSummary->FullText(), "Search finished. Saved 0 pictures, 0 duplicates, 0 filtered in 1 group");
     EXPECT_EQ(w.Report->Strip->Pictures().size(), 1); // the latest pictures stay
     EXPECT_GT(w.pbArticle->maximum(), 0);
     EXPECT_GT(w.pbGroup->maximum(), 0);
