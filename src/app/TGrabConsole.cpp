@@ -1,6 +1,8 @@
 #include "TGrabConsole.h"
 
+#include "TConnectionHint.h"
 #include "TGrabEngine.h"
+#include "TZqNNTP.h"
 #include "ZqIniFile.h"
 #include "ZqMessageBox.h"
 #include "ZqPaths.h"
@@ -163,8 +165,12 @@ void TGrabConsole::Status(const QString &text)
         line(stdout, text);
 }
 
-void TGrabConsole::Failed(TGrabFailure, const QString &text, bool)
+void TGrabConsole::Failed(TGrabFailure kind, const QString &given, bool)
 {
+    QString text = given;
+    if (engine_)
+        text += TConnectionHint::For(kind, engine_->NewsClient->UseTls, engine_->NewsClient->Port(),
+                                     engine_->NewsClient->FailureText);
     failure_ = QString(text).replace('\n', ' ');
     attemptDone_ = true;
     line(stderr, QStringLiteral("pixtrawl: ") + text);

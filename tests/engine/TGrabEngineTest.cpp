@@ -1,6 +1,7 @@
 // The search driven without a window: commands in, events out, against the
 // fake server. What the window shows of these events is the window's tests'.
 #include "EngineFixture.h"
+#include "TConnectionHint.h"
 #include "TestBodies.h"
 
 #include "TZqNNTP.h"
@@ -441,6 +442,34 @@ TEST_F(EngineTest, CloseDuringABodyUnwindsWithTheExactPointer)
     EXPECT_EQ(events.runsEnded, 0);
     EXPECT_TRUE(QFile::exists(dir.path("CRC-32.dat")));
     e.reset();
+}
+
+TEST(ConnectionHint, SuggestsTheTlsSwitchWhenPortAndTlsDisagree)
+{
+    const auto connect = TGrabFailure::ConnectFailed;
+    struct Case {
+        TGrabFailure kind;
+        bool tls;
+        int port;
+        const char *failure;
+        const char *hint; // a piece of it; empty: none
+    };
+    const Case cases[] = {
+        {connect, false, 563, "news:563: no greeting within 10 seconds", "switching on \"Encrypted connection (TLS)\""},
+        {connect, false, 8563, "news:8563: no greeting within 10 seconds", "switching on"},
+        {connect, true, 119, "news:119: The TLS handshake failed", "switching off \"Encrypted connection (TLS)\""},
+        {connect, false, 119, "news:119: Connection refused", ""},
+        {connect, true, 563, "news:563: Connection refused", ""},
+        {TGrabFailure::LoginFailed, false, 563, "news:563: 481 no", ""},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.failure);
+        const QString hint = TConnectionHint::For(c.kind, c.tls, c.port, QString::fromLatin1(c.failure));
+        if (*c.hint)
+            EXPECT_TRUE(hint.contains(QLatin1String(c.hint))) << hint.toStdString();
+        else
+            EXPECT_TRUE(hint.isEmpty()) << hint.toStdString();
+    }
 }
 
 } // namespace

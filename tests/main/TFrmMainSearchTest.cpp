@@ -5,7 +5,6 @@
 #include "FakeNntpServer.h"
 #include "MessageRecorder.h"
 #include "SearchSetup.h"
-#include "TConnectionHint.h"
 #include "TRunReport.h"
 #include "TStatusField.h"
 #include "TThumbnailStrip.h"
@@ -178,34 +177,6 @@ TEST(RunSummary, SaysWhatARunDidInWholeWords)
     TRunSummary skipped{1, 0, 0, 1, {{"alt.x", "no such group"}, {"alt.y", "no such group"}}};
     EXPECT_EQ(skipped.Text(), "Saved 1 picture, 0 duplicates, 0 filtered in 1 group; "
                               "2 groups skipped: alt.x (no such group), alt.y (no such group)");
-}
-
-TEST(ConnectionHint, SuggestsTheTlsSwitchWhenPortAndTlsDisagree)
-{
-    const auto connect = TGrabFailure::ConnectFailed;
-    struct Case {
-        TGrabFailure kind;
-        bool tls;
-        int port;
-        const char *failure;
-        const char *hint; // a piece of it; empty: none
-    };
-    const Case cases[] = {
-        {connect, false, 563, "news:563: no greeting within 10 seconds", "switching on \"Encrypted connection (TLS)\""},
-        {connect, false, 8563, "news:8563: no greeting within 10 seconds", "switching on"},
-        {connect, true, 119, "news:119: The TLS handshake failed", "switching off \"Encrypted connection (TLS)\""},
-        {connect, false, 119, "news:119: Connection refused", ""},
-        {connect, true, 563, "news:563: Connection refused", ""},
-        {TGrabFailure::LoginFailed, false, 563, "news:563: 481 no", ""},
-    };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.failure);
-        const QString hint = TConnectionHint::For(c.kind, c.tls, c.port, QString::fromLatin1(c.failure));
-        if (*c.hint)
-            EXPECT_TRUE(hint.contains(QLatin1String(c.hint))) << hint.toStdString();
-        else
-            EXPECT_TRUE(hint.isEmpty()) << hint.toStdString();
-    }
 }
 
 // The status bar says what the connection is doing, and why it went down.
