@@ -1,0 +1,344 @@
+#include "TRuleSet.h"
+
+#include "PostSubject.h"
+
+#include <QDateTime>
+
+#include <array>
+
+namespace {
+
+constexpr qint64 SecsPerDay = 86400;
+
+struct Named {
+    const char *name;
+    int value;
+};
+
+constexpr std::array<Named, 8> FieldNames{{{"subject", TRuleSet::Subject},
+                                           {"from", TRuleSet::From},
+                                           {"name", TRuleSet::Name},
+                                           {"ext", TRuleSet::Ext},
+                                           {"group", TRuleSet::Group},
+                                           {"bytes", TRuleSet::Bytes},
+                                           {"lines", TRuleSet::Lines},
+                                           {"age", TRuleSet::Age}}};
+constexpr std::array<Named, 5> TestNames{{{"contains", TRuleSet::Contains},
+                                          {"is", TRuleSet::Is},
+                                          {"matches", TRuleSet::Matches},
+                                          {"<", TRuleSet::Less},
+                                          {">", TRuleSet::Greater}}};
+
+template <size_t N>
+int lookUp(const std::array<Named, N> &names, const QByteArray &word)
+{
+    for (const Named &n : names)
+        if (word == n.name)
+            return n.value;
+    return -1;
+}
+
+const char *fieldName(TRuleSet::Field f)
+{
+    for (const Named &n : FieldNames)
+        if (n.value == f)
+            return n.name;
+    return "";
+}
+
+bool isNumeric(TRuleSet::Field f) { return f >= TRuleSet::Bytes; }
+
+// Digits with an optional fraction; bytes may end in K, M or G (powers of 1024).
+bool parseNumber(QByteArray value, TRuleSet::Field field, double &number)
+{
+    double scale = 1;
+    if (field == TRuleSet::Bytes && !value.isEmpty()) {
+        if (value.size() > 1 && (value.back() == 'b' || value.back() == 'B'))
+            value.chop(1);
+        switch (value.back()) {
+        case 'k': case 'K': scale = 1024.0; break;
+        case 'm': case 'M': scale = 1024.0 * 1024; break;
+        case 'g': case 'G': scale = 1024.0 * 1024 * 1024; break;
+        default: break;
+        }
+        if (scale != 1)
+            value.chop(1);
+    }
+    const qsizetype dot = value.indexOf('.');
+    if (value.isEmpty() || dot == 0 || dot == value.size() - 1)
+        return false;
+    for (qsizetype i = 0; i < value.size(); ++i)
+        if (i != dot && (value.at(i) < '0' || value.at(i) > '9'))
+            return false;
+    bool ok = false;
+    number = value.toDouble(&ok) * scale;
+    return ok;
+}
+
+QString parseCondition(const QByteArray &text, TRuleSet::Condition &c)
+{
+    const QByteArray trimmed = text.trimmed();
+    const qsizetype s1 = trimmed.indexOf(' ');
+    const QByteArray fieldWord = s1 < 0 ? trimmed : trimmed.left(s1);
+    if (fieldWord.isEmpty())
+        return QStringLiteral("missing condition");
+    const int field = lookUp(FieldNames, fieldWord.toLower());
+    if (field < 0)
+        return QStringLiteral("unknown field '%1'").arg(QString::fromUtf8(fieldWord));
+    c.field = TRuleSet::Field(field);
+    const QByteArray rest = s1 < 0 ? QByteArray() : trimmed.mid(s1 + 1).trimmed();
+    const qsizetype s2 = rest.indexOf(' ');
+    const QByteArray testWord = s2 < 0 ? rest : rest.left(s2);
+    if (testWord.isEmpty())
+        return QStringLiteral("missing test after '%1'").arg(QString::fromUtf8(fieldWord));
+    const int test = lookUp(TestNames, testWord.toLower());
+    if (test < 0)
+        return QStringLiteral("unknown test '%1'").arg(QString::fromUtf8(testWord));
+    c.test = TRuleSet::Test(test);
+    const QByteArray value = s2 < 0 ? QByteArray() : rest.mid(s2 + 1).trimmed();
+    if (value.isEmpty())
+        return QStringLiteral("empty value after '%1'").arg(QString::fromUtf8(testWord));
+    const bool numericTest = c.test == TRuleSet::Less || c.test == TRuleSet::Greater;
+    if (numericTest != isNumeric(c.field))
+        return QStringLiteral("'%1' does not apply to %2").arg(QString::fromUtf8(testWord), QLatin1String(fieldName(c.field)));
+    if (numericTest) {
+        if (!parseNumber(value, c.field, c.number))
+            return QStringLiteral("bad number '%1'").arg(QString::fromUtf8(value));
+    } else if (c.test == TRuleSet::Matches) {
+        c.re = QRegularExpression(QString::fromUtf8(value), QRegularExpression::CaseInsensitiveOption);
+        if (!c.re.isValid())
+            return QStringLiteral("invalid regular expression: %1").arg(c.re.errorString());
+        c.re.optimize();
+    } else {
+        c.text = QString::fromUtf8(value).toLower();
+    }
+    return {};
+}
+
+// An article's fields, each worked out once and only when a rule asks.
+class Seen {
+public:
+    Seen(const TRuleFacts &facts, qint64 nowSecs) : f_(facts), now_(nowSecs) {}
+
+    const QString &Text(TRuleSet::Field field)
+    {
+        if (!(have_ & (1u << field))) {
+            have_ |= 1u << field;
+            text_[field] = QString::fromUtf8(Bytes(field));
+        }
+        return text_[field];
+    }
+    const QString &Lower(TRuleSet::Field field)
+    {
+        if (!(haveLower_ & (1u << field))) {
+            haveLower_ |= 1u << field;
+            lower_[field] = Text(field).toLower();
+        }
+        return lower_[field];
+    }
+    QByteArray Bytes(TRuleSet::Field field)
+    {
+        switch (field) {
+        case TRuleSet::Subject: return f_.subject;
+        case TRuleSet::From: return f_.from;
+        case TRuleSet::Group: return f_.group;
+        case TRuleSet::Name: return Name();
+        case TRuleSet::Ext: return TRuleSet::ExtOf(Name());
+        default: return {};
+        }
+    }
+    const QByteArray &Name()
+    {
+        if (!haveName_) {
+            haveName_ = true;
+            name_ = TRuleSet::NameOf(f_.subject);
+        }
+        return name_;
+    }
+    // -1 when unknown.
+    double Number(TRuleSet::Field field)
+    {
+        switch (field) {
+        case TRuleSet::Bytes:
+            if (bytes_ == -2)
+                bytes_ = TRuleSet::EstimatedBytes(f_.subject, f_.bytes);
+            return double(bytes_);
+        case TRuleSet::Lines:
+            return f_.lines > 0 ? double(f_.lines) : -1;
+        case TRuleSet::Age:
+            if (age_ == -2)
+                age_ = TRuleSet::AgeSecs(f_.date, now_);
+            return age_ < 0 ? -1 : double(age_) / SecsPerDay;
+        default:
+            return -1;
+        }
+    }
+
+private:
+    const TRuleFacts &f_;
+    qint64 now_;
+    unsigned have_ = 0;
+    unsigned haveLower_ = 0;
+    std::array<QString, TRuleSet::FieldCount> text_;
+    std::array<QString, TRuleSet::FieldCount> lower_;
+    bool haveName_ = false;
+    QByteArray name_;
+    qint64 bytes_ = -2;
+    qint64 age_ = -2;
+};
+
+bool holds(const TRuleSet::Condition &c, Seen &seen)
+{
+    switch (c.test) {
+    case TRuleSet::Contains:
+        return seen.Lower(c.field).contains(c.text);
+    case TRuleSet::Is:
+        return seen.Lower(c.field) == c.text;
+    case TRuleSet::Matches:
+        return c.re.match(seen.Text(c.field)).hasMatch();
+    case TRuleSet::Less:
+    case TRuleSet::Greater: {
+        const double n = seen.Number(c.field);
+        if (n < 0)
+            return false; // an unknown size or date decides nothing
+        return c.test == TRuleSet::Less ? n < c.number : n > c.number;
+    }
+    }
+    return false;
+}
+
+bool holds(const TRuleSet::Rule &r, Seen &seen)
+{
+    for (const TRuleSet::Condition &c : r.conditions)
+        if (!holds(c, seen))
+            return false;
+    return true;
+}
+
+} // namespace
+
+TRuleSet TRuleSet::Parse(const QByteArray &text)
+{
+    TRuleSet set;
+    const QList<QByteArray> lines = text.split('\n');
+    for (int i = 0; i < lines.size(); ++i) {
+        QByteArray line = lines[i];
+        if (line.endsWith('\r'))
+            line.chop(1);
+        line = line.trimmed();
+        if (line.isEmpty() || line.startsWith('#'))
+            continue;
+        Rule rule;
+        rule.line = i + 1;
+        rule.text = line;
+        const qsizetype space = line.indexOf(' ');
+        const QByteArray action = (space < 0 ? line : line.left(space)).toLower();
+        QString error;
+        if (action == "skip" || action == "only") {
+            rule.action = action == "skip" ? Skip : Only;
+            const QByteArray rest = space < 0 ? QByteArray() : line.mid(space + 1);
+            qsizetype from = 0;
+            while (error.isEmpty()) {
+                const qsizetype andAt = rest.indexOf(" and ", from);
+                Condition c;
+                error = parseCondition(rest.mid(from, andAt < 0 ? -1 : andAt - from), c);
+                rule.conditions.append(c);
+                if (andAt < 0)
+                    break;
+                from = andAt + 5;
+            }
+        } else {
+            error = QStringLiteral("unknown action '%1'").arg(QString::fromUtf8(space < 0 ? line : line.left(space)));
+        }
+        if (!error.isEmpty()) {
+            set.errors_.append({rule.line, error});
+            continue;
+        }
+        set.anyOnly_ = set.anyOnly_ || rule.action == Only;
+        set.rules_.append(std::move(rule));
+    }
+    return set;
+}
+
+TRuleSet::Verdict TRuleSet::Decide(const TRuleFacts &facts, qint64 nowSecs) const
+{
+    if (rules_.isEmpty())
+        return {};
+    Seen seen(facts, nowSecs);
+    for (const Rule &r : rules_)
+        if (r.action == Skip && holds(r, seen))
+            return {true, &r};
+    if (!anyOnly_)
+        return {};
+    for (const Rule &r : rules_)
+        if (r.action == Only && holds(r, seen))
+            return {false, &r};
+    return {true, nullptr};
+}
+
+QByteArray TRuleSet::LogLine(const Verdict &verdict)
+{
+    if (!verdict.rule)
+        return verdict.skip ? QByteArray("Skipped: no only rule matched") : QByteArray();
+    return (verdict.skip ? "Skipped by rule " : "Taken by rule ") + QByteArray::number(verdict.rule->line) + ": "
+        + verdict.rule->text;
+}
+
+QString TRuleSet::Explain(const TRuleFacts &facts, const Verdict &verdict, qint64 nowSecs) const
+{
+    QString head = QString::fromUtf8(LogLine(verdict));
+    if (head.isEmpty())
+        head = rules_.isEmpty() ? QStringLiteral("Taken: there are no rules") : QStringLiteral("Taken: no rule applies");
+    Seen seen(facts, nowSecs);
+    QStringList parts;
+    for (Field f : {Name, Ext})
+        parts << QStringLiteral("%1 '%2'").arg(QLatin1String(fieldName(f)), seen.Text(f));
+    for (Field f : {Bytes, Lines, Age}) {
+        const double n = seen.Number(f);
+        parts << QStringLiteral("%1 %2").arg(QLatin1String(fieldName(f)),
+                                             n < 0 ? QStringLiteral("unknown") : QString::number(qint64(n)));
+    }
+    if (!facts.from.isEmpty())
+        parts << QStringLiteral("from '%1'").arg(seen.Text(From));
+    return head + '\n' + parts.join(QStringLiteral(", "));
+}
+
+QByteArray TRuleSet::NameOf(const QByteArray &subject)
+{
+    const QByteArray name = AnnouncedName(subject);
+    const qsizetype dot = name.lastIndexOf('.');
+    return dot > 0 && dot < name.size() - 1 ? name : QByteArray();
+}
+
+QByteArray TRuleSet::ExtOf(const QByteArray &name)
+{
+    const qsizetype dot = name.lastIndexOf('.');
+    return dot < 0 ? QByteArray() : name.mid(dot + 1).toLower();
+}
+
+qint64 TRuleSet::EstimatedBytes(const QByteArray &subject, qint64 bytes)
+{
+    if (bytes < 0)
+        return -1;
+    const PartMarker m = ParsePartMarker(subject);
+    return m.Total > 1 ? bytes * m.Total : bytes;
+}
+
+bool TRuleSet::ParseSize(const QByteArray &text, qint64 &bytes)
+{
+    double n = 0;
+    if (!parseNumber(text.trimmed(), Bytes, n))
+        return false;
+    bytes = qint64(n);
+    return true;
+}
+
+qint64 TRuleSet::AgeSecs(const QByteArray &date, qint64 nowSecs)
+{
+    if (date.isEmpty())
+        return -1;
+    const QDateTime posted = QDateTime::fromString(QString::fromLatin1(date).simplified(), Qt::RFC2822Date);
+    if (!posted.isValid())
+        return -1;
+    return qMax<qint64>(0, nowSecs - posted.toSecsSinceEpoch());
+}
