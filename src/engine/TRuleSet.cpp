@@ -5,6 +5,7 @@
 #include <QDateTime>
 
 #include <array>
+#include <cstring>
 
 namespace {
 
@@ -75,6 +76,20 @@ bool parseNumber(QByteArray value, TRuleSet::Field field, double &number)
     return ok;
 }
 
+// Lower case by Unicode's rules; plain ASCII, the common case, without a
+// round trip through UTF-16.
+QByteArray lowered(const QByteArray &utf8)
+{
+    QByteArray low(utf8.size(), Qt::Uninitialized);
+    for (qsizetype i = 0; i < utf8.size(); ++i) {
+        const char c = utf8.at(i);
+        if (static_cast<unsigned char>(c) >= 0x80)
+            return QString::fromUtf8(utf8).toLower().toUtf8();
+        low[i] = c >= 'A' && c <= 'Z' ? char(c + ('a' - 'A')) : c;
+    }
+    return low;
+}
+
 QString parseCondition(const QByteArray &text, TRuleSet::Condition &c)
 {
     const QByteArray trimmed = text.trimmed();
@@ -110,7 +125,7 @@ QString parseCondition(const QByteArray &text, TRuleSet::Condition &c)
             return QStringLiteral("invalid regular expression: %1").arg(c.re.errorString());
         c.re.optimize();
     } else {
-        c.text = QString::fromUtf8(value).toLower();
+        c.text = lowered(value);
     }
     return {};
 }
@@ -128,11 +143,11 @@ public:
         }
         return text_[field];
     }
-    const QString &Lower(TRuleSet::Field field)
+    const QByteArray &Lower(TRuleSet::Field field)
     {
         if (!(haveLower_ & (1u << field))) {
             haveLower_ |= 1u << field;
-            lower_[field] = Text(field).toLower();
+            lower_[field] = lowered(Bytes(field));
         }
         return lower_[field];
     }
@@ -180,7 +195,7 @@ private:
     unsigned have_ = 0;
     unsigned haveLower_ = 0;
     std::array<QString, TRuleSet::FieldCount> text_;
-    std::array<QString, TRuleSet::FieldCount> lower_;
+    std::array<QByteArray, TRuleSet::FieldCount> lower_;
     bool haveName_ = false;
     QByteArray name_;
     qint64 bytes_ = -2;
@@ -190,8 +205,10 @@ private:
 bool holds(const TRuleSet::Condition &c, Seen &seen)
 {
     switch (c.test) {
-    case TRuleSet::Contains:
-        return seen.Lower(c.field).contains(c.text);
+    case TRuleSet::Contains: {
+        const QByteArray &hay = seen.Lower(c.field);
+        return memmem(hay.constData(), size_t(hay.size()), c.text.constData(), size_t(c.text.size())) != nullptr;
+    }
     case TRuleSet::Is:
         return seen.Lower(c.field) == c.text;
     case TRuleSet::Matches:

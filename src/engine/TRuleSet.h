@@ -27,7 +27,7 @@ public:
     struct Condition {
         Field field = Subject;
         Test test = Contains;
-        QString text;           // lower case, for contains and is
+        QByteArray text;        // lower case UTF-8, for contains and is
         QRegularExpression re;  // for matches
         double number = 0;      // for < and >: bytes, lines, or days of age
     };

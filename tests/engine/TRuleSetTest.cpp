@@ -32,7 +32,7 @@ TEST(RuleSet, GoodLinesParseIntoTheirConditions)
         TRuleSet::Field field;
         TRuleSet::Test test;
         double number;
-        QString text;
+        QByteArray text;
         int conditions;
     } cases[] = {
         {"skip bytes > 20M", TRuleSet::Skip, TRuleSet::Bytes, TRuleSet::Greater, 20 << 20, {}, 1},
