@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstring>
+#include <string_view>
 
 namespace {
 
@@ -76,6 +77,20 @@ bool parseNumber(QByteArray value, TRuleSet::Field field, double &number)
     return ok;
 }
 
+// Which pairs of adjacent bytes a field holds, hashed into 4096 bits: most
+// contains tests fail on a pair the field lacks without searching it.
+quint16 pairHash(char a, char b) { return quint16((quint8(a) * 67u + quint8(b)) & 4095u); }
+using PairSet = std::array<quint64, 64>;
+
+// A pattern that means the same inside "(?:...)|(?:...)": no references to
+// groups by number or name, no recursion, conditions, verbs, comments or
+// quoting to the end.
+bool combinable(const QString &p)
+{
+    static const QRegularExpression unsafe(QStringLiteral(R"(\[0-9gkQ]|\(\?[0-9+\-&|(PR'#]|\(\?<[A-Za-z_]|\(\*|#)"));
+    return !unsafe.match(p).hasMatch();
+}
+
 // Lower case by Unicode's rules; plain ASCII, the common case, without a
 // round trip through UTF-16.
 QByteArray lowered(const QByteArray &utf8)
@@ -126,6 +141,9 @@ QString parseCondition(const QByteArray &text, TRuleSet::Condition &c)
         c.re.optimize();
     } else {
         c.text = lowered(value);
+        for (qsizetype i = 0; i + 1 < c.text.size(); ++i)
+            if (!c.pairs.contains(pairHash(c.text[i], c.text[i + 1])))
+                c.pairs.append(pairHash(c.text[i], c.text[i + 1]));
     }
     return {};
 }
@@ -151,6 +169,23 @@ public:
         }
         return lower_[field];
     }
+    const PairSet &Pairs(TRuleSet::Field field)
+    {
+        if (!(havePairs_ & (1u << field))) {
+            havePairs_ |= 1u << field;
+            PairSet &set = pairs_[field];
+            set.fill(0);
+            const QByteArray &low = Lower(field);
+            for (qsizetype i = 0; i + 1 < low.size(); ++i) {
+                const quint16 h = pairHash(low[i], low[i + 1]);
+                set[h >> 6] |= quint64(1) << (h & 63);
+            }
+        }
+        return pairs_[field];
+    }
+    // -1 not tried yet, else 0 or 1.
+    int &Prefiltered(int index) { return prefiltered_[index]; }
+
     QByteArray Bytes(TRuleSet::Field field)
     {
         switch (field) {
@@ -194,6 +229,10 @@ private:
     qint64 now_;
     unsigned have_ = 0;
     unsigned haveLower_ = 0;
+    unsigned havePairs_ = 0;
+    std::array<PairSet, TRuleSet::FieldCount> pairs_;
+    std::array<int, 2 * TRuleSet::FieldCount> prefiltered_{-1, -1, -1, -1, -1, -1, -1, -1,
+                                                           -1, -1, -1, -1, -1, -1, -1, -1};
     std::array<QString, TRuleSet::FieldCount> text_;
     std::array<QByteArray, TRuleSet::FieldCount> lower_;
     bool haveName_ = false;
@@ -202,16 +241,27 @@ private:
     qint64 age_ = -2;
 };
 
-bool holds(const TRuleSet::Condition &c, Seen &seen)
+bool holds(const TRuleSet::Condition &c, Seen &seen, const QList<QRegularExpression> &prefilters)
 {
     switch (c.test) {
     case TRuleSet::Contains: {
+        const PairSet &pairs = seen.Pairs(c.field);
+        for (quint16 h : c.pairs)
+            if (!(pairs[h >> 6] & (quint64(1) << (h & 63))))
+                return false;
         const QByteArray &hay = seen.Lower(c.field);
         return memmem(hay.constData(), size_t(hay.size()), c.text.constData(), size_t(c.text.size())) != nullptr;
     }
     case TRuleSet::Is:
         return seen.Lower(c.field) == c.text;
     case TRuleSet::Matches:
+        if (c.prefilter >= 0) {
+            int &any = seen.Prefiltered(c.prefilter);
+            if (any < 0)
+                any = prefilters[c.prefilter].match(seen.Text(c.field)).hasMatch();
+            if (!any)
+                return false;
+        }
         return c.re.match(seen.Text(c.field)).hasMatch();
     case TRuleSet::Less:
     case TRuleSet::Greater: {
@@ -224,10 +274,10 @@ bool holds(const TRuleSet::Condition &c, Seen &seen)
     return false;
 }
 
-bool holds(const TRuleSet::Rule &r, Seen &seen)
+bool holds(const TRuleSet::Rule &r, Seen &seen, const QList<QRegularExpression> &prefilters)
 {
     for (const TRuleSet::Condition &c : r.conditions)
-        if (!holds(c, seen))
+        if (!holds(c, seen, prefilters))
             return false;
     return true;
 }
@@ -274,7 +324,33 @@ TRuleSet TRuleSet::Parse(const QByteArray &text)
         set.anyOnly_ = set.anyOnly_ || rule.action == Only;
         set.rules_.append(std::move(rule));
     }
+    set.combinePatterns();
     return set;
+}
+
+void TRuleSet::combinePatterns()
+{
+    for (int action = Skip; action <= Only; ++action) {
+        for (int field = 0; field < FieldCount; ++field) {
+            QList<Condition *> members;
+            QStringList parts;
+            for (Rule &r : rules_)
+                for (Condition &c : r.conditions)
+                    if (r.action == action && c.field == field && c.test == Matches && combinable(c.re.pattern())) {
+                        members << &c;
+                        parts << QStringLiteral("(?:") + c.re.pattern() + ')';
+                    }
+            if (members.size() < 2)
+                continue;
+            QRegularExpression all(parts.join('|'), QRegularExpression::CaseInsensitiveOption);
+            if (!all.isValid())
+                continue;
+            all.optimize();
+            for (Condition *c : members)
+                c->prefilter = int(prefilters_.size());
+            prefilters_ << all;
+        }
+    }
 }
 
 TRuleSet::Verdict TRuleSet::Decide(const TRuleFacts &facts, qint64 nowSecs) const
@@ -283,12 +359,12 @@ TRuleSet::Verdict TRuleSet::Decide(const TRuleFacts &facts, qint64 nowSecs) cons
         return {};
     Seen seen(facts, nowSecs);
     for (const Rule &r : rules_)
-        if (r.action == Skip && holds(r, seen))
+        if (r.action == Skip && holds(r, seen, prefilters_))
             return {true, &r};
     if (!anyOnly_)
         return {};
     for (const Rule &r : rules_)
-        if (r.action == Only && holds(r, seen))
+        if (r.action == Only && holds(r, seen, prefilters_))
             return {false, &r};
     return {true, nullptr};
 }
@@ -350,11 +426,68 @@ bool TRuleSet::ParseSize(const QByteArray &text, qint64 &bytes)
     return true;
 }
 
+namespace {
+
+// "[Www, ]D Mon YYYY HH:MM:SS +ZZZZ", as nearly every poster writes it, in
+// seconds since the epoch; false for anything else, which QDateTime reads.
+bool quickDate(const QByteArray &date, qint64 &secs)
+{
+    const char *p = date.constData();
+    const char *end = p + date.size();
+    auto number = [&](int digits, int &out) {
+        out = 0;
+        for (int i = 0; i < digits; ++i, ++p) {
+            if (p >= end || *p < '0' || *p > '9')
+                return false;
+            out = out * 10 + (*p - '0');
+        }
+        return true;
+    };
+    auto skip = [&](char c) { return p < end && *p++ == c; };
+    if (date.size() > 5 && date[3] == ',')
+        p += 5;
+    int day = 0, year = 0, hour = 0, minute = 0, second = 0, zone = 0;
+    if (!number(p + 1 < end && p[1] == ' ' ? 1 : 2, day) || !skip(' ') || end - p < 4)
+        return false;
+    static const char months[] = "JanFebMarAprMayJunJulAugSepOctNovDec";
+    const int month = int(std::string_view(months).find(std::string_view(p, 3)));
+    if (month < 0 || month % 3 != 0)
+        return false;
+    p += 3;
+    if (!skip(' ') || !number(4, year) || !skip(' ') || !number(2, hour) || !skip(':') || !number(2, minute)
+        || !skip(':') || !number(2, second) || !skip(' ') || p >= end || (*p != '+' && *p != '-'))
+        return false;
+    const int sign = *p++ == '-' ? -1 : 1;
+    if (!number(4, zone) || p != end)
+        return false;
+    const QDate d(year, month / 3 + 1, day);
+    if (!d.isValid() || hour > 23 || minute > 59 || second > 60)
+        return false;
+    secs = (d.toJulianDay() - 2440588) * SecsPerDay + hour * 3600 + minute * 60 + second
+        - sign * ((zone / 100) * 3600 + (zone % 100) * 60);
+    return true;
+}
+
+} // namespace
+
 qint64 TRuleSet::AgeSecs(const QByteArray &date, qint64 nowSecs)
 {
     if (date.isEmpty())
         return -1;
-    const QDateTime posted = QDateTime::fromString(QString::fromLatin1(date).simplified(), Qt::RFC2822Date);
+    qint64 secs = 0;
+    if (quickDate(date, secs))
+        return qMax<qint64>(0, nowSecs - secs);
+    // A trailing comment, blanks doubled and zone names that posters use
+    // but the reader below does not take.
+    QByteArray text = date.simplified();
+    if (text.endsWith(')') && text.lastIndexOf(" (") > 0)
+        text.truncate(text.lastIndexOf(" ("));
+    for (const char *zone : {" GMT", " UTC", " UT", " Z"})
+        if (text.endsWith(zone))
+            text = text.chopped(qstrlen(zone)) + " +0000";
+    if (quickDate(text, secs))
+        return qMax<qint64>(0, nowSecs - secs);
+    const QDateTime posted = QDateTime::fromString(QString::fromLatin1(text), Qt::RFC2822Date);
     if (!posted.isValid())
         return -1;
     return qMax<qint64>(0, nowSecs - posted.toSecsSinceEpoch());

@@ -30,6 +30,8 @@ public:
         QByteArray text;        // lower case UTF-8, for contains and is
         QRegularExpression re;  // for matches
         double number = 0;      // for < and >: bytes, lines, or days of age
+        QList<quint16> pairs;   // of text: letter pairs that must all be in the field (see Seen)
+        int prefilter = -1;     // of matches: the alternation of its kind that must match first
     };
     struct Rule {
         int line = 0; // in the file, from 1: how the user finds it
@@ -69,7 +71,12 @@ public:
     static qint64 AgeSecs(const QByteArray &date, qint64 nowSecs);       // -1 when the date is unreadable
 
 private:
+    void combinePatterns();
+
     QList<Rule> rules_;
     QList<Error> errors_;
+    // The patterns of one field and action as one alternation: when it does
+    // not match, none of them does, which one match call tells.
+    QList<QRegularExpression> prefilters_;
     bool anyOnly_ = false;
 };

@@ -130,6 +130,28 @@ TEST(RuleSet, SizeOfAPartIsTimesItsPartCount)
     }
 }
 
+TEST(RuleSet, AgeFromTheDateAsPosted)
+{
+    struct Case {
+        QByteArray date;
+        qint64 secs; // before Now; -1 unreadable
+    } cases[] = {
+        {"Mon, 7 Dec 2026 09:00:00 +0000", 3600},
+        {"7 Dec 2026 10:00:00 +0100", 3600},
+        {"Mon, 07 Dec 2026 04:30:00 -0500", 1800},
+        {"Sun, 6 Dec 2026 10:00:00 GMT", 86400},
+        {"Sun,  6 Dec 2026 10:00:00 +0000 (UTC)", 86400},
+        {"Tue, 8 Dec 2026 10:00:00 +0000", 0}, // from the future: no age
+        {"31 Feb 2026 10:00:00 +0000", -1},
+        {"Mon, 7 Dec 2026 09:00 +0000", 3600},
+        {"yesterday", -1},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.date.constData());
+        EXPECT_EQ(TRuleSet::AgeSecs(c.date, Now), c.secs);
+    }
+}
+
 TEST(RuleSet, EachFieldAndTest)
 {
     const auto same = [](TRuleFacts &) {};
@@ -192,6 +214,13 @@ TEST(RuleSet, SkipRulesComeFirstThenAnOnlyRuleMustHold)
         {"only ext is jpg\nskip subject contains spam", "cat.png", true, "Skipped: no only rule matched"},
         {"only ext is jpg\nonly ext is png", "cat.png", false, "Taken by rule 2: only ext is png"},
         {"skip ext is png", "cat.jpg", false, ""},
+        // Patterns of one field are tried together first; one with a
+        // back-reference cannot be and is tried alone.
+        {"skip subject matches ^x\nskip subject matches (a)\\1\nskip subject matches C.T", "cat.jpg", true,
+         "Skipped by rule 3: skip subject matches C.T"},
+        {"skip subject matches ^x\nskip subject matches (a)\\1\nskip subject matches c.t", "baa.jpg", true,
+         "Skipped by rule 2: skip subject matches (a)\\1"},
+        {"skip subject matches ^x\nskip subject matches (a)\\1\nskip subject matches c.t", "dog.jpg", false, ""},
         {"# nothing but a comment", "cat.png", false, ""},
     };
     for (const Case &c : cases) {
