@@ -19,7 +19,7 @@ const qint64 Now = QDateTime(QDate(2026, 12, 7), QTime(10, 0), Qt::UTC).toSecsSi
 
 TRuleFacts picturePart()
 {
-    // Part 1 of 4 of a picture, 6 MiB, posted 40 days before Now.
+    // The first of 4 parts of a picture, 6 MiB, posted 40 days before Now.
     return {"[01/20] - \"sunset.jpg\" yEnc (1/4)", "Ann <ann@spam.example>", "Wed, 28 Oct 2026 10:00:00 +0000",
             "alt.binaries.pictures.nature", 6 << 20, 47000};
 }
