@@ -5,8 +5,10 @@
 #include "ConfigDlg.h"
 #include "FilterDlg.h"
 #include "GroupDlg.h"
+#include "RulesDlg.h"
 #include "StatDlg.h"
 #include "TFrmMain.h"
+#include "ZqPaths.h"
 
 #include <QPointer>
 
@@ -28,6 +30,11 @@ bool TDialogs::ExecGroupDialog(TFrmMain &owner)
 }
 
 void TDialogs::ExecFilterDialog(TFrmMain &owner) { execOnce(new TdlgFilter(&owner, owner.FilterStrings)); }
+
+void TDialogs::ExecRulesDialog(TFrmMain &owner)
+{
+    execOnce(new TdlgRules(&owner, ZqPaths::DataDir() + QStringLiteral("Rules.dat")));
+}
 
 void TDialogs::ExecConfigDialog(TFrmMain &owner) { execOnce(new TdlgConfig(&owner)); }
 

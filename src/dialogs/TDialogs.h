@@ -12,6 +12,7 @@ class TDialogs : public TDialogFactory {
 public:
     bool ExecGroupDialog(TFrmMain &owner) override;
     void ExecFilterDialog(TFrmMain &owner) override;
+    void ExecRulesDialog(TFrmMain &owner) override;
     void ExecConfigDialog(TFrmMain &owner) override;
     void ExecClearDialog(TFrmMain &owner) override;
     void ExecAboutDialog(TFrmMain &owner) override;

@@ -84,6 +84,7 @@ void TGrabEngine::LoadFilters()
         FilterStrings = ReadLinesFile(ZqPaths::DataDir() + QStringLiteral("Filters.dat"));
     else
         FilterStrings = ReadList(exclude);
+    Rules.Load(ZqPaths::DataDir() + QStringLiteral("Rules.dat"));
 }
 
 bool TGrabEngine::SaveChecksums()

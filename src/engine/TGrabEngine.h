@@ -1,5 +1,6 @@
 #pragma once
 #include "TArticleDisposition.h"
+#include "TArticleRules.h"
 #include "TGrabEvents.h"
 #include "TGroupMark.h"
 #include "TRunSummary.h"
@@ -55,6 +56,7 @@ public:
     QList<TGroupMark> GroupMarks;
     QList<QByteArray> FilterStrings;
     TArticleDisposition Disposition{FilterStrings};
+    TArticleRules Rules; // "Rules.dat"
     TRunSummary Summary; // of the current or last run
 
     qint32 StopReason = StopNone;
@@ -63,7 +65,7 @@ public:
     qint64 CurrentFirst = 0;
     qint64 CurrentLast = 0;
 
-    // The group list and marks, the filters, "CRC-32.dat" and the parts store.
+    // The group list and marks, the filters and rules, "CRC-32.dat" and the parts store.
     void LoadGroups();
     void LoadFilters();
     bool SaveChecksums();

@@ -319,6 +319,7 @@ void TGroupSearch::Run(int firstGroup, bool oneGroup)
                 break;
             continue;
         }
+        w_.Rules.Refresh(); // an edited "Rules.dat" counts from the next group on
         connections_ = qBound(1, int(IniReadInteger("CONFIG", "CONNECTIONS", TConnectionPool::DefaultConnections)),
                               TConnectionPool::MaxConnections);
         w_.Pool().Open(connections_); // they come up while the group and its overview are asked for
@@ -454,8 +455,14 @@ void TGroupSearch::Run(int firstGroup, bool oneGroup)
                     if (!headerLogged)
                         w_.Disposition.LogHeader(group, a, w_.NewsClient->Subject);
                     headerLogged = true;
-                    const bool filtered = w_.Disposition.SubjectFilter(group, w_.NewsClient->Subject,
-                                                                    w_.NewsClient->BodyLines, w_.ArticleBytes);
+                    const bool filtered =
+                        w_.Disposition.SubjectFilter(group, w_.NewsClient->Subject, w_.NewsClient->BodyLines,
+                                                     w_.ArticleBytes)
+                        || w_.Rules.Skip(group,
+                                         entry ? TArticleRules::FactsOf(group, *entry)
+                                               : TArticleRules::FactsOf(group, w_.NewsClient->Subject,
+                                                                        w_.NewsClient->Header, w_.NewsClient->Lines),
+                                         w_.NewsClient->BodyLines, w_.ArticleBytes);
                     if (filtered) {
                         ++w_.Summary.Filtered;
                         w_.Events().ArticleFiltered(w_.NewsClient->Subject);
@@ -472,7 +479,7 @@ void TGroupSearch::Run(int firstGroup, bool oneGroup)
                         // Bodies go to the other connections while the next
                         // overview batch is due on this one.
                         const bool overviewDue = !w_.NewsClient->OverviewRefused && overview.AheadSoon(a);
-                        TZqNNTP *from = RequestBodies(a, expectedId, overview, !overviewDue && !primaryDown_);
+                        TZqNNTP *from = RequestBodies(a, expectedId, overview, !overviewDue && !primaryDown_, group);
                         needPrimary = from == w_.NewsClient && primaryDown_;
                         bodyClient_ = from;
                         if (!needPrimary)
@@ -674,7 +681,8 @@ void TGroupSearch::BodyTaken(qint64 bytes, qint64 transferNs)
 
 int TGroupSearch::AutoDepth() const { return depth_.Depth(w_.NewsClient->RoundTripUs, w_.Pool().Up()); }
 
-TZqNNTP *TGroupSearch::RequestBodies(qint64 a, const QByteArray &id, TOverviewWindow &overview, bool primaryToo)
+TZqNNTP *TGroupSearch::RequestBodies(qint64 a, const QByteArray &id, TOverviewWindow &overview, bool primaryToo,
+                                     const QByteArray &group)
 {
     TConnectionPool &pool = w_.Pool();
     pool.Open(connections_);
@@ -689,7 +697,9 @@ TZqNNTP *TGroupSearch::RequestBodies(qint64 a, const QByteArray &id, TOverviewWi
     QList<TZqNNTP::Want> wants{{a, id}};
     if (overview.Covers(a)) {
         const int most = depth * qMax(1, pool.Up()) - 1;
-        const auto filtered = [this](const QByteArray &subject) { return w_.Disposition.WouldFilter(subject); };
+        const auto filtered = [&](const Nntp::OverviewEntry &e) {
+            return w_.Disposition.WouldFilter(e.subject) || w_.Rules.Decide(TArticleRules::FactsOf(group, e)).skip;
+        };
         for (qint64 b : overview.Ahead(a, most, filtered))
             wants.append({b, overview.Entry(b)->messageId});
     }

@@ -66,7 +66,8 @@ private:
     void WritePointer(int group, qint64 number, bool complete);
     // Requests of a and the articles ahead sent over the connections; the
     // one that holds a's request.
-    TZqNNTP *RequestBodies(qint64 a, const QByteArray &id, TOverviewWindow &overview, bool primaryToo);
+    TZqNNTP *RequestBodies(qint64 a, const QByteArray &id, TOverviewWindow &overview, bool primaryToo,
+                           const QByteArray &group);
     int connections_ = 1; // CONNECTIONS of this group
     qint64 bytesAhead_ = MinBytesAhead;
     TZqNNTP *bodyClient_ = nullptr; // the connection the walk waits on for a body

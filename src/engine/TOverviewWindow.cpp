@@ -54,7 +54,8 @@ bool TOverviewWindow::IsGap(qint64 a) const
     return true;
 }
 
-QList<qint64> TOverviewWindow::Ahead(qint64 a, int most, const std::function<bool(const QByteArray &)> &filtered)
+QList<qint64> TOverviewWindow::Ahead(qint64 a, int most,
+                                     const std::function<bool(const Nntp::OverviewEntry &)> &filtered)
 {
     // Only what the overview lists and the filter lets through, so nothing
     // is fetched that the walk would not fetch.
@@ -65,7 +66,7 @@ QList<qint64> TOverviewWindow::Ahead(qint64 a, int most, const std::function<boo
             continue;
         auto verdict = filtered_.constFind(b);
         if (verdict == filtered_.cend())
-            verdict = filtered_.insert(b, filtered(e->subject));
+            verdict = filtered_.insert(b, filtered(*e));
         if (!*verdict)
             ahead.append(b);
     }

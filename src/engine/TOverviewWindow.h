@@ -35,8 +35,8 @@ public:
     // Not listed by a batch that was read whole: not on the server.
     bool IsGap(qint64 a) const;
     // After a, in order, at most most articles the overview lists and
-    // filtered does not reject (each subject judged once).
-    QList<qint64> Ahead(qint64 a, int most, const std::function<bool(const QByteArray &subject)> &filtered);
+    // filtered does not reject (each article judged once).
+    QList<qint64> Ahead(qint64 a, int most, const std::function<bool(const Nntp::OverviewEntry &entry)> &filtered);
     bool Covers(qint64 a) const { return a <= end_; }
 
 private:

@@ -9,6 +9,7 @@ public:
     virtual ~TDialogFactory() = default;
     virtual bool ExecGroupDialog(TFrmMain &owner) = 0;   // true when closed with OK
     virtual void ExecFilterDialog(TFrmMain &owner) = 0;
+    virtual void ExecRulesDialog(TFrmMain &owner) = 0; // edits "Rules.dat"
     virtual void ExecConfigDialog(TFrmMain &owner) = 0;
     virtual void ExecClearDialog(TFrmMain &owner) = 0;
     virtual void ExecAboutDialog(TFrmMain &owner) = 0;

@@ -125,6 +125,7 @@ void TFrmMain::ConnectCommands()
         {miConfigureGroups, &TFrmMain::miConfigureGroupsClick},
         {miStatistics, &TFrmMain::miStatisticsClick},
         {miFilters, &TFrmMain::miFiltersClick},
+        {miRules, &TFrmMain::miRulesClick},
         {miConfiguration, &TFrmMain::miConfigurationClick},
         {mnAbout, &TFrmMain::miAboutClick},
         {miHelp, &TFrmMain::miHelpClick},
@@ -472,6 +473,14 @@ void TFrmMain::miFiltersClick()
         return;
     dialogs_->ExecFilterDialog(*this);
     WriteLinesFile(ZqPaths::DataDir() + QStringLiteral("Filters.dat"), FilterStrings);
+}
+
+void TFrmMain::miRulesClick()
+{
+    if (!dialogs_)
+        return;
+    dialogs_->ExecRulesDialog(*this);
+    Engine.Rules.Refresh(); // a running search takes them up with its next article
 }
 
 void TFrmMain::miConfigurationClick()

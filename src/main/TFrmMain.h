@@ -105,6 +105,7 @@ public:
     void miConfigureGroupsClick();
     void miClearArticlesClick();
     void miFiltersClick();
+    void miRulesClick();
     void miConfigurationClick();
     void miAboutClick();
     void miHelpClick(); // the manual in the desktop's viewer

@@ -128,6 +128,7 @@ void TFrmMainUi::SetupUi(QMainWindow *window)
     mnOptions = addMenu(mnMain, "mnOptions", QStringLiteral("&Options"));
     miStatistics = addItem(mnOptions, "miStatistics", QStringLiteral("Statistics"));
     miFilters = addItem(mnOptions, "miFilters", QStringLiteral("Filters"));
+    miRules = addItem(mnOptions, "miRules", QStringLiteral("Rules"));
     miConfiguration = addItem(mnOptions, "miConfiguration", QStringLiteral("Configuration"));
 
     mnHelp = addMenu(mnMain, "mnHelp", QStringLiteral("&Help"));

@@ -45,6 +45,7 @@ public:
     QMenu *mnOptions = nullptr;
     QAction *miStatistics = nullptr;
     QAction *miFilters = nullptr;
+    QAction *miRules = nullptr;
     QAction *miConfiguration = nullptr;
     QMenu *mnHelp = nullptr;
     QAction *miHelp = nullptr;  // F1: the manual in the desktop's viewer

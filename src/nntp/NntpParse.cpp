@@ -187,6 +187,27 @@ void ScanHeaderLines(const QList<QByteArray> &lines, QByteArray &subject, qint32
     }
 }
 
+HeaderFields ScanHeaderFields(const QList<QByteArray> &lines)
+{
+    HeaderFields h;
+    for (const QByteArray &line : lines) {
+        const qsizetype colon = line.indexOf(':');
+        if (colon <= 0)
+            continue;
+        const QByteArray name = line.left(colon).toLower();
+        if (name == "from")
+            h.from = line.mid(colon + 1).trimmed();
+        else if (name == "date")
+            h.date = line.mid(colon + 1).trimmed();
+        else if (name == "bytes") {
+            bool ok = false;
+            const qint64 n = line.mid(colon + 1).trimmed().toLongLong(&ok);
+            h.bytes = ok && n >= 0 ? n : -1;
+        }
+    }
+    return h;
+}
+
 int StatusCode(const QByteArray &status)
 {
     if (status.size() < 3)
@@ -267,7 +288,7 @@ OverviewFormat ParseOverviewFormat(const QList<QByteArray> &lines)
 {
     if (lines.isEmpty())
         return OverviewFormat{};
-    OverviewFormat f{-1, -1, -1, int(lines.size())};
+    OverviewFormat f{-1, -1, -1, int(lines.size()), -1, -1, -1};
     for (int i = 0; i < lines.size(); ++i) {
         const QByteArray name = lines[i].trimmed().toLower();
         if (name == "subject:")
@@ -276,6 +297,12 @@ OverviewFormat ParseOverviewFormat(const QList<QByteArray> &lines)
             f.messageId = i;
         else if (name == "lines:" || name == ":lines")
             f.lines = i;
+        else if (name == "from:")
+            f.from = i;
+        else if (name == "date:")
+            f.date = i;
+        else if (name == "bytes:" || name == ":bytes")
+            f.bytes = i;
     }
     return f;
 }
@@ -314,6 +341,11 @@ bool ParseOverviewLine(const QByteArray &line, const OverviewFormat &format, Ove
     bool linesOk = false;
     const qint64 count = field(format.lines).trimmed().toLongLong(&linesOk);
     entry.lines = linesOk && count >= 0 ? qint32(qMin<qint64>(count, INT32_MAX)) : 0;
+    entry.from = field(format.from).trimmed();
+    entry.date = field(format.date).trimmed();
+    bool bytesOk = false;
+    const qint64 bytes = field(format.bytes).trimmed().toLongLong(&bytesOk);
+    entry.bytes = bytesOk && bytes >= 0 ? bytes : -1;
     return true;
 }
 

@@ -78,6 +78,15 @@ GroupRange NarrowGroupRange(const QByteArray &status);
 // occurrence wins); values without such a line are left as they are.
 void ScanHeaderLines(const QList<QByteArray> &lines, QByteArray &subject, qint32 &lineCount);
 
+// From, Date and Bytes of a header (names in any case, the last one wins);
+// what the rules judge an article by when there is no overview.
+struct HeaderFields {
+    QByteArray from;
+    QByteArray date;
+    qint64 bytes = -1;
+};
+HeaderFields ScanHeaderFields(const QList<QByteArray> &lines);
+
 // The three-digit code a status line begins with, or -1.
 int StatusCode(const QByteArray &status);
 
@@ -109,10 +118,14 @@ struct OverviewFormat {
     int messageId = 3;
     int lines = 6;
     int fields = 7; // fields the format lists
+    int from = 1;
+    int date = 2;
+    int bytes = 5;
 };
 
 // From the lines of a LIST OVERVIEW.FMT reply (status and "." excluded):
-// "Subject:", "Message-ID:", "Lines:" or ":lines", any case; an empty list
+// "Subject:", "Message-ID:", "Lines:" or ":lines", "From:", "Date:",
+// "Bytes:" or ":bytes", any case; an empty list
 // gives the order RFC 3977 prescribes.
 OverviewFormat ParseOverviewFormat(const QList<QByteArray> &lines);
 
@@ -122,6 +135,9 @@ struct OverviewEntry {
     QByteArray messageId;
     qint32 lines = 0;
     qint64 wireBytes = 0; // the line as received, with its CR LF: what the article cost to look at
+    QByteArray from{};
+    QByteArray date{};
+    qint64 bytes = -1; // the article's size as the server gives it; -1 not given // the line as received, with its CR LF: what the article cost to look at
 };
 
 // One line of an OVER/XOVER reply, split at tabs. False when the article

@@ -427,6 +427,7 @@ bool TZqNNTP::GetHeaderOnce(qint64 number)
     if (!MultiLineOnce(Nntp::HeadCommand(number), lines))
         return false;
     Nntp::ScanHeaderLines(lines, Subject, Lines);
+    Header = Nntp::ScanHeaderFields(lines);
     Nntp::ParseArticleStatus(LastStatus, ArticleNumber, MessageID);
     return true;
 }

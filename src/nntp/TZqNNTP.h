@@ -96,6 +96,7 @@ public:
     qint64 ArticleNumber = 0;
     qint32 Lines = 0;
     QByteArray Subject;
+    Nntp::HeaderFields Header; // of the last header fetched
     QByteArray MessageID;
     qint64 FirstArticle = 0;
     qint64 LastArticle = 0;

@@ -3,6 +3,7 @@
 #include "ConfigDlg.h"
 #include "FilterDlg.h"
 #include "GroupDlg.h"
+#include "RulesDlg.h"
 #include "StatDlg.h"
 #include "TFrmMain.h"
 #include "TZqNNTP.h"
@@ -72,6 +73,7 @@ TEST(AccessLetters, UniqueWithinEachWindow)
              d->btAddClick();
              return d;
          }},
+        {"rules", [&] { return new TdlgRules(nullptr, dir.path("Rules.dat")); }},
         {"config", [] { return new TdlgConfig(nullptr); }},
         {"stat", [&] { return new TdlgStat(nullptr, names); }},
         {"about", [] { return new TdlgAbout(nullptr); }},
@@ -116,6 +118,7 @@ TEST(TabOrder, FollowsTheLayout)
              return d;
          }},
         {"clear", [&] { return new TfrmClearDlg(nullptr, names, marks, client); }},
+        {"rules", [&] { return new TdlgRules(nullptr, dir.path("Rules.dat")); }},
     };
     for (const auto &[name, make] : windows) {
         std::unique_ptr<QDialog> d(make());

@@ -6,6 +6,7 @@
 #include <array>
 
 #include <cstring>
+#include <tuple>
 
 using namespace Nntp;
 
@@ -203,6 +204,12 @@ TEST(HeaderScan, SubjectAndLinesPrefixesAreExact)
 
     ScanHeaderLines({"Subject: folded first line", "\tsecond line"}, subject, lines);
     EXPECT_EQ(subject, "folded first line");
+
+    // From, Date and Bytes in any case; a size that is no number is not known.
+    const HeaderFields h = ScanHeaderFields({"FROM:  Ann <a@b>", "date: Mon, 7 Dec 2026 10:00:00 +0000", "Bytes: 12x"});
+    EXPECT_EQ((std::tuple{h.from, h.date, h.bytes}),
+              (std::tuple{QByteArray("Ann <a@b>"), QByteArray("Mon, 7 Dec 2026 10:00:00 +0000"), -1}));
+    EXPECT_EQ(ScanHeaderFields({"Bytes: 2048"}).bytes, 2048);
 }
 
 TEST(ArticleStatus, NumberAndMessageId)
@@ -343,12 +350,19 @@ TEST(Overview, LinesGiveNumberSubjectIdAndLineCount)
         EXPECT_EQ(e.messageId, c.want.messageId);
         EXPECT_EQ(e.lines, c.want.lines);
     }
+    // What the rules judge by: poster, date and size, by the server's list.
+    OverviewEntry inn;
+    ASSERT_TRUE(ParseOverviewLine("12\ts\tposter@example.invalid\tMon, 7 Dec 2026 10:00:00 +0000\t<12@x>\t\t10456\t141",
+                                  rfc, inn));
+    EXPECT_EQ((std::tuple{inn.from, inn.date, inn.bytes}),
+              (std::tuple{QByteArray("poster@example.invalid"), QByteArray("Mon, 7 Dec 2026 10:00:00 +0000"), 10456}));
     // Fields placed by the server's own list.
     OverviewEntry e;
     ASSERT_TRUE(ParseOverviewLine("4\t<4@x>\tsubj\t99", ParseOverviewFormat({"Message-ID:", "Subject:", ":bytes"}), e));
     EXPECT_EQ(e.subject, "subj");
     EXPECT_EQ(e.messageId, "<4@x>");
     EXPECT_EQ(e.lines, 0);
+    EXPECT_EQ(e.bytes, 99);
     EXPECT_EQ(OverCommand("XOVER", 5, 9), "XOVER 5-9\r\n");
 
     // A batch: what can be read is kept, and whether everything could be.

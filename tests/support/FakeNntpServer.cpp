@@ -305,13 +305,18 @@ void FakeNntpServer::Answer(const QByteArray &command)
 QByteArray FakeNntpServer::OverviewLine(const Article &a)
 {
     QByteArray subject = a.subject;
+    QByteArray from = "poster@example.invalid";
+    QByteArray date = "Mon, 7 Dec 2026 10:00:00 +0000";
     for (const QByteArray &h : a.header) {
         if (h.startsWith("Subject: "))
             subject = h.mid(9);
+        else if (h.startsWith("From: "))
+            from = h.mid(6);
+        else if (h.startsWith("Date: "))
+            date = h.mid(6);
     }
     const QByteArray linesField = a.linesHeader ? QByteArray::number(a.body.size()) : QByteArray();
-    return QByteArray::number(a.number) + '\t' + subject + "\tposter@example.invalid\t"
-           "Mon, 7 Dec 2026 10:00:00 +0000\t" + a.messageId + "\t\t"
+    return QByteArray::number(a.number) + '\t' + subject + '\t' + from + '\t' + date + '\t' + a.messageId + "\t\t"
            + QByteArray::number(qint64(Stuffed(a.body).size())) + '\t' + linesField;
 }
 

@@ -49,7 +49,7 @@ public:
         QByteArray messageId; // with angle brackets
         QByteArray subject;
         QList<QByteArray> body;   // lines as meant; stuffed when sent
-        QList<QByteArray> header; // when set, sent instead of the generated header
+        QList<QByteArray> header; // when set, sent instead of the generated header; its Subject, From and Date go into the overview
         bool linesHeader = true;  // generated header carries "Lines: <body lines>"
     };
     struct Group {

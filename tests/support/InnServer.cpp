@@ -128,7 +128,8 @@ bool PostArticle(Article &article, QString *error)
     if (!WriteAll(s, "POST\r\n") || !ReadLine(s, line) || !line.startsWith("340"))
         return Fail(error, "POST refused: " + QString::fromLatin1(line));
 
-    QByteArray text = "From: Pixtrawl Tests <tests@pixtrawl.example.org>\r\n"
+    const QByteArray from = article.from.isEmpty() ? "Pixtrawl Tests <tests@pixtrawl.example.org>" : article.from;
+    QByteArray text = "From: " + from + "\r\n"
                       "Newsgroups: " + article.group + "\r\n"
                       "Subject: " + article.subject + "\r\n"
                       "Message-ID: " + article.messageId + "\r\n";

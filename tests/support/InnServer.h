@@ -32,6 +32,7 @@ struct Article {
     QList<QByteArray> body;         // lines as meant; dot-stuffed when posted
     QList<QByteArray> extraHeaders; // e.g. "Lines: 3"
     QByteArray messageId;           // set by PostArticle when left empty
+    QByteArray from;                // empty: the tests' own poster
 };
 
 // Posts through the reader port with POST; waits for the 240 answer.
