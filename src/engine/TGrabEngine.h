@@ -115,6 +115,7 @@ public:
 
 private:
     friend class TGroupSearch;
+    friend class TReconnection;
     void RunSearch(int firstGroup, bool oneGroup);
     bool StartConnect();
     void StopCommand(int reason);

@@ -49,7 +49,7 @@ private:
 
 } // namespace
 
-TGroupSearch::TGroupSearch(TGrabEngine &engine) : w_(engine) {}
+TGroupSearch::TGroupSearch(TGrabEngine &engine) : primary_(engine), w_(engine) {}
 
 void TGroupSearch::WritePointer(int group, qint64 number, bool complete)
 {
@@ -71,176 +71,12 @@ void TGroupSearch::AddGroupTime(const QByteArray &group, const QElapsedTimer &st
     AddStatistic("TIME", group, std::llround(days / 0.00001156));
 }
 
-bool TGroupSearch::PauseUnlessCommanded(int ms)
-{
-    QTimer pause;
-    pause.setSingleShot(true);
-    pause.start(qMax(0, ms));
-    w_.WaitUntil([&] { return !pause.isActive() || w_.StopReason != TGrabEngine::StopNone || w_.closing_; });
-    return w_.StopReason == TGrabEngine::StopNone && !w_.closing_;
-}
-
-TGroupSearch::Resumed TGroupSearch::ResumeLostConnection(const QByteArray &group, int &attempts)
-{
-    auto commanded = [this] { return w_.StopReason != TGrabEngine::StopNone || w_.closing_; };
-    // The server itself refused us (a login it wants or refused): no retry.
-    if (!w_.RefusalText().isEmpty())
-        return Resumed::Refused;
-    const int most = int(w_.ReconnectDelaysMs.size());
-    // An unattended run must not end because the server is away for a while:
-    // after the quick attempts it goes on trying at a slow pace.
-    for (;;) {
-        int delay = w_.SlowReconnectDelayMs;
-        if (attempts < most) {
-            delay = w_.ReconnectDelaysMs[attempts];
-            w_.Events().Status(
-                QStringLiteral("Connection lost, reconnecting (attempt %1 of %2)").arg(attempts + 1).arg(most));
-        } else {
-            QString text = QStringLiteral("Connection lost; next try at %1")
-                               .arg(QLocale().toString(QTime::currentTime().addMSecs(delay), QLocale::ShortFormat));
-            if (!w_.NewsClient->FailureText.isEmpty())
-                text += QStringLiteral(" (") + w_.NewsClient->FailureText + ')';
-            w_.Events().Status(text);
-        }
-        ++attempts;
-        if (!PauseUnlessCommanded(delay))
-            return Resumed::Command;
-
-        w_.connectOutcome_ = 0;
-        w_.quietConnect_ = true;
-        if (!w_.StartConnect()) {
-            w_.quietConnect_ = false; // the name did not resolve: maybe next time
-            continue;
-        }
-        w_.WaitUntil([&] { return w_.connectOutcome_ != 0 || commanded(); });
-        if (commanded())
-            return Resumed::Command;
-        if (!w_.RefusalText().isEmpty())
-            return Resumed::RefusedOnReconnect; // trying again would not help, or would hammer the server
-        if (w_.connectOutcome_ != TZqNNTP::StateConnected || !w_.NewsClient->Connected)
-            continue;
-        if (w_.NewsClient->SelectGroup(group))
-            return Resumed::Selected;
-        if (commanded())
-            return Resumed::Command;
-        if (w_.NewsClient->Connected)
-            return Resumed::GroupRefused;
-    }
-}
-
-bool TGroupSearch::ReconnectAndWait()
-{
-    if (!w_.Connect())
-        return false;
-    // Nothing goes out before the client reports the connection; its own
-    // ten-second guard bounds the wait.
-    w_.WaitUntil([this] { return w_.connectOutcome_ != 0 || w_.closing_; });
-    return w_.connectOutcome_ == TZqNNTP::StateConnected && w_.NewsClient->Connected && !w_.closing_;
-}
-
-bool TGroupSearch::CanHandOver(const Nntp::OverviewEntry *entry) const
-{
-    // The extras ask by message id: an article without one needs the
-    // engine's own connection, and so does a loss the user commanded.
-    return entry && Nntp::SendableMessageId(entry->messageId)
-        && (w_.Pool().ExtrasUp() > 0 || w_.Pool().ExtrasComing() > 0)
-        && !w_.NewsClient->Connected && w_.StopReason == TGrabEngine::StopNone && !w_.closing_
-        && w_.RefusalText().isEmpty();
-}
-
-void TGroupSearch::PrimaryLost()
-{
-    if (primaryDown_)
-        return;
-    primaryDown_ = true;
-    primaryReconnecting_ = false;
-    primaryAttempts_ = 0;
-    SchedulePrimaryRetry();
-    w_.Events().Status(QStringLiteral("Connection lost; the other connections carry on while it reconnects"));
-}
-
-void TGroupSearch::SchedulePrimaryRetry()
-{
-    const int most = int(w_.ReconnectDelaysMs.size());
-    const int delay = primaryAttempts_ < most ? w_.ReconnectDelaysMs[primaryAttempts_] : w_.SlowReconnectDelayMs;
-    ++primaryAttempts_;
-    primaryRetryAt_.setRemainingTime(qMax(0, delay));
-}
-
-bool TGroupSearch::MindPrimary(const QByteArray &group)
-{
-    if (!primaryDown_ || w_.StopReason != TGrabEngine::StopNone || w_.closing_)
-        return true;
-    if (primaryReconnecting_) {
-        if (w_.connectOutcome_ == 0)
-            return true; // still on its way: the walk does not wait for it
-        primaryReconnecting_ = false;
-        if (!w_.RefusalText().isEmpty())
-            return false;
-        if (w_.connectOutcome_ == TZqNNTP::StateConnected && w_.NewsClient->Connected) {
-            if (w_.NewsClient->SelectGroup(group)) {
-                primaryDown_ = false;
-                primaryAttempts_ = 0;
-                return true;
-            }
-            // Without its group it can fetch nothing by number.
-            if (w_.NewsClient->Connected && w_.StopReason == TGrabEngine::StopNone && !w_.closing_)
-                w_.NewsClient->Disconnect();
-        }
-        SchedulePrimaryRetry();
-        return true;
-    }
-    if (!primaryRetryAt_.hasExpired())
-        return true;
-    w_.connectOutcome_ = 0;
-    w_.quietConnect_ = true;
-    if (w_.StartConnect()) {
-        primaryReconnecting_ = true;
-    } else {
-        w_.quietConnect_ = false; // the name did not resolve: maybe next time
-        SchedulePrimaryRetry();
-    }
-    return true;
-}
-
-TGroupSearch::Resumed TGroupSearch::AwaitPrimary(const QByteArray &group, int &attempts)
-{
-    if (std::exchange(primaryDown_, false)) {
-        attempts = qMax(attempts, primaryAttempts_);
-        primaryAttempts_ = 0;
-        if (std::exchange(primaryReconnecting_, false)) {
-            auto commanded = [this] { return w_.StopReason != TGrabEngine::StopNone || w_.closing_; };
-            w_.WaitUntil([&] { return w_.connectOutcome_ != 0 || commanded(); });
-            if (commanded())
-                return Resumed::Command;
-            if (!w_.RefusalText().isEmpty())
-                return Resumed::RefusedOnReconnect;
-            if (w_.connectOutcome_ == TZqNNTP::StateConnected && w_.NewsClient->Connected) {
-                if (w_.NewsClient->SelectGroup(group))
-                    return Resumed::Selected;
-                if (commanded())
-                    return Resumed::Command;
-                if (w_.NewsClient->Connected)
-                    return Resumed::GroupRefused;
-            }
-        }
-    }
-    return ResumeLostConnection(group, attempts);
-}
-
-void TGroupSearch::ForgetPrimary()
-{
-    primaryDown_ = false;
-    primaryReconnecting_ = false;
-    primaryAttempts_ = 0;
-}
-
 void TGroupSearch::Run(int firstGroup, bool oneGroup)
 {
     // A reason left by a command while nothing was searching must not end this run.
     w_.StopReason = TGrabEngine::StopNone;
     depth_.Reset();
-    ForgetPrimary();
+    primary_.Forget();
 
     enum class Next { Article, Group, EndRun };
 
@@ -248,7 +84,7 @@ void TGroupSearch::Run(int firstGroup, bool oneGroup)
     auto takeUpStop = [this](const QByteArray &group, const QElapsedTimer &started, bool groupSelected) -> Next {
         const int reason = w_.closing_ ? int(TGrabEngine::StopDisconnect) : w_.StopReason;
         if (reason != TGrabEngine::StopNone)
-            ForgetPrimary(); // the command ended every connection
+            primary_.Forget(); // the command ended every connection
         auto endRun = [&] {
             w_.EndEarly(w_.closing_ || reason == TGrabEngine::StopDisconnect ? QStringLiteral("The search was ended.")
                                                                               : QStringLiteral("The search was stopped."));
@@ -264,7 +100,7 @@ void TGroupSearch::Run(int firstGroup, bool oneGroup)
         case TGrabEngine::StopSkipArticle:
         case TGrabEngine::StopSkipGroup:
             w_.Events().ConnectionCommandsHeld();
-            if (!ReconnectAndWait()) {
+            if (!primary_.ReconnectAndWait()) {
                 w_.SetState(TGrabEngine::StateOffline);
                 return endRun();
             }
@@ -323,9 +159,9 @@ void TGroupSearch::Run(int firstGroup, bool oneGroup)
         connections_ = qBound(1, int(IniReadInteger("CONFIG", "CONNECTIONS", TConnectionPool::DefaultConnections)),
                               TConnectionPool::MaxConnections);
         w_.Pool().Open(connections_); // they come up while the group and its overview are asked for
-        bool selected = !primaryDown_ && w_.NewsClient->SelectGroup(group);
-        if (!selected && (primaryDown_ || lost())) {
-            const Resumed resumed = AwaitPrimary(group, attempts);
+        bool selected = !primary_.Down() && w_.NewsClient->SelectGroup(group);
+        if (!selected && (primary_.Down() || lost())) {
+            const Resumed resumed = primary_.Await(group, attempts);
             switch (resumed) {
             case Resumed::Selected:
                 selected = true;
@@ -405,7 +241,7 @@ void TGroupSearch::Run(int firstGroup, bool oneGroup)
                 w_.Events().ArticleStarted(a, a - w_.CurrentFirst, count, group);
                 w_.ProgressPhase = 1;
                 w_.ArticleBytes = 0;
-                if (!MindPrimary(group)) {
+                if (!primary_.Mind(group)) {
                     refused(group, started, false);
                     return;
                 }
@@ -415,9 +251,9 @@ void TGroupSearch::Run(int firstGroup, bool oneGroup)
                 // What only the engine's own connection can do, with it down.
                 bool needPrimary = false;
                 if (!w_.NewsClient->OverviewRefused && overview.Needed(a)) {
-                    needPrimary = primaryDown_;
+                    needPrimary = primary_.Down();
                     requestsLost = needPrimary || !fetchOverview(a, a);
-                } else if (!w_.NewsClient->OverviewRefused && !primaryDown_ && overview.AheadDue(a)) {
+                } else if (!w_.NewsClient->OverviewRefused && !primary_.Down() && overview.AheadDue(a)) {
                     // The next batch while this one's bodies still come, so a
                     // big group never waits on its overview.
                     overview.Asked();
@@ -445,7 +281,7 @@ void TGroupSearch::Run(int firstGroup, bool oneGroup)
                     w_.NewsClient->Subject.clear();
                     w_.NewsClient->MessageID.clear();
                     w_.NewsClient->Lines = 0;
-                    needPrimary = primaryDown_;
+                    needPrimary = primary_.Down();
                     if (!needPrimary)
                         w_.NewsClient->GetHeader(a);
                     requestsLost = needPrimary || lost();
@@ -467,7 +303,7 @@ void TGroupSearch::Run(int firstGroup, bool oneGroup)
                         ++w_.Summary.Filtered;
                         w_.Events().ArticleFiltered(w_.NewsClient->Subject);
                     }
-                    if ((w_.NewsClient->Connected || primaryDown_) && !filtered) {
+                    if ((w_.NewsClient->Connected || primary_.Down()) && !filtered) {
                         w_.Events().SubjectKnown(w_.NewsClient->Subject);
                         WritePointer(g, a, false);
                         held.Flush();
@@ -479,8 +315,8 @@ void TGroupSearch::Run(int firstGroup, bool oneGroup)
                         // Bodies go to the other connections while the next
                         // overview batch is due on this one.
                         const bool overviewDue = !w_.NewsClient->OverviewRefused && overview.AheadSoon(a);
-                        TZqNNTP *from = RequestBodies(a, expectedId, overview, !overviewDue && !primaryDown_, group);
-                        needPrimary = from == w_.NewsClient && primaryDown_;
+                        TZqNNTP *from = RequestBodies(a, expectedId, overview, !overviewDue && !primary_.Down(), group);
+                        needPrimary = from == w_.NewsClient && primary_.Down();
                         bodyClient_ = from;
                         if (!needPrimary)
                             from->GetBody(a, {}, expectedId);
@@ -492,8 +328,8 @@ void TGroupSearch::Run(int firstGroup, bool oneGroup)
                         requestsLost = needPrimary || lost();
                         // The body came over another connection: the engine's
                         // own, lost meanwhile, comes back while the walk goes on.
-                        if (requestsLost && !needPrimary && from != w_.NewsClient && CanHandOver(entry)) {
-                            PrimaryLost();
+                        if (requestsLost && !needPrimary && from != w_.NewsClient && primary_.CanHandOver(entry)) {
+                            primary_.HandOver();
                             requestsLost = false;
                         }
                         // Another connection ended under it: the others carry on
@@ -524,14 +360,14 @@ void TGroupSearch::Run(int firstGroup, bool oneGroup)
                 if (!oversize && !needPrimary)
                     ++losses;
                 // Its requests go to the others at once; the article too.
-                if (!oversize && !needPrimary && CanHandOver(entry)) {
-                    PrimaryLost();
+                if (!oversize && !needPrimary && primary_.CanHandOver(entry)) {
+                    primary_.HandOver();
                     givenUp = losses >= MaxArticleLosses;
                     if (givenUp)
                         break;
                     continue;
                 }
-                const Resumed resumed = AwaitPrimary(group, attempts);
+                const Resumed resumed = primary_.Await(group, attempts);
                 if (resumed == Resumed::Selected) {
                     // An article the server always fails on must not hold
                     // the run (and every later run) for good.
@@ -604,10 +440,10 @@ void TGroupSearch::Run(int firstGroup, bool oneGroup)
             break;
     }
     w_.walkedAll_ = true;
-    if (primaryDown_) {
+    if (primary_.Down()) {
         // The walk ended on the other connections: the engine's own is not
         // waited for now, and no half-made attempt is left behind.
-        ForgetPrimary();
+        primary_.Forget();
         w_.quietConnect_ = false;
         w_.NewsClient->Disconnect();
         w_.SetState(TGrabEngine::StateOffline);
@@ -688,7 +524,7 @@ TZqNNTP *TGroupSearch::RequestBodies(qint64 a, const QByteArray &id, TOverviewWi
     pool.Open(connections_);
     // Lost at the start of a group, before the extras were up: one of them
     // takes the article as soon as it is.
-    if (primaryDown_ && pool.ExtrasUp() == 0)
+    if (primary_.Down() && pool.ExtrasUp() == 0)
         w_.WaitUntil([&] {
             return pool.ExtrasUp() > 0 || pool.ExtrasComing() == 0 || w_.StopReason != TGrabEngine::StopNone
                 || w_.closing_;

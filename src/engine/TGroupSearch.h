@@ -1,6 +1,5 @@
 #pragma once
 #include <QByteArray>
-#include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QHash>
 #include <QList>
@@ -8,6 +7,7 @@
 #include "NntpParse.h"
 #include "TArticleDisposition.h"
 #include "TDepthGauge.h"
+#include "TReconnection.h"
 
 class TGrabEngine;
 class TOverviewWindow;
@@ -43,26 +43,8 @@ public:
     static bool SendableGroupName(const QByteArray &name);
 
 private:
-    enum class Resumed { Selected, GroupRefused, Command, Refused, RefusedOnReconnect };
-    Resumed ResumeLostConnection(const QByteArray &group, int &attempts);
-    bool PauseUnlessCommanded(int ms);
-    bool ReconnectAndWait();
-    // The engine's own connection lost while the extras carry on: the walk
-    // goes on over them, and it comes back between articles on the
-    // reconnection back-off, without the walk waiting for it.
-    bool CanHandOver(const Nntp::OverviewEntry *entry) const;
-    void PrimaryLost();
-    // Between articles; false when the server refused the reconnection.
-    bool MindPrimary(const QByteArray &group);
-    // The walk needs the engine's own connection (a group, an overview, a
-    // header): waits for it as for any lost connection.
-    Resumed AwaitPrimary(const QByteArray &group, int &attempts);
-    void SchedulePrimaryRetry();
-    void ForgetPrimary();
-    bool primaryDown_ = false;
-    bool primaryReconnecting_ = false;
-    int primaryAttempts_ = 0;
-    QDeadlineTimer primaryRetryAt_;
+    using Resumed = TReconnection::Resumed;
+    TReconnection primary_;
     void WritePointer(int group, qint64 number, bool complete);
     // Requests of a and the articles ahead sent over the connections; the
     // one that holds a's request.
