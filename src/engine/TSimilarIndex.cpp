@@ -1,5 +1,6 @@
 #include "TSimilarIndex.h"
 
+#include <QDir>
 #include <QFile>
 
 #include <bit>
@@ -34,11 +35,23 @@ QByteArray TSimilarIndex::Line(const TPictureFingerprint &print, const QByteArra
     return print.ToText() + ' ' + key + ' ' + name;
 }
 
-void TSimilarIndex::Load(const QString &path)
+void TSimilarIndex::Open(const QString &path)
 {
     Clear();
     File = path;
-    QFile f(path);
+    loaded_ = false;
+}
+
+void TSimilarIndex::Load(const QString &path)
+{
+    Open(path);
+    load();
+}
+
+void TSimilarIndex::load()
+{
+    loaded_ = true;
+    QFile f(File);
     if (!f.open(QIODevice::ReadOnly))
         return;
     const QByteArray text = f.readAll();
@@ -75,6 +88,8 @@ void TSimilarIndex::Insert(const TPictureFingerprint &print, const QByteArray &n
 
 void TSimilarIndex::Add(const TPictureFingerprint &print, const QByteArray &key, const QByteArray &name)
 {
+    if (!loaded_)
+        load();
     Insert(print, name);
     if (File.isEmpty())
         return;
@@ -88,10 +103,14 @@ void TSimilarIndex::Add(const TPictureFingerprint &print, const QByteArray &key,
         lastLineOpen_ = false;
 }
 
-TSimilarIndex::Match TSimilarIndex::Find(const TPictureFingerprint &print) const
+TSimilarIndex::Match TSimilarIndex::Find(const TPictureFingerprint &print)
 {
     Match best;
-    if (entries_.empty() || !print.Valid)
+    if (!print.Valid)
+        return best;
+    if (!loaded_)
+        load();
+    if (entries_.empty())
         return best;
     const int maxDistance = TPictureFingerprint::MaxDistance;
     int bestDistance = maxDistance + 1;
@@ -113,4 +132,14 @@ TSimilarIndex::Match TSimilarIndex::Find(const TPictureFingerprint &print) const
         best = {true, bestDistance, names_.mid(e.NameAt, e.NameSize)};
     }
     return best;
+}
+
+bool TSimilarIndex::MakeFolder(const QByteArray &outputDir)
+{
+    return QDir().mkpath(QFile::decodeName(outputDir + Folder()));
+}
+
+QByteArray TSimilarIndex::SetAsideLine(const Match &look, const QByteArray &name)
+{
+    return "Looks like '" + look.Name + "' (distance " + QByteArray::number(look.Distance) + "): set aside as " + name;
 }

@@ -28,7 +28,16 @@ public:
     // Reads every whole line of path (a line cut short by a kill is left
     // out) and remembers it for Add. A missing file is an empty index.
     void Load(const QString &path);
+    // The same, put off until the index is first used: with the screening
+    // off a million lines are never read.
+    void Open(const QString &path);
     QString File;
+
+    // The subfolder of the output folder that look-alikes are saved in.
+    static QByteArray Folder() { return QByteArrayLiteral("Similar/"); }
+    static bool MakeFolder(const QByteArray &outputDir);
+    // The log line of a picture set aside under name (folder included).
+    static QByteArray SetAsideLine(const Match &look, const QByteArray &name);
 
     // Adds to memory and appends the line to File at once, so a kill loses
     // nothing learned before it.
@@ -37,7 +46,7 @@ public:
     void Insert(const TPictureFingerprint &print, const QByteArray &name);
     // The closest picture within TPictureFingerprint::MaxDistance whose tone
     // matches too.
-    Match Find(const TPictureFingerprint &print) const;
+    Match Find(const TPictureFingerprint &print);
     qsizetype Size() const { return qsizetype(entries_.size()); }
     void Clear();
 
@@ -60,4 +69,6 @@ private:
     };
     std::array<std::vector<std::vector<Slot>>, Pieces> buckets_;
     bool lastLineOpen_ = false; // the file ends inside a line
+    bool loaded_ = true;
+    void load();
 };
