@@ -7,7 +7,8 @@ PIXTRAWL_PACKAGES=(
   qtkeychain-qt6-dev libsecret-1-0 openssl
   sharutils uudeview python3 libjpeg-turbo-progs python3-sabyenc python3-yenc
   desktop-file-utils appstream qt6-qpa-plugins
-  mate-backgrounds
+  mate-backgrounds qt6-image-formats-plugins
+  gnome-backgrounds python3-skimage python3-pil
 )
 
 # Installs what is missing when root; otherwise names it and goes on.

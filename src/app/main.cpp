@@ -1,6 +1,8 @@
 #include "TDialogs.h"
 #include "TGrabConsole.h"
 #include "TFrmMain.h"
+#include "TPictureFingerprint.h"
+#include "TPictureReader.h"
 #include "TQtMessageHandler.h"
 #include "ZqMessageBox.h"
 #include "ZqPaths.h"
@@ -123,6 +125,8 @@ int main(int argc, char **argv)
     const Mode mode = commandLine(argc, argv, status);
     if (mode == Mode::Done)
         return status;
+    // Pictures other than JPEG are fingerprinted through Qt's readers.
+    TPictureFingerprint::SetReader(TPictureReader::ReadReducedRgb);
     if (mode == Mode::Grab)
         return grabWithoutWindow(argc, argv);
 

@@ -100,6 +100,8 @@ TdlgConfig::TdlgConfig(QWidget *owner) : QDialog(owner)
     ckPreview = makeCheck(pnSettings, "ckPreview", QStringLiteral("Enable Pre&view at Startup"));
     ckExitPrompt = makeCheck(pnSettings, "ckExitPrompt", QStringLiteral("Prompt for E&xit"));
     ckRenameDuplicates = makeCheck(pnSettings, "ckRenameDuplicates", QStringLiteral("&Rename Duplicates"));
+    ckSimilarScreening = makeCheck(pnSettings, "ckSimilarScreening",
+                                   QStringLiteral("Set aside pictures that &look like one saved before"));
 
     grid->addWidget(laHost, 0, 0, 1, 2);
     grid->addWidget(laPort, 0, 2);
@@ -124,6 +126,7 @@ TdlgConfig::TdlgConfig(QWidget *owner) : QDialog(owner)
         {ckExitPrompt, "Ask before the program closes"},
         {ckFileScreening, "Do not save a file identical to one saved before"},
         {ckRenameDuplicates, "Save a file whose name is taken under a numbered name instead of replacing it"},
+        {ckSimilarScreening, "Save a picture that looks like one saved before into the folder Similar"},
     };
     for (const auto &[box, tip] : tips)
         box->setToolTip(QString::fromLatin1(tip));
@@ -134,6 +137,7 @@ TdlgConfig::TdlgConfig(QWidget *owner) : QDialog(owner)
     grid->addWidget(ckPreview, 7, 1, 1, 2);
     grid->addWidget(ckExitPrompt, 8, 1, 1, 2);
     grid->addWidget(ckRenameDuplicates, 9, 1, 1, 2);
+    grid->addWidget(ckSimilarScreening, 10, 0, 1, 3);
 
     laNewGroup = makeLabel(pnSettings, "laNewGroup", QStringLiteral("For a &group seen for the first time, start with:"));
     cbNewGroup = new QComboBox(pnSettings);
@@ -144,17 +148,17 @@ TdlgConfig::TdlgConfig(QWidget *owner) : QDialog(owner)
     edNewGroupCount->setRange(1, INT_MAX);
     edNewGroupCount->setAccessibleName(QStringLiteral("N"));
     laNewGroup->setBuddy(cbNewGroup);
-    grid->addWidget(laNewGroup, 10, 0, 1, 3);
-    grid->addWidget(cbNewGroup, 11, 0, 1, 2);
-    grid->addWidget(edNewGroupCount, 11, 2);
+    grid->addWidget(laNewGroup, 11, 0, 1, 3);
+    grid->addWidget(cbNewGroup, 12, 0, 1, 2);
+    grid->addWidget(edNewGroupCount, 12, 2);
 
     laConnections = makeLabel(pnSettings, "laConnections", QStringLiteral("Co&nnections:"));
     edConnections = new QSpinBox(pnSettings);
     edConnections->setObjectName(QStringLiteral("edConnections"));
     edConnections->setRange(1, TConnectionPool::MaxConnections);
     laConnections->setBuddy(edConnections);
-    grid->addWidget(laConnections, 12, 0);
-    grid->addWidget(edConnections, 12, 1);
+    grid->addWidget(laConnections, 13, 0);
+    grid->addWidget(edConnections, 13, 1);
 
     pnButtons = new QFrame(this);
     pnButtons->setObjectName(QStringLiteral("pnButtons"));
@@ -179,7 +183,7 @@ TdlgConfig::TdlgConfig(QWidget *owner) : QDialog(owner)
 
     QWidget *order[] = {edHost,          edPort,      edUser,        edPassword,         ckTls,
                         edDir,           btBrowse,    ckSubjectFiltering, ckPreview, ckExitPrompt,   ckFileScreening,
-                        ckAutoStart,     ckRenameDuplicates, cbNewGroup, edNewGroupCount, edConnections,
+                        ckAutoStart,     ckRenameDuplicates, ckSimilarScreening, cbNewGroup, edNewGroupCount, edConnections,
                         btOk,            btCancel};
     for (size_t i = 0; i + 1 < std::size(order); ++i)
         setTabOrder(order[i], order[i + 1]);
@@ -221,6 +225,7 @@ void TdlgConfig::FormCreate()
     ckExitPrompt->setChecked(IniReadBool(Section, "EXIT_PROMPT", true));
     ckFileScreening->setChecked(IniReadBool(Section, "FILE_SCREENING", false));
     ckRenameDuplicates->setChecked(IniReadBool(Section, "RENAME_DUPLICATES", false));
+    ckSimilarScreening->setChecked(IniReadBool(Section, "SIMILAR_SCREENING", false));
     // 0 (or anything not above it) means all articles.
     const qint32 newest = IniReadInteger(Section, "NEW_GROUP_ARTICLES", 0);
     edNewGroupCount->setValue(newest > 0 ? newest : 1000);
@@ -268,6 +273,7 @@ void TdlgConfig::btOkClick()
     IniWriteBool(Section, "AUTO_START", ckAutoStart->isChecked());
     IniWriteBool(Section, "FILE_SCREENING", ckFileScreening->isChecked());
     IniWriteBool(Section, "RENAME_DUPLICATES", ckRenameDuplicates->isChecked());
+    IniWriteBool(Section, "SIMILAR_SCREENING", ckSimilarScreening->isChecked());
     IniWriteString(Section, "TLS", ckTls->isChecked() ? "yes" : "no");
     IniWriteString(Section, "USER", user);
     IniWriteInteger(Section, "NEW_GROUP_ARTICLES", cbNewGroup->currentIndex() == 1 ? edNewGroupCount->value() : 0);

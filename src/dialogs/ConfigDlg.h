@@ -23,7 +23,7 @@ inline constexpr qint32 TlsPort = 563;
 // from the current directory, which is left as it was.
 bool IsExistingDirectory(const QByteArray &path);
 
-// Server (host, port, login, TLS), output directory and the six switches of
+// Server (host, port, login, TLS), output directory and the switches of
 // section CONFIG, read from the settings file on opening and written back on
 // Ok; the password goes to the keyring where there is one.
 class TdlgConfig : public QDialog {
@@ -50,6 +50,7 @@ public:
     QCheckBox *ckExitPrompt;
     QCheckBox *ckFileScreening;
     QCheckBox *ckRenameDuplicates;
+    QCheckBox *ckSimilarScreening;
     QLabel *laNewGroup;
     QComboBox *cbNewGroup;     // all articles / the newest N
     QSpinBox *edNewGroupCount; // N

@@ -346,11 +346,21 @@ TArticleDisposition::Outcome TArticleDisposition::disposeFile(QByteArray name, c
         logLine("File '" + name + "' was a duplicate - CRC-32 = " + key);
         outcome = OutcomeDuplicate;
     } else {
+        // A picture that looks like one saved before is set aside, not
+        // dropped: the look may deceive.
+        const TPictureFingerprint print = IniReadBool("CONFIG", "SIMILAR_SCREENING", false)
+            ? TPictureFingerprint::Of(DecodeStream)
+            : TPictureFingerprint();
+        const TSimilarIndex::Match look = Similar.Find(print);
+        const QByteArray folder = look.Found ? TSimilarIndex::Folder() : QByteArray();
+        if (look.Found)
+            TSimilarIndex::MakeFolder(dir);
         if (IniReadBool("CONFIG", "RENAME_DUPLICATES", false)) {
             const QByteArray base = name;
-            for (qint64 k = 1; TOutputFolder::Exists(dir + name); ++k)
+            for (qint64 k = 1; TOutputFolder::Exists(dir + folder + name); ++k)
                 name = NumberedName(base, k);
         }
+        name = folder + name;
         LastFileName = name;
         if (const int error = TOutputFolder::WriteReplacing(dir + name, DecodeStream)) {
             // Nothing counted and no preview: the caller keeps the article
@@ -361,12 +371,22 @@ TArticleDisposition::Outcome TArticleDisposition::disposeFile(QByteArray name, c
             DecodeStream.clear();
             return OutcomeSaveFailed;
         }
-        AddStatistic("SAVED_COUNT", groupName, 1);
-        AddStatistic("SAVED_BYTES", groupName, articleBytes);
-        AddKnown(key);
-        logLine("Article was saved as '" + name + "' at " + QByteArray::number(DecodeStream.size()) + " bytes.");
-        LastSavedName = name;
-        outcome = OutcomeSaved;
+        if (look.Found) {
+            AddStatistic("DUPLICATE_COUNT", groupName, 1);
+            AddStatistic("DUPLICATE_BYTES", groupName, articleBytes);
+            AddKnown(key);
+            logLine(TSimilarIndex::SetAsideLine(look, name));
+            outcome = OutcomeDuplicate;
+        } else {
+            AddStatistic("SAVED_COUNT", groupName, 1);
+            AddStatistic("SAVED_BYTES", groupName, articleBytes);
+            AddKnown(key);
+            if (print.Valid)
+                Similar.Add(print, key, name);
+            logLine("Article was saved as '" + name + "' at " + QByteArray::number(DecodeStream.size()) + " bytes.");
+            LastSavedName = name;
+            outcome = OutcomeSaved;
+        }
     }
 
     if (previewEnabled && OnPreview)

@@ -5,6 +5,7 @@
 
 #include "TPartsStore.h"
 #include "TPostPartsStore.h"
+#include "TSimilarIndex.h"
 
 #include <cstdint>
 #include <functional>
@@ -35,6 +36,8 @@ public:
     TPartsStore Parts;
     // Base64 posts whose subjects number their parts, until all are in.
     TPostPartsStore PostParts;
+    // Fingerprints of the pictures saved, for SIMILAR_SCREENING ("Similar.dat").
+    TSimilarIndex Similar;
 
     // Called with the decoded bytes of every file disposed of (saved, dropped
     // as duplicate, or whose save failed) when the preview is on.

@@ -79,6 +79,7 @@ void TGrabEngine::LoadFilters()
 {
     const QByteArray exclude = IniReadString("FILTER", "EXCLUDE", QByteArray());
     Disposition.LoadChecksums(ZqPaths::DataDir() + QStringLiteral("CRC-32.dat"));
+    Disposition.Similar.Open(ZqPaths::DataDir() + QStringLiteral("Similar.dat"));
     Disposition.OpenPartsStore(ZqPaths::DataDir() + QStringLiteral("Parts"));
     if (exclude.isEmpty())
         FilterStrings = ReadLinesFile(ZqPaths::DataDir() + QStringLiteral("Filters.dat"));

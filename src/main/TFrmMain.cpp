@@ -2,7 +2,7 @@
 
 #include "FlagScope.h"
 #include "TDialogFactory.h"
-#include "TJPEGImage.h"
+#include "TPictureReader.h"
 #include "TConnectionHint.h"
 #include "THelpFile.h"
 #include "TRunReport.h"
@@ -534,15 +534,13 @@ void TFrmMain::ShowPreviewFile(const QByteArray &whole)
         return;
     f.close();
     ++PreviewsShown;
-    try {
-        // Decoded no larger than the pane needs: a full-size decode of a
-        // multi-megapixel picture costs more than fetching it.
-        TJPEGImage jpeg;
-        jpeg.LoadFromFile(path, Preview->size());
-        Preview->SetPicture(jpeg.Bitmap(), jpeg.FullSize());
-    } catch (const std::exception &) {
-        // not a picture: the one shown before stays
-    }
+    // Decoded no larger than the pane needs: a full-size decode of a
+    // multi-megapixel picture costs more than fetching it. Not a picture:
+    // the one shown before stays.
+    QImage picture;
+    QSize fullSize;
+    if (TPictureReader::ReadFile(path, Preview->size(), &picture, &fullSize))
+        Preview->SetPicture(picture, fullSize);
 }
 
 // ---------------------------------------------------------------- closing

@@ -1,12 +1,11 @@
 #include "TThumbnailStrip.h"
 
 #include "TElidedLabel.h"
-#include "TJPEGImage.h"
+#include "TPictureReader.h"
 
 #include <QEvent>
 #include <QFileInfo>
 #include <QHBoxLayout>
-#include <QImageReader>
 #include <QStyle>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -16,22 +15,11 @@ namespace {
 QPixmap thumbnail(const QString &path, int size)
 {
     const QSize box(size, size);
-    try {
-        // libjpeg decodes at 1/8 scale for a small target: cheap for big pictures.
-        TJPEGImage jpeg;
-        jpeg.LoadFromFile(path, box);
-        const QImage img = jpeg.Bitmap();
-        if (!img.isNull())
-            return QPixmap::fromImage(img.scaled(box, Qt::KeepAspectRatio, Qt::SmoothTransformation));
-    } catch (const std::exception &) {
-        // not a JPEG: perhaps another format
-    }
-    QImageReader reader(path);
-    const QSize full = reader.size();
-    if (full.isValid())
-        reader.setScaledSize(full.scaled(box, Qt::KeepAspectRatio));
-    const QImage img = reader.read();
-    return img.isNull() ? QPixmap() : QPixmap::fromImage(img);
+    QImage img;
+    QSize full;
+    if (!TPictureReader::ReadFile(path, box, &img, &full))
+        return QPixmap();
+    return QPixmap::fromImage(img.scaled(box, Qt::KeepAspectRatio, Qt::SmoothTransformation));
 }
 
 } // namespace

@@ -46,6 +46,7 @@ TEST(ConfigDialog, ShowsDefaultsWithoutASettingsFile)
     EXPECT_TRUE(dlg.ckExitPrompt->isChecked());
     EXPECT_FALSE(dlg.ckFileScreening->isChecked());
     EXPECT_FALSE(dlg.ckRenameDuplicates->isChecked());
+    EXPECT_FALSE(dlg.ckSimilarScreening->isChecked());
     EXPECT_TRUE(dlg.btOk->isDefault());
 }
 
@@ -58,11 +59,11 @@ TEST(ConfigDialog, OnlyNReadsAsUnchecked)
     for (const auto &c : cases) {
         TempProgramDir dir;
         for (const char *key : {"SUBJECT_FILTER", "PREVIEW", "AUTO_START", "EXIT_PROMPT", "FILE_SCREENING",
-                                "RENAME_DUPLICATES"})
+                                "RENAME_DUPLICATES", "SIMILAR_SCREENING"})
             IniWriteString("CONFIG", key, c.stored);
         TdlgConfig dlg(nullptr);
         for (QCheckBox *box : {dlg.ckSubjectFiltering, dlg.ckPreview, dlg.ckAutoStart, dlg.ckExitPrompt,
-                               dlg.ckFileScreening, dlg.ckRenameDuplicates})
+                               dlg.ckFileScreening, dlg.ckRenameDuplicates, dlg.ckSimilarScreening})
             EXPECT_EQ(box->isChecked(), c.checked) << c.stored.constData() << " " << box->objectName().toStdString();
     }
 }
@@ -88,9 +89,10 @@ TEST(ConfigDialog, OkWritesEveryKeyInOrder)
     EXPECT_EQ(Config("EXIT_PROMPT"), "Y");
     EXPECT_EQ(Config("FILE_SCREENING"), "N");
     EXPECT_EQ(Config("RENAME_DUPLICATES"), "N");
+    EXPECT_EQ(Config("SIMILAR_SCREENING"), "N");
     EXPECT_EQ(KeysInFile(dir), (QList<QByteArray>{"HOST", "PORT", "OUTPUT_DIR", "SUBJECT_FILTER", "PREVIEW",
                                                   "EXIT_PROMPT", "AUTO_START", "FILE_SCREENING",
-                                                  "RENAME_DUPLICATES", "TLS", "USER", "NEW_GROUP_ARTICLES",
+                                                  "RENAME_DUPLICATES", "SIMILAR_SCREENING", "TLS", "USER", "NEW_GROUP_ARTICLES",
                                                   "CONNECTIONS"}));
     EXPECT_EQ(Config("CONNECTIONS"), "8");
     EXPECT_EQ(Config("TLS"), "no");

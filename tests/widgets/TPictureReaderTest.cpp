@@ -1,0 +1,73 @@
+#include "TPictureReader.h"
+#include "TThumbnailStrip.h"
+
+#include <QFile>
+#include <QToolButton>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+QByteArray readAll(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+// The mean colour of the top left quarter, as one number per channel.
+QList<int> topLeftMean(const QImage &image)
+{
+    long r = 0, g = 0, b = 0, n = 0;
+    for (int y = 0; y < image.height() / 2; ++y)
+        for (int x = 0; x < image.width() / 2; ++x, ++n) {
+            const QColor c = image.pixelColor(x, y);
+            r += c.red();
+            g += c.green();
+            b += c.blue();
+        }
+    return {int(r / n), int(g / n), int(b / n)};
+}
+
+} // namespace
+
+// Every format is shown in the preview, decoded no larger than the pane
+// needs, and gets a thumbnail of its own; a file that is no picture gets
+// neither.
+TEST(PictureReader, EveryFormatIsPreviewedAtTheSizeShownAndGivenAThumbnail)
+{
+    const QString dir = QStringLiteral(PIXTRAWL_TEST_DATA "/similar/");
+    TThumbnailStrip strip;
+    const qint64 fileIcon = [&] {
+        strip.AddPicture(QStringLiteral(PIXTRAWL_TESTS_DIR "/CMakeLists.txt"));
+        strip.Thumb(0)->grab();
+        return strip.Thumb(0)->icon().cacheKey();
+    }();
+    QImage png;
+    QSize pngSize;
+    ASSERT_TRUE(TPictureReader::ReadFile(dir + "formats/coffee.png", QSize(), &png, &pngSize));
+    const QList<int> reference = topLeftMean(png);
+    for (const char *name : {"coffee.jpg", "formats/coffee.png", "formats/coffee.gif", "formats/coffee.webp",
+                             "formats/coffee.bmp", "formats/coffee.tif"}) {
+        SCOPED_TRACE(name);
+        const QString path = dir + QLatin1String(name);
+        QImage image;
+        QSize full;
+        ASSERT_TRUE(TPictureReader::Read(readAll(path), QSize(30, 20), &image, &full));
+        EXPECT_EQ(full, QString(name).startsWith("formats") ? QSize(120, 80) : QSize(240, 160));
+        EXPECT_LE(image.width(), 60);
+        EXPECT_GE(image.width(), 30);
+        // The picture itself; for the GIF its first frame (the second is
+        // the picture upside down).
+        const QList<int> mean = topLeftMean(image);
+        for (int c = 0; c < 3; ++c)
+            EXPECT_NEAR(mean[c], reference[c], 12);
+
+        strip.AddPicture(path);
+        strip.Thumb(0)->grab();
+        EXPECT_NE(strip.Thumb(0)->icon().cacheKey(), fileIcon);
+    }
+    QImage untouched(3, 3, QImage::Format_RGB32);
+    QSize full;
+    EXPECT_FALSE(TPictureReader::Read("not a picture at all", QSize(30, 20), &untouched, &full));
+    EXPECT_EQ(untouched.size(), QSize(3, 3));
+}
