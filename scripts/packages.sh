@@ -8,8 +8,10 @@ PIXTRAWL_PACKAGES=(
   sharutils uudeview python3 libjpeg-turbo-progs python3-sabyenc python3-yenc
   desktop-file-utils appstream qt6-qpa-plugins
   mate-backgrounds qt6-image-formats-plugins
-  gnome-backgrounds python3-skimage python3-pil
 )
+# Only to make the look-alike benchmark's corpus (bench/similar_corpus.py):
+# the tests read the photographs kept in tests/data/similar.
+PIXTRAWL_BENCH_PACKAGES=(gnome-backgrounds python3-skimage python3-pil)
 
 # Installs what is missing when root; otherwise names it and goes on.
 ensure_packages() {

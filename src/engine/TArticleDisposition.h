@@ -3,6 +3,7 @@
 #include <QList>
 #include <QSet>
 
+#include "TFileNames.h"
 #include "TPartsStore.h"
 #include "TPostPartsStore.h"
 #include "TSimilarIndex.h"
@@ -99,16 +100,12 @@ public:
     QByteArray LastFileName;
 
     // Name rules, public for the window's and the tests' use.
-    // A decoder's name cut to its last path component and to the file
-    // system's length; else the subject without the characters file names
-    // refuse; else "noname". Control characters become "_", and a leading
-    // "." or "-" gets "_" in front.
-    static QByteArray FileNameFor(const QByteArray &decoderName, const QByteArray &subject);
-    // base with "-k" before its extension (a.b.c -> a.b-1.c), kept within
-    // the file system's name length.
-    static QByteArray NumberedName(const QByteArray &base, qint64 k);
-    // The longest file name the file system takes, in bytes.
-    static constexpr qsizetype MaxNameBytes = 255;
+    static QByteArray FileNameFor(const QByteArray &decoderName, const QByteArray &subject)
+    {
+        return TFileNames::ForFile(decoderName, subject);
+    }
+    static QByteArray NumberedName(const QByteArray &base, qint64 k) { return TFileNames::Numbered(base, k); }
+    static constexpr qsizetype MaxNameBytes = TFileNames::MaxNameBytes;
 
 private:
     // Base64 takes its parts from the subject: returns false when the body
