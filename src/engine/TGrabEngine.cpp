@@ -300,7 +300,6 @@ void TGrabEngine::DecodeGroups(int firstGroup, bool oneGroup)
     pool_->ReconnectDelaysMs = ReconnectDelaysMs;
     pool_->SlowReconnectDelayMs = SlowReconnectDelayMs;
     search_->Run(firstGroup, oneGroup);
-    TOutputFolder::ReleaseSpare();
     // The extra connections are the run's; the engine's own stays.
     pool_->Close(true);
 }

@@ -10,7 +10,6 @@
 
 #include <cerrno>
 #include <csignal>
-#include <future>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -29,59 +28,7 @@ qint64 writerOf(const QString &name)
 
 bool alive(qint64 pid) { return ::kill(pid_t(pid), 0) == 0 || errno != ESRCH; }
 
-// A temporary made ahead of the picture that will fill it: making a file
-// (finding its inode) costs more than writing a picture into the page cache,
-// and a second thread can do it while this one decodes.
-struct Spare {
-    QByteArray dir;
-    QByteArray name;
-    int fd = -1;
-    int error = 0;
-};
-
-Spare makeSpare(const QByteArray &dir)
-{
-    Spare s;
-    s.dir = dir;
-    for (int attempt = 0; s.fd < 0 && attempt < 16; ++attempt) {
-        s.name = dir + TOutputFolder::TempPrefix + QByteArray::number(qint64(::getpid())) + '-'
-            + QByteArray::number(QRandomGenerator::global()->generate64(), 36);
-        s.fd = ::open(s.name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644);
-        if (s.fd < 0 && errno != EEXIST) {
-            s.error = errno;
-            return s;
-        }
-    }
-    if (s.fd < 0)
-        s.error = EEXIST;
-    return s;
-}
-
-void dropSpare(Spare &s)
-{
-    if (s.fd >= 0) {
-        ::close(s.fd);
-        ::unlink(s.name.constData());
-    }
-    s = Spare();
-}
-
-std::future<Spare> &nextSpare()
-{
-    static std::future<Spare> next;
-    return next;
-}
-
 } // namespace
-
-void TOutputFolder::ReleaseSpare()
-{
-    std::future<Spare> &next = nextSpare();
-    if (!next.valid())
-        return;
-    Spare s = next.get();
-    dropSpare(s);
-}
 
 bool TOutputFolder::Exists(const QByteArray &path)
 {
@@ -95,21 +42,17 @@ int TOutputFolder::WriteReplacing(const QByteArray &path, const QByteArray &data
 {
     const qsizetype slash = path.lastIndexOf('/');
     const QByteArray dir = slash >= 0 ? path.left(slash + 1) : QByteArray();
-    Spare spare;
-    std::future<Spare> &next = nextSpare();
-    if (next.valid()) {
-        spare = next.get();
-        if (spare.dir != dir || spare.fd < 0)
-            dropSpare(spare); // another folder, or it failed: made here, and its error told
+    QByteArray temp;
+    int fd = -1;
+    for (int attempt = 0; fd < 0 && attempt < 16; ++attempt) {
+        temp = dir + TempPrefix + QByteArray::number(qint64(::getpid())) + '-'
+            + QByteArray::number(QRandomGenerator::global()->generate64(), 36);
+        fd = ::open(temp.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644);
+        if (fd < 0 && errno != EEXIST)
+            return errno;
     }
-    if (spare.fd < 0) {
-        spare = makeSpare(dir);
-        if (spare.fd < 0)
-            return spare.error;
-    }
-    next = std::async(std::launch::async, makeSpare, dir);
-    const QByteArray temp = spare.name;
-    const int fd = spare.fd;
+    if (fd < 0)
+        return EEXIST;
     int error = 0;
     bool ok = true;
     const char *p = data.constData();

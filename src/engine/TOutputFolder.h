@@ -10,8 +10,6 @@ public:
     // Writes data to path through a temporary in the same folder; the new
     // file is 0644 less the umask. Returns 0 or the errno of the failure.
     static int WriteReplacing(const QByteArray &path, const QByteArray &data);
-    // Removes the temporary made ahead for the next write (at a run's end).
-    static void ReleaseSpare();
     static bool Exists(const QByteArray &path);
     // Whether the file at path has the checksum key (size and CRC-32).
     static bool SameContent(const QByteArray &path, const QByteArray &key);

@@ -2,7 +2,6 @@
 // bodies whose headers sat in the article header, and posts whose subjects
 // number their parts, joined only with their own parts.
 #include "TArticleDisposition.h"
-#include "TOutputFolder.h"
 #include "TestBodies.h"
 
 #include "TempProgramDir.h"
@@ -67,12 +66,7 @@ protected:
         return d->Dispose("alt.pics", subject, body, 100, false);
     }
     QByteArray saved(const QString &name) const { return readAll(out + name); }
-    // As a run's end leaves it: without the temporary made ahead.
-    QStringList outFiles() const
-    {
-        TOutputFolder::ReleaseSpare();
-        return QDir(out).entryList(QDir::Files | QDir::Hidden);
-    }
+    QStringList outFiles() const { return QDir(out).entryList(QDir::Files | QDir::Hidden); }
     static qint64 total(const char *counter) { return ReadStatistic(counter, ""); }
 
     TempProgramDir prog;

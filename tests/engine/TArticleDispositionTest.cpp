@@ -1,5 +1,4 @@
 #include "TArticleDisposition.h"
-#include "TOutputFolder.h"
 #include "TestBodies.h"
 
 #include "TGroupMark.h"
@@ -54,12 +53,7 @@ protected:
         return d.Dispose(group, subject, body, bytes, true);
     }
     QByteArray saved(const QString &name) const { return readAll(out + name); }
-    // As a run's end leaves it: without the temporary made ahead.
-    QStringList outFiles() const
-    {
-        TOutputFolder::ReleaseSpare();
-        return QDir(out).entryList(QDir::Files | QDir::Hidden | QDir::System);
-    }
+    QStringList outFiles() const { return QDir(out).entryList(QDir::Files | QDir::Hidden | QDir::System); }
     QByteArray logText() const { return readAll(work.path() + "/pixtrawl.log"); }
     static qint64 total(const char *counter) { return ReadStatistic(counter, ""); }
     qint64 ofGroup(const char *counter) const { return ReadStatistic(counter, group); }
