@@ -11,6 +11,7 @@
 // Each figure is the median of a few runs. Usage: grab_bench [N] [runs]
 // N 0 leaves the small articles out (to profile the big one alone).
 #include "TFrmMain.h"
+#include "TPreviewPane.h"
 #include "TestBodies.h"
 
 #include "FakeNntpServer.h"
@@ -225,7 +226,7 @@ int main(int argc, char **argv)
             TFrmMain w;
             QElapsedTimer t;
             t.start();
-            w.ShowPreviewFile(big);
+            w.Pane->ShowFile(big);
             finalPreview.push_back(t.nsecsElapsed() / 1e9);
         }
         if (n > 0) {

@@ -2,10 +2,10 @@
 
 #include "FlagScope.h"
 #include "TDialogFactory.h"
-#include "TPictureReader.h"
 #include "TConnectionHint.h"
 #include "THelpFile.h"
 #include "TRunReport.h"
+#include "TPreviewPane.h"
 #include "TStatusField.h"
 #include "TTrayIcon.h"
 #include "TWindowPlacement.h"
@@ -74,8 +74,8 @@ void TFrmMain::FormCreate()
     fill->setContentsMargins(0, 0, 0, 0);
     fill->addWidget(Preview, 0, 0);
     btPreview->raise();
-
     PreviewEnabled = true;
+    Pane = new TPreviewPane(*Preview, PreviewEnabled, PreviewBodyLimitBytes, this);
     laState = new TStatusField(this);
     statusBar()->addPermanentWidget(laState); // its text's width; the summary takes the rest
     laSpeed = new QLabel(this);
@@ -84,9 +84,6 @@ void TFrmMain::FormCreate()
     tmSpeed_ = new QTimer(this);
     tmSpeed_->setInterval(1000);
     connect(tmSpeed_, &QTimer::timeout, this, &TFrmMain::UpdateSpeed);
-    tmPreview_ = new QTimer(this);
-    tmPreview_->setSingleShot(true);
-    connect(tmPreview_, &QTimer::timeout, this, &TFrmMain::ShowPendingPreview);
 
     // Size: the designed client area below the menu bar, which is also the smallest.
     const QSize designed(DesignWidth,
@@ -337,9 +334,7 @@ void TFrmMain::RunEnded(const TRunSummary &, bool walkedAll, const QString &)
 {
     tmSpeed_->stop();
     laSpeed->clear();
-    // The run's last picture is shown at its end, not a moment later.
-    tmPreview_->stop();
-    ShowPendingPreview();
+    Pane->ShowWaiting(); // the run's last picture at its end, not a moment later
     Report->RunEnded(walkedAll);
 }
 
@@ -380,26 +375,7 @@ void TFrmMain::BodyProgress(qint64, qint64 percent)
     laArticleName->setText(ArticleCaption + QStringLiteral(" (%1%)").arg(percent));
 }
 
-void TFrmMain::PreviewData(const QByteArray &data, bool)
-{
-    previewPending_ = data;
-    const qint64 since = previewShown_.isValid() ? previewShown_.elapsed() : PreviewMinGapMs;
-    if (since >= PreviewMinGapMs) {
-        ShowPendingPreview();
-    } else if (!tmPreview_->isActive()) {
-        tmPreview_->start(int(PreviewMinGapMs - since));
-    }
-}
-
-void TFrmMain::ShowPendingPreview()
-{
-    if (previewPending_.isNull())
-        return;
-    const QByteArray data = std::exchange(previewPending_, QByteArray());
-    previewShown_.start();
-    if (PreviewEnabled)
-        ShowPreviewFile(data);
-}
+void TFrmMain::PreviewData(const QByteArray &data, bool) { Pane->Offer(data); }
 
 void TFrmMain::ArticleFiltered(const QByteArray &) { Report->Update(); }
 
@@ -513,34 +489,11 @@ void TFrmMain::btPreviewClick()
 {
     if (PreviewEnabled) {
         btPreview->setText(QStringLiteral("Enable &Preview"));
-        Preview->ClearPicture();
-        previewPending_.clear();
-        tmPreview_->stop();
+        Pane->Clear();
     } else {
         btPreview->setText(QStringLiteral("Disable &Preview"));
     }
     PreviewEnabled = !PreviewEnabled;
-}
-
-void TFrmMain::ShowPreviewFile(const QByteArray &whole)
-{
-    // No picture is larger: what lies beyond would only be written and read.
-    const QByteArray data = whole.size() > PreviewBodyLimitBytes ? whole.left(PreviewBodyLimitBytes) : whole;
-    const QString path = ZqPaths::CacheDir() + QStringLiteral("current.jpg");
-    // Overwritten in place, then cut to size: ext4 answers a truncation to
-    // nothing with a flush at close, which costs more than a small preview.
-    QFile f(path);
-    if (!f.open(QIODevice::ReadWrite) || f.write(data) != data.size() || !f.resize(data.size()))
-        return;
-    f.close();
-    ++PreviewsShown;
-    // Decoded no larger than the pane needs: a full-size decode of a
-    // multi-megapixel picture costs more than fetching it. Not a picture:
-    // the one shown before stays.
-    QImage picture;
-    QSize fullSize;
-    if (TPictureReader::ReadFile(path, Preview->size(), &picture, &fullSize))
-        Preview->SetPicture(picture, fullSize);
 }
 
 // ---------------------------------------------------------------- closing

@@ -16,6 +16,7 @@ class QLabel;
 class QTimer;
 class TDialogFactory;
 class TRunReport;
+class TPreviewPane;
 class TStatusField;
 class TTrayIcon;
 class TZqImage;
@@ -112,13 +113,8 @@ public:
     void miStatisticsClick();
     void btPreviewClick();
 
-    // Writes data (no more of it than PreviewBodyLimitBytes) to "current.jpg"
-    // and shows it; any failure keeps the old picture.
-    void ShowPreviewFile(const QByteArray &data);
-    // Pictures that come faster than a person can look: at most one shown
-    // per PreviewMinGapMs, and always the newest in the end.
-    int PreviewMinGapMs = 200;
-    int PreviewsShown = 0;
+    // Paces the pictures shown and writes "current.jpg".
+    TPreviewPane *Pane = nullptr;
     // While a run goes on: its download speed and the connections in use,
     // new every second, in the status bar.
     QLabel *laSpeed = nullptr;
@@ -156,15 +152,11 @@ protected:
 private:
     void FormCreate();
     void ConnectCommands();
-    void ShowPendingPreview();
     void ShowConnected();
     void RecordBounds();
     // "host:port" of the configured server.
     static QString ConfiguredServer();
 
-    QByteArray previewPending_; // the newest picture waiting for its turn
-    QElapsedTimer previewShown_;
-    QTimer *tmPreview_ = nullptr;
     QTimer *tmSpeed_ = nullptr;
     qint64 speedBytes_ = 0; // received since the last speed shown
     QElapsedTimer speedSince_;

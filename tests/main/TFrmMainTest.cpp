@@ -1,4 +1,5 @@
 #include "TFrmMain.h"
+#include "TPreviewPane.h"
 #include "TestBodies.h"
 
 #include "FakeDialogs.h"
@@ -483,13 +484,13 @@ TEST_F(MainWindowTest, PreviewToggleAndPreviewFile)
 
     const QByteArray jpeg = readJpeg("baseline.jpg");
     ASSERT_FALSE(jpeg.isEmpty());
-    w.ShowPreviewFile(jpeg);
+    w.Pane->ShowFile(jpeg);
     EXPECT_FALSE(w.Preview->Picture().isNull());
     EXPECT_EQ(dir.read("current.jpg"), jpeg);
     const QImage before = w.Preview->Picture();
 
     // Not a picture: the old one stays, nothing is reported.
-    w.ShowPreviewFile("this is no picture");
+    w.Pane->ShowFile("this is no picture");
     EXPECT_EQ(w.Preview->Picture(), before);
     EXPECT_TRUE(boxes.shown().isEmpty());
 
@@ -510,19 +511,19 @@ TEST_F(MainWindowTest, PreviewsFasterThanTheEyeShowTheNewest)
 {
     IniWriteBool("CONFIG", "PREVIEW", true);
     TFrmMain w;
-    w.PreviewMinGapMs = 300;
+    w.Pane->MinGapMs = 300;
     const QByteArray jpeg = readJpeg("baseline.jpg");
     QList<QByteArray> pictures;
     for (int i = 0; i < 20; ++i)
         pictures << JpegVariant(jpeg, 10 + i, quint32(i + 1));
     for (const QByteArray &p : pictures)
         w.PreviewData(p, true);
-    EXPECT_EQ(w.PreviewsShown, 1);
+    EXPECT_EQ(w.Pane->Shown, 1);
     EXPECT_EQ(dir.read("current.jpg"), pictures.first());
-    ASSERT_TRUE(QTest::qWaitFor([&] { return w.PreviewsShown == 2; }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return w.Pane->Shown == 2; }, 5000));
     EXPECT_EQ(dir.read("current.jpg"), pictures.last());
     QTest::qWait(400);
-    EXPECT_EQ(w.PreviewsShown, 2);
+    EXPECT_EQ(w.Pane->Shown, 2);
     EXPECT_FALSE(w.Preview->Picture().isNull());
 }
 
@@ -533,7 +534,7 @@ TEST_F(MainWindowTest, PreviewPassesOfAGrowingBodyAreBoundedInCostAndSize)
     IniWriteBool("CONFIG", "PREVIEW", true);
     TFrmMain w;
     w.PreviewIntervalMs = 0;
-    w.PreviewMinGapMs = 0; // every pass shown at once: the passes are what is timed here
+    w.Pane->MinGapMs = 0; // every pass shown at once: the passes are what is timed here
     w.NewsClient->Connected = true; // as while a body arrives
     w.ProgressPhase = 2;
     w.NewsClient->BodyLines = UuencodeFile("big.jpg", readJpeg("baseline.jpg") + Noise(3 << 20, 1));
@@ -561,7 +562,7 @@ TEST_F(MainWindowTest, PreviewPassesOfAGrowingBodyAreBoundedInCostAndSize)
     // Nor does a finished file's preview write more than that.
     const QByteArray jpeg = readJpeg("baseline.jpg");
     w.PreviewBodyLimitBytes = 1000;
-    w.ShowPreviewFile(jpeg);
+    w.Pane->ShowFile(jpeg);
     EXPECT_EQ(dir.read("current.jpg"), jpeg.left(1000));
 }
 
@@ -630,7 +631,7 @@ TEST_F(MainWindowTest, Screenshot)
     w.show();
     w.resize(560, 420);
     QCoreApplication::processEvents();
-    w.ShowPreviewFile(readJpeg("baseline.jpg"));
+    w.Pane->ShowFile(readJpeg("baseline.jpg"));
     w.laGroup->setText("Searching Group 1 of 1");
     w.laArticle->setText("Decoding Article 3 of 10");
     w.pbGroup->setValue(0);
