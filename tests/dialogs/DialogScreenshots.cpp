@@ -5,6 +5,7 @@
 #include "ConfigDlg.h"
 #include "FakeNntpServer.h"
 #include "FilterDlg.h"
+#include "RulesDlg.h"
 #include "GroupDlg.h"
 #include "MessageRecorder.h"
 #include "SampleSpool.h"
@@ -24,6 +25,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
+#include <QTemporaryDir>
 #include <QItemSelectionModel>
 #include <QScreen>
 #include <QElapsedTimer>
@@ -238,6 +240,18 @@ int main(int argc, char **argv)
     {
         TdlgConfig d(&owner);
         ok &= shoot(&d, file("config.png"));
+    }
+    {
+        QTemporaryDir rulesDir;
+        const QString path = rulesDir.filePath(QStringLiteral("Rules.dat"));
+        QFile f(path);
+        if (f.open(QIODevice::WriteOnly))
+            f.write("# pictures only, nothing huge\nskip bytes > 20M\nonly ext is jpg\nskip size > 3\n");
+        f.close();
+        TdlgRules d(&owner, path);
+        d.tbSubject->setText(QStringLiteral("[01/20] - \"sunset.jpg\" yEnc (1/5)"));
+        d.tbSize->setText(QStringLiteral("300K"));
+        ok &= shoot(&d, file("rules.png"));
     }
     {
         FakeNntpServer server;
