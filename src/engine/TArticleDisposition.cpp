@@ -266,6 +266,13 @@ TArticleDisposition::Outcome TArticleDisposition::disposeFile(QByteArray name, c
         AddStatistic("SAVED_COUNT", groupName, 1);
         AddStatistic("SAVED_BYTES", groupName, articleBytes);
         logLine("File '" + name + "' was saved before the restart - CRC-32 = " + key);
+        // The kill may have come between its key and its fingerprint: without
+        // the fingerprint, later look-alikes of it would be saved as new.
+        if (IniReadBool("CONFIG", "SIMILAR_SCREENING", false)) {
+            const TPictureFingerprint print = TPictureFingerprint::Of(DecodeStream);
+            if (print.Valid && !Similar.Find(print).Found)
+                Similar.Add(print, key, name);
+        }
         outcome = OutcomeSavedBefore;
     } else if (IsKnown(key) && IniReadBool("CONFIG", "FILE_SCREENING", false)) {
         AddStatistic("DUPLICATE_COUNT", groupName, 1);

@@ -128,4 +128,26 @@ TEST_F(SimilarDisposition, FingerprintsSurviveAKill)
     EXPECT_EQ(reloaded.Size(), 2);
 }
 
+// Killed after a picture's key was kept but before its fingerprint was: the
+// picture comes again after the restart, and its fingerprint is kept then,
+// so a later copy of it is still set aside.
+TEST_F(SimilarDisposition, AFingerprintLostToAKillIsKeptWhenItsPictureComesAgain)
+{
+    {
+        TArticleDisposition killed{filters}; // keeps the key only, as a kill there would
+        killed.LoadChecksums(prog.path("CRC-32.dat"));
+        EXPECT_EQ(dispose(killed, "sunset.jpg", photo("coffee.jpg")), TArticleDisposition::OutcomeSaved);
+        EXPECT_TRUE(killed.SaveChecksums(prog.path("CRC-32.dat")));
+    }
+    IniWriteBool("CONFIG", "SIMILAR_SCREENING", true);
+    TArticleDisposition restarted{filters};
+    restarted.LoadChecksums(prog.path("CRC-32.dat"));
+    restarted.Similar.Open(prog.path("Similar.dat"));
+    restarted.InFlightRefetch = true;
+    EXPECT_EQ(dispose(restarted, "sunset.jpg", photo("coffee.jpg")), TArticleDisposition::OutcomeSavedBefore);
+    restarted.InFlightRefetch = false;
+    EXPECT_EQ(dispose(restarted, "cup.jpg", photo("coffee-q95.jpg")), TArticleDisposition::OutcomeDuplicate);
+    EXPECT_EQ(files(out + "Similar"), QStringList{"cup.jpg"});
+}
+
 } // namespace
