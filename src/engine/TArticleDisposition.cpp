@@ -261,19 +261,31 @@ TArticleDisposition::Outcome TArticleDisposition::disposeFile(QByteArray name, c
     // is not saved a second time.
     if (InFlightRefetch && (IsKnown(key) || TOutputFolder::SameContent(dir + name, key))) {
         AddKnown(key);
+        // A look-alike set aside then is counted as set aside; the picture it
+        // looks like holds other bytes. The kill may also have come between
+        // an original's key and its fingerprint: without the fingerprint,
+        // later look-alikes of it would be saved as new.
+        TPictureFingerprint print;
+        TSimilarIndex::Match look;
+        if (IniReadBool("CONFIG", "SIMILAR_SCREENING", false)) {
+            print = TPictureFingerprint::Of(DecodeStream);
+            look = Similar.Find(print);
+        }
         // Its counters went with the kill, before the pointer that would
         // have carried them was written: they are added now.
-        AddStatistic("SAVED_COUNT", groupName, 1);
-        AddStatistic("SAVED_BYTES", groupName, articleBytes);
-        logLine("File '" + name + "' was saved before the restart - CRC-32 = " + key);
-        // The kill may have come between its key and its fingerprint: without
-        // the fingerprint, later look-alikes of it would be saved as new.
-        if (IniReadBool("CONFIG", "SIMILAR_SCREENING", false)) {
-            const TPictureFingerprint print = TPictureFingerprint::Of(DecodeStream);
-            if (print.Valid && !Similar.Find(print).Found)
+        if (look.Found && !TOutputFolder::SameContent(dir + look.Name, key)) {
+            AddStatistic("DUPLICATE_COUNT", groupName, 1);
+            AddStatistic("DUPLICATE_BYTES", groupName, articleBytes);
+            logLine("File '" + name + "' was set aside before the restart - CRC-32 = " + key);
+            outcome = OutcomeDuplicate;
+        } else {
+            AddStatistic("SAVED_COUNT", groupName, 1);
+            AddStatistic("SAVED_BYTES", groupName, articleBytes);
+            logLine("File '" + name + "' was saved before the restart - CRC-32 = " + key);
+            if (print.Valid && !look.Found)
                 Similar.Add(print, key, name);
+            outcome = OutcomeSavedBefore;
         }
-        outcome = OutcomeSavedBefore;
     } else if (IsKnown(key) && IniReadBool("CONFIG", "FILE_SCREENING", false)) {
         AddStatistic("DUPLICATE_COUNT", groupName, 1);
         AddStatistic("DUPLICATE_BYTES", groupName, articleBytes);

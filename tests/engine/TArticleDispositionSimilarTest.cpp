@@ -150,4 +150,20 @@ TEST_F(SimilarDisposition, AFingerprintLostToAKillIsKeptWhenItsPictureComesAgain
     EXPECT_EQ(files(out + "Similar"), QStringList{"cup.jpg"});
 }
 
+// Killed after a look-alike was set aside, before the pointer moved on: it
+// comes again, is not saved again, and is counted as set aside, not saved.
+TEST_F(SimilarDisposition, ALookAlikeSetAsideBeforeAKillIsCountedAsSetAside)
+{
+    IniWriteBool("CONFIG", "SIMILAR_SCREENING", true);
+    EXPECT_EQ(dispose("sunset.jpg", photo("coffee.jpg")), TArticleDisposition::OutcomeSaved);
+    EXPECT_EQ(dispose("cup.jpg", photo("coffee-q95.jpg")), TArticleDisposition::OutcomeDuplicate);
+    d.InFlightRefetch = true;
+    EXPECT_EQ(dispose("cup.jpg", photo("coffee-q95.jpg")), TArticleDisposition::OutcomeDuplicate);
+    EXPECT_EQ(ReadStatistic("DUPLICATE_COUNT", group), 2);
+    EXPECT_EQ(ReadStatistic("SAVED_COUNT", group), 1);
+    EXPECT_EQ(files(out), QStringList{"sunset.jpg"});
+    EXPECT_EQ(files(out + "Similar"), QStringList{"cup.jpg"});
+    EXPECT_TRUE(logText().contains("File 'cup.jpg' was set aside before the restart"));
+}
+
 } // namespace
