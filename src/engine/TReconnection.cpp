@@ -8,6 +8,7 @@
 #include <QTime>
 #include <QTimer>
 
+#include <optional>
 #include <utility>
 
 TReconnection::TReconnection(TGrabEngine &engine) : w_(engine) {}
@@ -54,19 +55,27 @@ TReconnection::Resumed TReconnection::Resume(const QByteArray &group, int &attem
             continue;
         }
         w_.WaitUntil([&] { return w_.connectOutcome_ != 0 || commanded(); });
-        if (commanded())
-            return Resumed::Command;
-        if (!w_.RefusalText().isEmpty())
-            return Resumed::RefusedOnReconnect; // trying again would not help, or would hammer the server
-        if (w_.connectOutcome_ != TZqNNTP::StateConnected || !w_.NewsClient->Connected)
-            continue;
-        if (w_.NewsClient->SelectGroup(group))
-            return Resumed::Selected;
-        if (commanded())
-            return Resumed::Command;
-        if (w_.NewsClient->Connected)
-            return Resumed::GroupRefused;
+        if (const auto settled = Settled(group))
+            return *settled;
     }
+}
+
+std::optional<TReconnection::Resumed> TReconnection::Settled(const QByteArray &group)
+{
+    auto commanded = [this] { return w_.StopReason != TGrabEngine::StopNone || w_.closing_; };
+    if (commanded())
+        return Resumed::Command;
+    if (!w_.RefusalText().isEmpty())
+        return Resumed::RefusedOnReconnect; // trying again would not help, or would hammer the server
+    if (w_.connectOutcome_ != TZqNNTP::StateConnected || !w_.NewsClient->Connected)
+        return std::nullopt;
+    if (w_.NewsClient->SelectGroup(group))
+        return Resumed::Selected;
+    if (commanded())
+        return Resumed::Command;
+    if (w_.NewsClient->Connected)
+        return Resumed::GroupRefused;
+    return std::nullopt;
 }
 
 bool TReconnection::ReconnectAndWait()
@@ -152,18 +161,8 @@ TReconnection::Resumed TReconnection::Await(const QByteArray &group, int &attemp
         if (std::exchange(reconnecting_, false)) {
             auto commanded = [this] { return w_.StopReason != TGrabEngine::StopNone || w_.closing_; };
             w_.WaitUntil([&] { return w_.connectOutcome_ != 0 || commanded(); });
-            if (commanded())
-                return Resumed::Command;
-            if (!w_.RefusalText().isEmpty())
-                return Resumed::RefusedOnReconnect;
-            if (w_.connectOutcome_ == TZqNNTP::StateConnected && w_.NewsClient->Connected) {
-                if (w_.NewsClient->SelectGroup(group))
-                    return Resumed::Selected;
-                if (commanded())
-                    return Resumed::Command;
-                if (w_.NewsClient->Connected)
-                    return Resumed::GroupRefused;
-            }
+            if (const auto settled = Settled(group))
+                return *settled;
         }
     }
     return Resume(group, attempts);

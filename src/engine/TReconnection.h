@@ -2,6 +2,8 @@
 #include <QByteArray>
 #include <QDeadlineTimer>
 
+#include <optional>
+
 #include "NntpParse.h"
 
 class TGrabEngine;
@@ -36,6 +38,8 @@ public:
 
 private:
     void ScheduleRetry();
+    // An attempt has ended: what it came to, or nothing when another try is due.
+    std::optional<Resumed> Settled(const QByteArray &group);
     TGrabEngine &w_;
     bool down_ = false;
     bool reconnecting_ = false;
