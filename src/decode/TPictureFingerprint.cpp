@@ -1,5 +1,7 @@
 #include "TPictureFingerprint.h"
 
+#include "JpegBlockMeans.h"
+
 #include <algorithm>
 #include <bit>
 #include <cmath>
@@ -144,6 +146,10 @@ TPictureFingerprint TPictureFingerprint::Of(const QByteArray &data)
     std::vector<std::uint8_t> pixels;
     int width = 0, height = 0, channels = 0;
     if (data.size() >= 3 && uchar(data[0]) == 0xFF && uchar(data[1]) == 0xD8 && uchar(data[2]) == 0xFF) {
+        // A big baseline picture: its block means alone, read without libjpeg.
+        JpegBlockMeans means;
+        if (DecodeJpegBlockMeans(data, &means, MinSide))
+            return OfPixels(means.Pixels.data(), means.Width, means.Height, means.Channels, true);
         if (decodeJpeg(data, &pixels, &width, &height, &channels))
             return OfPixels(pixels.data(), width, height, channels, true);
         return {};

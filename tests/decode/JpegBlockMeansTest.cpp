@@ -1,0 +1,180 @@
+// The block means against libjpeg's own 1/8-scale decode of the same file,
+// for files made by cjpeg from a real photograph in the ways encoders differ.
+#include "JpegBlockMeans.h"
+
+#include <QFile>
+#include <QProcess>
+#include <QRandomGenerator>
+
+#include <gtest/gtest.h>
+
+#include <csetjmp>
+#include <cstdio>
+
+#include <jerror.h>
+#include <jpeglib.h>
+
+namespace {
+
+QByteArray run(const QString &program, const QStringList &args, const QByteArray &input)
+{
+    QProcess p;
+    p.start(program, args);
+    p.write(input);
+    p.closeWriteChannel();
+    p.waitForFinished(30000);
+    EXPECT_EQ(p.exitCode(), 0) << program.toStdString() << " " << args.join(' ').toStdString();
+    return p.readAllStandardOutput();
+}
+
+// The photograph as PPM at twice its size, optionally cut to an odd size.
+QByteArray photo(int width = 0, int height = 0)
+{
+    QFile f(QStringLiteral(PIXTRAWL_TEST_DATA "/similar/chelsea.jpg"));
+    EXPECT_TRUE(f.open(QIODevice::ReadOnly));
+    const QByteArray ppm = run("djpeg", {"-scale", "2/1", "-pnm"}, f.readAll());
+    if (!width)
+        return ppm;
+    const QList<QByteArray> head = ppm.left(20).split('\n'); // "P6", "w h", "255"
+    const int fullWidth = head[1].split(' ')[0].toInt();
+    const qsizetype start = head[0].size() + head[1].size() + head[2].size() + 3;
+    QByteArray cut = QByteArray("P6\n") + QByteArray::number(width) + ' ' + QByteArray::number(height) + "\n255\n";
+    for (int y = 0; y < height; ++y)
+        cut += ppm.mid(start + qsizetype(y) * fullWidth * 3, qsizetype(width) * 3);
+    return cut;
+}
+
+struct Reference {
+    int Width = 0, Height = 0, Channels = 0;
+    std::vector<std::uint8_t> Pixels;
+};
+
+struct ErrorManager {
+    jpeg_error_mgr pub;
+    std::jmp_buf jump;
+};
+
+// libjpeg at 1/8 as the fingerprint asked it before: YCbCr, plain upsampling.
+bool reference(const QByteArray &data, Reference *r)
+{
+    jpeg_decompress_struct cinfo{};
+    ErrorManager err;
+    cinfo.err = jpeg_std_error(&err.pub);
+    err.pub.error_exit = [](j_common_ptr c) { std::longjmp(reinterpret_cast<ErrorManager *>(c->err)->jump, 1); };
+    err.pub.emit_message = [](j_common_ptr, int) {};
+    if (setjmp(err.jump)) {
+        jpeg_destroy_decompress(&cinfo);
+        return false;
+    }
+    jpeg_create_decompress(&cinfo);
+    jpeg_mem_src(&cinfo, reinterpret_cast<const unsigned char *>(data.constData()), static_cast<unsigned long>(data.size()));
+    jpeg_read_header(&cinfo, TRUE);
+    cinfo.out_color_space = cinfo.jpeg_color_space == JCS_GRAYSCALE ? JCS_GRAYSCALE : JCS_YCbCr;
+    cinfo.scale_num = 1;
+    cinfo.scale_denom = 8;
+    cinfo.dct_method = JDCT_IFAST;
+    cinfo.do_fancy_upsampling = FALSE;
+    jpeg_start_decompress(&cinfo);
+    r->Width = int(cinfo.output_width);
+    r->Height = int(cinfo.output_height);
+    r->Channels = cinfo.output_components;
+    r->Pixels.resize(size_t(r->Width) * size_t(r->Height) * size_t(r->Channels));
+    while (cinfo.output_scanline < cinfo.output_height) {
+        JSAMPROW row = r->Pixels.data() + size_t(cinfo.output_scanline) * size_t(r->Width) * size_t(r->Channels);
+        jpeg_read_scanlines(&cinfo, &row, 1);
+    }
+    jpeg_finish_decompress(&cinfo);
+    jpeg_destroy_decompress(&cinfo);
+    return true;
+}
+
+// Luma the same to the byte; colour the same, or for colour drawn at half
+// size in both directions (where libjpeg draws quarters) the same on average.
+void expectSameMeans(const JpegBlockMeans &m, const Reference &r, bool colourExact, const std::string &what)
+{
+    ASSERT_EQ(m.Width, r.Width) << what;
+    ASSERT_EQ(m.Height, r.Height) << what;
+    ASSERT_EQ(m.Channels, r.Channels) << what;
+    const size_t count = size_t(r.Width) * size_t(r.Height);
+    size_t lumaOff = 0;
+    double sum[3] = {}, refSum[3] = {};
+    for (size_t i = 0; i < count; ++i) {
+        lumaOff += m.Pixels[i * size_t(r.Channels)] != r.Pixels[i * size_t(r.Channels)];
+        for (int c = 1; c < r.Channels; ++c) {
+            sum[c] += m.Pixels[i * size_t(r.Channels) + size_t(c)];
+            refSum[c] += r.Pixels[i * size_t(r.Channels) + size_t(c)];
+        }
+    }
+    EXPECT_EQ(lumaOff, 0u) << what;
+    if (colourExact) {
+        EXPECT_EQ(m.Pixels, r.Pixels) << what;
+    }
+    for (int c = 1; c < r.Channels; ++c)
+        EXPECT_NEAR(sum[c] / double(count), refSum[c] / double(count), 0.5) << what;
+}
+
+} // namespace
+
+TEST(JpegBlockMeans, SameAsLibjpegForEveryKindOfBaselineFile)
+{
+    const QByteArray ppm = photo();
+    const QByteArray odd = photo(333, 221);
+    struct Case {
+        const char *name;
+        QStringList args;
+        bool colourExact;
+        bool oddSize = false;
+    } cases[] = {
+        {"4:2:0", {"-sample", "2x2"}, false},
+        {"4:2:2", {"-sample", "2x1"}, true},
+        {"4:4:4", {"-sample", "1x1"}, true},
+        {"grey", {"-grayscale"}, true},
+        {"restart every row", {"-restart", "1"}, false},
+        {"restart every 5 MCUs", {"-restart", "5B"}, false},
+        {"restart every MCU, odd size", {"-restart", "1B", "-sample", "1x1"}, true, true},
+        {"optimized tables", {"-optimize"}, false},
+        {"quality 100: long codes", {"-quality", "100", "-sample", "1x1"}, true},
+        {"quality 10", {"-quality", "10"}, false},
+        {"odd size", {"-sample", "2x2"}, false, true},
+        {"grey, odd size", {"-grayscale"}, true, true},
+    };
+    for (const Case &c : cases) {
+        const QByteArray jpeg = run("cjpeg", c.args, c.oddSize ? odd : ppm);
+        Reference ref;
+        ASSERT_TRUE(reference(jpeg, &ref)) << c.name;
+        JpegBlockMeans means;
+        ASSERT_TRUE(DecodeJpegBlockMeans(jpeg, &means)) << c.name;
+        expectSameMeans(means, ref, c.colourExact, c.name);
+    }
+}
+
+// What it does not read it leaves to libjpeg; damage it either refuses or
+// reads exactly as libjpeg does.
+TEST(JpegBlockMeans, LeavesToLibjpegWhatItDoesNotReadAlike)
+{
+    const QByteArray ppm = photo();
+    JpegBlockMeans means;
+    for (const QStringList &args : {QStringList{"-progressive"}, QStringList{"-arithmetic"}, QStringList{"-rgb"}})
+        EXPECT_FALSE(DecodeJpegBlockMeans(run("cjpeg", args, ppm), &means)) << args.join(' ').toStdString();
+    const QByteArray jpeg = run("cjpeg", {"-restart", "2"}, ppm);
+    EXPECT_FALSE(DecodeJpegBlockMeans(jpeg.left(jpeg.size() / 2), &means));
+    EXPECT_FALSE(DecodeJpegBlockMeans("no picture", &means));
+
+    QRandomGenerator rng(8);
+    int refused = 0, read = 0;
+    for (int i = 0; i < 200; ++i) {
+        QByteArray damaged = jpeg;
+        const qsizetype at = 700 + qsizetype(rng.bounded(int(jpeg.size()) - 702));
+        damaged[at] = char(rng.bounded(256));
+        Reference ref;
+        if (!DecodeJpegBlockMeans(damaged, &means)) {
+            ++refused;
+            continue;
+        }
+        ++read;
+        ASSERT_TRUE(reference(damaged, &ref)) << "libjpeg refused damage at " << at << " that was read";
+        expectSameMeans(means, ref, false, "damaged at " + std::to_string(at));
+    }
+    EXPECT_GT(refused, 0);
+    EXPECT_GT(read, 0);
+}
