@@ -17,6 +17,8 @@
 struct JpegBlockMeans {
     int Width = 0, Height = 0, Channels = 0;
     std::vector<std::uint8_t> Pixels;
+    // The MCU from which a second thread's reading was used (0: none).
+    std::size_t SecondHalfFrom = 0;
 };
 
 // False for what it does not read (progressive or arithmetic coding, 12-bit
