@@ -5,6 +5,7 @@
 #include <map>
 #include <memory>
 #include <stop_token>
+#include <system_error>
 #include <thread>
 #include <tuple>
 
@@ -207,8 +208,8 @@ inline bool block(Bits &b, const Huffman &dc, const Huffman &ac, int &difference
     return true;
 }
 
-// Undoes the byte stuffing of the scan from *at, ending each segment at a
-// restart marker; false when the data ends before a marker does.
+// Undoes the byte stuffing of the scan from byte at, ending a segment at
+// each restart marker; false when the data ends before a marker does.
 bool unstuff(const std::uint8_t *d, std::size_t n, std::size_t at, std::unique_ptr<std::uint8_t[]> &bytes,
              std::vector<std::size_t> &ends, std::vector<int> &restarts)
 {
@@ -243,7 +244,6 @@ bool unstuff(const std::uint8_t *d, std::size_t n, std::size_t at, std::unique_p
         }
     }
 }
-
 
 struct Decoder {
     int H, V;
@@ -381,11 +381,15 @@ bool ReadJpegScanDc(const std::uint8_t *data, std::size_t size, int mcusX, int m
     SecondReader second;
     std::jthread worker;
     bool compare = false; // the second reader is done: look for its MCUs
-    if (!restartInterval && ends[0] >= SplitBytes) {
+    if (!restartInterval && ends[0] >= SplitBytes && std::thread::hardware_concurrency() > 1) {
         second.From = scan.EndBits / 2;
         second.Starts.resize(scan.Mcus + 1);
         second.Diffs.resize(scan.Mcus * std::size_t(scan.PerMcu));
-        worker = std::jthread(readFromMiddle, std::cref(scan), std::ref(second));
+        try {
+            worker = std::jthread(readFromMiddle, std::cref(scan), std::ref(second));
+        } catch (const std::system_error &) {
+            // No thread to be had: one reader does it all.
+        }
     }
     std::size_t seen = 0; // the second reader's MCUs that start before the first reader
 
