@@ -335,6 +335,102 @@ void readFromMiddle(std::stop_token stop, const Scan &scan, SecondReader &r)
     r.Read = 0;
 }
 
+// MCUs first to last of a scan with restart markers: each segment starts
+// afresh, so the later half of them can be read by a second thread exactly.
+bool readSegmentRange(const Scan &scan, const std::vector<std::size_t> &ends, std::size_t interval,
+                      std::size_t first, std::size_t last, std::vector<JpegScanComponent> &components, int mcusX)
+{
+    Bits bits{scan.Bytes, scan.Bytes};
+    std::vector<int> prediction(components.size(), 0), diffs(std::size_t(scan.PerMcu));
+    for (std::size_t m = first; m < last; ++m) {
+        const std::size_t segment = m / interval;
+        if (m % interval == 0) {
+            bits.Seek(segment ? ends[segment - 1] * 8 : 0);
+            std::fill(prediction.begin(), prediction.end(), 0);
+        }
+        if (!mcu(bits, scan, diffs.data()) || !keep(components, prediction, diffs.data(), m, mcusX))
+            return false;
+        // Damaged data runs on into the padding or the next segment.
+        if (bits.Consumed() > ends[segment] * 8)
+            return false;
+    }
+    return true;
+}
+
+bool readSegments(const Scan &scan, const std::vector<std::size_t> &ends, std::size_t interval, bool split,
+                  std::vector<JpegScanComponent> &components, int mcusX, std::size_t *secondHalfFrom)
+{
+    const std::size_t middle = ends.size() / 2 * interval;
+    if (split && middle > 0) {
+        bool secondRead = false;
+        try {
+            // Each thread keeps the blocks of its own MCUs.
+            std::jthread second([&] {
+                secondRead = readSegmentRange(scan, ends, interval, middle, scan.Mcus, components, mcusX);
+            });
+            const bool firstRead = readSegmentRange(scan, ends, interval, 0, middle, components, mcusX);
+            second.join();
+            if (secondHalfFrom)
+                *secondHalfFrom = middle;
+            return firstRead && secondRead;
+        } catch (const std::system_error &) {
+            // No thread to be had: one reader does it all.
+        }
+    }
+    return readSegmentRange(scan, ends, interval, 0, scan.Mcus, components, mcusX);
+}
+
+bool readGuessing(const Scan &scan, bool split, std::vector<JpegScanComponent> &components, int mcusX,
+                  std::size_t *secondHalfFrom)
+{
+    SecondReader second;
+    std::jthread worker;
+    bool compare = false; // the second reader is done: look for its MCUs
+    if (split) {
+        second.From = scan.EndBits / 2;
+        second.Starts.resize(scan.Mcus + 1);
+        second.Diffs.resize(scan.Mcus * std::size_t(scan.PerMcu));
+        try {
+            worker = std::jthread(readFromMiddle, std::cref(scan), std::ref(second));
+        } catch (const std::system_error &) {
+            // No thread to be had: one reader does it all.
+        }
+    }
+    std::size_t seen = 0; // the second reader's MCUs that start before the first reader
+
+    Bits bits{scan.Bytes, scan.Bytes};
+    bits.Refill();
+    std::vector<int> prediction(components.size(), 0), diffs(std::size_t(scan.PerMcu));
+    for (std::size_t m = 0; m < scan.Mcus; ++m) {
+        const std::size_t at = bits.Consumed();
+        if (worker.joinable() && at >= second.From) {
+            worker.join();
+            compare = true;
+        }
+        if (compare) {
+            while (seen < second.Read && second.Starts[seen] < at)
+                ++seen;
+            if (seen == second.Read) {
+                compare = false; // never in step: read on alone
+            } else if (second.Starts[seen] == at && second.Read - seen >= scan.Mcus - m) {
+                for (std::size_t k = 0; m + k < scan.Mcus; ++k)
+                    if (!keep(components, prediction, &second.Diffs[(seen + k) * std::size_t(scan.PerMcu)], m + k,
+                              mcusX))
+                        return false;
+                if (secondHalfFrom)
+                    *secondHalfFrom = m;
+                return true;
+            }
+        }
+        if (!mcu(bits, scan, diffs.data()) || !keep(components, prediction, diffs.data(), m, mcusX))
+            return false;
+        // Damaged data runs on into the padding: stop before it ends.
+        if (bits.Consumed() > scan.EndBits)
+            return false;
+    }
+    return true;
+}
+
 } // namespace
 
 bool ReadJpegScanDc(const std::uint8_t *data, std::size_t size, int mcusX, int mcusY, int restartInterval,
@@ -378,59 +474,8 @@ bool ReadJpegScanDc(const std::uint8_t *data, std::size_t size, int mcusX, int m
     scan.Bytes = bytes.get();
     scan.EndBits = ends.back() * 8;
 
-    SecondReader second;
-    std::jthread worker;
-    bool compare = false; // the second reader is done: look for its MCUs
-    if (!restartInterval && ends[0] >= SplitBytes && std::thread::hardware_concurrency() > 1) {
-        second.From = scan.EndBits / 2;
-        second.Starts.resize(scan.Mcus + 1);
-        second.Diffs.resize(scan.Mcus * std::size_t(scan.PerMcu));
-        try {
-            worker = std::jthread(readFromMiddle, std::cref(scan), std::ref(second));
-        } catch (const std::system_error &) {
-            // No thread to be had: one reader does it all.
-        }
-    }
-    std::size_t seen = 0; // the second reader's MCUs that start before the first reader
-
-    Bits bits{bytes.get(), bytes.get()};
-    bits.Refill();
-    std::vector<int> prediction(components.size(), 0), diffs(std::size_t(scan.PerMcu));
-    std::size_t segment = 0, left = restartInterval ? std::size_t(restartInterval) : scan.Mcus;
-    for (std::size_t m = 0; m < scan.Mcus; ++m) {
-        if (left == 0) {
-            if (bits.Consumed() > ends[segment] * 8)
-                return false;
-            bits.Seek(ends[segment++] * 8);
-            std::fill(prediction.begin(), prediction.end(), 0);
-            left = std::size_t(restartInterval);
-        }
-        --left;
-        const std::size_t at = bits.Consumed();
-        if (worker.joinable() && at >= second.From) {
-            worker.join();
-            compare = true;
-        }
-        if (compare) {
-            while (seen < second.Read && second.Starts[seen] < at)
-                ++seen;
-            if (seen == second.Read) {
-                compare = false; // never in step: read on alone
-            } else if (second.Starts[seen] == at && second.Read - seen >= scan.Mcus - m) {
-                for (std::size_t k = 0; m + k < scan.Mcus; ++k)
-                    if (!keep(components, prediction, &second.Diffs[(seen + k) * std::size_t(scan.PerMcu)], m + k,
-                              mcusX))
-                        return false;
-                if (secondHalfFrom)
-                    *secondHalfFrom = m;
-                return true;
-            }
-        }
-        if (!mcu(bits, scan, diffs.data()) || !keep(components, prediction, diffs.data(), m, mcusX))
-            return false;
-        // Damaged data runs on into the padding: stop before it ends.
-        if (bits.Consumed() > ends[segment] * 8)
-            return false;
-    }
-    return true;
+    const bool split = ends.back() >= SplitBytes && std::thread::hardware_concurrency() > 1;
+    if (restartInterval)
+        return readSegments(scan, ends, std::size_t(restartInterval), split, components, mcusX, secondHalfFrom);
+    return readGuessing(scan, split, components, mcusX, secondHalfFrom);
 }

@@ -27,8 +27,8 @@ struct JpegScanComponent {
 // for damage: a code no table has, a restart marker out of place, data
 // that ends before the last MCU does.
 //
-// A big scan without restart markers is read from both ends at once, see
-// the source; *secondHalfFrom tells the MCU from which the second reader's
-// work was taken (0 when it was not).
+// A big scan is read by two threads, split at a restart marker or, without
+// any, from both ends at once (see the source); *secondHalfFrom tells the
+// MCU from which the second thread's work was taken (0 when it was not).
 bool ReadJpegScanDc(const std::uint8_t *data, std::size_t size, int mcusX, int mcusY, int restartInterval,
                     std::vector<JpegScanComponent> &components, std::size_t *secondHalfFrom = nullptr);
