@@ -1,4 +1,6 @@
 #pragma once
+#include "JpegScaled.h"
+
 #include <QByteArray>
 
 #include <cstdint>
@@ -14,9 +16,7 @@
 // picture, in rows of Width * Channels bytes. Luma is exactly what libjpeg
 // gives at 1/8; colour is the mean of each colour block, where libjpeg may
 // draw a subsampled block's four quarters from its lowest frequencies.
-struct JpegBlockMeans {
-    int Width = 0, Height = 0, Channels = 0;
-    std::vector<std::uint8_t> Pixels;
+struct JpegBlockMeans : JpegPixels {
     // The MCU from which a second thread's reading was used (0: none).
     std::size_t SecondHalfFrom = 0;
 };

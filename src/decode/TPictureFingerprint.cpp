@@ -1,17 +1,12 @@
 #include "TPictureFingerprint.h"
 
 #include "JpegBlockMeans.h"
+#include "JpegScaled.h"
 
 #include <algorithm>
 #include <bit>
 #include <cmath>
-#include <csetjmp>
-#include <cstdio>
-#include <cstring>
 
-// jpeglib.h needs FILE and size_t declared first.
-#include <jerror.h>
-#include <jpeglib.h>
 
 namespace {
 
@@ -23,86 +18,6 @@ TPictureFingerprint::Reader &reader()
 {
     static TPictureFingerprint::Reader r;
     return r;
-}
-
-struct ErrorManager {
-    jpeg_error_mgr pub;
-    std::jmp_buf jump;
-};
-
-[[noreturn]] void errorExit(j_common_ptr cinfo) { std::longjmp(reinterpret_cast<ErrorManager *>(cinfo->err)->jump, 1); }
-void emitMessage(j_common_ptr, int) {}
-
-// The largest of 8, 4, 2 that keeps both sides at MinSide or more, else 1.
-unsigned denominator(unsigned width, unsigned height)
-{
-    for (unsigned d : {8u, 4u, 2u})
-        if ((width + d - 1) / d >= MinSide && (height + d - 1) / d >= MinSide)
-            return d;
-    return 1;
-}
-
-// Decodes at a reduced scale into *pixels as luma or YCbCr (no colour
-// conversion: the fingerprint wants luma). No object with a destructor
-// lives in this frame, which libjpeg may longjmp out of.
-bool decodeJpeg(const QByteArray &data, std::vector<std::uint8_t> *pixels, int *width, int *height, int *channels)
-{
-    jpeg_decompress_struct cinfo;
-    ErrorManager err;
-    std::memset(&cinfo, 0, sizeof cinfo);
-    cinfo.err = jpeg_std_error(&err.pub);
-    err.pub.error_exit = errorExit;
-    err.pub.emit_message = emitMessage;
-    if (setjmp(err.jump)) {
-        jpeg_destroy_decompress(&cinfo);
-        return false;
-    }
-    jpeg_create_decompress(&cinfo);
-    jpeg_mem_src(&cinfo, reinterpret_cast<const unsigned char *>(data.constData()), static_cast<unsigned long>(data.size()));
-    jpeg_read_header(&cinfo, TRUE);
-    // Pictures declare their size: a few hostile bytes must not ask for gigabytes.
-    if (qint64(cinfo.image_width) * cinfo.image_height > 64ll * 1024 * 1024 || cinfo.num_components == 4) {
-        jpeg_destroy_decompress(&cinfo);
-        return false;
-    }
-    cinfo.out_color_space = cinfo.jpeg_color_space == JCS_GRAYSCALE ? JCS_GRAYSCALE : JCS_YCbCr;
-    cinfo.scale_num = 1;
-    cinfo.scale_denom = denominator(cinfo.image_width, cinfo.image_height);
-    cinfo.dct_method = JDCT_IFAST;
-    cinfo.do_fancy_upsampling = FALSE;
-    cinfo.do_block_smoothing = FALSE;
-    // At 1/8 scale only the mean of each block is wanted: a progressive
-    // picture sends those first, and the rest of it is never decoded.
-    const bool progressive = jpeg_has_multiple_scans(&cinfo) && cinfo.scale_denom == 8;
-    cinfo.buffered_image = progressive ? TRUE : FALSE;
-    jpeg_start_decompress(&cinfo);
-    if (progressive) {
-        for (;;) {
-            const int r = jpeg_consume_input(&cinfo);
-            if (r == JPEG_REACHED_EOI || r == JPEG_SUSPENDED)
-                break;
-            if (r != JPEG_SCAN_COMPLETED)
-                continue;
-            bool allMeans = true;
-            for (int c = 0; c < cinfo.num_components; ++c)
-                allMeans = allMeans && cinfo.coef_bits[c][0] >= 0;
-            if (allMeans)
-                break;
-        }
-        jpeg_start_output(&cinfo, cinfo.input_scan_number);
-    }
-    *width = int(cinfo.output_width);
-    *height = int(cinfo.output_height);
-    *channels = cinfo.output_components;
-    pixels->resize(size_t(*width) * size_t(*height) * size_t(*channels));
-    while (cinfo.output_scanline < cinfo.output_height) {
-        JSAMPROW row = pixels->data() + size_t(cinfo.output_scanline) * size_t(*width) * size_t(*channels);
-        if (jpeg_read_scanlines(&cinfo, &row, 1) != 1)
-            break;
-    }
-    jpeg_abort_decompress(&cinfo);
-    jpeg_destroy_decompress(&cinfo);
-    return true;
 }
 
 // The orthonormal DCT-II basis for the low frequencies of Side samples.
@@ -143,17 +58,18 @@ void TPictureFingerprint::SetReader(Reader r) { reader() = std::move(r); }
 
 TPictureFingerprint TPictureFingerprint::Of(const QByteArray &data)
 {
-    std::vector<std::uint8_t> pixels;
-    int width = 0, height = 0, channels = 0;
     if (data.size() >= 3 && uchar(data[0]) == 0xFF && uchar(data[1]) == 0xD8 && uchar(data[2]) == 0xFF) {
         // A big baseline picture: its block means alone, read without libjpeg.
         JpegBlockMeans means;
         if (DecodeJpegBlockMeans(data, &means, MinSide))
             return OfPixels(means.Pixels.data(), means.Width, means.Height, means.Channels, true);
-        if (decodeJpeg(data, &pixels, &width, &height, &channels))
-            return OfPixels(pixels.data(), width, height, channels, true);
+        JpegPixels reduced;
+        if (DecodeJpegScaled(data, MinSide, &reduced))
+            return OfPixels(reduced.Pixels.data(), reduced.Width, reduced.Height, reduced.Channels, true);
         return {};
     }
+    std::vector<std::uint8_t> pixels;
+    int width = 0, height = 0;
     if (reader() && reader()(data, MinSide, pixels, width, height))
         return OfPixels(pixels.data(), width, height, 3, false);
     return {};

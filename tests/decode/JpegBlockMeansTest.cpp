@@ -1,18 +1,13 @@
 // The block means against libjpeg's own 1/8-scale decode of the same file,
 // for files made by cjpeg from a real photograph in the ways encoders differ.
 #include "JpegBlockMeans.h"
+#include "JpegScaled.h"
 
 #include <QFile>
 #include <QProcess>
 #include <QRandomGenerator>
 
 #include <gtest/gtest.h>
-
-#include <csetjmp>
-#include <cstdio>
-
-#include <jerror.h>
-#include <jpeglib.h>
 
 namespace {
 
@@ -44,53 +39,9 @@ QByteArray photo(int width = 0, int height = 0)
     return cut;
 }
 
-struct Reference {
-    int Width = 0, Height = 0, Channels = 0;
-    std::vector<std::uint8_t> Pixels;
-};
-
-struct ErrorManager {
-    jpeg_error_mgr pub;
-    std::jmp_buf jump;
-};
-
-// libjpeg at 1/8 as the fingerprint asked it before: YCbCr, plain upsampling.
-bool reference(const QByteArray &data, Reference *r)
-{
-    jpeg_decompress_struct cinfo{};
-    ErrorManager err;
-    cinfo.err = jpeg_std_error(&err.pub);
-    err.pub.error_exit = [](j_common_ptr c) { std::longjmp(reinterpret_cast<ErrorManager *>(c->err)->jump, 1); };
-    err.pub.emit_message = [](j_common_ptr, int) {};
-    if (setjmp(err.jump)) {
-        jpeg_destroy_decompress(&cinfo);
-        return false;
-    }
-    jpeg_create_decompress(&cinfo);
-    jpeg_mem_src(&cinfo, reinterpret_cast<const unsigned char *>(data.constData()), static_cast<unsigned long>(data.size()));
-    jpeg_read_header(&cinfo, TRUE);
-    cinfo.out_color_space = cinfo.jpeg_color_space == JCS_GRAYSCALE ? JCS_GRAYSCALE : JCS_YCbCr;
-    cinfo.scale_num = 1;
-    cinfo.scale_denom = 8;
-    cinfo.dct_method = JDCT_IFAST;
-    cinfo.do_fancy_upsampling = FALSE;
-    jpeg_start_decompress(&cinfo);
-    r->Width = int(cinfo.output_width);
-    r->Height = int(cinfo.output_height);
-    r->Channels = cinfo.output_components;
-    r->Pixels.resize(size_t(r->Width) * size_t(r->Height) * size_t(r->Channels));
-    while (cinfo.output_scanline < cinfo.output_height) {
-        JSAMPROW row = r->Pixels.data() + size_t(cinfo.output_scanline) * size_t(r->Width) * size_t(r->Channels);
-        jpeg_read_scanlines(&cinfo, &row, 1);
-    }
-    jpeg_finish_decompress(&cinfo);
-    jpeg_destroy_decompress(&cinfo);
-    return true;
-}
-
 // Luma the same to the byte; colour the same, or for colour drawn at half
 // size in both directions (where libjpeg draws quarters) the same on average.
-void expectSameMeans(const JpegBlockMeans &m, const Reference &r, bool colourExact, const std::string &what)
+void expectSameMeans(const JpegBlockMeans &m, const JpegPixels &r, bool colourExact, const std::string &what)
 {
     ASSERT_EQ(m.Width, r.Width) << what;
     ASSERT_EQ(m.Height, r.Height) << what;
@@ -142,8 +93,8 @@ TEST(JpegBlockMeans, SameAsLibjpegForEveryKindOfBaselineFile)
     };
     for (const Case &c : cases) {
         const QByteArray jpeg = run("cjpeg", c.args, c.oddSize ? odd : ppm);
-        Reference ref;
-        ASSERT_TRUE(reference(jpeg, &ref)) << c.name;
+        JpegPixels ref; // libjpeg's own 1/8 decode
+        ASSERT_TRUE(DecodeJpegScaled(jpeg, 0, &ref)) << c.name;
         JpegBlockMeans means;
         ASSERT_TRUE(DecodeJpegBlockMeans(jpeg, &means)) << c.name;
         expectSameMeans(means, ref, c.colourExact, c.name);
@@ -171,13 +122,13 @@ TEST(JpegBlockMeans, LeavesToLibjpegWhatItDoesNotReadAlike)
             QByteArray damaged = jpeg;
             const qsizetype at = 700 + qsizetype(rng.bounded(int(jpeg.size()) - 702));
             damaged[at] = char(rng.bounded(256));
-            Reference ref;
+            JpegPixels ref;
             if (!DecodeJpegBlockMeans(damaged, &means)) {
                 ++refused;
                 continue;
             }
             ++read;
-            ASSERT_TRUE(reference(damaged, &ref)) << "libjpeg refused damage at " << at << " that was read";
+            ASSERT_TRUE(DecodeJpegScaled(damaged, 0, &ref)) << "libjpeg refused damage at " << at << " that was read";
             expectSameMeans(means, ref, false, "damaged at " + std::to_string(at));
         }
     EXPECT_GT(refused, 0);
