@@ -43,6 +43,8 @@ bool build(Huffman &h, const std::uint8_t *counts, const std::uint8_t *values, b
     for (int len = 1; len <= 16; ++len) {
         h.Offset[size_t(len)] = k - code;
         for (int i = 0; i < counts[len - 1]; ++i, ++code, ++k) {
+            if (code >= 1 << len)
+                return false; // more codes than the length has
             const std::uint8_t symbol = values[k];
             if (dc && symbol > 15)
                 return false;

@@ -113,6 +113,13 @@ TEST(JpegBlockMeans, LeavesToLibjpegWhatItDoesNotReadAlike)
     const QByteArray restarts = run("cjpeg", {"-restart", "2", "-quality", "100", "-sample", "1x1"}, ppm);
     EXPECT_FALSE(DecodeJpegBlockMeans(restarts.left(restarts.size() / 2), &means));
     EXPECT_FALSE(DecodeJpegBlockMeans("no picture", &means));
+    // A table with more codes of one length than the length has: three of
+    // length 1, the total kept so the table itself still parses.
+    QByteArray overfull = restarts;
+    const qsizetype counts = overfull.indexOf("\xFF\xC4") + 5;
+    ASSERT_EQ(overfull.mid(counts, 3), QByteArray("\x00\x01\x05", 3));
+    overfull.replace(counts, 3, QByteArray("\x03\x00\x03", 3));
+    EXPECT_FALSE(DecodeJpegBlockMeans(overfull, &means));
 
     // Damage, in big files with restart markers and without.
     QRandomGenerator rng(8);
