@@ -117,6 +117,10 @@ struct Store {
     QHash<QByteArray, QByteArray> index;
     bool indexed = false;
     int gathering = 0;
+    // Looked at the file since the held writes began: a stretch of them has
+    // no waits, so its reads take the copy as it was then (the flush looks
+    // again and keeps an edit made meanwhile).
+    bool lookedWhileGathering = false;
     QList<PendingWrite> pending;
     IniFolderWatch watch;
 };
@@ -136,6 +140,9 @@ const QList<QByteArray> &currentLines()
 {
     Store &s = store();
     const QString path = SettingsFilePath();
+    if (s.gathering > 0 && s.lookedWhileGathering && s.valid && !s.racy && s.path == path)
+        return s.lines;
+    s.lookedWhileGathering = s.gathering > 0;
     // Quiet first: a change racing this read is seen by the next one.
     if (s.watch.Quiet(path) && s.valid && !s.racy && s.path == path)
         return s.lines;
@@ -291,7 +298,9 @@ bool IniWriteString(const QByteArray &section, const QByteArray &key, const QByt
 
 void IniGatherWrites()
 {
-    ++store().gathering;
+    Store &s = store();
+    if (s.gathering++ == 0)
+        s.lookedWhileGathering = false;
 }
 
 bool IniFlushWrites()
