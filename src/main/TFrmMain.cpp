@@ -377,7 +377,7 @@ void TFrmMain::BodyProgress(qint64, qint64 percent)
 
 void TFrmMain::PreviewData(const QByteArray &data, bool) { Pane->Offer(data); }
 
-void TFrmMain::ArticleFiltered(const QByteArray &) { Report->Update(); }
+void TFrmMain::ArticleFiltered(const QByteArray &) { Report->Changed(); }
 
 void TFrmMain::ArticleDone(TArticleDisposition::Outcome outcome, const QByteArray &, const QString &path)
 {

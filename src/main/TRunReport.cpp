@@ -13,6 +13,7 @@
 #include <QFile>
 #include <QMenu>
 #include <QStatusBar>
+#include <QTimer>
 
 TRunReport::TRunReport(TFrmMain &owner) : QObject(&owner), Owner(owner)
 {
@@ -20,6 +21,9 @@ TRunReport::TRunReport(TFrmMain &owner) : QObject(&owner), Owner(owner)
     OpenUrl = [](const QUrl &url) { return QDesktopServices::openUrl(url); };
     Notify = [this](const QString &title, const QString &body) { NotifyDesktop(title, body); };
 
+    pending_ = new QTimer(this);
+    pending_->setSingleShot(true);
+    connect(pending_, &QTimer::timeout, this, &TRunReport::Update);
     Strip = new TThumbnailStrip(&owner);
     Strip->SetSummary(QStringLiteral("Nothing grabbed yet"));
     Strip->OnOpen = [this](const QString &path) { OpenUrl(QUrl::fromLocalFile(path)); };
@@ -55,6 +59,8 @@ void TRunReport::RunStarted()
 
 void TRunReport::Update()
 {
+    pending_->stop();
+    shown_.start();
     const QString summary = Owner.Engine.Summary.Text();
     Strip->SetSummary(Ending.isEmpty() ? summary : Ending + QStringLiteral(". ") + summary);
 }
@@ -69,7 +75,18 @@ void TRunReport::Disposed(TArticleDisposition::Outcome outcome, const QString &p
 {
     if (outcome == TArticleDisposition::OutcomeSaved)
         Strip->AddPicture(path);
-    Update();
+    Changed();
+}
+
+void TRunReport::Changed()
+{
+    // Eliding the line costs more than disposing of a small article: when
+    // articles go by faster than anyone reads, the count follows in steps.
+    const qint64 since = shown_.isValid() ? shown_.elapsed() : UpdateGapMs;
+    if (since >= UpdateGapMs)
+        Update();
+    else if (!pending_->isActive())
+        pending_->start(int(UpdateGapMs - since));
 }
 
 void TRunReport::RunEnded(bool walkedAll)

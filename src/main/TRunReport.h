@@ -1,6 +1,7 @@
 #pragma once
 #include "TArticleDisposition.h"
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QUrl>
 
@@ -8,8 +9,9 @@
 
 class QAction;
 class QMenu;
-class TThumbnailStrip;
+class QTimer;
 class TFrmMain;
+class TThumbnailStrip;
 
 // What the window shows of a run: the summary line and thumbnails of the
 // saved pictures while it goes, a desktop notification when it ends, and the
@@ -27,6 +29,8 @@ public:
     void RunStarted();
     // Shows the summary as it stands.
     void Update();
+    // The counts changed: shown now, or within UpdateGapMs.
+    void Changed();
     // path: where a saved file went, for its thumbnail.
     void Disposed(TArticleDisposition::Outcome outcome, const QString &path);
     // A failure told while the run went on; the first one is how it ended.
@@ -35,6 +39,8 @@ public:
     void RunEnded(bool walkedAll);
     // "Search finished", "Search stopped by the user" or "Search failed: why".
     QString Ending;
+    // Least time between two counts shown while a run goes on.
+    qint64 UpdateGapMs = 100;
 
     void miOpenOutputFolderClick();
     // The folder saved files go to, as a file URL.
@@ -49,4 +55,6 @@ private:
 
     TFrmMain &Owner;
     QString failure_;
+    QElapsedTimer shown_;
+    QTimer *pending_;
 };
