@@ -3,7 +3,7 @@
 #include "TZqNNTP.h"
 
 TOverviewWindow::TOverviewWindow(qint64 first, qint64 lastWanted, qint64 batch)
-    : end_(first - 1), lastWanted_(lastWanted), batch_(batch), aheadAsked_(first - 2)
+    : judgedTo_(first - 1), end_(first - 1), lastWanted_(lastWanted), batch_(batch), aheadAsked_(first - 2)
 {
 }
 
@@ -15,8 +15,6 @@ bool TOverviewWindow::Fetch(TZqNNTP &client, qint64 from, qint64 walked)
         return false;
     for (auto it = entries_.begin(); it != entries_.end();)
         it = it.key() < walked ? entries_.erase(it) : std::next(it);
-    for (auto it = filtered_.begin(); it != filtered_.end();)
-        it = it.key() < walked ? filtered_.erase(it) : std::next(it);
     incomplete_.removeIf([walked](const QPair<qint64, qint64> &r) { return r.second < walked; });
     for (const Nntp::OverviewEntry &e : std::as_const(entries))
         entries_.insert(e.number, e);
@@ -59,16 +57,18 @@ QList<qint64> TOverviewWindow::Ahead(qint64 a, int most,
 {
     // Only what the overview lists and the filter lets through, so nothing
     // is fetched that the walk would not fetch.
-    QList<qint64> ahead;
-    for (qint64 b = a + 1; b <= end_ && ahead.size() < most; ++b) {
-        const auto e = entries_.constFind(b);
-        if (e == entries_.cend())
-            continue;
-        auto verdict = filtered_.constFind(b);
-        if (verdict == filtered_.cend())
-            verdict = filtered_.insert(b, filtered(*e));
-        if (!*verdict)
-            ahead.append(b);
+    while (!passed_.empty() && passed_.front() <= a)
+        passed_.pop_front();
+    if (judgedTo_ < a) {
+        passed_.clear();
+        judgedTo_ = a;
     }
-    return ahead;
+    for (qint64 b = judgedTo_ + 1; b <= end_ && qsizetype(passed_.size()) < most; ++b) {
+        judgedTo_ = b;
+        const auto e = entries_.constFind(b);
+        if (e != entries_.cend() && !filtered(*e))
+            passed_.push_back(b);
+    }
+    const auto n = qMin(qsizetype(passed_.size()), qsizetype(qMax(0, most)));
+    return QList<qint64>(passed_.cbegin(), passed_.cbegin() + n);
 }

@@ -4,6 +4,7 @@
 #include <QList>
 #include <QPair>
 
+#include <deque>
 #include <functional>
 
 #include "NntpParse.h"
@@ -41,7 +42,11 @@ public:
 
 private:
     QHash<qint64, Nntp::OverviewEntry> entries_;
-    QHash<qint64, bool> filtered_;
+    // Articles after the walk that the filter let through, in order, up to
+    // judgedTo_: each article is judged once, and the walk's next step only
+    // adds at the end what the last one did not reach.
+    std::deque<qint64> passed_;
+    qint64 judgedTo_;
     // Batches with lines that could not be read, as first..last: the
     // numbers they do not list may be articles, not gaps.
     QList<QPair<qint64, qint64>> incomplete_;
