@@ -51,15 +51,16 @@ private:
 
 TGroupSearch::TGroupSearch(TGrabEngine &engine) : primary_(engine), w_(engine) {}
 
-void TGroupSearch::WritePointer(int group, qint64 number, bool complete)
+void TGroupSearch::WritePointer(int group, qint64 number, bool complete, const QByteArray *id)
 {
     if (group < 0 || group >= w_.GroupNames.size())
         return;
     // The number walked, never the client's last good one: a header that
     // failed must not leave another article's (or group's) number here.
-    QByteArray mark = w_.NewsClient->ArticleNumber == number ? w_.NewsClient->MessageID : QByteArray();
+    QByteArray mark = id ? *id : w_.NewsClient->ArticleNumber == number ? w_.NewsClient->MessageID : QByteArray();
     if (complete)
         mark += '+';
+    inFlightWritten_ = complete ? InFlightMark{} : InFlightMark{group, number};
     IniWriteString("GROUPS", w_.GroupNames[group], QByteArray::number(number) + ',' + mark);
     if (group < w_.GroupMarks.size())
         w_.GroupMarks[group] = TGroupMark{mark, number};
@@ -75,6 +76,7 @@ void TGroupSearch::Run(int firstGroup, bool oneGroup)
 {
     // A reason left by a command while nothing was searching must not end this run.
     w_.StopReason = TGrabEngine::StopNone;
+    inFlightWritten_ = {};
     depth_.Reset();
     primary_.Forget();
 
@@ -305,7 +307,8 @@ void TGroupSearch::Run(int firstGroup, bool oneGroup)
                     }
                     if ((w_.NewsClient->Connected || primary_.Down()) && !filtered) {
                         w_.Events().SubjectKnown(w_.NewsClient->Subject);
-                        WritePointer(g, a, false);
+                        if (!(inFlightWritten_ == InFlightMark{g, a}))
+                            WritePointer(g, a, false);
                         held.Flush();
                         w_.ProgressPhase = 2;
                         PreviewMark = 0;
@@ -429,7 +432,13 @@ void TGroupSearch::Run(int firstGroup, bool oneGroup)
                 w_.ReportSaveFailure();
                 return;
             }
-            WritePointer(g, a, true);
+            // The next article's body is fetched at once: the same write
+            // marks it as the one in flight, which says this one is done.
+            const Nntp::OverviewEntry *after = i + 1 < count ? overview.Entry(a + 1) : nullptr;
+            if (after && !w_.NewsClient->OverviewRefused && !Skipped(group, *after))
+                WritePointer(g, a + 1, false, &after->messageId);
+            else
+                WritePointer(g, a, true);
             held.Flush();
             w_.Disposition.Committed();
             attempts = 0;
@@ -533,9 +542,7 @@ TZqNNTP *TGroupSearch::RequestBodies(qint64 a, const QByteArray &id, TOverviewWi
     QList<TZqNNTP::Want> wants{{a, id}};
     if (overview.Covers(a)) {
         const int most = depth * qMax(1, pool.Up()) - 1;
-        const auto filtered = [&](const Nntp::OverviewEntry &e) {
-            return w_.Disposition.WouldFilter(e.subject) || w_.Rules.Decide(TArticleRules::FactsOf(group, e)).skip;
-        };
+        const auto filtered = [&](const Nntp::OverviewEntry &e) { return Skipped(group, e); };
         for (qint64 b : overview.Ahead(a, most, filtered))
             wants.append({b, overview.Entry(b)->messageId});
     }
@@ -548,6 +555,11 @@ TZqNNTP *TGroupSearch::RequestBodies(qint64 a, const QByteArray &id, TOverviewWi
     if (autoDepth_ && askedBefore && holder && holder->WaitsForRoundTrip(a) && pool.BytesWaiting() < bytesAhead_)
         depth_.IdleWaitBegan();
     return holder ? holder : w_.NewsClient;
+}
+
+bool TGroupSearch::Skipped(const QByteArray &group, const Nntp::OverviewEntry &e) const
+{
+    return w_.Disposition.WouldFilter(e.subject) || w_.Rules.Decide(TArticleRules::FactsOf(group, e)).skip;
 }
 
 bool TGroupSearch::SendableGroupName(const QByteArray &name)

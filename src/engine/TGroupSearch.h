@@ -45,7 +45,17 @@ public:
 private:
     using Resumed = TReconnection::Resumed;
     TReconnection primary_;
-    void WritePointer(int group, qint64 number, bool complete);
+    // id: the article's message-id when not the client's.
+    void WritePointer(int group, qint64 number, bool complete, const QByteArray *id = nullptr);
+    // The pointer last written marks this article as the one in flight.
+    struct InFlightMark {
+        int group = -1;
+        qint64 number = 0;
+        bool operator==(const InFlightMark &) const = default;
+    };
+    InFlightMark inFlightWritten_;
+    // What the subject filter or the rules would skip, from the overview.
+    bool Skipped(const QByteArray &group, const Nntp::OverviewEntry &e) const;
     // Requests of a and the articles ahead sent over the connections; the
     // one that holds a's request.
     TZqNNTP *RequestBodies(qint64 a, const QByteArray &id, TOverviewWindow &overview, bool primaryToo,
