@@ -524,3 +524,19 @@ TEST_F(MainSearchTest, FailuresThatNeedThePersonAreBoxes)
 }
 
 } // namespace
+
+// Articles that go by faster than anyone reads move the summary line in
+// steps: never more than UpdateGapMs behind, not once per article.
+TEST_F(MainSearchTest, TheSummaryFollowsTheCountsInSteps)
+{
+    TFrmMain w;
+    w.Report->UpdateGapMs = 50;
+    w.Report->Update();
+    const QString before = w.Report->Strip->laSummary->FullText();
+    w.Engine.Summary.Saved = 3;
+    w.Report->Changed();
+    w.Report->Changed();
+    EXPECT_EQ(w.Report->Strip->laSummary->FullText(), before);
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return w.Report->Strip->laSummary->FullText().startsWith("Saved 3 pictures"); }, 1000));
+}

@@ -377,6 +377,24 @@ TEST_F(IniTest, GatheredWritesAreReadAtOnceAndReplaceTheFileOnceAtTheFlush)
     EXPECT_TRUE(file().contains("SAVED_COUNT=2"));
 }
 
+// A stretch of held writes reads the file as it first found it; its flush
+// and every read after it see an edit made by hand meanwhile.
+TEST_F(IniTest, AHeldStretchReadsOnceAndItsFlushSeesEditsMadeMeanwhile)
+{
+    setFile("[CONFIG]\nHOST=news\n");
+    IniGatherWrites();
+    EXPECT_EQ(IniReadString("CONFIG", "HOST", ""), QByteArray("news"));
+    settle();
+    setFile("[CONFIG]\nHOST=other\n");
+    IniWriteString("GROUPS", "alt.a", "1,");
+    EXPECT_TRUE(IniFlushWrites());
+    EXPECT_EQ(IniReadString("CONFIG", "HOST", ""), QByteArray("other"));
+    EXPECT_EQ(file(), QByteArray("[CONFIG]\r\nHOST=other\r\n\r\n[GROUPS]\r\nalt.a=1,\r\n"));
+    settle();
+    setFile("[CONFIG]\nHOST=third\n");
+    EXPECT_EQ(IniReadString("CONFIG", "HOST", ""), QByteArray("third"));
+}
+
 TEST_F(IniTest, StartRemovesTemporaryFilesOfDeadWritersOnly)
 {
     QProcess child;
