@@ -2,6 +2,8 @@
 
 #include <QHash>
 
+#include <algorithm>
+
 namespace {
 
 // Refusals that another try in the same run would only repeat: a full
@@ -111,6 +113,7 @@ void TConnectionPool::NoteRefusals()
 void TConnectionPool::Lost(Extra &e)
 {
     e.connecting = false;
+    sentThrough_ = LLONG_MIN; // back before the next Send, it holds none of them
     // Its requests are nobody's now: they go to the others at once.
     QTimer::singleShot(0, this, [this] { Refill(); });
     ScheduleRetry(e);
@@ -137,8 +140,7 @@ void TConnectionPool::Close(bool endOfRun)
             e->attempts = 0;
         }
     }
-    assigned_.clear();
-    lastWants_.clear();
+    ForgetWindow();
     if (endOfRun) {
         refusalSeen_ = false;
         refusalNoted_ = false;
@@ -189,27 +191,46 @@ QList<TZqNNTP *> TConnectionPool::Extras() const
 
 void TConnectionPool::Refill()
 {
-    if (!lastWants_.isEmpty())
-        Send(lastWants_, lastDepth_, lastByteLimit_, false);
+    if (!window_.empty())
+        Send(lastDepth_, lastByteLimit_, false);
+}
+
+void TConnectionPool::ForgetWindow()
+{
+    assigned_.clear();
+    window_.clear();
+    sentThrough_ = LLONG_MIN;
+    lastUp_.clear();
+    forgottenBelow_ = LLONG_MIN;
 }
 
 void TConnectionPool::Forget()
 {
     for (const auto &e : extras_)
         e->client->DropRequests();
-    assigned_.clear();
-    lastWants_.clear();
+    ForgetWindow();
 }
 
 void TConnectionPool::Fill(const QList<TZqNNTP::Want> &wants, int depth, qint64 byteLimit, bool primaryToo)
 {
-    lastWants_ = wants;
+    if (wants.isEmpty())
+        return;
+    const TZqNNTP::Want &awaited = wants.first();
+    while (!window_.empty() && window_.front().number < awaited.number)
+        window_.pop_front();
+    if (!window_.empty() && window_.front().number == awaited.number)
+        window_.front() = awaited;
+    else
+        window_.push_front(awaited);
+    for (qsizetype i = 1; i < wants.size(); ++i)
+        if (wants[i].number > window_.back().number)
+            window_.push_back(wants[i]);
     lastDepth_ = depth;
     lastByteLimit_ = byteLimit;
-    Send(wants, depth, byteLimit, primaryToo);
+    Send(depth, byteLimit, primaryToo);
 }
 
-void TConnectionPool::Send(const QList<TZqNNTP::Want> &wants, int depth, qint64 byteLimit, bool primaryToo)
+void TConnectionPool::Send(int depth, qint64 byteLimit, bool primaryToo)
 {
     depth = qMax(1, depth);
     QList<TZqNNTP *> up;
@@ -220,6 +241,10 @@ void TConnectionPool::Send(const QList<TZqNNTP::Want> &wants, int depth, qint64 
             up.append(e->client.get());
     if (up.isEmpty())
         return;
+    if (up != lastUp_) {
+        sentThrough_ = LLONG_MIN;
+        lastUp_ = up;
+    }
     QHash<TZqNNTP *, int> room;
     for (TZqNNTP *c : std::as_const(up)) {
         room.insert(c, depth - c->RequestsWanted());
@@ -228,8 +253,14 @@ void TConnectionPool::Send(const QList<TZqNNTP::Want> &wants, int depth, qint64 
     QHash<TZqNNTP *, QList<TZqNNTP::Want>> batches;
     qint64 waiting = BytesWaiting();
 
-    for (int i = 0; i < wants.size(); ++i) {
-        const TZqNNTP::Want &w = wants[i];
+    // The first is the one the walk waits for; of the rest, those up to
+    // sentThrough_ are out already.
+    const auto firstNew = std::upper_bound(window_.cbegin() + 1, window_.cend(), sentThrough_,
+                                           [](qint64 n, const TZqNNTP::Want &w) { return n < w.number; });
+    const size_t start = size_t(firstNew - window_.cbegin());
+    size_t i = 0;
+    for (; i < window_.size(); i = i == 0 ? start : i + 1) {
+        const TZqNNTP::Want &w = window_[i];
         // Trusted while its connection is up; only the one the walk waits
         // for is looked up in its pipeline (a search per request ahead
         // would cost the window times the depth per article).
@@ -259,15 +290,25 @@ void TConnectionPool::Send(const QList<TZqNNTP::Want> &wants, int depth, qint64 
         --room[best];
         assigned_.insert(w.number, best);
     }
+    // Everything before where the pass stopped is out now.
+    if (i >= window_.size())
+        sentThrough_ = window_.back().number;
+    else if (i > start)
+        sentThrough_ = qMax(sentThrough_, window_[i - 1].number);
     for (auto it = batches.cbegin(); it != batches.cend(); ++it) {
         // Checked again: an earlier write may have ended a connection.
         if (it.key()->Connected)
             it.key()->RequestBodies(it.value());
     }
-    // Requests of articles already behind the walk are forgotten.
-    if (!wants.isEmpty()) {
-        const qint64 oldest = wants.first().number;
+    // Requests of articles already behind the walk are forgotten, one by
+    // one as the walk passes them.
+    const qint64 oldest = window_.front().number;
+    if (forgottenBelow_ == LLONG_MIN || oldest - forgottenBelow_ > assigned_.size()) {
         for (auto it = assigned_.begin(); it != assigned_.end();)
             it = it.key() < oldest ? assigned_.erase(it) : std::next(it);
+    } else {
+        for (qint64 n = forgottenBelow_; n < oldest; ++n)
+            assigned_.remove(n);
     }
+    forgottenBelow_ = qMax(forgottenBelow_, oldest);
 }

@@ -7,6 +7,8 @@
 #include <QString>
 #include <QTimer>
 
+#include <climits>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -53,8 +55,14 @@ public:
     // per connection, and nothing more once the replies waiting hold
     // byteLimit bytes. Wants without a sendable id go to the engine's
     // client only.
+    // The wants are a window kept from one call to the next: what the walk
+    // passed leaves it and wants past its end join it; wants already in it
+    // need not be given again (LastWanted). Only requests not yet out are
+    // looked at, so a deep window costs per article what changed.
     // primaryToo false: the engine's client gets none (it has a command due).
     void Fill(const QList<TZqNNTP::Want> &wants, int depth, qint64 byteLimit, bool primaryToo = true);
+    // The last article of the window, or 0.
+    qint64 LastWanted() const { return window_.empty() ? 0 : window_.back().number; }
     // A group begins or ends: no request sent so far is wanted.
     void Forget();
     // The connection whose request for number is still wanted, or null.
@@ -82,7 +90,8 @@ private:
     // only the extras get requests, since the engine's client may be in
     // the middle of a command.
     void Refill();
-    void Send(const QList<TZqNNTP::Want> &wants, int depth, qint64 byteLimit, bool primaryToo);
+    void Send(int depth, qint64 byteLimit, bool primaryToo);
+    void ForgetWindow();
 
     TZqNNTP &primary_;
     std::vector<std::unique_ptr<Extra>> extras_;
@@ -90,8 +99,13 @@ private:
     bool refusalSeen_ = false;
     bool refusalNoted_ = false;
     QHash<qint64, QPointer<TZqNNTP>> assigned_;
-    // The last Fill, so requests of a lost connection go out again at once.
-    QList<TZqNNTP::Want> lastWants_;
+    // The walk's window, so requests of a lost connection go out again at once.
+    std::deque<TZqNNTP::Want> window_;
+    // Every want after the first up to this one is out on a connection in
+    // lastUp_; a change of connections looks at them all again.
+    qint64 sentThrough_ = LLONG_MIN;
+    QList<TZqNNTP *> lastUp_;
+    qint64 forgottenBelow_ = LLONG_MIN; // assigned_ holds nothing below it
     int lastDepth_ = 0;
     qint64 lastByteLimit_ = 0;
 };

@@ -543,8 +543,11 @@ TZqNNTP *TGroupSearch::RequestBodies(qint64 a, const QByteArray &id, TOverviewWi
     if (overview.Covers(a)) {
         const int most = depth * qMax(1, pool.Up()) - 1;
         const auto filtered = [&](const Nntp::OverviewEntry &e) { return Skipped(group, e); };
+        // What the pool holds from the last step is not given again.
+        const qint64 known = pool.LastWanted();
         for (qint64 b : overview.Ahead(a, most, filtered))
-            wants.append({b, overview.Entry(b)->messageId});
+            if (b > known)
+                wants.append({b, overview.Entry(b)->messageId});
     }
     const bool askedBefore = pool.Holder(a) != nullptr;
     pool.Fill(wants, depth, bytesAhead_, primaryToo || pool.ExtrasUp() == 0);
