@@ -164,6 +164,17 @@ ReplyState JudgeMultiLineReply(const QList<QByteArray> &reply)
     return ReplyState::Waiting;
 }
 
+qsizetype FirstReplyLines(const QList<QByteArray> &replies)
+{
+    if (replies.isEmpty())
+        return -1;
+    const QByteArray &status = replies.first();
+    if (!status.isEmpty() && status.at(0) != '2')
+        return 1;
+    const qsizetype close = replies.indexOf(QByteArrayLiteral("."), 1);
+    return close < 0 ? -1 : close + 1;
+}
+
 GroupRange NarrowGroupRange(const QByteArray &status)
 {
     const qint64 count = ToInt64Def(GetField(status, 2, ' '), 0);

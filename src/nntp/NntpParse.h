@@ -65,6 +65,10 @@ ReplyState JudgeStatusReply(const QList<QByteArray> &reply);
 // HEAD, BODY, List: a status line that is not empty and does not begin with
 // "2" fails at once; otherwise the reply is complete with its closing ".".
 ReplyState JudgeMultiLineReply(const QList<QByteArray> &reply);
+// Two multi-line replies received one after the other: how many lines the
+// first one takes (a failure its status line alone), or -1 while it is
+// not complete, judged as JudgeMultiLineReply judges.
+qsizetype FirstReplyLines(const QList<QByteArray> &replies);
 
 // First and last article to walk from a "211 count first last name" line:
 // never wider than the estimated count, counted back from the last article.

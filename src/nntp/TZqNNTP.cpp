@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <utility>
 
 namespace {
 QString Words(const QByteArray &serverLine) { return QString::fromUtf8(serverLine).trimmed(); }
@@ -338,18 +339,31 @@ bool TZqNNTP::GetOverview(qint64 first, qint64 last, QList<Nntp::OverviewEntry> 
         return WithLogin(this, [&] { return MultiLineOnce(command, lines); }, &TZqNNTP::LogInAgain);
     };
     QList<QByteArray> lines;
+    // The list of fields goes out with the first batch: a server answers in order.
+    bool paired = false;
+    bool pairOk = false;
     if (!overviewFormatKnown_) {
-        // Servers without the list get RFC 3977's order.
-        const bool listed = once(Nntp::ListOverviewFormatCommand(), lines);
+        const QByteArray verb = overviewVerb_.isEmpty() ? QByteArray("OVER") : overviewVerb_;
+        bool listed = false;
+        QList<QByteArray> format;
+        pairOk = WithLogin(
+            this,
+            [&] {
+                return TwoMultiLineOnce(Nntp::ListOverviewFormatCommand(), Nntp::OverCommand(verb, first, last), listed,
+                                        format, lines);
+            },
+            &TZqNNTP::LogInAgain);
         if (!self || !Connected)
             return false;
-        overviewFormat_ = Nntp::ParseOverviewFormat(listed ? lines : QList<QByteArray>{});
+        // Servers without the list get RFC 3977's order.
+        overviewFormat_ = Nntp::ParseOverviewFormat(listed ? format : QList<QByteArray>{});
         overviewFormatKnown_ = true;
+        paired = true;
     }
     const QList<QByteArray> verbs =
         overviewVerb_.isEmpty() ? QList<QByteArray>{"OVER", "XOVER"} : QList<QByteArray>{overviewVerb_};
     for (const QByteArray &verb : verbs) {
-        const bool ok = once(Nntp::OverCommand(verb, first, last), lines);
+        const bool ok = std::exchange(paired, false) ? pairOk : once(Nntp::OverCommand(verb, first, last), lines);
         if (!self || !Connected)
             return false;
         const int code = Nntp::StatusCode(LastStatus);
@@ -365,6 +379,41 @@ bool TZqNNTP::GetOverview(qint64 first, qint64 last, QList<Nntp::OverviewEntry> 
     // Refused (or an overview that failed once it worked): per-article headers from now on.
     OverviewRefused = true;
     return false;
+}
+
+bool TZqNNTP::TwoMultiLineOnce(const QByteArray &first, const QByteArray &second, bool &firstOk,
+                               QList<QByteArray> &firstLines, QList<QByteArray> &lines)
+{
+    LastStatus.clear();
+    firstOk = false;
+    firstLines.clear();
+    lines.clear();
+    if (!receiver_.DrainAhead(true))
+        return false;
+    SendCommand(first + second);
+    const quint64 generation = generation_;
+    qsizetype taken;
+    {
+        const TNntpReceiver::ReplyWait timing(receiver_, TNntpReceiver::Awaiting::MultiLine);
+        while ((taken = Nntp::FirstReplyLines(ReplyLines)) < 0)
+            if (!receiver_.WaitPass(generation))
+                return false;
+    }
+    firstOk = Nntp::JudgeMultiLineReply(ReplyLines.mid(0, taken)) == Nntp::ReplyState::Success;
+    if (firstOk)
+        firstLines = ReplyLines.mid(1, taken - 2);
+    ReplyLines.remove(0, taken);
+    const TNntpReceiver::ReplyWait timing(receiver_, TNntpReceiver::Awaiting::MultiLine);
+    Nntp::ReplyState state;
+    while ((state = Nntp::JudgeMultiLineReply(ReplyLines)) == Nntp::ReplyState::Waiting)
+        if (!receiver_.WaitPass(generation))
+            return false;
+    LastStatus = ReplyLines.first();
+    const bool ok = state == Nntp::ReplyState::Success;
+    if (ok)
+        lines = ReplyLines.mid(1, ReplyLines.size() - 2);
+    ReplyLines.clear();
+    return ok;
 }
 
 bool TZqNNTP::MultiLineOnce(const QByteArray &command, QList<QByteArray> &lines)

@@ -197,6 +197,10 @@ private:
     int SendRequests(const QList<Want> &wants, int most);
     bool GetGroupListOnce(QList<QByteArray> &target);
     bool MultiLineOnce(const QByteArray &command, QList<QByteArray> &lines);
+    // Two multi-line commands in one write, a round trip saved: firstOk and
+    // firstLines say how the first went; returns how the second went.
+    bool TwoMultiLineOnce(const QByteArray &first, const QByteArray &second, bool &firstOk,
+                          QList<QByteArray> &firstLines, QList<QByteArray> &lines);
     void StateChange(qint32 state);
 
     TNntpConnector connector_{this};

@@ -473,6 +473,18 @@ TEST_F(EngineTest, CloseDuringABodyUnwindsWithTheExactPointer)
     e.reset();
 }
 
+// The overview's list of fields and its first batch go out in one write:
+// the batch is asked for while the list has not come.
+TEST_F(EngineTest, TheFieldListAndTheFirstBatchGoOutTogether)
+{
+    server.stallOn = "LIST OVERVIEW.FMT";
+    TGrabEngine e;
+    connect(e);
+    onCommand("OVER", [&] { e.Close(false); });
+    e.SearchAllGroups();
+    EXPECT_EQ(server.commands, (QList<QByteArray>{"GROUP alt.a\r\n", "LIST OVERVIEW.FMT\r\n", "OVER 1-2\r\n"}));
+}
+
 TEST(ConnectionHint, SuggestsTheTlsSwitchWhenPortAndTlsDisagree)
 {
     const auto connect = TGrabFailure::ConnectFailed;

@@ -156,6 +156,22 @@ TEST(Judge, StatusAndMultiLineReplies)
     }
 }
 
+// Replies to two commands sent together, split where the first one ends.
+TEST(Judge, WhereTheFirstOfTwoRepliesEnds)
+{
+    const QList<QPair<Lines, qsizetype>> cases = {
+        {{}, -1},
+        {{"215 fields", "Subject:"}, -1},
+        {{"215 fields", "Subject:", ".", "224 overview"}, 3},
+        {{"215 fields", ".", "224 overview", "1\ts", "."}, 2},
+        {{"503 no list", "224 overview", "1\ts", "."}, 1},
+        {{"480 log in", "480 log in"}, 1},
+        {{"", "."}, 2},
+    };
+    for (const auto &[replies, lines] : cases)
+        EXPECT_EQ(FirstReplyLines(replies), lines) << replies.join('|').constData();
+}
+
 TEST(GroupRangeTest, NarrowedToTheEstimatedCount)
 {
     struct Case {
