@@ -208,11 +208,12 @@ TEST_F(PoolTest, StopLeavesThePointerAtTheOldestArticleNotDisposedOf)
     onCommand("BODY 30", stop);
     e.SearchAllGroups();
 
-    // Where the walk was depends on how deep it asked ahead.
+    // Where the walk was depends on how deep it asked ahead; on a slow
+    // machine 30 may only be asked for once the walk is at it.
     const QByteArray pointer = IniReadString("GROUPS", "alt.a", "");
     const int at = pointer.left(pointer.indexOf(',')).toInt();
     ASSERT_GE(at, 1);
-    ASSERT_LT(at, 30);
+    ASSERT_LE(at, 30);
     EXPECT_FALSE(pointer.endsWith('+'));
     // What came ahead of the walk is not taken: the next run asks from there.
     for (int n = at; n <= Articles; ++n)
