@@ -79,6 +79,9 @@ public:
     // as saved before. Off, they go at once (a disposition on its own).
     bool DeferReleases = false;
     void Committed();
+    // Something waits for Committed(): a kill before it must find the
+    // article unfinished, not the next one in flight.
+    bool ReleasesPending() const { return !commitPending_.empty(); }
 
     // Set by the search for an article whose pointer lacks the completion
     // mark: a run ended (killed) while on it.

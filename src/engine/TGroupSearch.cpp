@@ -434,8 +434,11 @@ void TGroupSearch::Run(int firstGroup, bool oneGroup)
             }
             // The next article's body is fetched at once: the same write
             // marks it as the one in flight, which says this one is done.
+            // Not while parts or joined lines wait for the commit: a kill
+            // before they are let go must not pass for one on the next article.
             const Nntp::OverviewEntry *after = i + 1 < count ? overview.Entry(a + 1) : nullptr;
-            if (after && !w_.NewsClient->OverviewRefused && !Skipped(group, *after))
+            if (after && !w_.NewsClient->OverviewRefused && !w_.Disposition.ReleasesPending()
+                && !Skipped(group, *after))
                 WritePointer(g, a + 1, false, &after->messageId);
             else
                 WritePointer(g, a, true);

@@ -161,15 +161,17 @@ TEST_F(EngineTest, BodiesAheadFollowTheFilterAndAnOversizeArticleIsSkipped)
 }
 
 // One settings write ends an article and marks the next as in flight when
-// that one's body is fetched next; before a filtered article, a gap or the
-// group's end the article is marked done on its own.
+// that one's body is fetched next; before a filtered article, a gap, the
+// group's end, or while a picture's joined lines wait for the commit, the
+// article is marked done on its own.
 TEST_F(EngineTest, AnArticlesLastWriteMarksTheNextBodyInFlight)
 {
     IniWriteString("FILTER", "EXCLUDE", "spam,");
     auto &articles = server.groups[0].articles;
-    articles << FakeNntpServer::MakeArticle(3, "spam offer", {"x"})
-             << FakeNntpServer::MakeArticle(5, "more words", {"fine"});
-    server.groups[0].count = 5; // 4 is a gap
+    articles << FakeNntpServer::MakeArticle(3, "words again", {"w"})
+             << FakeNntpServer::MakeArticle(4, "spam offer", {"x"})
+             << FakeNntpServer::MakeArticle(6, "more words", {"fine"});
+    server.groups[0].count = 6; // 5 is a gap
     struct PointerAtEachStart : RecordedEvents {
         QList<QByteArray> seen;
         void ArticleStarted(qint64 number, qint64 position, qint64 count, const QByteArray &group) override
@@ -183,9 +185,10 @@ TEST_F(EngineTest, AnArticlesLastWriteMarksTheNextBodyInFlight)
     e.SetEvents(&pointers);
     e.SearchAllGroups();
 
-    EXPECT_EQ(pointers.seen, (QList<QByteArray>{"1: ", "2: 2,<art2@fake.invalid>", "3: 2,<art2@fake.invalid>+",
-                                                "4: 3,<art3@fake.invalid>+", "5: 3,<art3@fake.invalid>+"}));
-    EXPECT_EQ(IniReadString("GROUPS", "alt.a", ""), "5,<art5@fake.invalid>+");
+    EXPECT_EQ(pointers.seen, (QList<QByteArray>{"1: ", "2: 1,<art1@fake.invalid>+", "3: 3,<art3@fake.invalid>",
+                                                "4: 3,<art3@fake.invalid>+", "5: 4,<art4@fake.invalid>+",
+                                                "6: 4,<art4@fake.invalid>+"}));
+    EXPECT_EQ(IniReadString("GROUPS", "alt.a", ""), "6,<art6@fake.invalid>+");
     EXPECT_EQ(dir.read("out/pic.jpg"), picture());
 }
 
