@@ -403,17 +403,7 @@ bool TZqNNTP::TwoMultiLineOnce(const QByteArray &first, const QByteArray &second
     if (firstOk)
         firstLines = ReplyLines.mid(1, taken - 2);
     ReplyLines.remove(0, taken);
-    const TNntpReceiver::ReplyWait timing(receiver_, TNntpReceiver::Awaiting::MultiLine);
-    Nntp::ReplyState state;
-    while ((state = Nntp::JudgeMultiLineReply(ReplyLines)) == Nntp::ReplyState::Waiting)
-        if (!receiver_.WaitPass(generation))
-            return false;
-    LastStatus = ReplyLines.first();
-    const bool ok = state == Nntp::ReplyState::Success;
-    if (ok)
-        lines = ReplyLines.mid(1, ReplyLines.size() - 2);
-    ReplyLines.clear();
-    return ok;
+    return TakeMultiLineReply(generation, lines);
 }
 
 bool TZqNNTP::MultiLineOnce(const QByteArray &command, QList<QByteArray> &lines)
@@ -423,14 +413,16 @@ bool TZqNNTP::MultiLineOnce(const QByteArray &command, QList<QByteArray> &lines)
     if (!receiver_.DrainAhead(true))
         return false;
     SendCommand(command);
+    return TakeMultiLineReply(generation_, lines);
+}
+
+bool TZqNNTP::TakeMultiLineReply(quint64 generation, QList<QByteArray> &lines)
+{
     const TNntpReceiver::ReplyWait timing(receiver_, TNntpReceiver::Awaiting::MultiLine);
-    const quint64 generation = generation_;
     Nntp::ReplyState state;
-    do {
+    while ((state = Nntp::JudgeMultiLineReply(ReplyLines)) == Nntp::ReplyState::Waiting)
         if (!receiver_.WaitPass(generation))
             return false;
-        state = Nntp::JudgeMultiLineReply(ReplyLines);
-    } while (state == Nntp::ReplyState::Waiting);
     LastStatus = ReplyLines.first();
     const bool ok = state == Nntp::ReplyState::Success;
     if (ok)

@@ -197,6 +197,8 @@ private:
     int SendRequests(const QList<Want> &wants, int most);
     bool GetGroupListOnce(QList<QByteArray> &target);
     bool MultiLineOnce(const QByteArray &command, QList<QByteArray> &lines);
+    // Waits for the multi-line reply that heads ReplyLines and takes it.
+    bool TakeMultiLineReply(quint64 generation, QList<QByteArray> &lines);
     // Two multi-line commands in one write, a round trip saved: firstOk and
     // firstLines say how the first went; returns how the second went.
     bool TwoMultiLineOnce(const QByteArray &first, const QByteArray &second, bool &firstOk,
