@@ -36,8 +36,7 @@ QString TZqNNTP::Where() const
 bool TZqNNTP::Connect(const QByteArray &host, int port)
 {
     Connected = false;
-    overviewVerb_.clear();
-    overviewFormatKnown_ = false;
+    dialect_.Forget();
     OverviewRefused = false;
     lineTerminator_ = "\r\n";
     LastFailure = FailNone;
@@ -342,38 +341,27 @@ bool TZqNNTP::GetOverview(qint64 first, qint64 last, QList<Nntp::OverviewEntry> 
     // The list of fields goes out with the first batch: a server answers in order.
     bool paired = false;
     bool pairOk = false;
-    if (!overviewFormatKnown_) {
-        const QByteArray verb = overviewVerb_.isEmpty() ? QByteArray("OVER") : overviewVerb_;
+    if (!dialect_.FormatKnown()) {
         bool listed = false;
         QList<QByteArray> format;
+        const QByteArray over = Nntp::OverCommand(dialect_.Verbs().first(), first, last);
         pairOk = WithLogin(
-            this,
-            [&] {
-                return TwoMultiLineOnce(Nntp::ListOverviewFormatCommand(), Nntp::OverCommand(verb, first, last), listed,
-                                        format, lines);
-            },
+            this, [&] { return TwoMultiLineOnce(Nntp::ListOverviewFormatCommand(), over, listed, format, lines); },
             &TZqNNTP::LogInAgain);
         if (!self || !Connected)
             return false;
-        // Servers without the list get RFC 3977's order.
-        overviewFormat_ = Nntp::ParseOverviewFormat(listed ? format : QList<QByteArray>{});
-        overviewFormatKnown_ = true;
+        dialect_.TakeFormat(listed, format);
         paired = true;
     }
-    const QList<QByteArray> verbs =
-        overviewVerb_.isEmpty() ? QList<QByteArray>{"OVER", "XOVER"} : QList<QByteArray>{overviewVerb_};
-    for (const QByteArray &verb : verbs) {
+    for (const QByteArray &verb : dialect_.Verbs()) {
         const bool ok = std::exchange(paired, false) ? pairOk : once(Nntp::OverCommand(verb, first, last), lines);
         if (!self || !Connected)
             return false;
-        const int code = Nntp::StatusCode(LastStatus);
-        // 423: nothing left in that range, which is an answer too.
-        if (ok || code == 423 || (code == 420 && !overviewVerb_.isEmpty())) {
-            overviewVerb_ = verb;
-            OverviewIncomplete = !Nntp::ParseOverviewLines(lines, overviewFormat_, first, last, entries);
+        if (dialect_.Answered(verb, ok, LastStatus)) {
+            OverviewIncomplete = !Nntp::ParseOverviewLines(lines, dialect_.Format(), first, last, entries);
             return true;
         }
-        if (!overviewVerb_.isEmpty())
+        if (dialect_.Settled())
             break;
     }
     // Refused (or an overview that failed once it worked): per-article headers from now on.

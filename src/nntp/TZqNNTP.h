@@ -14,6 +14,7 @@
 #include "TBodyPipeline.h"
 #include "TNntpConnector.h"
 #include "TNntpReceiver.h"
+#include "TOverviewDialect.h"
 #include "TSessionSetup.h"
 
 class QSslSocket;
@@ -218,7 +219,5 @@ private:
     TSessionSetup setup_;
     QByteArray host_;
     quint16 port_ = 0;
-    QByteArray overviewVerb_; // the one that worked on this connection
-    bool overviewFormatKnown_ = false;
-    Nntp::OverviewFormat overviewFormat_;
+    TOverviewDialect dialect_;
 };
