@@ -56,7 +56,7 @@ void TNntpConnector::Abort()
 void TNntpConnector::DropSocket()
 {
     ++attempt_;
-    if (QSslSocket *s = socket_) {
+    if (QTcpSocket *s = socket_) {
         socket_ = nullptr;
         s->disconnect(this);
         s->abort();
@@ -74,7 +74,9 @@ void TNntpConnector::TryNext()
     const QHostAddress address = addresses_[next_++];
     DropSocket();
     reached_ = false;
-    auto *s = new QSslSocket(this);
+    // Plain connections skip the TLS socket's layer: it costs a signal hop and
+    // a copy for every read.
+    QTcpSocket *s = tls_ ? new QSslSocket(this) : new QTcpSocket(this);
     socket_ = s;
     // A news server is reached directly, whatever proxy the session names.
     s->setProxy(QNetworkProxy::NoProxy);
@@ -84,28 +86,29 @@ void TNntpConnector::TryNext()
         if (mine())
             Connected();
     });
-    connect(s, &QSslSocket::encrypted, this, [this, mine] {
-        if (mine())
-            Opened();
-    });
     connect(s, &QAbstractSocket::errorOccurred, this, [this, mine] {
         if (mine())
             SocketError();
     });
-    connect(s, &QSslSocket::sslErrors, this, [this, mine](const QList<QSslError> &errors) {
+    if (!tls_) {
+        s->connectToHost(address, port_);
+        return;
+    }
+    auto *tls = static_cast<QSslSocket *>(s);
+    connect(tls, &QSslSocket::encrypted, this, [this, mine] {
+        if (mine())
+            Opened();
+    });
+    connect(tls, &QSslSocket::sslErrors, this, [this, mine](const QList<QSslError> &errors) {
         if (mine())
             SslErrors(errors);
     });
-    if (tls_) {
-        QSslConfiguration conf = QSslConfiguration::defaultConfiguration();
-        conf.setProtocol(QSsl::TlsV1_2OrLater);
-        conf.setPeerVerifyMode(QSslSocket::VerifyPeer);
-        s->setSslConfiguration(conf);
-        // Connect to this address, but verify (and send SNI for) the name.
-        s->connectToHostEncrypted(address.toString(), port_, QString::fromUtf8(host_));
-    } else {
-        s->connectToHost(address, port_);
-    }
+    QSslConfiguration conf = QSslConfiguration::defaultConfiguration();
+    conf.setProtocol(QSsl::TlsV1_2OrLater);
+    conf.setPeerVerifyMode(QSslSocket::VerifyPeer);
+    tls->setSslConfiguration(conf);
+    // Connect to this address, but verify (and send SNI for) the name.
+    tls->connectToHostEncrypted(address.toString(), port_, QString::fromUtf8(host_));
 }
 
 void TNntpConnector::Connected()
@@ -124,9 +127,10 @@ void TNntpConnector::Connected()
 
 void TNntpConnector::SslErrors(const QList<QSslError> &errors)
 {
-    PeerSha256 = socket_->peerCertificate().digest(QCryptographicHash::Sha256).toHex().toUpper();
+    auto *tls = static_cast<QSslSocket *>(socket_.data()); // only TLS sockets report these
+    PeerSha256 = tls->peerCertificate().digest(QCryptographicHash::Sha256).toHex().toUpper();
     if (!trusted_.isEmpty() && !PeerSha256.isEmpty() && PeerSha256 == trusted_) {
-        socket_->ignoreSslErrors(errors);
+        tls->ignoreSslErrors(errors);
         return;
     }
     QStringList why;
@@ -154,7 +158,7 @@ void TNntpConnector::SocketError()
 
 void TNntpConnector::Opened()
 {
-    QSslSocket *s = socket_;
+    QTcpSocket *s = socket_;
     socket_ = nullptr;
     s->disconnect(this);
     ++attempt_;

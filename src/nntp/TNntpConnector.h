@@ -9,7 +9,7 @@
 #include <functional>
 
 class QSslError;
-class QSslSocket;
+class QTcpSocket;
 
 // Opens the connection a session runs on: every address of the host in
 // turn, then TLS with the certificate checked against the system store or a
@@ -22,7 +22,7 @@ public:
 
     // The socket is connected (and encrypted with TLS); it now belongs to
     // the owner, and this connector lets go of it.
-    std::function<void(QSslSocket *socket)> OnOpened;
+    std::function<void(QTcpSocket *socket)> OnOpened;
     // No address could be opened; certificate tells a refused certificate.
     std::function<void(bool certificate, const QString &reason)> OnFailed;
 
@@ -54,7 +54,7 @@ private:
     void Fail(bool certificate, const QString &reason);
     void DropSocket();
 
-    QPointer<QSslSocket> socket_;
+    QPointer<QTcpSocket> socket_;
     QList<QHostAddress> addresses_;
     int next_ = 0;
     QByteArray host_;

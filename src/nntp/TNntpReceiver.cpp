@@ -10,10 +10,6 @@
 #include <netinet/tcp.h>
 #include <sys/socket.h>
 
-namespace {
-constexpr qint64 kReadSize = 32768;
-} // namespace
-
 TNntpReceiver::TNntpReceiver(TZqNNTP &client) : client_(client)
 {
     replyTimer_.setSingleShot(true);
@@ -47,7 +43,10 @@ void TNntpReceiver::Readable()
     // Handlers may delete the client, and this receiver with it.
     const QPointer<TNntpReceiver> self(this);
     while (c.socket_ && generation == c.generation_) {
-        QByteArray chunk = c.socket_->read(kReadSize);
+        // A read of exactly the socket's buffered block takes that block
+        // without a copy; a plain socket buffers no more than ReadSize.
+        const qint64 available = c.socket_->bytesAvailable();
+        QByteArray chunk = c.socket_->read(available > 0 ? qMin(available, ReadSize) : ReadSize);
         if (chunk.isEmpty())
             break;
 #ifdef TCP_QUICKACK

@@ -18,6 +18,9 @@ class TNntpReceiver : public QObject {
 public:
     explicit TNntpReceiver(TZqNNTP &client);
 
+    // The most one read takes from the socket.
+    static constexpr qint64 ReadSize = 32768;
+
     // Which non-pipelined reply a wait is for, so a reply that has ended
     // stops the time-out even while a nested dialog holds the wait.
     enum class Awaiting { Nothing, Status, MultiLine };

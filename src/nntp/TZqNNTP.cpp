@@ -18,7 +18,7 @@ TZqNNTP::TZqNNTP(QObject *owner) : QObject(owner)
     connectTimer_.setSingleShot(true);
     connectTimer_.setInterval(ConnectGuardMs);
     connect(&connectTimer_, &QTimer::timeout, this, [this] { ConnectTimeout(); });
-    connector_.OnOpened = [this](QSslSocket *s) { Opened(s); };
+    connector_.OnOpened = [this](QTcpSocket *s) { Opened(s); };
     connector_.OnFailed = [this](bool certificate, const QString &reason) {
         AttemptFailed(certificate ? FailCertificate : FailNetwork, reason);
     };
@@ -80,13 +80,17 @@ bool TZqNNTP::Connect(const QByteArray &host, int port)
     return true;
 }
 
-void TZqNNTP::Opened(QSslSocket *s)
+void TZqNNTP::Opened(QTcpSocket *s)
 {
     if (ConnectionState != StateConnecting) {
         s->deleteLater();
         return;
     }
     s->setParent(this);
+    // Blocks of one read's size: taken whole without a copy, and small enough
+    // for the heap to hand the same memory back (large ones fault in afresh).
+    if (!qobject_cast<QSslSocket *>(s))
+        s->setReadBufferSize(TNntpReceiver::ReadSize);
     socket_ = s;
     const quint64 generation = generation_;
     auto mine = [this, generation] { return generation == generation_; };
@@ -227,7 +231,7 @@ void TZqNNTP::CloseSocket()
     // Replies still due belong to this connection only.
     pipeline_.Clear();
     receiver_.ResetReplyBytes();
-    if (QSslSocket *s = socket_) {
+    if (QTcpSocket *s = socket_) {
         socket_ = nullptr;
         s->disconnect(this);
         s->abort();

@@ -17,7 +17,7 @@
 #include "TOverviewDialect.h"
 #include "TSessionSetup.h"
 
-class QSslSocket;
+class QTcpSocket;
 
 class TZqNNTP;
 using TDocOutputEvent = std::function<void(TZqNNTP *Sender, const QByteArray &strOutput)>;
@@ -179,7 +179,7 @@ signals:
 private:
     friend class TNntpReceiver; // the receive path works on this client's lines and socket
     void CloseSocket();
-    void Opened(QSslSocket *socket);
+    void Opened(QTcpSocket *socket);
     void SocketError();
     void StartSession();
     void SetupReply();
@@ -207,7 +207,7 @@ private:
     void StateChange(qint32 state);
 
     TNntpConnector connector_{this};
-    QPointer<QSslSocket> socket_;
+    QPointer<QTcpSocket> socket_;
     QTimer connectTimer_;
     TBodyPipeline pipeline_;
     qint64 awaitedNumber_ = -1; // the body GetBody waits for
