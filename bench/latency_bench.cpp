@@ -17,10 +17,10 @@
 //   3  D 25 ms, 4 MB/s a link: CONNECTIONS 8  against the limit on 8 connections
 // rows 2 and 3 also with PIPELINE 64 (unless --no-pipeline64).
 //   latency_bench [--runs N, default 3] [--rows 1,2,3] [--no-pipeline64] [--group NAME]
-//   latency_bench --grab-once [--pipeline N] [--connections N] [--group NAME]
+//   latency_bench --grab-once [--delay MS] [--pipeline N] [--connections N] [--group NAME]
 // --group walks a group an earlier run posted (it prints the name) instead
 // of posting 66 MB again. --grab-once makes one grab straight from the
-// server between two marks: failed opens of grab-begins and grab-ends for a
+// server (through the delay proxy with --delay) between two marks: failed opens of grab-begins and grab-ends for a
 // system call trace (settings_syscalls.sh), and CLOCK_MONOTONIC times on
 // standard error for a profile of the grab alone:
 //   perf record -g -k CLOCK_MONOTONIC -o grab.data -- latency_bench --grab-once --group NAME
@@ -234,6 +234,7 @@ int main(int argc, char **argv)
     int runs = 3;
     QList<int> rowNumbers{1, 2, 3};
     bool pipeline64 = true, grabOnce = false;
+    int onceDelayMs = 0;
     Variant once;
     QByteArray reuse;
     for (int i = 1; i < args.size(); ++i) {
@@ -252,6 +253,9 @@ int main(int argc, char **argv)
         } else if (args[i] == QLatin1String("--connections") && one && numbers[0] > 0) {
             once.connections = numbers[0];
             ++i;
+        } else if (args[i] == QLatin1String("--delay") && one && numbers[0] >= 0) {
+            onceDelayMs = numbers[0];
+            ++i;
         } else if (args[i] == QLatin1String("--group") && i + 1 < args.size()) {
             reuse = args[++i].toLatin1();
         } else if (args[i] == QLatin1String("--no-pipeline64")) {
@@ -260,7 +264,7 @@ int main(int argc, char **argv)
             grabOnce = true;
         } else {
             std::fprintf(stderr, "usage: latency_bench [--runs N] [--rows 1,2,3] [--no-pipeline64] [--group NAME]\n"
-                                 "       latency_bench --grab-once [--pipeline N] [--connections N] [--group NAME]\n");
+                                 "       latency_bench --grab-once [--delay MS] [--pipeline N] [--connections N] [--group NAME]\n");
             return 2;
         }
     }
@@ -294,7 +298,14 @@ int main(int argc, char **argv)
     const auto intact = [&](const Grab &g) { return g.wrong == 0 && g.missing == 0 && g.saved == corpus.pictures.size(); };
 
     if (grabOnce) {
-        const Grab g = pixtrawlGrab(inn, group, once, expected, true);
+        // Through the proxy only when asked: without delay it adds a copy.
+        std::optional<DelayProxy> proxy;
+        if (onceDelayMs > 0) {
+            proxy.emplace(inn, onceDelayMs, 0);
+            if (proxy->Port() == 0)
+                return 1;
+        }
+        const Grab g = pixtrawlGrab(proxy ? proxy->Port() : inn, group, once, expected, true);
         if (g.seconds < 0)
             return 1;
         std::printf("walked %d articles in %.2f s (%.2f s on the processor), %.1f MB/s, pictures %s\n",
