@@ -245,14 +245,9 @@ void TConnectionPool::Send(int depth, qint64 byteLimit, bool primaryToo)
         sentThrough_ = LLONG_MIN;
         lastUp_ = up;
     }
-    // A connection takes more once a quarter of its depth is free, in one
-    // write: a write per article costs a system call each, and a deep
-    // pipeline three quarters full still covers the round trip.
-    const int batch = qMax(1, depth / 4);
     QHash<TZqNNTP *, int> room;
     for (TZqNNTP *c : std::as_const(up)) {
-        const int free = depth - c->RequestsWanted();
-        room.insert(c, free >= batch ? free : 0);
+        room.insert(c, depth - c->RequestsWanted());
         c->MaxReplyBytes = primary_.MaxReplyBytes; // read per group
     }
     QHash<TZqNNTP *, QList<TZqNNTP::Want>> batches;
