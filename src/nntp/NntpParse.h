@@ -141,7 +141,7 @@ struct OverviewEntry {
     qint64 wireBytes = 0; // the line as received, with its CR LF: what the article cost to look at
     QByteArray from{};
     QByteArray date{};
-    qint64 bytes = -1; // the article's size as the server gives it; -1 not given // the line as received, with its CR LF: what the article cost to look at
+    qint64 bytes = -1; // the article's size as the server gives it; -1 not given
 };
 
 // One line of an OVER/XOVER reply, split at tabs. False when the article
