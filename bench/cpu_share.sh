@@ -6,22 +6,10 @@
 # end marks. Needs perf and the rights to trace the whole machine (root).
 #   bench/cpu_share.sh [build folder, default build] [latency_bench options, e.g. --delay 20 --group G]
 set -eu
-root=$(cd "$(dirname "$0")/.." && pwd)
-build=build
-if [ $# -gt 0 ] && [ "${1#-}" = "$1" ]; then
-    build=$1
-    shift
-fi
-case $build in /*) ;; *) build="$root/$build" ;; esac
-bench="$build/bench/latency_bench"
-if ! command -v perf >/dev/null 2>&1; then
-    echo "cpu_share: perf is not installed (apt-get install linux-perf)" >&2
-    exit 1
-fi
-if [ ! -x "$bench" ]; then
-    echo "cpu_share: no $bench (ninja -C $build latency_bench)" >&2
-    exit 1
-fi
+tracer=perf
+tracer_package=linux-perf
+# shellcheck source=bench/grab_once_setup.sh
+. "$(dirname "$0")/grab_once_setup.sh"
 data=$(mktemp)
 marks=$(mktemp)
 switches=$(mktemp)

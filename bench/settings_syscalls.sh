@@ -6,22 +6,10 @@
 # does not weigh in.
 #   bench/settings_syscalls.sh [build folder, default build] [latency_bench options, e.g. --pipeline 4]
 set -eu
-root=$(cd "$(dirname "$0")/.." && pwd)
-build=build
-if [ $# -gt 0 ] && [ "${1#-}" = "$1" ]; then
-    build=$1
-    shift
-fi
-case $build in /*) ;; *) build="$root/$build" ;; esac
-bench="$build/bench/latency_bench"
-if ! command -v strace >/dev/null 2>&1; then
-    echo "settings_syscalls: strace is not installed (apt-get install strace)" >&2
-    exit 1
-fi
-if [ ! -x "$bench" ]; then
-    echo "settings_syscalls: no $bench (ninja -C $build latency_bench)" >&2
-    exit 1
-fi
+tracer=strace
+tracer_package=strace
+# shellcheck source=bench/grab_once_setup.sh
+. "$(dirname "$0")/grab_once_setup.sh"
 trace=$(mktemp)
 out=$(mktemp)
 trap 'rm -f "$trace" "$out"' EXIT
