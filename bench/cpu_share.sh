@@ -18,7 +18,7 @@ trap 'rm -f "$data" "$marks" "$switches"' EXIT
 # context of whatever ran before it, often another program.
 perf record -q -a -e sched:sched_switch -k CLOCK_MONOTONIC -o "$data" -- "$bench" --grab-once "$@" 2>"$marks" |
     grep '^walked' || true
-perf script -i "$data" -F pid,tid,time,trace 2>/dev/null >"$switches"
+perf script -i "$data" -F pid,tid,cpu,time,trace 2>/dev/null >"$switches"
 python3 - "$marks" "$switches" <<'EOF'
 import collections, re, sys
 
@@ -29,11 +29,11 @@ if not begin or not end:
     sys.exit('cpu_share: the benchmark printed no grab marks:\n' + marks)
 B, E = float(begin[1]), float(end[1])
 
-line = re.compile(r'\s*(\d+)/(\d+)\s+([\d.]+):\s+prev_comm=(.*) prev_pid=(\d+) .*prev_state=(\S+) '
+line = re.compile(r'\s*(\d+)/(\d+)\s+\[(\d+)\]\s+([\d.]+):\s+prev_comm=(.*) prev_pid=(\d+) .*prev_state=(\S+) '
                   r'==> next_comm=(.*) next_pid=(\d+)')
 switches = [m.groups() for m in map(line.match, open(sys.argv[2])) if m]
 # The grab runs on the benchmark's main thread: the one whose id is its process's.
-bench = collections.Counter(pid for pid, tid, _, comm, *_ in switches if comm == 'latency_bench')
+bench = collections.Counter(pid for pid, tid, _, _, comm, *_ in switches if comm == 'latency_bench')
 if not bench:
     sys.exit('cpu_share: no switch of the benchmark was recorded')
 grab = bench.most_common(1)[0][0]
@@ -58,14 +58,17 @@ def spread(start, stop, column):
         k += 1
 
 
-for pid, tid, t, prev_comm, prev, state, next_comm, nxt in switches:
+for pid, tid, cpu, t, prev_comm, prev, state, next_comm, nxt in switches:
     t = float(t)
+    # Each core has its own idle task, all with id 0.
+    prev = prev + '/' + cpu if prev == '0' else prev
+    nxt = nxt + '/' + cpu if nxt == '0' else nxt
     name[prev], name[nxt] = prev_comm, next_comm
     if prev in since:
         start, stop = max(since.pop(prev), B), min(t, E)
         if stop > start:
             on[prev] += stop - start
-            if prev == '0':
+            if prev.startswith('0/'):
                 spread(start, stop, 2)
     since[nxt] = t
     if prev == grab:
@@ -90,7 +93,7 @@ for tid, seconds in on.items():
         who = 'the grab thread'
     elif process.get(tid) == grab:
         who = 'latency_bench, other threads (the delay proxy)'
-    elif tid == '0':
+    elif tid.startswith('0/'):
         who = 'idle'
     by[who] += seconds
 print('processor time within the grab, both cores:')
