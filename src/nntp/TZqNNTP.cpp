@@ -6,8 +6,11 @@
 #include <QSslSocket>
 
 #include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <utility>
+
+#include <sys/socket.h>
 
 namespace {
 QString Words(const QByteArray &serverLine) { return QString::fromUtf8(serverLine).trimmed(); }
@@ -217,11 +220,34 @@ void TZqNNTP::SendCommand(const QByteArray &text)
     receiver_.ResetReplyBytes();
     if (!socket_ || socket_->state() != QAbstractSocket::ConnectedState)
         return;
-    if (socket_->write(text) < 0) {
+    if (!Write(text))
         TransportEnded(socket_->errorString());
-        return;
+}
+
+bool TZqNNTP::Write(const QByteArray &data)
+{
+    qsizetype done = 0;
+    // A plain connection with nothing queued takes the bytes straight away:
+    // Qt's buffered write arms the socket's write watch and disarms it on
+    // the flush, two wake-ups of the event loop for every request.
+    if (!qobject_cast<QSslSocket *>(socket_.data()) && socket_->bytesToWrite() == 0) {
+        const qintptr fd = socket_->socketDescriptor();
+        while (fd >= 0 && done < data.size()) {
+            const ssize_t n = ::send(int(fd), data.constData() + done, size_t(data.size() - done),
+                                     MSG_NOSIGNAL | MSG_DONTWAIT);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                break; // full, or failed: Qt queues the rest, or reports the failure
+            done += n;
+        }
     }
+    if (done == data.size())
+        return true;
+    if (socket_->write(data.constData() + done, data.size() - done) < 0)
+        return false;
     socket_->flush();
+    return true;
 }
 
 void TZqNNTP::CloseSocket()
@@ -583,11 +609,10 @@ int TZqNNTP::SendRequests(const QList<Want> &wants, int most)
         return 0;
     // All in one write, at once: the server sees them together, and the
     // replies are the point of asking ahead.
-    if (socket_->write(requests) < 0) {
+    if (!Write(requests)) {
         TransportEnded(socket_->errorString());
         return 0;
     }
-    socket_->flush();
     return sent;
 }
 

@@ -4,6 +4,7 @@
 #include <QFileInfo>
 
 #include <cerrno>
+#include <climits>
 
 #include <sys/inotify.h>
 #include <sys/stat.h>
@@ -98,6 +99,10 @@ bool IniFolderWatch::Drain(bool ours)
             }
             at += ssize_t(sizeof(struct inotify_event)) + e->len;
         }
+        // Room was left for another event: the queue was empty just now,
+        // as good as the empty read that would follow.
+        if (n + ssize_t(sizeof(struct inotify_event)) + NAME_MAX + 1 <= ssize_t(sizeof buffer))
+            break;
     }
     if (folder)
         Reset(); // looked at afresh at the next read

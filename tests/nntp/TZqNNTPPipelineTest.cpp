@@ -117,6 +117,21 @@ TEST_F(PipelineTest, ALostConnectionTakesWhatWasInFlightWithIt)
     EXPECT_EQ(server.commands.first(), "BODY 3\r\n");
 }
 
+// A write the kernel takes only in part: the rest, and what is asked
+// after it, follow in order.
+TEST_F(PipelineTest, AWriteLargerThanTheSocketTakesArrivesWholeAndInOrder)
+{
+    server.responder = [](FakeNntpServer &, const QByteArray &command) { return command.startsWith("XJUNK"); };
+    ConnectAndSelect();
+    const QByteArray huge = "XJUNK " + QByteArray(4 << 20, 'a') + "\r\n";
+    client.SendCommand(huge);
+    ASSERT_TRUE(client.GetBody(1, after(1)));
+    EXPECT_EQ(client.BodyLines, bodyOf(1));
+    ASSERT_GE(server.commands.size(), 2);
+    EXPECT_TRUE(server.commands[0] == huge);
+    EXPECT_EQ(server.commands.mid(1, 4), (Lines{"BODY 1\r\n", "BODY 2\r\n", "BODY 3\r\n", "BODY 4\r\n"}));
+}
+
 TEST_F(PipelineTest, LargeRepliesAndLongLinesEndTheConnection)
 {
     // A greeting that never ends.
