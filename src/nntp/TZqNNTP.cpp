@@ -1,4 +1,5 @@
 #include "TZqNNTP.h"
+#include "SocketWrite.h"
 #include "ZqListField.h"
 
 #include <QAbstractEventDispatcher>
@@ -6,11 +7,8 @@
 #include <QSslSocket>
 
 #include <algorithm>
-#include <cerrno>
 #include <climits>
 #include <utility>
-
-#include <sys/socket.h>
 
 namespace {
 QString Words(const QByteArray &serverLine) { return QString::fromUtf8(serverLine).trimmed(); }
@@ -220,34 +218,8 @@ void TZqNNTP::SendCommand(const QByteArray &text)
     receiver_.ResetReplyBytes();
     if (!socket_ || socket_->state() != QAbstractSocket::ConnectedState)
         return;
-    if (!Write(text))
+    if (!WriteToSocket(socket_, text))
         TransportEnded(socket_->errorString());
-}
-
-bool TZqNNTP::Write(const QByteArray &data)
-{
-    qsizetype done = 0;
-    // A plain connection with nothing queued takes the bytes straight away:
-    // Qt's buffered write arms the socket's write watch and disarms it on
-    // the flush, two wake-ups of the event loop for every request.
-    if (!qobject_cast<QSslSocket *>(socket_.data()) && socket_->bytesToWrite() == 0) {
-        const qintptr fd = socket_->socketDescriptor();
-        while (fd >= 0 && done < data.size()) {
-            const ssize_t n = ::send(int(fd), data.constData() + done, size_t(data.size() - done),
-                                     MSG_NOSIGNAL | MSG_DONTWAIT);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0)
-                break; // full, or failed: Qt queues the rest, or reports the failure
-            done += n;
-        }
-    }
-    if (done == data.size())
-        return true;
-    if (socket_->write(data.constData() + done, data.size() - done) < 0)
-        return false;
-    socket_->flush();
-    return true;
 }
 
 void TZqNNTP::CloseSocket()
@@ -609,7 +581,7 @@ int TZqNNTP::SendRequests(const QList<Want> &wants, int most)
         return 0;
     // All in one write, at once: the server sees them together, and the
     // replies are the point of asking ahead.
-    if (!Write(requests)) {
+    if (!WriteToSocket(socket_, requests)) {
         TransportEnded(socket_->errorString());
         return 0;
     }

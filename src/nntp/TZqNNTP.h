@@ -179,8 +179,6 @@ signals:
 private:
     friend class TNntpReceiver; // the receive path works on this client's lines and socket
     void CloseSocket();
-    // False when the socket failed; what the kernel does not take at once is queued.
-    bool Write(const QByteArray &data);
     void Opened(QTcpSocket *socket);
     void SocketError();
     void StartSession();
