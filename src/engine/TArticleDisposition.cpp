@@ -50,13 +50,26 @@ bool TArticleDisposition::WouldFilter(const QByteArray &subject) const
 {
     if (!IniReadBool("CONFIG", "SUBJECT_FILTER", true))
         return false;
-    const QLocale locale;
-    const QString lowSubject = locale.toLower(QString::fromLocal8Bit(subject));
-    for (const QByteArray &f : FilterStrings) {
-        if (!f.isEmpty() && lowSubject.contains(locale.toLower(QString::fromLocal8Bit(f))))
+    const QString lowSubject = QLocale().toLower(QString::fromLocal8Bit(subject));
+    const QList<QString> &lowered = loweredFilters();
+    for (qsizetype i = 0; i < FilterStrings.size(); ++i) {
+        if (!FilterStrings[i].isEmpty() && lowSubject.contains(lowered[i]))
             return true;
     }
     return false;
+}
+
+const QList<QString> &TArticleDisposition::loweredFilters() const
+{
+    const QLocale locale;
+    if (lowered_.size() != FilterStrings.size() || loweredFrom_ != FilterStrings || loweredLocale_ != locale.name()) {
+        loweredFrom_ = FilterStrings;
+        loweredLocale_ = locale.name();
+        lowered_.clear();
+        for (const QByteArray &f : FilterStrings)
+            lowered_.append(locale.toLower(QString::fromLocal8Bit(f)));
+    }
+    return lowered_;
 }
 
 bool TArticleDisposition::SubjectFilter(const QByteArray &groupName, const QByteArray &subject,
@@ -65,12 +78,13 @@ bool TArticleDisposition::SubjectFilter(const QByteArray &groupName, const QByte
     bool filtered = false;
     if (!IniReadBool("CONFIG", "SUBJECT_FILTER", true))
         return false;
-    const QLocale locale;
-    const QString lowSubject = locale.toLower(QString::fromLocal8Bit(subject));
-    for (const QByteArray &f : FilterStrings) {
+    const QString lowSubject = QLocale().toLower(QString::fromLocal8Bit(subject));
+    const QList<QString> &lowered = loweredFilters();
+    for (qsizetype i = 0; i < FilterStrings.size(); ++i) {
+        const QByteArray &f = FilterStrings[i];
         if (f.isEmpty())
             continue;
-        if (!lowSubject.contains(locale.toLower(QString::fromLocal8Bit(f))))
+        if (!lowSubject.contains(lowered[i]))
             continue;
         filtered = true;
         bodyLines.clear();

@@ -2,6 +2,7 @@
 #include <QByteArray>
 #include <QList>
 #include <QSet>
+#include <QString>
 
 #include "TFileNames.h"
 #include "TPartsStore.h"
@@ -132,4 +133,10 @@ private:
     mutable QSet<QByteArray> knownIndex_;
     mutable const void *indexedData_ = nullptr;
     mutable qsizetype indexedSize_ = -1;
+    // The filter strings lower-cased, for the list and locale they were made
+    // from: lowering every string for every article cost more than matching.
+    const QList<QString> &loweredFilters() const;
+    mutable QList<QByteArray> loweredFrom_;
+    mutable QString loweredLocale_;
+    mutable QList<QString> lowered_;
 };

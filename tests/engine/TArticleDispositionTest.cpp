@@ -87,13 +87,19 @@ TEST_F(Disposition, SubjectFilterIgnoresCaseCountsEveryMatchAndSkipsEmptyStrings
     EXPECT_TRUE(d.SubjectFilter(group, "Big PIC of a SUNSET", body, 40));
     EXPECT_TRUE(logText().endsWith("Article was filtered out because the subject contained 'pic'\r\n"
                                    "Article was filtered out because the subject contained 'Sunset'\r\n"));
+    // A string edited in place counts as it now reads.
+    filters[3] = "dusk";
+    body = {"line"};
+    EXPECT_TRUE(d.SubjectFilter(group, "Big PIC of a SUNSET", body, 40));
+    EXPECT_FALSE(d.WouldFilter("a SUNSET"));
+    EXPECT_EQ(total("FILTERED_COUNT"), 5);
 
     // Only empty strings and strings not in the subject: nothing happens.
     filters = {"", "dog"};
     body = {"line"};
     EXPECT_FALSE(d.SubjectFilter(group, "Big PIC", body, 40));
     EXPECT_EQ(body.size(), 1);
-    EXPECT_EQ(total("FILTERED_COUNT"), 4);
+    EXPECT_EQ(total("FILTERED_COUNT"), 5);
 }
 
 TEST_F(Disposition, SubjectFilterLowersNonAsciiLettersAndCanBeSwitchedOff)
