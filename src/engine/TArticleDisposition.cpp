@@ -62,7 +62,7 @@ bool TArticleDisposition::WouldFilter(const QByteArray &subject) const
 const QList<QString> &TArticleDisposition::loweredFilters() const
 {
     const QLocale locale;
-    if (lowered_.size() != FilterStrings.size() || loweredFrom_ != FilterStrings || loweredLocale_ != locale.name()) {
+    if (loweredFrom_ != FilterStrings || loweredLocale_ != locale.name()) {
         loweredFrom_ = FilterStrings;
         loweredLocale_ = locale.name();
         lowered_.clear();
