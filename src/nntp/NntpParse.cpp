@@ -241,6 +241,16 @@ void ParseArticleStatus(const QByteArray &status, qint64 &number, QByteArray &me
     messageId = GetField(status, 3, ' ');
 }
 
+bool ReplyAnswers(const QByteArray &status, qint64 number, const QByteArray &expectedId, bool askedById)
+{
+    qint64 got = 0;
+    QByteArray id;
+    ParseArticleStatus(status, got, id);
+    if (!askedById && got != 0 && got != number)
+        return false;
+    return expectedId.isEmpty() || id.isEmpty() || id == expectedId;
+}
+
 QByteArray GroupCommand(const QByteArray &name)
 {
     return "GROUP " + name + kCrLf;

@@ -96,6 +96,11 @@ int StatusCode(const QByteArray &status);
 
 // Field 2 (number, 0 when not decimal) and field 3 of a HEAD/BODY status line.
 void ParseArticleStatus(const QByteArray &status, qint64 &number, QByteArray &messageId);
+// Whether a BODY status line answers the request for number (expectedId,
+// when known): a reply that names another number or another id does not.
+// Asked by id, the number is the server's own (0, or one in any group) and
+// is not judged.
+bool ReplyAnswers(const QByteArray &status, qint64 number, const QByteArray &expectedId, bool askedById);
 
 // Command lines, each ended by CR LF.
 QByteArray GroupCommand(const QByteArray &name);

@@ -423,7 +423,7 @@ bool TZqNNTP::TakeMultiLineReply(quint64 generation, QList<QByteArray> &lines)
 
 bool TZqNNTP::GetBody(qint64 number, const QList<qint64> &ahead, const QByteArray &expectedId)
 {
-    return WithLogin(this, [&] { return GetBodyOnce(number, ahead, expectedId); }, &TZqNNTP::LogInAgain);
+    return WithLogin(this, [&] { return bodies_.FetchOnce(number, ahead, expectedId); }, &TZqNNTP::LogInAgain);
 }
 
 bool TZqNNTP::GetGroupList(QList<QByteArray> &target)
@@ -463,91 +463,6 @@ bool TZqNNTP::GetHeaderOnce(qint64 number)
     return true;
 }
 
-bool TZqNNTP::GetBodyOnce(qint64 number, const QList<qint64> &ahead, const QByteArray &expectedId)
-{
-    LastStatus.clear();
-    OversizeArticle = false;
-    ProtocolError = false;
-    BodyBytes = 0;
-    BodyTransferNs = 0;
-    BodyLines.clear();
-    ReplyLines.clear();
-    if (!socket_ || !Connected)
-        return false;
-    const quint64 generation = generation_;
-    const QPointer<TZqNNTP> self(this); // a lost connection's handler may end us
-
-    // What went out before this article's request is not wanted any more.
-    pipeline_.DiscardBefore(number);
-    QList<Want> wants{{number, ByMessageId ? expectedId : QByteArray()}};
-    for (qint64 n : ahead)
-        if (n != number)
-            wants.append(Want{n, {}});
-    SendRequests(wants, qMax(1, Pipeline));
-    if (!self || generation != generation_)
-        return false;
-
-    TBodyPipeline::Pending *mine = pipeline_.Find(number);
-    if (!mine)
-        return false;
-    mine->current = true;
-    awaitedNumber_ = number;
-    ReplyLines = std::move(mine->reply);
-    BodyLines = std::move(mine->body);
-    BodyBytes = mine->bytes;
-    if (mine->oversize) {
-        OversizeArticle = true;
-        BodyLines.clear();
-        if (!mine->done) {
-            // Reading on through the rest would take as long as fetching it.
-            TransportEnded(QStringLiteral("an article larger than %1 MB").arg(MaxReplyBytes >> 20));
-            return false;
-        }
-    }
-
-    ReceiveMode = ModeBody;
-    const TNntpReceiver::ReplyWait timing(receiver_, TNntpReceiver::Awaiting::Nothing);
-    Nntp::ReplyState state;
-    for (;;) {
-        state = Nntp::JudgeMultiLineReply(ReplyLines);
-        // Number and id are wanted while the body still arrives (progress),
-        // and also when the whole reply came in one read.
-        if (state != Nntp::ReplyState::Failure && Nntp::IsSuccessStatus(ReplyLines.value(0))) {
-            Nntp::ParseArticleStatus(ReplyLines.first(), ArticleNumber, MessageID);
-            // With replies in flight, order is the only link between a reply
-            // and its request: one for another article means they are out of step.
-            // Asked by id, the number is the server's (0 or one in any group).
-            if ((!ByMessageId && ArticleNumber != 0 && ArticleNumber != number)
-                || (!expectedId.isEmpty() && !MessageID.isEmpty() && MessageID != expectedId)) {
-                ProtocolError = true;
-                const QString status = QString::fromLatin1(ReplyLines.first().left(200));
-                BodyLines.clear();
-                TransportEnded(QStringLiteral("BODY %1 was answered with \"%2\"").arg(number).arg(status));
-                return false;
-            }
-        }
-        if (state != Nntp::ReplyState::Waiting)
-            break;
-        if (!receiver_.WaitPass(generation))
-            return false;
-    }
-    // Ended: the entry leaves, and with it any dropped ones before it.
-    mine = pipeline_.Find(number);
-    const bool oversize = mine && mine->oversize;
-    BodyTransferNs = mine ? mine->lastByteNs - mine->firstByteNs : 0;
-    pipeline_.Remove(number);
-    pipeline_.DropFinishedDiscards();
-
-    LastStatus = ReplyLines.value(0);
-    ReceiveMode = ModeNormal;
-    if (oversize || state == Nntp::ReplyState::Failure) {
-        OversizeArticle = oversize;
-        BodyLines.clear();
-        return false;
-    }
-    return true;
-}
-
 bool TZqNNTP::WaitsForRoundTrip(qint64 number) { return Connected && pipeline_.IdleBefore(number); }
 
 int TZqNNTP::RequestBodies(const QList<Want> &wants)
@@ -556,36 +471,7 @@ int TZqNNTP::RequestBodies(const QList<Want> &wants)
     for (const Want &w : wants)
         if (!ByMessageId || Nntp::SendableMessageId(w.id))
             sendable.append(ByMessageId ? w : Want{w.number, {}});
-    return SendRequests(sendable, INT_MAX);
-}
-
-int TZqNNTP::SendRequests(const QList<Want> &wants, int most)
-{
-    if (!socket_ || !Connected)
-        return 0;
-    QByteArray requests;
-    int sent = 0;
-    for (qsizetype i = 0; i < wants.size(); ++i) {
-        const Want &w = wants[i];
-        // The first one always: it is the one the caller waits for.
-        if (i > 0 && pipeline_.Wanted() >= most)
-            break;
-        if (pipeline_.Empty())
-            receiver_.DropPartialLine(); // nothing due: whatever is left over belongs to no reply
-        const QByteArray command = pipeline_.Ask(w.number, w.id);
-        requests += command;
-        sent += command.isEmpty() ? 0 : 1;
-    }
-    pipeline_.DropFinishedDiscards();
-    if (requests.isEmpty())
-        return 0;
-    // All in one write, at once: the server sees them together, and the
-    // replies are the point of asking ahead.
-    if (!WriteToSocket(socket_, requests)) {
-        TransportEnded(socket_->errorString());
-        return 0;
-    }
-    return sent;
+    return bodies_.Send(sendable, INT_MAX);
 }
 
 bool TZqNNTP::GetGroupListOnce(QList<QByteArray> &target)

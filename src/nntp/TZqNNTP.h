@@ -12,6 +12,7 @@
 
 #include "NntpParse.h"
 #include "TBodyPipeline.h"
+#include "TBodyRequests.h"
 #include "TNntpConnector.h"
 #include "TNntpReceiver.h"
 #include "TOverviewDialect.h"
@@ -124,10 +125,7 @@ public:
     // its reply). With ByMessageId the request names id instead, so a
     // connection serves bodies without selecting the group; its reply is
     // then checked by id alone. False when nothing could be sent.
-    struct Want {
-        qint64 number = 0;
-        QByteArray id;
-    };
+    using Want = TBodyWant;
     // All sent in one write; returns how many went out.
     int RequestBodies(const QList<Want> &wants);
     bool ByMessageId = false;
@@ -178,6 +176,7 @@ signals:
     // (implementation details are private and free to change)
 private:
     friend class TNntpReceiver; // the receive path works on this client's lines and socket
+    friend class TBodyRequests; // and so does the body path
     void CloseSocket();
     void Opened(QTcpSocket *socket);
     void SocketError();
@@ -192,10 +191,6 @@ private:
     bool Retry480(bool ok);
     bool SelectGroupOnce(const QByteArray &name);
     bool GetHeaderOnce(qint64 number);
-    bool GetBodyOnce(qint64 number, const QList<qint64> &ahead, const QByteArray &expectedId);
-    // Requests for wants not in flight yet, while fewer than most are
-    // wanted (the first always), in one write; how many went out.
-    int SendRequests(const QList<Want> &wants, int most);
     bool GetGroupListOnce(QList<QByteArray> &target);
     bool MultiLineOnce(const QByteArray &command, QList<QByteArray> &lines);
     // Waits for the multi-line reply that heads ReplyLines and takes it.
@@ -212,6 +207,7 @@ private:
     TBodyPipeline pipeline_;
     qint64 awaitedNumber_ = -1; // the body GetBody waits for
     TNntpReceiver receiver_{*this};
+    TBodyRequests bodies_{*this};
     QByteArray lineTerminator_;
     // Bumped whenever the socket is opened or closed, so that work begun for
     // one connection stops when a nested handler replaced it.

@@ -242,6 +242,29 @@ TEST(ArticleStatus, NumberAndMessageId)
     EXPECT_EQ(id, "");
 }
 
+TEST(ArticleStatus, ReplyAnswersOnlyItsOwnRequest)
+{
+    struct Case {
+        QByteArray status;
+        qint64 number;
+        QByteArray expectedId;
+        bool byId;
+        bool answers;
+    };
+    const Case cases[] = {
+        {"222 42 <a@b> body", 42, "<a@b>", false, true},
+        {"222 43 <c@d> body", 42, "<a@b>", false, false}, // the next article's reply
+        {"222 43 <a@b> body", 42, "", false, false},
+        {"222 42 <c@d> body", 42, "<a@b>", false, false},
+        {"222 42", 42, "<a@b>", false, true},          // a server that names no id
+        {"222 0 <a@b> body", 42, "<a@b>", false, true}, // nor a number
+        {"222 7 <a@b> body", 42, "<a@b>", true, true},  // by id the number is the server's
+        {"222 7 <c@d> body", 42, "<a@b>", true, false},
+    };
+    for (const Case &c : cases)
+        EXPECT_EQ(ReplyAnswers(c.status, c.number, c.expectedId, c.byId), c.answers) << c.status.constData();
+}
+
 TEST(Commands, ExactBytes)
 {
     EXPECT_EQ(GroupCommand("alt.binaries.x"), "GROUP alt.binaries.x\r\n");
