@@ -25,6 +25,11 @@
 // standard error for a profile of the grab alone:
 //   perf record -g -k CLOCK_MONOTONIC -o grab.data -- latency_bench --grab-once --group NAME
 //   perf report -i grab.data --time <begins>,<ends>
+// Each grab writes into a new folder under TMPDIR. On the root ext4 of a
+// machine where files were just deleted (an earlier run's clean-up, a test
+// suite), making those files costs more than on a fresh file system; run as
+//   bench/fresh_ext4.sh build/bench/latency_bench ...
+// to time the grab on an ext4 of its own.
 #include "DelayProxy.h"
 #include "InnServer.h"
 #include "LatencyCorpus.h"
