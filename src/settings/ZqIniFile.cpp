@@ -25,19 +25,21 @@ QString &overrideSlot()
 
 bool isBlank(char c) { return c == ' ' || c == '\t'; }
 
-QByteArray trimBlanks(const QByteArray &s)
+// Views, not copies: a flush runs these over every line of its section for
+// each value it writes.
+QByteArrayView trimBlanks(QByteArrayView s)
 {
     qsizetype b = 0, e = s.size();
     while (b < e && isBlank(s[b]))
         ++b;
     while (e > b && isBlank(s[e - 1]))
         --e;
-    return s.mid(b, e - b);
+    return s.sliced(b, e - b);
 }
 
-bool sameName(const QByteArray &a, const QByteArray &b)
+bool sameName(QByteArrayView a, QByteArrayView b)
 {
-    return a.size() == b.size() && qstrnicmp(a.constData(), b.constData(), a.size()) == 0;
+    return a.size() == b.size() && (a.isEmpty() || qstrnicmp(a.data(), b.data(), size_t(a.size())) == 0);
 }
 
 // One physical line of the file, without its line end.
@@ -68,33 +70,35 @@ QList<QByteArray> readLines(const QString &path, bool *exists = nullptr)
     return lines;
 }
 
-// "[name]" -> name; otherwise a null array.
-QByteArray sectionName(const QByteArray &line)
+// "[name]" -> name.
+bool sectionName(QByteArrayView line, QByteArrayView *name)
 {
-    const QByteArray t = trimBlanks(line);
-    if (t.size() >= 2 && t.startsWith('[')) {
+    const QByteArrayView t = trimBlanks(line);
+    if (t.size() >= 2 && t.front() == '[') {
         const qsizetype close = t.indexOf(']');
-        if (close > 0)
-            return trimBlanks(t.mid(1, close - 1));
+        if (close > 0) {
+            *name = trimBlanks(t.sliced(1, close - 1));
+            return true;
+        }
     }
-    return QByteArray();
+    return false;
 }
 
 // Splits "key=value"; false for lines without "=".
-bool splitEntry(const QByteArray &line, QByteArray *key, QByteArray *value)
+bool splitEntry(QByteArrayView line, QByteArrayView *key, QByteArrayView *value)
 {
     const qsizetype eq = line.indexOf('=');
     if (eq < 0)
         return false;
-    *key = trimBlanks(line.left(eq));
-    *value = trimBlanks(line.mid(eq + 1));
+    *key = trimBlanks(line.first(eq));
+    *value = trimBlanks(line.sliced(eq + 1));
     return true;
 }
 
-bool isComment(const QByteArray &line)
+bool isComment(QByteArrayView line)
 {
-    const QByteArray t = trimBlanks(line);
-    return t.startsWith(';');
+    const QByteArrayView t = trimBlanks(line);
+    return !t.isEmpty() && t.front() == ';';
 }
 
 struct PendingWrite {
@@ -125,9 +129,19 @@ struct Store {
     IniFolderWatch watch;
 };
 
-QByteArray indexKey(const QByteArray &section, const QByteArray &key)
+char lowerAscii(char c) { return c >= 'A' && c <= 'Z' ? char(c + ('a' - 'A')) : c; }
+
+// "section\nkey" in lower case, made in one allocation: every read makes one.
+QByteArray indexKey(QByteArrayView section, QByteArrayView key)
 {
-    return section.toLower() + '\n' + key.toLower();
+    QByteArray k(section.size() + 1 + key.size(), Qt::Uninitialized);
+    char *out = k.data();
+    for (char c : section)
+        *out++ = lowerAscii(c);
+    *out++ = '\n';
+    for (char c : key)
+        *out++ = lowerAscii(c);
+    return k;
 }
 
 Store &store()
@@ -175,7 +189,7 @@ QByteArray asRead(const PendingWrite &w)
     if (w.key.isEmpty() || w.key.contains('=') || trimBlanks(w.key) != w.key || w.section.contains(']')
         || trimBlanks(w.section) != w.section || w.value.contains('\n') || w.value.contains('\r'))
         return QByteArray();
-    QByteArray v = trimBlanks(w.value);
+    QByteArray v = trimBlanks(w.value).toByteArray();
     if (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front())
         v = v.mid(1, v.size() - 2);
     return v.isNull() ? QByteArray("") : v;
@@ -259,23 +273,21 @@ QByteArray IniReadString(const QByteArray &section, const QByteArray &key, const
     if (!s.indexed) {
         // The first entry of a key wins, in whichever section of that name.
         s.index.clear();
-        QByteArray current;
+        QByteArrayView current;
         bool inSection = false;
         for (const QByteArray &line : lines) {
-            const QByteArray sec = sectionName(line);
-            if (!sec.isNull()) {
-                current = sec.toLower() + '\n';
+            QByteArrayView k, v;
+            if (sectionName(line, &current)) {
                 inSection = true;
                 continue;
             }
-            QByteArray k, v;
             if (!inSection || isComment(line) || !splitEntry(line, &k, &v))
                 continue;
             if (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front())
-                v = v.mid(1, v.size() - 2);
-            const QByteArray name = current + k.toLower();
+                v = v.sliced(1, v.size() - 2);
+            const QByteArray name = indexKey(current, k);
             if (!s.index.contains(name))
-                s.index.insert(name, v);
+                s.index.insert(name, v.toByteArray());
         }
         s.indexed = true;
     }
@@ -328,8 +340,8 @@ QList<QByteArray> withEntry(QList<QByteArray> lines, const QByteArray &section, 
     qsizetype secLine = -1;  // index of the section's header
     qsizetype lastEntry = -1; // last non-blank line inside it
     for (qsizetype i = 0; i < lines.size(); ++i) {
-        const QByteArray sec = sectionName(lines[i]);
-        if (!sec.isNull()) {
+        QByteArrayView sec;
+        if (sectionName(lines[i], &sec)) {
             if (secLine >= 0)
                 break;
             if (sameName(sec, section)) {
@@ -342,7 +354,7 @@ QList<QByteArray> withEntry(QList<QByteArray> lines, const QByteArray &section, 
             continue;
         if (!trimBlanks(lines[i]).isEmpty())
             lastEntry = i;
-        QByteArray k, v;
+        QByteArrayView k, v;
         if (!isComment(lines[i]) && splitEntry(lines[i], &k, &v) && sameName(k, key)) {
             lines[i] = entry;
             return lines;
