@@ -30,6 +30,7 @@
 // suite), making those files costs more than on a fresh file system; run as
 //   bench/fresh_ext4.sh build/bench/latency_bench ...
 // to time the grab on an ext4 of its own.
+// LATENCY_BENCH_EACH=1 prints each grab's time on standard error as well.
 #include "DelayProxy.h"
 #include "InnServer.h"
 #include "LatencyCorpus.h"
@@ -355,6 +356,9 @@ int main(int argc, char **argv)
                             " not as posted, " + QByteArray::number(g.missing) + " missing" +
                             (g.pointerSeen ? "" : "; the pointer never showed the last article done");
                 pix[r][v].push_back(g.seconds);
+                if (qEnvironmentVariableIsSet("LATENCY_BENCH_EACH"))
+                    std::fprintf(stderr, "run %d row %d %s: %.3f s (%.3f s on the processor)\n", run + 1,
+                                 rowNumbers[qsizetype(r)], row.variants[v].Name().constData(), g.seconds, g.cpu);
             }
             const LimitRun l = RunLimitClient(proxy.Port(), group, row.limitConnections, LatencyCorpus::Filtered);
             if (l.seconds < 0 || l.bodies != corpus.wanted) {
