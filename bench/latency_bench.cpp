@@ -314,7 +314,7 @@ int main(int argc, char **argv)
         const Grab g = pixtrawlGrab(proxy ? proxy->Port() : inn, group, once, expected, true);
         if (g.seconds < 0)
             return 1;
-        std::printf("walked %d articles in %.2f s (%.2f s on the processor), %.1f MB/s, pictures %s\n",
+        std::printf("walked %d articles in %.3f s (%.3f s on the processor), %.1f MB/s, pictures %s\n",
                     LatencyCorpus::Articles, g.seconds, g.cpu, double(corpus.wantedBytes) / 1e6 / g.seconds,
                     intact(g) ? "intact" : "NOT intact");
         return intact(g) ? 0 : 1;

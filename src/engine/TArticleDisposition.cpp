@@ -17,10 +17,14 @@
 #include <QString>
 
 #include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <cstring>
 #include <utility>
 #include <vector>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace {
 
@@ -141,10 +145,17 @@ void TArticleDisposition::AddKnown(const QByteArray &key)
     indexedSize_ = KnownChecksums.size();
     // Appended at once, so a kill loses no key learned before it; a clean
     // close puts the file back in its sorted shape.
+    // Plain calls: a buffered file looks itself up twice and seeks, for one
+    // short line per picture.
     if (!ChecksumsFile.isEmpty()) {
-        QFile f(ChecksumsFile);
-        if (f.open(QIODevice::WriteOnly | QIODevice::Append))
-            f.write(key + "\r\n");
+        const int fd = ::open(QFile::encodeName(ChecksumsFile).constData(),
+                              O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+        if (fd >= 0) {
+            const QByteArray line = key + "\r\n";
+            while (::write(fd, line.constData(), size_t(line.size())) < 0 && errno == EINTR) {
+            }
+            ::close(fd);
+        }
     }
 }
 

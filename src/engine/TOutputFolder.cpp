@@ -45,7 +45,9 @@ int TOutputFolder::WriteReplacing(const QByteArray &path, const QByteArray &data
     QByteArray temp;
     int fd = -1;
     for (int attempt = 0; fd < 0 && attempt < 16; ++attempt) {
-        temp = dir + TempPrefix + QByteArray::number(qint64(::getpid())) + '-'
+        // The process id does not change; each look-up is a system call.
+        static const QByteArray pid = QByteArray::number(qint64(::getpid()));
+        temp = dir + TempPrefix + pid + '-'
             + QByteArray::number(QRandomGenerator::global()->generate64(), 36);
         fd = ::open(temp.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644);
         if (fd < 0 && errno != EEXIST)

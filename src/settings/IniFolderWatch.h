@@ -20,11 +20,13 @@ public:
     // folder that was missing may exist now.
     void Forget();
     void Reset() { path_.clear(); }
+    // A file system where every change made on this machine passes through
+    // the kernel (and a write's error shows at the write, not at close).
+    static bool LocalFileSystem(long type);
 
 private:
     void Close();
     void Open(const QString &path);
-    static bool LocalFileSystem(long type);
     bool Drain(bool ours);
 
     QString path_;

@@ -1,5 +1,6 @@
 #include "IniReplace.h"
 
+#include "IniFolderWatch.h"
 #include "ZqIniFile.h"
 
 #include <QDateTime>
@@ -9,9 +10,11 @@
 #include <QRegularExpression>
 
 #include <cerrno>
+#include <utility>
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/statfs.h>
 #include <unistd.h>
 
 namespace {
@@ -25,20 +28,6 @@ mode_t currentUmask()
         return m;
     }();
     return mask;
-}
-
-bool writeAll(int fd, const QByteArray &data)
-{
-    qsizetype done = 0;
-    while (done < data.size()) {
-        const ssize_t n = ::write(fd, data.constData() + done, size_t(data.size() - done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        done += n;
-    }
-    return true;
 }
 
 // The writer's temporary file beside the target carries the writer's pid, so
@@ -55,32 +44,95 @@ bool processGone(qint64 pid) { return pid > 0 && ::kill(pid_t(pid), 0) != 0 && e
 // inode, and on ext4 making a file where many were just deleted cost more
 // than everything else a grab does per article. Removed at exit; one a kill
 // left behind goes with the other stale temporaries.
+//
+// On a local file system both versions stay open, so a replacement opens and
+// closes nothing: the spare's name is still checked to hold the very file
+// swapped out, with no other name, so a hard link is never written and
+// nothing else is swapped into place.
 struct Spare {
     QByteArray target, path;
     ino_t ino = 0;
+    int fd = -1;      // open on ino, the version at path
+    int liveFd = -1;  // the version written last, put at target
+    ino_t liveIno = 0;
     bool unsupported = false; // a file system that cannot swap names
+    bool keepOpen = false;    // one whose errors show at write, not close
     ~Spare() { Drop(); }
     void Drop()
     {
         if (!path.isEmpty())
             ::unlink(path.constData());
         path.clear();
+        CloseSpare();
+        CloseLive();
     }
-    // The spare opened for overwriting, or -1: only the very file swapped
-    // out, with no other name, so a hard link elsewhere is never written.
-    int Open(struct stat &st)
+    void CloseSpare()
     {
-        if (path.isEmpty())
-            return -1;
-        const int fd = ::open(path.constData(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC);
-        if (fd >= 0 && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_ino == ino && st.st_nlink == 1)
-            return fd;
         if (fd >= 0)
             ::close(fd);
+        fd = -1;
+    }
+    void CloseLive()
+    {
+        if (liveFd >= 0)
+            ::close(liveFd);
+        liveFd = -1;
+    }
+    // The spare for overwriting, or -1; the caller owns what it returns.
+    int Open(struct stat &st)
+    {
+        if (path.isEmpty()) {
+            CloseSpare();
+            return -1;
+        }
+        if (fd >= 0 && ::lstat(path.constData(), &st) == 0 && S_ISREG(st.st_mode) && st.st_ino == ino
+            && st.st_nlink == 1)
+            return std::exchange(fd, -1);
+        CloseSpare();
+        const int f = ::open(path.constData(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC);
+        if (f >= 0 && ::fstat(f, &st) == 0 && S_ISREG(st.st_mode) && st.st_ino == ino && st.st_nlink == 1)
+            return f;
+        if (f >= 0)
+            ::close(f);
         path.clear(); // not ours any more: left alone
         return -1;
     }
+    // After target and path swapped: the version written before (liveFd)
+    // is the spare now, the one just written (written) the live one.
+    void Swapped(int written, ino_t writtenIno, ino_t spareIno)
+    {
+        CloseSpare();
+        if (keepOpen && liveFd >= 0 && liveIno == spareIno)
+            fd = std::exchange(liveFd, -1);
+        CloseLive();
+        Keep(written, writtenIno);
+    }
+    // The version just written is at target; no spare.
+    void Keep(int written, ino_t writtenIno)
+    {
+        CloseLive();
+        if (keepOpen) {
+            liveFd = written;
+            liveIno = writtenIno;
+        } else {
+            ::close(written);
+        }
+    }
 };
+
+bool pwriteAll(int fd, const QByteArray &data)
+{
+    qsizetype done = 0;
+    while (done < data.size()) {
+        const ssize_t n = ::pwrite(fd, data.constData() + done, size_t(data.size() - done), off_t(done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        done += n;
+    }
+    return true;
+}
 
 Spare &spare()
 {
@@ -140,11 +192,13 @@ bool IniReplaceFile(const QString &path, const QList<QByteArray> &lines, IniFile
     const bool reused = fd >= 0;
     if (!reused) {
         tmp = tempTemplate(target);
-        fd = ::mkstemp(tmp.data());
+        fd = ::mkostemp(tmp.data(), O_CLOEXEC);
         if (fd < 0 && errno == ENOENT && QDir().mkpath(QFileInfo(path).absolutePath())) {
             tmp = tempTemplate(target); // the folder was removed under us
-            fd = ::mkstemp(tmp.data());
+            fd = ::mkostemp(tmp.data(), O_CLOEXEC);
         }
+        struct statfs fs;
+        sp.keepOpen = fd >= 0 && ::fstatfs(fd, &fs) == 0 && IniFolderWatch::LocalFileSystem(long(fs.f_type));
     }
     // No rewriting in place where no new file can be made: a kill in the
     // middle of that left an empty settings file.
@@ -157,26 +211,42 @@ bool IniReplaceFile(const QString &path, const QList<QByteArray> &lines, IniFile
     // Cut to size after writing, not before: ext4 flushes a file truncated
     // to nothing at close.
     struct stat now;
-    const bool ok = writeAll(fd, data)
+    const bool ok = pwriteAll(fd, data)
                     && (!reused || old.st_size <= data.size() || ::ftruncate(fd, off_t(data.size())) == 0)
                     && ::fstat(fd, &now) == 0;
     if (ok)
         *written = IniStampOf(now);
-    if (::close(fd) != 0 || !ok) {
+    // Where a write's error may only show at close, it is closed here.
+    if (!ok || (!sp.keepOpen && ::close(fd) != 0)) {
+        if (sp.keepOpen || !ok)
+            ::close(fd);
         ::unlink(tmp.constData());
         return false;
     }
+    if (!sp.keepOpen)
+        fd = -1;
     if (plainFile && link.st_nlink == 1 && !sp.unsupported) {
         if (::renameat2(AT_FDCWD, tmp.constData(), AT_FDCWD, target.constData(), RENAME_EXCHANGE) == 0) {
             sp.path = tmp;
             sp.ino = link.st_ino;
+            if (fd >= 0)
+                sp.Swapped(fd, now.st_ino, link.st_ino);
+            else
+                sp.CloseLive();
             return true;
         }
         if (errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP)
             sp.unsupported = true;
     }
-    if (::rename(tmp.constData(), target.constData()) == 0)
+    if (::rename(tmp.constData(), target.constData()) == 0) {
+        if (fd >= 0)
+            sp.Keep(fd, now.st_ino);
+        else
+            sp.CloseLive();
         return true;
+    }
+    if (fd >= 0)
+        ::close(fd);
     ::unlink(tmp.constData());
     return false;
 }

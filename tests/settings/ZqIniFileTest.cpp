@@ -213,6 +213,29 @@ TEST_F(IniTest, ReplacementsLeaveHardLinksAloneAndNothingBehindAtExit)
     EXPECT_TRUE(left.contains(QStringLiteral("pixtrawl.ini")));
 }
 
+// The swapped-out version is held open between replacements: a file put at
+// its name meanwhile is neither written nor swapped into place.
+TEST_F(IniTest, AFilePutAtTheSpareNameIsLeftAlone)
+{
+    for (const char *v : {"1", "2", "3"})
+        IniWriteString("C", "K", v);
+    const QStringList spares = QDir(prog.dir()).entryList({QStringLiteral("pixtrawl.ini.tmp-*")}, QDir::Files);
+    ASSERT_EQ(spares.size(), 1);
+    const QString spare = prog.dir() + spares.first();
+    const QString mine = prog.dir() + QStringLiteral("mine.txt");
+    {
+        QFile f(mine);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("not settings");
+    }
+    ASSERT_EQ(::rename(QFile::encodeName(mine).constData(), QFile::encodeName(spare).constData()), 0);
+    for (const char *v : {"4", "5"})
+        IniWriteString("C", "K", v);
+    EXPECT_EQ(file(), QByteArray("[C]\r\nK=5\r\n"));
+    EXPECT_EQ(prog.read(spares.first()), QByteArray("not settings"));
+    EXPECT_EQ(IniReadString("C", "K", ""), QByteArray("5"));
+}
+
 TEST(Counter, ParsesAsFloatingPointAndRounds)
 {
     EXPECT_EQ(CounterParse("12"), 12);
