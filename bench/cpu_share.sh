@@ -4,19 +4,26 @@
 # core, asleep (waiting for the server) and ready but kept off the cores by
 # others, and each program's processor time, all between the grab's start and
 # end marks. Needs perf and the rights to trace the whole machine (root).
-#   bench/cpu_share.sh [build folder, default build] [latency_bench options, e.g. --delay 20 --group G]
+# With --limit-once first, the same for one run of the limit client, whose
+# thread then stands where the grab thread does.
+#   bench/cpu_share.sh [build folder, default build] [--limit-once] [latency_bench options, e.g. --delay 20 --group G]
 set -eu
 tracer=perf
 tracer_package=linux-perf
 # shellcheck source=bench/grab_once_setup.sh
 . "$(dirname "$0")/grab_once_setup.sh"
+once=--grab-once
+if [ "${1:-}" = --limit-once ]; then
+    once=--limit-once
+    shift
+fi
 data=$(mktemp)
 marks=$(mktemp)
 switches=$(mktemp)
 trap 'rm -f "$data" "$marks" "$switches"' EXIT
 # Every switch on every core: a thread's return to a core is recorded in the
 # context of whatever ran before it, often another program.
-perf record -q -a -e sched:sched_switch -k CLOCK_MONOTONIC -o "$data" -- "$bench" --grab-once "$@" 2>"$marks" |
+perf record -q -a -e sched:sched_switch -k CLOCK_MONOTONIC -o "$data" -- "$bench" "$once" "$@" 2>"$marks" |
     grep '^walked' || true
 perf script -i "$data" -F pid,tid,cpu,time,trace 2>/dev/null >"$switches"
 python3 - "$marks" "$switches" <<'EOF'

@@ -239,7 +239,7 @@ int main(int argc, char **argv)
     const QStringList args = app.arguments();
     int runs = 3;
     QList<int> rowNumbers{1, 2, 3};
-    bool pipeline64 = true, grabOnce = false;
+    bool pipeline64 = true, grabOnce = false, limitOnce = false;
     int onceDelayMs = 0;
     Variant once;
     QByteArray reuse;
@@ -268,9 +268,12 @@ int main(int argc, char **argv)
             pipeline64 = false;
         } else if (args[i] == QLatin1String("--grab-once")) {
             grabOnce = true;
+        } else if (args[i] == QLatin1String("--limit-once")) {
+            limitOnce = true;
         } else {
             std::fprintf(stderr, "usage: latency_bench [--runs N] [--rows 1,2,3] [--no-pipeline64] [--group NAME]\n"
-                                 "       latency_bench --grab-once [--delay MS] [--pipeline N] [--connections N] [--group NAME]\n");
+                                 "       latency_bench --grab-once [--delay MS] [--pipeline N] [--connections N] [--group NAME]\n"
+                                 "       latency_bench --limit-once [--delay MS] [--connections N] [--group NAME]\n");
             return 2;
         }
     }
@@ -303,13 +306,31 @@ int main(int argc, char **argv)
     }
     const auto intact = [&](const Grab &g) { return g.wrong == 0 && g.missing == 0 && g.saved == corpus.pictures.size(); };
 
-    if (grabOnce) {
+    if (grabOnce || limitOnce) {
         // Through the proxy only when asked: without delay it adds a copy.
         std::optional<DelayProxy> proxy;
         if (onceDelayMs > 0) {
             proxy.emplace(inn, onceDelayMs, 0);
             if (proxy->Port() == 0)
                 return 1;
+        }
+        if (limitOnce) {
+            // The same marks as a grab's, so the tracing scripts can set the
+            // limit's use of the cores beside the grab's.
+            const QTemporaryDir dir;
+            traceMark(dir, "grab-begins");
+            std::fprintf(stderr, "grab begins at %.6f (CLOCK_MONOTONIC)\n", clockSeconds(CLOCK_MONOTONIC));
+            const double cpuBefore = clockSeconds(CLOCK_THREAD_CPUTIME_ID);
+            const LimitRun l = RunLimitClient(proxy ? proxy->Port() : inn, group, once.connections.value_or(1),
+                                              LatencyCorpus::Filtered);
+            const double cpu = clockSeconds(CLOCK_THREAD_CPUTIME_ID) - cpuBefore;
+            std::fprintf(stderr, "grab ends at %.6f\n", clockSeconds(CLOCK_MONOTONIC));
+            traceMark(dir, "grab-ends");
+            if (l.seconds < 0 || l.bodies != corpus.wanted)
+                return 1;
+            std::printf("walked %d articles in %.3f s (%.3f s on the processor), %.1f MB/s, limit client\n",
+                        LatencyCorpus::Articles, l.seconds, cpu, double(corpus.wantedBytes) / 1e6 / l.seconds);
+            return 0;
         }
         const Grab g = pixtrawlGrab(proxy ? proxy->Port() : inn, group, once, expected, true);
         if (g.seconds < 0)
