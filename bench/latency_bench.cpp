@@ -18,6 +18,7 @@
 // rows 2 and 3 also with PIPELINE 64 (unless --no-pipeline64).
 //   latency_bench [--runs N, default 3] [--rows 1,2,3] [--no-pipeline64] [--group NAME]
 //   latency_bench --grab-once [--delay MS] [--pipeline N] [--connections N] [--group NAME]
+//   latency_bench --limit-once [--delay MS] [--connections N] [--group NAME]
 // --group walks a group an earlier run posted (it prints the name) instead
 // of posting 66 MB again. --grab-once makes one grab straight from the
 // server (through the delay proxy with --delay) between two marks: failed opens of grab-begins and grab-ends for a
@@ -31,6 +32,10 @@
 //   bench/fresh_ext4.sh build/bench/latency_bench ...
 // to time the grab on an ext4 of its own.
 // LATENCY_BENCH_EACH=1 prints each grab's time on standard error as well.
+// LATENCY_BENCH_CPU=N holds the grabbing and the limit client's thread to
+// core N during each run: on a shared host one core can run a fixed loop
+// half again slower than the other, and where the scheduler puts the grab
+// then decides its time.
 #include "DelayProxy.h"
 #include "InnServer.h"
 #include "LatencyCorpus.h"
@@ -56,6 +61,7 @@
 
 #include <fcntl.h>
 #include <time.h>
+#include <sched.h>
 #include <unistd.h>
 
 namespace {
@@ -115,10 +121,41 @@ double clockSeconds(clockid_t clock)
     return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
 }
 
+// With LATENCY_BENCH_CPU=N, the thread that grabs or runs the limit client
+// is held to core N for that run (the proxy and the server stay free). On a
+// host whose cores differ in speed this shows each side on the same core.
+class PinnedRun {
+public:
+    PinnedRun()
+    {
+        bool ok = false;
+        const int cpu = qEnvironmentVariableIntValue("LATENCY_BENCH_CPU", &ok);
+        if (!ok || cpu < 0 || cpu >= CPU_SETSIZE || ::sched_getaffinity(0, sizeof before_, &before_) != 0)
+            return;
+        cpu_set_t one;
+        CPU_ZERO(&one);
+        CPU_SET(cpu, &one);
+        pinned_ = ::sched_setaffinity(0, sizeof one, &one) == 0;
+    }
+    // Threads made later (the next row's proxy) must not inherit the pin.
+    ~PinnedRun()
+    {
+        if (pinned_)
+            ::sched_setaffinity(0, sizeof before_, &before_);
+    }
+    PinnedRun(const PinnedRun &) = delete;
+    PinnedRun &operator=(const PinnedRun &) = delete;
+
+private:
+    cpu_set_t before_{};
+    bool pinned_ = false;
+};
+
 // One whole headless grab of the group by a fresh window with fresh
 // settings, so every run walks the whole group.
 Grab pixtrawlGrab(quint16 port, const QByteArray &group, const Variant &v, const Expected &e, bool marked = false)
 {
+    const PinnedRun pinned;
     // Kept until the end: on ext4 a file made soon after many were deleted
     // costs a scan past each of them, which would time the last run's
     // clean-up rather than this run's grab.
@@ -321,6 +358,7 @@ int main(int argc, char **argv)
             traceMark(dir, "grab-begins");
             std::fprintf(stderr, "grab begins at %.6f (CLOCK_MONOTONIC)\n", clockSeconds(CLOCK_MONOTONIC));
             const double cpuBefore = clockSeconds(CLOCK_THREAD_CPUTIME_ID);
+            const PinnedRun pinned;
             const LimitRun l = RunLimitClient(proxy ? proxy->Port() : inn, group, once.connections.value_or(1),
                                               LatencyCorpus::Filtered);
             const double cpu = clockSeconds(CLOCK_THREAD_CPUTIME_ID) - cpuBefore;
@@ -381,7 +419,10 @@ int main(int argc, char **argv)
                     std::fprintf(stderr, "run %d row %d %s: %.3f s (%.3f s on the processor)\n", run + 1,
                                  rowNumbers[qsizetype(r)], row.variants[v].Name().constData(), g.seconds, g.cpu);
             }
-            const LimitRun l = RunLimitClient(proxy.Port(), group, row.limitConnections, LatencyCorpus::Filtered);
+            const LimitRun l = [&] {
+                const PinnedRun pinned;
+                return RunLimitClient(proxy.Port(), group, row.limitConnections, LatencyCorpus::Filtered);
+            }();
             if (l.seconds < 0 || l.bodies != corpus.wanted) {
                 std::fprintf(stderr, "the limit client failed at %d ms (%d bodies)\n", row.delayMs, l.bodies);
                 return 1;
