@@ -99,24 +99,20 @@ struct Spare {
     }
     // After target and path swapped: the version written before (liveFd)
     // is the spare now, the one just written (written) the live one.
+    // written is -1 where nothing is kept open.
     void Swapped(int written, ino_t writtenIno, ino_t spareIno)
     {
         CloseSpare();
-        if (keepOpen && liveFd >= 0 && liveIno == spareIno)
+        if (liveFd >= 0 && liveIno == spareIno)
             fd = std::exchange(liveFd, -1);
-        CloseLive();
         Keep(written, writtenIno);
     }
     // The version just written is at target; no spare.
     void Keep(int written, ino_t writtenIno)
     {
         CloseLive();
-        if (keepOpen) {
-            liveFd = written;
-            liveIno = writtenIno;
-        } else {
-            ::close(written);
-        }
+        liveFd = written;
+        liveIno = writtenIno;
     }
 };
 
@@ -217,32 +213,25 @@ bool IniReplaceFile(const QString &path, const QList<QByteArray> &lines, IniFile
     if (ok)
         *written = IniStampOf(now);
     // Where a write's error may only show at close, it is closed here.
-    if (!ok || (!sp.keepOpen && ::close(fd) != 0)) {
-        if (sp.keepOpen || !ok)
+    const bool closeFailed = ok && !sp.keepOpen && ::close(std::exchange(fd, -1)) != 0;
+    if (!ok || closeFailed) {
+        if (fd >= 0)
             ::close(fd);
         ::unlink(tmp.constData());
         return false;
     }
-    if (!sp.keepOpen)
-        fd = -1;
     if (plainFile && link.st_nlink == 1 && !sp.unsupported) {
         if (::renameat2(AT_FDCWD, tmp.constData(), AT_FDCWD, target.constData(), RENAME_EXCHANGE) == 0) {
             sp.path = tmp;
             sp.ino = link.st_ino;
-            if (fd >= 0)
-                sp.Swapped(fd, now.st_ino, link.st_ino);
-            else
-                sp.CloseLive();
+            sp.Swapped(fd, now.st_ino, link.st_ino);
             return true;
         }
         if (errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP)
             sp.unsupported = true;
     }
     if (::rename(tmp.constData(), target.constData()) == 0) {
-        if (fd >= 0)
-            sp.Keep(fd, now.st_ino);
-        else
-            sp.CloseLive();
+        sp.Keep(fd, now.st_ino);
         return true;
     }
     if (fd >= 0)
