@@ -4,6 +4,8 @@
 
 #include <cmath>
 
+#include "TMeasureClock.h"
+
 void TDepthGauge::Reset()
 {
     *this = TDepthGauge();
@@ -11,8 +13,9 @@ void TDepthGauge::Reset()
 
 void TDepthGauge::BodyTaken(qint64 bytes, qint64 transferNs)
 {
-    const qint64 ns = lastBodyDone_.isValid() ? lastBodyDone_.nsecsElapsed() : 0;
-    lastBodyDone_.start();
+    const qint64 now = TMeasureClock::NowNs();
+    const qint64 ns = lastBodyDoneNs_ == Unset ? 0 : now - lastBodyDoneNs_;
+    lastBodyDoneNs_ = now;
     // Weighted toward the recent, so a change of line or of picture size
     // shows within some dozen articles.
     constexpr double weight = 0.2;
@@ -28,13 +31,15 @@ void TDepthGauge::BodyTaken(qint64 bytes, qint64 transferNs)
         blend(lineRate_, double(bytes) * 1e9 / double(transferNs));
 }
 
+void TDepthGauge::IdleWaitBegan() { idleSinceNs_ = TMeasureClock::NowNs(); }
+
 void TDepthGauge::FirstByte(int currentDepth)
 {
-    if (!idleSince_.isValid())
+    if (idleSinceNs_ == Unset)
         return;
-    if (idleSince_.nsecsElapsed() > IdleWaitNs)
+    if (TMeasureClock::NowNs() - idleSinceNs_ > IdleWaitNs)
         floor_ = qMin(MaxDepth, 2 * qMax(floor_, currentDepth));
-    idleSince_.invalidate();
+    idleSinceNs_ = Unset;
 }
 
 int TDepthGauge::Depth(qint64 roundTripUs, int connectionsUp) const

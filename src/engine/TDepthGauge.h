@@ -1,5 +1,5 @@
 #pragma once
-#include <QElapsedTimer>
+#include <QtGlobal>
 
 // The automatic pipeline depth: how many requests each connection keeps in
 // flight to cover its round trip, about twice the bytes its line carries in
@@ -13,13 +13,13 @@ public:
     void Reset();
     // Between bodies (a group's start, a lost connection): the next body's
     // wait is not a receive time.
-    void Pause() { lastBodyDone_.invalidate(); }
+    void Pause() { lastBodyDoneNs_ = Unset; }
     // A body taken whole: bytes, and the time from its first read to its last.
     void BodyTaken(qint64 bytes, qint64 transferNs);
     // The walk found the connection with its next body idle, waiting on the
     // round trip; FirstByte() says when the body began to come.
-    void IdleWaitBegan() { idleSince_.start(); }
-    void NoIdleWait() { idleSince_.invalidate(); }
+    void IdleWaitBegan();
+    void NoIdleWait() { idleSinceNs_ = Unset; }
     void FirstByte(int currentDepth);
 
     int Depth(qint64 roundTripUs, int connectionsUp) const;
@@ -37,6 +37,8 @@ private:
     double lineRate_ = 0; // bytes per second one connection carries while a reply flows
     double averageBody_ = 0;
     int floor_ = 0; // raised by idle waits: a rate held down by a shallow depth would keep it shallow
-    QElapsedTimer lastBodyDone_;
-    QElapsedTimer idleSince_;
+    // Times on TMeasureClock, Unset when nothing is timed.
+    static constexpr qint64 Unset = -1;
+    qint64 lastBodyDoneNs_ = Unset;
+    qint64 idleSinceNs_ = Unset;
 };

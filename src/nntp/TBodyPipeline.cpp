@@ -1,7 +1,8 @@
 #include "TBodyPipeline.h"
 
 #include <algorithm>
-#include <chrono>
+
+#include "TMeasureClock.h"
 
 void TBodyPipeline::RouteTo(Pending &p, const Nntp::LineSinks &current, qint32 &mode, Nntp::LineSinks &sinks)
 {
@@ -26,9 +27,7 @@ TBodyPipeline::FeedResult TBodyPipeline::Feed(Nntp::LineCutter &cutter, QByteArr
     qint32 mode = Nntp::RouteBody;
     Nntp::LineSinks sinks;
     RouteTo(*target, current, mode, sinks);
-    const qint64 now = std::chrono::duration_cast<std::chrono::nanoseconds>(
-                           std::chrono::steady_clock::now().time_since_epoch())
-                           .count();
+    const qint64 now = TMeasureClock::NowNs();
 
     const Nntp::LineCutter::AfterLine after = [&](qsizetype wire, qint32 &m, Nntp::LineSinks &k) {
         if (!target) {

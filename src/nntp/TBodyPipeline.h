@@ -21,7 +21,7 @@ public:
         bool current = false; // the one being waited for: its lines go to the current sinks
         bool discard = false; // not wanted any more: read and dropped
         bool oversize = false; // passed the limit: its body lines are dropped
-        // Steady-clock times of the reads that brought its first and last
+        // Times (TMeasureClock) of the reads that brought its first and last
         // bytes: how fast the line carries a reply once it flows.
         qint64 firstByteNs = 0;
         qint64 lastByteNs = 0;

@@ -1,9 +1,10 @@
 #include "TZqNNTP.h"
+#include "SafeText.h"
 #include "SocketWrite.h"
+#include "TMeasureClock.h"
 #include "ZqListField.h"
 
 #include <QAbstractEventDispatcher>
-#include <QElapsedTimer>
 #include <QSslSocket>
 
 #include <algorithm>
@@ -11,7 +12,9 @@
 #include <utility>
 
 namespace {
-QString Words(const QByteArray &serverLine) { return QString::fromUtf8(serverLine).trimmed(); }
+// A server's words reach labels, the log and a terminal: no control or bidi
+// character of theirs may act there.
+QString Words(const QByteArray &serverLine) { return SafeText::Shown(serverLine.trimmed()); }
 } // namespace
 
 TZqNNTP::TZqNNTP(QObject *owner) : QObject(owner)
@@ -51,7 +54,7 @@ bool TZqNNTP::Connect(const QByteArray &host, int port)
     QString why;
     if (!TNntpConnector::Resolve(host, addresses, why)) {
         LastFailure = FailNetwork;
-        FailureText = Where() + QStringLiteral(": ") + why;
+        FailureText = SafeText::Shown(Where() + QStringLiteral(": ") + why);
         return false;
     }
 
@@ -181,7 +184,7 @@ void TZqNNTP::AttemptFailed(Failure kind, const QString &reason)
     CertificateErrors = connector_.CertificateErrors;
     CloseSocket();
     LastFailure = kind;
-    FailureText = Where() + QStringLiteral(": ") + reason;
+    FailureText = SafeText::Shown(Where() + QStringLiteral(": ") + reason);
     StateChange(StateAttemptFailed);
 }
 
@@ -261,7 +264,7 @@ void TZqNNTP::TransportEnded(const QString &reason)
 void TZqNNTP::EndForLogin(Failure kind, const QString &reason)
 {
     LastFailure = kind;
-    FailureText = Where() + QStringLiteral(": ") + reason;
+    FailureText = SafeText::Shown(Where() + QStringLiteral(": ") + reason);
     receiver_.StopReplyTimer();
     ReplyLines.clear();
     BodyLines.clear();
@@ -436,13 +439,12 @@ bool TZqNNTP::SelectGroupOnce(const QByteArray &name)
     LastStatus.clear();
     if (!receiver_.DrainAhead())
         return false;
-    QElapsedTimer sent;
-    sent.start();
+    const qint64 sentNs = TMeasureClock::NowNs();
     SendCommand(Nntp::GroupCommand(name));
     const quint64 generation = generation_;
     if (!receiver_.WaitStatus(generation))
         return false;
-    RoundTripUs = sent.nsecsElapsed() / 1000;
+    RoundTripUs = (TMeasureClock::NowNs() - sentNs) / 1000;
     LastStatus = ReplyLines.first();
     if (Nntp::JudgeStatusReply(ReplyLines) != Nntp::ReplyState::Success)
         return false;

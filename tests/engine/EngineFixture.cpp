@@ -114,7 +114,8 @@ void EngineTest::connect(TGrabEngine &e)
     e.LoadGroups();
     e.LoadFilters();
     ASSERT_TRUE(e.Connect());
-    ASSERT_TRUE(WaitUntil([&] { return e.State() == TGrabEngine::StateOnline; }, 10000));
+    ASSERT_TRUE(WaitUntil([&] { return e.State() == TGrabEngine::StateOnline; }, 10000))
+        << events.log.join(QStringLiteral("; ")).toStdString();
 }
 
 void EngineTest::onCommand(const QByteArray &prefix, std::function<void()> f)

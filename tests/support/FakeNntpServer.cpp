@@ -139,9 +139,11 @@ void FakeNntpServer::ReadClient(Session *session)
             command.chop(1);
         emit CommandReceived(command);
         const QPointer<QTcpSocket> from(s);
-        auto answer = [this, from, session, command] {
+        const qint64 dueNs = delayClockNs_ + qint64(latencyMs) * 1000000;
+        auto answer = [this, from, session, command, dueNs] {
             if (!from)
                 return; // the session went with its socket
+            delayClockNs_ = qMax(delayClockNs_, dueNs);
             answering_ = session;
             Answer(command);
             answering_ = nullptr;

@@ -88,6 +88,12 @@ public:
     // A round trip of the network: each command is answered this long after
     // it arrived, the ones that came together together (not one after another).
     int latencyMs = 0;
+    // The time latencyMs makes, and nothing else: each delayed answer moves
+    // it to its command's arrival plus the latency (answers to commands that
+    // came at the same time share one step). Put in the place of the
+    // client's clock, the round trips and rates it measures are the ones set
+    // up here, however busy the machine is.
+    qint64 DelayClockNs() const { return delayClockNs_; }
     QList<Group> groups;
     // OVER, XOVER and LIST OVERVIEW.FMT from the table (false: refused as
     // unknown, like a server without an overview database); xoverOnly refuses
@@ -167,4 +173,5 @@ private:
     quint16 port_ = 0;
     QList<QPair<QByteArray, QList<QByteArray>>> scripts_;
     mutable Article generated_; // the last article a generated group made
+    qint64 delayClockNs_ = 0;
 };
