@@ -17,13 +17,17 @@ struct ConnectedClient {
     FakeNntpServer server;
     TZqNNTP client;
     QTimer watchdog;
+    bool watchdogFired = false;
 
     bool Connect()
     {
         if (!server.Listen() || !client.Connect("127.0.0.1", server.Port()))
             return false;
         watchdog.setSingleShot(true);
-        QObject::connect(&watchdog, &QTimer::timeout, &client, [this] { client.Disconnect(); });
+        QObject::connect(&watchdog, &QTimer::timeout, &client, [this] {
+            watchdogFired = true;
+            client.Disconnect();
+        });
         watchdog.start(15000);
         return WaitUntil([this] { return client.Connected; }, 5000);
     }

@@ -9,7 +9,6 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
-#include <QElapsedTimer>
 #include <QTest>
 #include <QTimer>
 
@@ -314,11 +313,9 @@ TEST(GroupDialog, CancelWhileListingStopsAndKeepsTheCache)
             QTimer::singleShot(0, dlg.btCancel, &QPushButton::click);
         }
     });
-    QElapsedTimer t;
-    t.start();
     dlg.btGetGroupListClick();
     EXPECT_TRUE(cancelled);
-    EXPECT_LT(t.elapsed(), 5000) << "the watchdog, not Cancel, ended the wait";
+    EXPECT_FALSE(cc.watchdogFired) << "the watchdog, not Cancel, ended the wait";
     EXPECT_EQ(dlg.result(), QDialog::Rejected);
     EXPECT_EQ(Items(dlg.lbAllGroups), Names{"alt.cached"});
     EXPECT_EQ(dir.read("Groups.dbf"), QByteArray("alt.cached\r\n"));

@@ -15,8 +15,8 @@
 #include <functional>
 
 namespace {
-// Runs fn on the modal dialog once it is up; gives up (rejecting it) after a
-// few seconds so a fault cannot hang the test.
+// Runs fn on the modal dialog once it is up; gives up (rejecting it) after
+// half a minute, a bound on a fault rather than on the machine's speed.
 class OnModal {
 public:
     explicit OnModal(std::function<void(QDialog *)> fn) : fn_(std::move(fn))
@@ -35,7 +35,7 @@ public:
         poll_.start();
         giveUp_.setSingleShot(true);
         QObject::connect(&giveUp_, &QTimer::timeout, [this] { poll_.stop(); });
-        giveUp_.start(5000);
+        giveUp_.start(30000);
     }
     QPointer<QDialog> seen;
 

@@ -159,9 +159,13 @@ TEST_F(PipelineTest, LargeRepliesAndLongLinesEndTheConnection)
     EXPECT_EQ(lost, 1);
 
     // One asked for ahead that has ended by the time it is taken: no need to drop the connection.
+    QByteArray seen;
+    client.OnDocOutput = [&](TZqNNTP *, const QByteArray &chunk) { seen += chunk; };
     ConnectAndSelect();
     ASSERT_TRUE(client.GetBody(2, {3, 4}));
-    WaitUntil([] { return false; }, 200); // let 3 come in full
+    // 3 has come in full once the reply after it begins.
+    ASSERT_TRUE(WaitUntil([&] { return seen.contains("\r\n222 4 "); }, 10000));
+    client.OnDocOutput = nullptr;
     EXPECT_FALSE(client.GetBody(3, {4}));
     EXPECT_TRUE(client.OversizeArticle);
     EXPECT_TRUE(client.Connected);
