@@ -124,7 +124,7 @@ void TGroupSearch::Run(int firstGroup, bool oneGroup)
 
     // The connection ended without a command asking for it.
     auto lost = [this] { return !w_.NewsClient->Connected && w_.StopReason == TGrabEngine::StopNone && !w_.closing_; };
-    // Automatic reconnection attempts since an article last went through.
+    // Automatic reconnection attempts since an article last went through or was given up.
     int attempts = 0;
     // The server refused us: the run ends offline with its reason on the
     // label; a box only where the user is not away behind a reconnection.
@@ -287,6 +287,11 @@ void TGroupSearch::Run(int firstGroup, bool oneGroup)
                     if (!needPrimary)
                         w_.NewsClient->GetHeader(a);
                     requestsLost = needPrimary || lost();
+                    if (requestsLost && !needPrimary && w_.NewsClient->ProtocolError) {
+                        attempts = 0; // answered: see the body's mismatch below
+                        w_.Disposition.LogNote(group, "Article " + QByteArray::number(a) + ": "
+                                                          + w_.NewsClient->FailureText.toLocal8Bit());
+                    }
                 }
                 if (!requestsLost) {
                     held.Hold();
@@ -345,7 +350,11 @@ void TGroupSearch::Run(int firstGroup, bool oneGroup)
                             depth_.Pause();
                         if (from->ProtocolError) {
                             // The reply belonged to another article: nothing
-                            // is filed, the article is asked for again.
+                            // is filed, the article is asked for again. The
+                            // server answered, so it is not away: its
+                            // reconnection keeps the quick pace.
+                            attempts = 0;
+                            w_.NewsClient->ArticleNumber = a;
                             w_.NewsClient->MessageID = expectedId;
                             w_.Disposition.LogNote(group, "Article " + QByteArray::number(a) + ": "
                                                               + from->FailureText.toLocal8Bit());
@@ -417,6 +426,9 @@ void TGroupSearch::Run(int firstGroup, bool oneGroup)
                 WritePointer(g, a, true);
                 held.Flush();
                 w_.NewsClient->BodyLines.clear();
+                // Its tries are over as if it had gone through: the next
+                // article's reconnections start from the quick pace again.
+                attempts = 0;
                 continue;
             }
             w_.Disposition.InFlightRefetch = ResumedInFlight(mark, a, w_.NewsClient->MessageID);

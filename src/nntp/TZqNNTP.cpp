@@ -456,9 +456,18 @@ bool TZqNNTP::SelectGroupOnce(const QByteArray &name)
 
 bool TZqNNTP::GetHeaderOnce(qint64 number)
 {
+    ProtocolError = false;
     QList<QByteArray> lines;
     if (!MultiLineOnce(Nntp::HeadCommand(number), lines))
         return false;
+    // Another article's header would file this one under its subject and id.
+    if (!Nntp::ReplyAnswers(LastStatus, number, {}, false)) {
+        ProtocolError = true;
+        TransportEnded(QStringLiteral("HEAD %1 was answered with \"%2\"")
+                           .arg(number)
+                           .arg(QString::fromLatin1(LastStatus.left(200))));
+        return false;
+    }
     Nntp::ScanHeaderLines(lines, Subject, Lines);
     Header = Nntp::ScanHeaderFields(lines);
     Nntp::ParseArticleStatus(LastStatus, ArticleNumber, MessageID);

@@ -138,6 +138,8 @@ public:
     bool WaitsForRoundTrip(qint64 number);
     // No request sent so far is wanted any more: their replies are read and dropped.
     void DropRequests() { pipeline_.DiscardAll(); }
+    // The last GetBody's or GetHeader's reply was another article's; the
+    // connection was ended with it.
     bool ProtocolError = false;
     // The last GetBody's reply passed MaxReplyBytes; its lines were dropped
     // (and the connection with them unless the reply had already ended).
