@@ -5,6 +5,8 @@
 #include "TestBodies.h"
 
 #include "TConnectionPool.h"
+#include "TDepthGauge.h"
+#include "TMeasureClock.h"
 #include "TZqNNTP.h"
 #include "ZqIniFile.h"
 #include "ZqPaths.h"
@@ -12,6 +14,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QScopeGuard>
 
 #include <algorithm>
 #include <utility>
@@ -232,6 +235,86 @@ TEST_F(PoolTest, StopLeavesThePointerAtTheOldestArticleNotDisposedOf)
         pictures += isPicture(n) ? 1 : 0;
     EXPECT_EQ(ReadStatistic("SAVED_COUNT", "alt.a"), pictures);
     EXPECT_GT(ReadStatistic("SAVED_COUNT", "alt.a"), savedBefore);
+}
+
+// The depth each connection keeps, on a clock of the test's own: twice what
+// its line carries in one round trip, in bodies of the average size.
+TEST(DepthGauge, CoversTwiceTheRoundTripAtTheMeasuredRate)
+{
+    qint64 now = 0;
+    TMeasureClock::SetSource([&] { return now; });
+    const auto steadyAgain = qScopeGuard([] { TMeasureClock::SetSource({}); });
+    constexpr qint64 Ms = 1000000; // ns
+    struct Case {
+        const char *name;
+        int bodies;
+        qint64 bytes;      // each
+        qint64 everyNs;    // from one body's end to the next one's
+        qint64 transferNs; // first read to last
+        qint64 roundTripUs;
+        int connections;
+        int depth;
+    };
+    const Case cases[] = {
+        {"nothing measured, no round trip", 0, 0, 0, 0, 0, 1, TDepthGauge::MinDepth},
+        {"nothing measured: a usual line", 0, 0, 0, 0, 40000, 1, 16},
+        {"100 MB/s, 10 ms", 20, 100000, Ms, Ms, 10000, 1, 20},
+        {"the walk's rate shared by four lines", 20, 100000, Ms, 0, 10000, 4, 5},
+        {"each line's own rate when higher", 20, 100000, Ms, Ms, 10000, 4, 20},
+        {"short bodies tell no line rate", 20, 10000, Ms, Ms / 100, 10000, 1, 20},
+        {"a round trip too long to cover", 20, 100000, Ms, Ms, 1000000, 1, TDepthGauge::MaxDepth},
+        {"a fast near line", 20, 100000, 10 * Ms, 10 * Ms, 100, 1, TDepthGauge::MinDepth},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        TDepthGauge g;
+        for (int i = 0; i < c.bodies; ++i) {
+            now += c.everyNs;
+            g.BodyTaken(c.bytes, c.transferNs);
+        }
+        EXPECT_EQ(g.Depth(c.roundTripUs, c.connections), c.depth);
+    }
+}
+
+// A connection found idle on its next body: a first byte that keeps it
+// waiting longer than a local server would doubles the floor; Pause keeps a
+// gap between bodies out of the rate.
+TEST(DepthGauge, LongIdleWaitsRaiseTheFloorAndPausesAreNotReceiveTime)
+{
+    qint64 now = 0;
+    TMeasureClock::SetSource([&] { return now; });
+    const auto steadyAgain = qScopeGuard([] { TMeasureClock::SetSource({}); });
+    constexpr qint64 Ms = 1000000;
+    TDepthGauge g;
+    const auto idle = [&](qint64 waitNs, int depth) {
+        g.IdleWaitBegan();
+        now += waitNs;
+        g.FirstByte(depth);
+        return g.Depth(0, 1);
+    };
+    EXPECT_EQ(idle(Ms, 4), TDepthGauge::MinDepth); // as quick as a local server
+    EXPECT_EQ(idle(3 * Ms, 4), 8);
+    EXPECT_EQ(idle(3 * Ms, 4), 16); // from the floor, not the depth in use
+    g.IdleWaitBegan();
+    g.NoIdleWait();
+    now += 100 * Ms;
+    g.FirstByte(16);
+    EXPECT_EQ(g.Depth(0, 1), 16);
+    EXPECT_EQ(idle(3 * Ms, 200), TDepthGauge::MaxDepth);
+
+    TDepthGauge r;
+    for (int i = 0; i < 5; ++i) {
+        now += Ms;
+        r.BodyTaken(10000, 0);
+    }
+    const int steady = r.Depth(10000, 1);
+    r.Pause();
+    now += 1000 * Ms;
+    r.BodyTaken(10000, 0);
+    EXPECT_EQ(r.Depth(10000, 1), steady);
+    now += 1000 * Ms;
+    r.BodyTaken(10000, 0);
+    EXPECT_LT(r.Depth(10000, 1), steady);
 }
 
 } // namespace
