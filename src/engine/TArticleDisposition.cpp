@@ -108,7 +108,12 @@ QByteArray TArticleDisposition::ChecksumKey(const QByteArray &data)
 
 QByteArray TArticleDisposition::OutputDir()
 {
-    return IniReadString("CONFIG", "OUTPUT_DIR", QFile::encodeName(ZqPaths::DefaultOutputDir()));
+    // A folder typed into the settings file without its "/" is still the
+    // folder: the file names must go inside it, not get glued onto its name.
+    QByteArray dir = IniReadString("CONFIG", "OUTPUT_DIR", QFile::encodeName(ZqPaths::DefaultOutputDir()));
+    if (!dir.isEmpty() && !dir.endsWith('/'))
+        dir += '/';
+    return dir;
 }
 
 void TArticleDisposition::syncKnownIndex() const
@@ -326,14 +331,14 @@ TArticleDisposition::Outcome TArticleDisposition::disposeFile(QByteArray name, c
         const QByteArray folder = look.Found ? TSimilarIndex::Folder() : QByteArray();
         if (look.Found)
             TSimilarIndex::MakeFolder(dir);
-        if (IniReadBool("CONFIG", "RENAME_DUPLICATES", false)) {
-            const QByteArray base = name;
-            for (qint64 k = 1; TOutputFolder::Exists(dir + folder + name); ++k)
-                name = NumberedName(base, k);
-        }
-        name = folder + name;
+        // Renaming off still never replaces a different picture: only the
+        // same bytes are written over, anything else gets a number.
+        const bool renaming = IniReadBool("CONFIG", "RENAME_DUPLICATES", false);
+        const TOutputFolder::Placed placed = TOutputFolder::Save(dir + folder, name, DecodeStream, renaming);
+        const QByteArray asked = folder + name;
+        name = folder + placed.Name;
         LastFileName = name;
-        if (const int error = TOutputFolder::WriteReplacing(dir + name, DecodeStream)) {
+        if (const int error = placed.Error) {
             // Nothing counted and no preview: the caller keeps the article
             // unfinished and stops, so the picture is fetched again later.
             SaveError = QString::fromLocal8Bit(std::strerror(error));
@@ -342,6 +347,10 @@ TArticleDisposition::Outcome TArticleDisposition::disposeFile(QByteArray name, c
             DecodeStream.clear();
             return OutcomeSaveFailed;
         }
+        if (placed.Replaced)
+            logLine("The file '" + name + "' in the folder held the same bytes and was replaced.");
+        else if (!renaming && name != asked)
+            logLine("A different file named '" + asked + "' is in the folder: saved as '" + name + "'");
         if (look.Found) {
             AddStatistic("DUPLICATE_COUNT", groupName, 1);
             AddStatistic("DUPLICATE_BYTES", groupName, articleBytes);

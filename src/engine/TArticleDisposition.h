@@ -95,7 +95,8 @@ public:
     // list and to "CRC-32.dat".
     bool IsKnown(const QByteArray &key) const;
     void AddKnown(const QByteArray &key);
-    // OUTPUT_DIR as it stands: saved files go to it + their name.
+    // OUTPUT_DIR, ending in "/" whether or not it was typed with one: saved
+    // files go to it + their name.
     static QByteArray OutputDir();
     // The name actually saved under (after untrusted-name cleaning and numbering).
     QByteArray LastSavedName;

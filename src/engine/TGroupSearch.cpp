@@ -484,8 +484,9 @@ void TGroupSearch::Disposed(TArticleDisposition::Outcome outcome)
         ++w_.Summary.Duplicates;
     QString path;
     if (outcome == TArticleDisposition::OutcomeSaved) {
-        ++w_.Summary.Saved;
-        path = QFile::decodeName(d.OutputDir() + d.LastSavedName);
+        const QByteArray file = d.OutputDir() + d.LastSavedName;
+        w_.Summary.CountSaved(file);
+        path = QFile::decodeName(file);
     }
     w_.Events().ArticleDone(outcome, outcome == TArticleDisposition::OutcomeSaved ? d.LastSavedName : d.LastFileName,
                             path);

@@ -1,6 +1,7 @@
 #include "TOutputFolder.h"
 
-#include "TArticleDisposition.h"
+#include "TFileNames.h"
+#include "ZqChecksumCRC32.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -8,8 +9,12 @@
 #include <QFileInfo>
 #include <QRandomGenerator>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -36,60 +41,168 @@ bool TOutputFolder::Exists(const QByteArray &path)
     return ::lstat(path.constData(), &st) == 0;
 }
 
-// A file or link already at path is replaced rather than written through,
-// and the new file never carries an executable bit, whatever the old one had.
-int TOutputFolder::WriteReplacing(const QByteArray &path, const QByteArray &data)
+namespace {
+
+// Writes data to a new temporary in dir; 0 or the errno, *temp its path.
+int writeTemporary(const QByteArray &dir, const QByteArray &data, QByteArray *temp)
 {
-    const qsizetype slash = path.lastIndexOf('/');
-    const QByteArray dir = slash >= 0 ? path.left(slash + 1) : QByteArray();
-    QByteArray temp;
     int fd = -1;
     for (int attempt = 0; fd < 0 && attempt < 16; ++attempt) {
         // The process id does not change; each look-up is a system call.
         static const QByteArray pid = QByteArray::number(qint64(::getpid()));
-        temp = dir + TempPrefix + pid + '-'
+        *temp = dir + TOutputFolder::TempPrefix + pid + '-'
             + QByteArray::number(QRandomGenerator::global()->generate64(), 36);
-        fd = ::open(temp.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644);
+        fd = ::open(temp->constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644);
         if (fd < 0 && errno != EEXIST)
             return errno;
     }
     if (fd < 0)
         return EEXIST;
     int error = 0;
-    bool ok = true;
     const char *p = data.constData();
     qsizetype left = data.size();
-    while (ok && left > 0) {
+    while (!error && left > 0) {
         const ssize_t n = ::write(fd, p, size_t(left));
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
+        if (n < 0 && errno != EINTR) {
             error = errno;
-            ok = false;
-        } else {
+        } else if (n > 0) {
             p += n;
             left -= n;
         }
     }
-    if (::close(fd) != 0 && ok) {
-        error = errno;
-        ok = false;
-    }
-    if (ok && ::rename(temp.constData(), path.constData()) != 0) {
-        error = errno;
-        ok = false;
-    }
-    if (!ok)
+    if (::close(fd) != 0 && !error)
+        error = errno ? errno : EIO;
+    if (error)
+        ::unlink(temp->constData());
+    return error;
+}
+
+// Gives temp the name path unless something already has it (EEXIST).
+int placeNew(const QByteArray &temp, const QByteArray &path)
+{
+    if (::renameat2(AT_FDCWD, temp.constData(), AT_FDCWD, path.constData(), RENAME_NOREPLACE) == 0)
+        return 0;
+    if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP)
+        return errno;
+    // A file system without it: a hard link refuses a taken name as well.
+    if (::link(temp.constData(), path.constData()) == 0) {
         ::unlink(temp.constData());
-    return ok ? 0 : (error ? error : EIO);
+        return 0;
+    }
+    if (errno != EPERM && errno != EOPNOTSUPP && errno != ENOSYS)
+        return errno;
+    // Nor links (FAT): a look first, which a racing writer may beat.
+    if (TOutputFolder::Exists(path))
+        return EEXIST;
+    return ::rename(temp.constData(), path.constData()) == 0 ? 0 : errno;
+}
+
+// An open plain file at path, never through a link, and never waiting on a
+// pipe planted under the name; -1 otherwise.
+int openPlain(const QByteArray &path, qint64 *size)
+{
+    const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    struct stat st;
+    if (fd >= 0 && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+        *size = st.st_size;
+        return fd;
+    }
+    if (fd >= 0)
+        ::close(fd);
+    return -1;
+}
+
+// Reads the next block of fd into buf: its length, 0 at the end or a failure.
+ssize_t readBlock(int fd, char *buf, size_t size)
+{
+    for (;;) {
+        const ssize_t n = ::read(fd, buf, size);
+        if (n >= 0 || errno != EINTR)
+            return n < 0 ? 0 : n;
+    }
+}
+
+constexpr size_t BlockSize = 1 << 16;
+
+} // namespace
+
+// A file or link already at path is replaced rather than written through,
+// and the new file never carries an executable bit, whatever the old one had.
+int TOutputFolder::WriteReplacing(const QByteArray &path, const QByteArray &data)
+{
+    const qsizetype slash = path.lastIndexOf('/');
+    QByteArray temp;
+    if (const int error = writeTemporary(slash >= 0 ? path.left(slash + 1) : QByteArray(), data, &temp))
+        return error;
+    if (::rename(temp.constData(), path.constData()) == 0)
+        return 0;
+    const int error = errno;
+    ::unlink(temp.constData());
+    return error;
+}
+
+TOutputFolder::Placed TOutputFolder::Save(const QByteArray &dir, const QByteArray &name, const QByteArray &data,
+                                          bool numberAlways)
+{
+    Placed placed;
+    placed.Name = name;
+    QByteArray temp;
+    if ((placed.Error = writeTemporary(dir, data, &temp)))
+        return placed;
+    for (qint64 k = 1;; ++k) {
+        const QByteArray path = dir + placed.Name;
+        // Replacing the same bytes loses nothing. Between the look and the
+        // rename another program could still swap the file: a window this
+        // small is left open rather than keeping a second copy of each.
+        if (!numberAlways && SameBytes(path, data)) {
+            placed.Error = ::rename(temp.constData(), path.constData()) == 0 ? 0 : errno;
+            placed.Replaced = !placed.Error;
+            break;
+        }
+        placed.Error = placeNew(temp, path);
+        if (placed.Error != EEXIST)
+            break;
+        placed.Name = TFileNames::Numbered(name, k);
+    }
+    if (placed.Error)
+        ::unlink(temp.constData());
+    return placed;
+}
+
+bool TOutputFolder::SameBytes(const QByteArray &path, const QByteArray &data)
+{
+    qint64 size = 0;
+    const int fd = openPlain(path, &size);
+    if (fd < 0)
+        return false;
+    bool same = size == data.size();
+    char buf[BlockSize];
+    for (qsizetype at = 0; same && at < data.size();) {
+        const ssize_t n = readBlock(fd, buf, std::min<size_t>(BlockSize, size_t(data.size() - at)));
+        same = n > 0 && std::memcmp(buf, data.constData() + at, size_t(n)) == 0;
+        at += n;
+    }
+    ::close(fd);
+    return same;
 }
 
 bool TOutputFolder::SameContent(const QByteArray &path, const QByteArray &key)
 {
-    QFile f(QFile::decodeName(path));
-    if (!f.open(QIODevice::ReadOnly) || f.size() != key.left(8).toLongLong(nullptr, 16))
+    qint64 size = 0;
+    const int fd = openPlain(path, &size);
+    if (fd < 0)
         return false;
-    return qstricmp(TArticleDisposition::ChecksumKey(f.readAll()).constData(), key.constData()) == 0;
+    bool same = quint32(size) == key.left(8).toUInt(nullptr, 16);
+    std::uint32_t crc = 0;
+    char buf[BlockSize];
+    for (qint64 at = 0; same && at < size;) {
+        const ssize_t n = readBlock(fd, buf, BlockSize);
+        same = n > 0;
+        crc = Crc32Update(crc, buf, size_t(std::max<ssize_t>(n, 0)));
+        at += n;
+    }
+    ::close(fd);
+    return same && crc == key.mid(8).toUInt(nullptr, 16);
 }
 
 int TOutputFolder::RemoveStaleTemporaries(const QByteArray &dir)

@@ -28,3 +28,10 @@ QString TRunSummary::SkippedText() const
         names << QString::fromLocal8Bit(s.Group) + QStringLiteral(" (") + s.Why + ')';
     return counted(int(Skipped.size()), "group", "groups") + QStringLiteral(" skipped: ") + names.join(QStringLiteral(", "));
 }
+
+void TRunSummary::CountSaved(const QByteArray &path)
+{
+    const qsizetype before = SavedFiles.size();
+    SavedFiles.insert(path);
+    Saved += int(SavedFiles.size() - before);
+}

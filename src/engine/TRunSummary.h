@@ -1,6 +1,7 @@
 #pragma once
 #include <QByteArray>
 #include <QList>
+#include <QSet>
 #include <QString>
 
 // What one search run did, as the window's summary line says it.
@@ -15,6 +16,12 @@ struct TRunSummary {
         QString Why;
     };
     QList<Skip> Skipped;
+    // The files the run saved, so a file saved again (the same bytes over
+    // it) is one picture, not two: Saved counts what is in the folder.
+    QSet<QByteArray> SavedFiles;
+
+    // Counts a picture saved at path, unless the run saved one there before.
+    void CountSaved(const QByteArray &path);
 
     // "Saved 12 pictures, 3 duplicates, 40 filtered in 2 groups", then
     // "; 2 groups skipped: alt.x (no such group), alt.y (no such group)".

@@ -17,6 +17,7 @@
 #include <algorithm>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -370,7 +371,8 @@ TEST_F(Disposition, HostileNamesStayInsideTheOutputFolder)
     EXPECT_EQ(dispose(UuencodeFile("..", data), 1, "from/the:subject"), TArticleDisposition::OutcomeSaved);
     EXPECT_EQ(saved("fromthesubject"), data);
 
-    // A link planted in the output folder is replaced, not written through.
+    // A link planted in the output folder is neither written through nor
+    // replaced: the picture gets a number beside it.
     QTemporaryDir elsewhere;
     const QString target = elsewhere.path() + "/victim";
     QFile v(target);
@@ -380,15 +382,16 @@ TEST_F(Disposition, HostileNamesStayInsideTheOutputFolder)
     ASSERT_TRUE(QFile::link(target, out + "link.jpg"));
     EXPECT_EQ(dispose(UuencodeFile("link.jpg", data)), TArticleDisposition::OutcomeSaved);
     EXPECT_EQ(readAll(target), "keep");
-    EXPECT_FALSE(QFileInfo(out + "link.jpg").isSymLink());
-    EXPECT_EQ(saved("link.jpg"), data);
+    EXPECT_TRUE(QFileInfo(out + "link.jpg").isSymLink());
+    EXPECT_EQ(saved("link-1.jpg"), data);
 }
 
+// Also where it replaces a file of the same bytes that was executable.
 TEST_F(Disposition, SavedFileIsNeverExecutable)
 {
     QFile old(out + "run.sh");
     ASSERT_TRUE(old.open(QIODevice::WriteOnly));
-    old.write("#!/bin/sh\n");
+    old.write(payload(50, 8));
     old.close();
     ASSERT_EQ(::chmod(QFile::encodeName(out + "run.sh").constData(), 0755), 0);
 
@@ -433,9 +436,12 @@ TEST_F(Disposition, RenameDuplicatesNumbersBeforeTheExtension)
     EXPECT_EQ(saved("pic.jpg"), "old");
     EXPECT_EQ(saved("pic-1.jpg"), "old");
 
+    // Off, the different pic.jpg and pic-1.jpg are kept, and the numbered
+    // file of the same bytes is the one replaced.
     IniWriteBool("CONFIG", "RENAME_DUPLICATES", false);
     EXPECT_EQ(dispose(UuencodeFile("pic.jpg", p)), TArticleDisposition::OutcomeSaved);
-    EXPECT_EQ(saved("pic.jpg"), p);
+    EXPECT_EQ(d.LastSavedName, "pic-2.jpg");
+    EXPECT_EQ(saved("pic.jpg"), "old");
     EXPECT_FALSE(QFileInfo::exists(out + "pic-3.jpg"));
     EXPECT_EQ(total("SAVED_COUNT"), 4);
 }
@@ -491,32 +497,87 @@ TEST_F(Disposition, KnownChecksumsStayUniqueAndAreWrittenSorted)
 }
 
 // A save that fails counts nothing, adds no key, previews nothing and
-// logs why; missing folder and a folder in the way of the name alike.
+// logs why; the folder is the folder with or without its "/", and nothing
+// lands beside it.
 TEST_F(Disposition, FailedSaveIsLoggedWithTheSystemsReasonAndNothingElse)
 {
     logOn();
-    ASSERT_TRUE(QDir(out).mkdir("taken"));
+    QFile plain(work.path() + "/plain");
+    ASSERT_TRUE(plain.open(QIODevice::WriteOnly));
+    plain.close();
+    ASSERT_TRUE(QDir(out).mkdir("ro"));
+    ASSERT_EQ(::chmod(QFile::encodeName(out + "ro").constData(), 0555), 0);
     struct Case {
         QString dir;
-        QByteArray name, reason;
+        QByteArray reason;
     };
-    const QList<Case> cases{{work.path() + "/missing/", "pic.jpg", "No such file or directory"},
-                            {out, "taken", "Is a directory"}};
+    QList<Case> cases{{work.path() + "/missing/", "No such file or directory"},
+                      {work.path() + "/missing", "No such file or directory"},
+                      {work.path() + "/plain", "Not a directory"}};
+    if (::geteuid() != 0) // root writes into read-only folders
+        cases.append({out + "ro", "Permission denied"});
     for (const Case &c : cases) {
         d.LogHeader(group, 1, "s"); // later lines only append
         IniWriteString("CONFIG", "OUTPUT_DIR", QFile::encodeName(c.dir));
-        EXPECT_EQ(dispose(UuencodeFile(c.name, payload(80, 13))), TArticleDisposition::OutcomeSaveFailed);
+        EXPECT_EQ(dispose(UuencodeFile("pic.jpg", payload(80, 13))), TArticleDisposition::OutcomeSaveFailed)
+            << c.dir.toStdString();
         EXPECT_EQ(d.SaveError, QString::fromLatin1(c.reason));
-        EXPECT_EQ(d.SaveFolder, c.dir);
-        EXPECT_TRUE(logText().contains("Article could not be saved as '" + c.name + "': " + c.reason + "\r\n"));
+        EXPECT_EQ(d.SaveFolder, c.dir.endsWith('/') ? c.dir : c.dir + '/');
+        EXPECT_TRUE(logText().contains("Article could not be saved as 'pic.jpg': " + c.reason + "\r\n"));
     }
     EXPECT_EQ(total("SAVED_COUNT"), 0);
     EXPECT_EQ(total("EMPTY_COUNT"), 0);
     EXPECT_TRUE(d.KnownChecksums.isEmpty());
     EXPECT_TRUE(previews.isEmpty());
     EXPECT_TRUE(d.DecodeStream.isEmpty());
-    EXPECT_TRUE(outFiles().isEmpty()); // no temporary file left
-    EXPECT_FALSE(QFileInfo::exists(work.path() + "/missing"));
+    // No temporary left, and no "missingpic.jpg" or "ropic.jpg" beside.
+    EXPECT_TRUE(outFiles().isEmpty());
+    EXPECT_TRUE(QDir(out + "ro").isEmpty(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot));
+    EXPECT_EQ(QDir(work.path()).entryList(QDir::Files | QDir::Hidden, QDir::Name),
+              (QStringList{"pixtrawl.log", "plain"}));
+    ::chmod(QFile::encodeName(out + "ro").constData(), 0755);
+}
+
+// An OUTPUT_DIR typed without its "/" is still the folder the files go in.
+TEST_F(Disposition, OutputFolderWithoutItsSlashIsTheFolder)
+{
+    IniWriteString("CONFIG", "OUTPUT_DIR", QFile::encodeName(out.chopped(1)));
+    EXPECT_EQ(TArticleDisposition::OutputDir(), QFile::encodeName(out));
+    EXPECT_EQ(dispose(UuencodeFile("sun set.jpg", payload(80, 14))), TArticleDisposition::OutcomeSaved);
+    EXPECT_EQ(saved("sun set.jpg"), payload(80, 14));
+    EXPECT_FALSE(QFileInfo::exists(work.path() + "/outsun set.jpg"));
+}
+
+// Renaming off never costs a picture: a different file of a taken name is
+// kept under a number (also past what is no picture at all), the same
+// bytes replace their file, and the log says which.
+TEST_F(Disposition, ADifferentPictureOfATakenNameIsKeptUnderANumber)
+{
+    logOn();
+    d.LogHeader(group, 1, "s");
+    ASSERT_TRUE(QDir(out).mkdir("taken"));
+    const QByteArray a = payload(200000, 1);
+    QByteArray lateDifference = a; // the same size, differing past the first block read
+    lateDifference[a.size() - 1] = char(a.back() ^ 1);
+    struct Case {
+        QByteArray name, data, savedAs, line;
+    };
+    const QList<Case> cases{
+        {"p1.jpg", a, "p1.jpg", "Article was saved as 'p1.jpg' at 200000 bytes."},
+        {"p1.jpg", lateDifference, "p1-1.jpg", "A different file named 'p1.jpg' is in the folder: saved as 'p1-1.jpg'"},
+        {"p1.jpg", a, "p1.jpg", "The file 'p1.jpg' in the folder held the same bytes and was replaced."},
+        {"p1.jpg", lateDifference, "p1-1.jpg", "The file 'p1-1.jpg' in the folder held the same bytes and was replaced."},
+        {"p1.jpg", payload(60, 2), "p1-2.jpg", "A different file named 'p1.jpg' is in the folder: saved as 'p1-2.jpg'"},
+        {"taken", payload(61, 3), "taken-1", "A different file named 'taken' is in the folder: saved as 'taken-1'"},
+    };
+    for (const Case &c : cases) {
+        EXPECT_EQ(dispose(UuencodeFile(c.name, c.data)), TArticleDisposition::OutcomeSaved) << c.line.constData();
+        EXPECT_EQ(d.LastSavedName, c.savedAs);
+        EXPECT_EQ(saved(c.savedAs), c.data) << c.savedAs.constData();
+        EXPECT_TRUE(logText().contains(c.line + "\r\n")) << c.line.constData();
+    }
+    EXPECT_EQ(saved("p1.jpg"), a);
+    EXPECT_EQ(outFiles(), (QStringList{"p1-1.jpg", "p1-2.jpg", "p1.jpg", "taken-1"}));
 }
 
 // The last article of a two-article file whose save fails is fetched again:
