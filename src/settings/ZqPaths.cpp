@@ -154,11 +154,20 @@ QString ZqPaths::Prepare()
                     copy.commit();
                 }
             }
+            IniGatherWrites();
             if (IniReadString("CONFIG", "OUTPUT_DIR", QByteArray()).isEmpty()) {
                 const QString pictures = DefaultOutputDir();
                 if (makeFolder(pictures) == 0)
                     IniWriteString("CONFIG", "OUTPUT_DIR", QFile::encodeName(pictures));
             }
+            // A new user starts safe: no picture saved twice, none replaced
+            // by another of its name. An administrator's choice stays; files
+            // made before this default keep theirs (a missing key reads no).
+            for (const char *key : {"FILE_SCREENING", "RENAME_DUPLICATES"}) {
+                if (IniReadBool("CONFIG", key, false) != IniReadBool("CONFIG", key, true))
+                    IniWriteBool("CONFIG", key, true);
+            }
+            IniFlushWrites();
         }
     }
     IniRemoveStaleTemps();

@@ -29,8 +29,10 @@ public:
 
     // Start of a run: creates the folders. A first start in the XDG layout
     // begins from the settings file beside the program (an administrator's
-    // defaults) when there is one, and proposes DefaultOutputDir (created) as
-    // output folder. Removes temporary settings files killed writers left.
+    // defaults) when there is one, proposes DefaultOutputDir (created) as
+    // output folder and switches FILE_SCREENING and RENAME_DUPLICATES on
+    // unless those defaults say otherwise. Removes temporary settings files
+    // killed writers left.
     // Returns SettingsWriteProblem().
     static QString Prepare();
     // Empty when the settings file can be written; else a sentence naming the

@@ -85,6 +85,42 @@ TEST_F(XdgTest, EveryFileInItsPlaceAndFirstStartProposesThePicturesFolder)
     EXPECT_EQ(prog.read(QStringLiteral("pixtrawl.ini")), QByteArray("[CONFIG]\r\nHOST=news.site.example\r\n"));
 }
 
+// A settings file made at the first start screens known files and numbers
+// clashing names; an administrator's choice in the seed stays, and a file
+// that already exists gets no keys it did not have.
+TEST_F(XdgTest, ANewSettingsFileStartsWithScreeningAndRenamingOn)
+{
+    struct Case {
+        const char *name;
+        QByteArray seed, existing; // empty: none
+        const char *screening, *renaming; // as read back; "" for missing
+    };
+    const QList<Case> cases{
+        {"new", "", "", "Y", "Y"},
+        {"seeded", "[CONFIG]\r\nHOST=h\r\nFILE_SCREENING=N\r\n", "", "N", "Y"},
+        {"existing", "", "[CONFIG]\r\nHOST=h\r\n", "", ""},
+    };
+    for (const Case &c : cases) {
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(inHome(QString::fromLatin1(c.name))));
+        QFile::remove(prog.path(QStringLiteral("pixtrawl.ini")));
+        if (!c.seed.isEmpty())
+            prog.write(QStringLiteral("pixtrawl.ini"), c.seed);
+        if (!c.existing.isEmpty()) {
+            ASSERT_TRUE(QDir().mkpath(QFileInfo(SettingsFilePath()).absolutePath()));
+            QFile f(SettingsFilePath());
+            ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+            f.write(c.existing);
+        }
+        EXPECT_EQ(ZqPaths::Prepare(), QString());
+        EXPECT_EQ(IniReadString("CONFIG", "FILE_SCREENING", ""), QByteArray(c.screening)) << c.name;
+        EXPECT_EQ(IniReadString("CONFIG", "RENAME_DUPLICATES", ""), QByteArray(c.renaming)) << c.name;
+        // A second start changes nothing.
+        IniWriteBool("CONFIG", "RENAME_DUPLICATES", false);
+        ZqPaths::Prepare();
+        EXPECT_FALSE(IniReadBool("CONFIG", "RENAME_DUPLICATES", true)) << c.name;
+    }
+}
+
 TEST_F(XdgTest, StateFolderFromTheEnvironmentOnlyWhenAbsolute)
 {
     qputenv("XDG_STATE_HOME", "relative/state");
