@@ -1,5 +1,6 @@
 #include "TGrabConsole.h"
 
+#include "SafeText.h"
 #include "TConnectionHint.h"
 #include "TGrabEngine.h"
 #include "TZqNNTP.h"
@@ -12,7 +13,9 @@
 
 namespace {
 
-QByteArray oneLine(QString text) { return text.replace('\n', ' ').toLocal8Bit(); }
+// Server words, group names and subjects among the text: nothing of theirs may
+// move the cursor, clear the screen or set the terminal's title.
+QString oneLine(QString text) { return SafeText::Shown(text.replace('\n', ' ')); }
 
 } // namespace
 
@@ -23,8 +26,27 @@ void TGrabConsole::line(std::FILE *to, const QString &text)
         std::fflush(stdout);
         progressShown_ = false;
     }
-    std::fprintf(to, "%s\n", oneLine(text).constData());
+    std::fprintf(to, "%s\n", oneLine(text).toLocal8Bit().constData());
     std::fflush(to);
+}
+
+bool TGrabConsole::said(const QString &text) const
+{
+    // The engine's reason for an end may be a failure told before, which the
+    // hint for its kind then followed.
+    const QString shown = oneLine(text).trimmed();
+    for (const QString &c : complaints_)
+        if (c.contains(shown))
+            return true;
+    return false;
+}
+
+void TGrabConsole::complain(const QString &text)
+{
+    if (said(text))
+        return;
+    complaints_ << oneLine(text).trimmed();
+    line(stderr, QStringLiteral("pixtrawl: ") + text);
 }
 
 int TGrabConsole::Run()
@@ -32,20 +54,20 @@ int TGrabConsole::Run()
     terminal_ = ::isatty(STDOUT_FILENO) == 1;
     // No box may wait for a person: whatever would ask is said and declined.
     SetMessageHandler([this](const MessageRequest &r) {
-        line(stderr, QStringLiteral("pixtrawl: ") + r.text);
+        complain(r.text);
         return r.buttons == MsgButtons::YesNo ? int(MsgNo) : r.buttons == MsgButtons::OkCancel ? int(MsgCancel) : int(MsgOk);
     });
     const QString problem = ZqPaths::Prepare();
     if (!problem.isEmpty())
-        line(stderr, QStringLiteral("pixtrawl: ") + problem);
+        complain(problem);
     ZqSettingsLock lock;
     if (!lock.Acquire(ZqPaths::SettingsFile())) {
         line(stderr, QString::fromLatin1(ZqSettingsLock::AlreadyRunning));
-        return 1;
+        return EndedEarly;
     }
     if (IniReadString("CONFIG", "HOST", QByteArray()).isEmpty()) {
-        line(stderr, QStringLiteral("pixtrawl: no news server is configured (Options > Configuration)."));
-        return 1;
+        complain(QStringLiteral("nothing to do: no news server is configured (Options > Configuration)."));
+        return NothingToDo;
     }
 
     TGrabEngine engine;
@@ -55,8 +77,8 @@ int TGrabConsole::Run()
     engine.LoadGroups();
     engine.LoadFilters();
     if (engine.GroupNames.isEmpty()) {
-        line(stderr, QStringLiteral("pixtrawl: no groups are chosen (Groups > Configure Groups)."));
-        return 1;
+        complain(QStringLiteral("nothing to do: no groups are chosen (Groups > Configure Groups)."));
+        return NothingToDo;
     }
 
     started_.start();
@@ -86,10 +108,15 @@ int TGrabConsole::Run()
     if (interrupted_)
         why = QStringLiteral("stopped by a signal");
     if (!walked) {
-        line(stderr, QStringLiteral("pixtrawl: the run ended early: ") + (why.isEmpty() ? failure_ : why));
-        return 1;
+        if (why.isEmpty())
+            why = failure_;
+        // A reason told as it happened is not told again.
+        line(stderr, why.isEmpty() || said(why) ? QStringLiteral("pixtrawl: the run ended early.")
+                                                : QStringLiteral("pixtrawl: the run ended early: ") + why);
+        return EndedEarly;
     }
-    return 0;
+    // The summary line names the groups skipped and why.
+    return engine.Summary.Skipped.isEmpty() ? Walked : GroupsSkipped;
 }
 
 void TGrabConsole::Interrupt()
@@ -109,7 +136,7 @@ void TGrabConsole::GroupStarted(int index, int count, const QByteArray &name)
 {
     groupIndex_ = index;
     groupCount_ = count;
-    group_ = QString::fromLocal8Bit(name);
+    group_ = SafeText::Shown(name);
     article_ = 0;
     if (terminal_)
         progress(true);
@@ -138,7 +165,7 @@ void TGrabConsole::ArticleDone(TArticleDisposition::Outcome outcome, const QByte
 
 void TGrabConsole::progress(bool force)
 {
-    if (!terminal_)
+    if (!terminal_ || groupCount_ == 0) // nothing to say before the first group
         return;
     // A few times a second is all a person can read.
     if (!force && lastDrawn_.isValid() && lastDrawn_.elapsed() < 200)
@@ -154,7 +181,7 @@ void TGrabConsole::progress(bool force)
                              .arg(mb, 0, 'f', 1)
                              .arg(mb / seconds, 0, 'f', 1)
                              .arg(saved_);
-    std::fprintf(stdout, "\r\x1b[K%s", oneLine(text).constData());
+    std::fprintf(stdout, "\r\x1b[K%s", oneLine(text).toLocal8Bit().constData());
     std::fflush(stdout);
     progressShown_ = true;
 }
@@ -173,5 +200,5 @@ void TGrabConsole::Failed(TGrabFailure kind, const QString &given, bool)
                                      engine_->NewsClient->FailureText);
     failure_ = QString(text).replace('\n', ' ');
     attemptDone_ = true;
-    line(stderr, QStringLiteral("pixtrawl: ") + text);
+    complain(text);
 }

@@ -3,6 +3,7 @@
 
 #include <QElapsedTimer>
 #include <QString>
+#include <QStringList>
 
 #include <cstdio>
 
@@ -10,12 +11,19 @@ class TGrabEngine;
 
 // "pixtrawl --grab": Search All Groups once, with nobody at the screen. On
 // a terminal one progress line is rewritten in place; on a pipe or a file a
-// line per group. Failures go to standard error and end the run; nothing is
-// ever asked.
+// line per group. Failures go to standard error, each reason once, and end
+// the run; nothing is ever asked. Whatever came from the server or an
+// article is printed as SafeText shows it, so it cannot act on a terminal.
 class TGrabConsole : public TGrabEvents {
 public:
-    // Exit status: 0 every group walked, 1 the run ended early (or could not
-    // start), as a timer or a script wants to know.
+    // The exit status, as a timer or a script wants to know how it went
+    // (2, a wrong argument, is the command line's).
+    enum Status {
+        Walked = 0,      // every group was walked
+        EndedEarly = 1,  // the run ended early or could not start; the reason on standard error
+        GroupsSkipped = 3, // walked to the end, but a group was skipped (the server refused it, or its name cannot be sent)
+        NothingToDo = 4, // no news server configured or no groups chosen
+    };
     int Run();
     // SIGTERM, SIGINT, SIGHUP: stop as Stop does; the pointer stays exact.
     void Interrupt();
@@ -31,6 +39,9 @@ public:
 private:
     void progress(bool force);
     void line(std::FILE *to, const QString &text);
+    // "pixtrawl: text" on standard error, unless that was said already.
+    void complain(const QString &text);
+    bool said(const QString &text) const;
 
     TGrabEngine *engine_ = nullptr;
     bool terminal_ = false;
@@ -38,6 +49,7 @@ private:
     bool interrupted_ = false;
     bool progressShown_ = false;
     QString failure_;
+    QStringList complaints_; // as printed, one line each
     QString group_;
     int groupIndex_ = 0, groupCount_ = 0;
     qint64 article_ = 0;

@@ -4,6 +4,7 @@
 #include "TPictureFingerprint.h"
 #include "TPictureReader.h"
 #include "TQtMessageHandler.h"
+#include "SafeText.h"
 #include "ZqMessageBox.h"
 #include "ZqPaths.h"
 #include "ZqSettingsLock.h"
@@ -45,13 +46,16 @@ Mode commandLine(int argc, char **argv, int &status)
     const QCommandLineOption grab(
         QStringLiteral("grab"),
         QStringLiteral("Search all groups once without a window, then exit: 0 when every group was walked, "
-                       "1 when the run ended early (the reason on standard error), 2 for a wrong argument."));
+                       "1 when the run ended early (the reason on standard error), 2 for a wrong argument, "
+                       "3 when a group was skipped (refused by the server), 4 when there was nothing to do "
+                       "(no news server or no groups set up)."));
     parser.addOption(help);
     parser.addOption(version);
     parser.addOption(grab);
     status = 0;
     if (!parser.parse(args)) {
-        std::fprintf(stderr, "pixtrawl: %s\nTry 'pixtrawl --help'.\n", parser.errorText().toLocal8Bit().constData());
+        std::fprintf(stderr, "pixtrawl: %s\nTry 'pixtrawl --help'.\n",
+                     SafeText::Shown(parser.errorText()).toLocal8Bit().constData());
         status = 2;
         return Mode::Done;
     }
@@ -72,7 +76,7 @@ Mode commandLine(int argc, char **argv, int &status)
     }
     if (!parser.positionalArguments().isEmpty()) {
         std::fprintf(stderr, "pixtrawl: unexpected argument '%s'\nTry 'pixtrawl --help'.\n",
-                     parser.positionalArguments().first().toLocal8Bit().constData());
+                     SafeText::Shown(parser.positionalArguments().first()).toLocal8Bit().constData());
         status = 2;
         return Mode::Done;
     }

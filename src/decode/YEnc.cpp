@@ -1,4 +1,5 @@
 #include "YEnc.h"
+#include "SafeText.h"
 
 #include "YEncKernel.h"
 #include "ZqChecksumCRC32.h"
@@ -146,15 +147,7 @@ bool IsYEncBody(const QList<QByteArray> &lines)
     return false;
 }
 
-QByteArray PrintableName(const QByteArray &name)
-{
-    QByteArray out;
-    const QString s = QString::fromUtf8(name);
-    for (QChar c : s)
-        out += (c.unicode() < 0x20 || c.unicode() == 0x7F || c == QChar::ReplacementCharacter)
-            ? QByteArray("?") : QString(c).toUtf8();
-    return out;
-}
+QByteArray PrintableName(const QByteArray &name) { return SafeText::ShownUtf8(name); }
 
 QByteArray YEncWhat(const YEncResult &r)
 {

@@ -72,7 +72,8 @@ YEncResult DecodeYEnc(const QList<QByteArray> &lines);
 
 // "File 'x.jpg'" or "Part 2 of 5 of 'x.jpg'", with the name made printable.
 QByteArray YEncWhat(const YEncResult &r);
-// Control bytes and bytes that are not UTF-8 shown as "?", for the log.
+// A name as SafeText shows it (controls visible, format characters and bytes
+// that are not UTF-8 as U+FFFD), for the log and the status line.
 QByteArray PrintableName(const QByteArray &name);
 // Why a yEnc name cannot become a file name, or empty when it can.
 QByteArray YEncNameProblem(const QByteArray &name);

@@ -1,5 +1,6 @@
 #include "TArticleLog.h"
 
+#include "SafeText.h"
 #include "ZqIniFile.h"
 #include "ZqPaths.h"
 
@@ -27,13 +28,7 @@ void writeRecord(const QByteArray &text)
 
 } // namespace
 
-QByteArray TArticleLog::WithoutControls(QByteArray s)
-{
-    for (char &c : s)
-        if (static_cast<unsigned char>(c) < 0x20 || c == '\x7f')
-            c = '_';
-    return s;
-}
+QByteArray TArticleLog::WithoutControls(QByteArray s) { return SafeText::ShownUtf8(s); }
 
 void TArticleLog::Header(const QByteArray &groupName, qint64 articleNumber, const QByteArray &subject)
 {

@@ -15,8 +15,8 @@ public:
     // An outcome line of the record in hand.
     static void Line(const QByteArray &line);
 
-    // Control characters as "_": a name or subject must not break or forge
-    // a log line, nor plant a line feed in a file name.
+    // As SafeText shows it: a name, subject or server's words must not break
+    // or forge a log line, nor reach a terminal that shows the log raw.
     static QByteArray WithoutControls(QByteArray s);
 
     static constexpr qsizetype MaxSubjectBytes = 1024;

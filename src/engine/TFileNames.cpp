@@ -1,6 +1,6 @@
 #include "TFileNames.h"
 
-#include "TArticleLog.h"
+#include "SafeText.h"
 
 #include <algorithm>
 
@@ -43,9 +43,10 @@ QByteArray TFileNames::ForFile(const QByteArray &decoderName, const QByteArray &
 {
     // Names from articles are untrusted: only the last path component is
     // kept, so no name can reach outside the output folder. Control
-    // characters (a NUL would cut the path short) become "_", and a leading
-    // "." or "-" gets one in front, so no name is hidden or taken for an
-    // option.
+    // characters (a NUL would cut the path short), bidi and other format
+    // characters (U+202E turns "gpj.exe" into "exe.jpg" on screen) and bytes
+    // that are not UTF-8 become "_", and a leading "." or "-" gets one in
+    // front, so no name is hidden, disguised or taken for an option.
     QByteArray name = decoderName;
     const qsizetype sep = std::max(name.lastIndexOf('/'), name.lastIndexOf('\\'));
     if (sep >= 0)
@@ -59,7 +60,7 @@ QByteArray TFileNames::ForFile(const QByteArray &decoderName, const QByteArray &
         if (unusable(name))
             name = "noname";
     }
-    name = TArticleLog::WithoutControls(name);
+    name = SafeText::ForFileName(name);
     if (name.startsWith('.') || name.startsWith('-'))
         name.prepend('_');
     if (name.size() > MaxNameBytes) {

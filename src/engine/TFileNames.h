@@ -7,7 +7,8 @@ class TFileNames {
 public:
     // A decoder's name cut to its last path component and to the file
     // system's length; else the subject without the characters file names
-    // refuse; else "noname". Control characters become "_", and a leading
+    // refuse; else "noname". Control and format characters and bytes
+    // that are not UTF-8 become "_" (SafeText::ForFileName), and a leading
     // "." or "-" gets "_" in front.
     static QByteArray ForFile(const QByteArray &decoderName, const QByteArray &subject);
     // base with "-k" before its extension (a.b.c -> a.b-1.c), kept within

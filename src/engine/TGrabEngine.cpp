@@ -9,6 +9,7 @@
 #include "ZqLinesFile.h"
 #include "ZqListField.h"
 #include "ZqPasswordStore.h"
+#include "SafeText.h"
 #include "ZqPaths.h"
 
 #include <QCoreApplication>
@@ -314,19 +315,19 @@ void TGrabEngine::GroupRefused(const QByteArray &group)
 {
     // The server's own words after the status code, e.g. "no such group".
     const QByteArray status = NewsClient->LastStatus.trimmed();
-    QString why = QString::fromLocal8Bit(status.mid(status.indexOf(' ') + 1).trimmed());
+    QString why = SafeText::Shown(status.mid(status.indexOf(' ') + 1).trimmed());
     if (status.indexOf(' ') < 0 || why.isEmpty())
         why = QStringLiteral("refused by the server");
     Summary.Skipped.append({group, why});
     Disposition.LogNote(group, "The server refused the group (" + status + "); the group was skipped.");
-    Events().Status(QStringLiteral("Group %1 skipped: %2").arg(QString::fromLocal8Bit(group), why));
+    Events().Status(QStringLiteral("Group %1 skipped: %2").arg(SafeText::Shown(group), why));
 }
 
 QString TGrabEngine::SaveFailureText() const
 {
     return QStringLiteral("Pictures cannot be saved in the folder \"%1\": %2.\nThe search was stopped; "
                           "the picture will be fetched again by the next search.")
-        .arg(QDir::toNativeSeparators(Disposition.SaveFolder), Disposition.SaveError);
+        .arg(SafeText::Shown(QDir::toNativeSeparators(Disposition.SaveFolder)), Disposition.SaveError);
 }
 
 void TGrabEngine::ReportSaveFailure()

@@ -151,6 +151,7 @@ void TGroupSearch::Run(int firstGroup, bool oneGroup)
             // A blank or control character would end the command early and let
             // the rest pass for a command of its own.
             w_.Disposition.LogNote(group, "Group name holds a blank or control character; the group was skipped.");
+            w_.Summary.Skipped.append({group, QStringLiteral("its name holds a blank or control character")});
             w_.Events().Status(QStringLiteral("Group %1 skipped: its name holds a blank or control character")
                                    .arg(shown(PrintableName(group))));
             if (oneGroup)

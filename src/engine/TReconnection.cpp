@@ -106,7 +106,10 @@ void TReconnection::HandOver()
     reconnecting_ = false;
     attempts_ = 0;
     ScheduleRetry();
-    w_.Events().Status(QStringLiteral("Connection lost; the other connections carry on while it reconnects"));
+    // Handed over to extras that may still be on their way: say only what is so.
+    w_.Events().Status(w_.Pool().ExtrasUp() > 0
+                           ? QStringLiteral("Connection lost; the other connections carry on while it reconnects")
+                           : QStringLiteral("Connection lost; reconnecting while the other connections are still opening"));
 }
 
 void TReconnection::ScheduleRetry()

@@ -1,5 +1,7 @@
 #include "TRunSummary.h"
 
+#include "SafeText.h"
+
 #include <QStringList>
 
 namespace {
@@ -25,7 +27,7 @@ QString TRunSummary::SkippedText() const
         return QString();
     QStringList names;
     for (const Skip &s : Skipped)
-        names << QString::fromLocal8Bit(s.Group) + QStringLiteral(" (") + s.Why + ')';
+        names << SafeText::Shown(s.Group) + QStringLiteral(" (") + s.Why + ')';
     return counted(int(Skipped.size()), "group", "groups") + QStringLiteral(" skipped: ") + names.join(QStringLiteral(", "));
 }
 

@@ -1,5 +1,6 @@
 #include "TBodyRequests.h"
 
+#include "SafeText.h"
 #include "SocketWrite.h"
 #include "TZqNNTP.h"
 
@@ -63,7 +64,7 @@ bool TBodyRequests::FetchOnce(qint64 number, const QList<qint64> &ahead, const Q
             // and its request: one for another article means they are out of step.
             if (!Nntp::ReplyAnswers(status, number, expectedId, c.ByMessageId)) {
                 c.ProtocolError = true;
-                const QString shown = QString::fromLatin1(status.left(200));
+                const QString shown = SafeText::Shown(status.left(200));
                 c.BodyLines.clear();
                 c.TransportEnded(QStringLiteral("BODY %1 was answered with \"%2\"").arg(number).arg(shown));
                 return false;

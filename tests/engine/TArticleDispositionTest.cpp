@@ -164,9 +164,10 @@ TEST_F(Disposition, LineBreaksInNamesAndSubjectsCannotForgeLogLines)
     const QByteArray text = logText();
     EXPECT_EQ(text.count('\n'), 6) << text.constData(); // two records of three lines
     EXPECT_EQ(text.count('\r'), 6);
-    EXPECT_TRUE(text.contains("-alt.x_-7-cat__01/01/70-00:00:00-alt.x-8-forged\r\n"
+    // Shown as the terminal shows them: CR as "␍", LF as "␊".
+    EXPECT_TRUE(text.contains("-alt.x\u240d-7-cat\u240d\u240a01/01/70-00:00:00-alt.x-8-forged\r\n"
                               "Article was saved as 'a_b.jpg' at 60 bytes.\r\n \r\n"));
-    EXPECT_TRUE(text.endsWith("-alt._y\r\nnote_line\r\n"));
+    EXPECT_TRUE(text.endsWith("-alt.\u240ay\r\nnote\u240dline\r\n"));
     EXPECT_EQ(saved("a_b.jpg"), data);
 }
 
@@ -327,6 +328,11 @@ TEST_F(Disposition, NameRules)
         // Control characters and a leading dot or dash are defused.
         {"a\nb\r\t.jpg", "s", "a_b__.jpg"},
         {"\x7f\x1b[31m.jpg", "s", "__[31m.jpg"},
+        // So are bidi and format characters and bytes that are not UTF-8:
+        // U+202E would show this name as "exe.jpg".
+        {"\xe2\x80\xaegpj.exe", "s", "_gpj.exe"},
+        {"", "caf\xe9\xef\xbb\xbf\xc2\x9b.jpg", "caf___.jpg"},
+        {"\xc3\xa9t\xc3\xa9.jpg", "s", "\xc3\xa9t\xc3\xa9.jpg"},
         {".bashrc", "s", "_.bashrc"},
         {"-rf", "s", "_-rf"},
         {"", ".profile", "_.profile"},
