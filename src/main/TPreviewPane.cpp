@@ -1,5 +1,6 @@
 #include "TPreviewPane.h"
 
+#include "TMeasureClock.h"
 #include "TPictureReader.h"
 #include "TZqImage.h"
 #include "ZqPaths.h"
@@ -20,7 +21,7 @@ TPreviewPane::TPreviewPane(TZqImage &image, const bool &enabled, const qint64 &b
 void TPreviewPane::Offer(const QByteArray &data)
 {
     waiting_ = data;
-    const qint64 since = shownAt_.isValid() ? shownAt_.elapsed() : MinGapMs;
+    const qint64 since = shownAtNs_ < 0 ? MinGapMs : (TMeasureClock::NowNs() - shownAtNs_) / 1000000;
     if (since >= MinGapMs)
         ShowWaiting();
     else if (!turn_->isActive())
@@ -33,7 +34,7 @@ void TPreviewPane::ShowWaiting()
     if (waiting_.isNull())
         return;
     const QByteArray data = std::exchange(waiting_, QByteArray());
-    shownAt_.start();
+    shownAtNs_ = TMeasureClock::NowNs();
     if (enabled_)
         ShowFile(data);
 }

@@ -1,6 +1,5 @@
 #pragma once
 #include <QByteArray>
-#include <QElapsedTimer>
 #include <QObject>
 
 class QTimer;
@@ -33,6 +32,6 @@ private:
     const bool &enabled_;
     const qint64 &bodyLimitBytes_;
     QByteArray waiting_; // the newest picture waiting for its turn
-    QElapsedTimer shownAt_;
+    qint64 shownAtNs_ = -1; // TMeasureClock time of the last picture shown; -1: none yet
     QTimer *turn_;
 };

@@ -1,6 +1,7 @@
 #include "TRunReport.h"
 
 #include "TFrmMain.h"
+#include "TMeasureClock.h"
 #include "TThumbnailStrip.h"
 #include "TTrayIcon.h"
 #include "ZqIniFile.h"
@@ -60,7 +61,7 @@ void TRunReport::RunStarted()
 void TRunReport::Update()
 {
     pending_->stop();
-    shown_.start();
+    shownNs_ = TMeasureClock::NowNs();
     const QString summary = Owner.Engine.Summary.Text();
     Strip->SetSummary(Ending.isEmpty() ? summary : Ending + QStringLiteral(". ") + summary);
 }
@@ -82,7 +83,7 @@ void TRunReport::Changed()
 {
     // Eliding the line costs more than disposing of a small article: when
     // articles go by faster than anyone reads, the count follows in steps.
-    const qint64 since = shown_.isValid() ? shown_.elapsed() : UpdateGapMs;
+    const qint64 since = shownNs_ < 0 ? UpdateGapMs : (TMeasureClock::NowNs() - shownNs_) / 1000000;
     if (since >= UpdateGapMs)
         Update();
     else if (!pending_->isActive())

@@ -1,7 +1,6 @@
 #pragma once
 #include "TArticleDisposition.h"
 
-#include <QElapsedTimer>
 #include <QObject>
 #include <QUrl>
 
@@ -55,6 +54,6 @@ private:
 
     TFrmMain &Owner;
     QString failure_;
-    QElapsedTimer shown_;
+    qint64 shownNs_ = -1; // TMeasureClock time of the last update; -1: none yet
     QTimer *pending_;
 };

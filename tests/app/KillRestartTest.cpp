@@ -131,7 +131,9 @@ TEST(KillRestart, EveryPictureSavedOnceWithItsKey)
     int kills = 0;
     QElapsedTimer budget;
     budget.start();
-    while (kills < Kills && !finished() && budget.elapsed() < 150000) {
+    // The budget only cuts the kills past the ten the test needs, so a slow
+    // machine makes the test longer, never failed.
+    while (kills < Kills && !finished() && (kills < 10 || budget.elapsed() < 150000)) {
         const int before = server.connections;
         const int target = filesSaved() + int(random.bounded(1, 6));
         ASSERT_TRUE(start());

@@ -3,6 +3,7 @@
 
 #include "FakeDialogs.h"
 #include "FakeNntpServer.h"
+#include "ManualClock.h"
 #include "MessageRecorder.h"
 #include "SearchSetup.h"
 #include "TRunReport.h"
@@ -529,14 +530,20 @@ TEST_F(MainSearchTest, FailuresThatNeedThePersonAreBoxes)
 // steps: never more than UpdateGapMs behind, not once per article.
 TEST_F(MainSearchTest, TheSummaryFollowsTheCountsInSteps)
 {
+    ManualClock clock;
     TFrmMain w;
     w.Report->UpdateGapMs = 50;
     w.Report->Update();
     const QString before = w.Report->Strip->laSummary->FullText();
+    const auto shown = [&] { return w.Report->Strip->laSummary->FullText(); };
     w.Engine.Summary.Saved = 3;
     w.Report->Changed();
     w.Report->Changed();
-    EXPECT_EQ(w.Report->Strip->laSummary->FullText(), before);
-    EXPECT_TRUE(QTest::qWaitFor(
-        [&] { return w.Report->Strip->laSummary->FullText().startsWith("Saved 3 pictures"); }, 1000));
+    EXPECT_EQ(shown(), before);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return shown().startsWith("Saved 3 pictures"); }, 10000));
+    // A change a whole gap after the last update is shown at once.
+    clock.AdvanceMs(50);
+    w.Engine.Summary.Saved = 4;
+    w.Report->Changed();
+    EXPECT_TRUE(shown().startsWith("Saved 4 pictures")) << shown().toStdString();
 }

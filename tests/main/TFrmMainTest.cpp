@@ -3,6 +3,7 @@
 #include "TestBodies.h"
 
 #include "FakeDialogs.h"
+#include "ManualClock.h"
 #include "MessageRecorder.h"
 #include "TRunReport.h"
 #include "TTrayIcon.h"
@@ -510,6 +511,7 @@ TEST_F(MainWindowTest, PreviewToggleAndPreviewFile)
 TEST_F(MainWindowTest, PreviewsFasterThanTheEyeShowTheNewest)
 {
     IniWriteBool("CONFIG", "PREVIEW", true);
+    ManualClock clock; // the pictures all come at one moment
     TFrmMain w;
     w.Pane->MinGapMs = 300;
     const QByteArray jpeg = readJpeg("baseline.jpg");
