@@ -329,7 +329,8 @@ TEST_F(EngineTest, RefusedLoginIsReportedWithTheServersLine)
 // does and says where and why; the next run fetches the picture again.
 TEST_F(EngineTest, FailedSaveStopsTheRunAndTheArticleComesAgain)
 {
-    const QString missing = dir.path("gone/");
+    // Typed without its "/": still the folder, never "gonepic.jpg" beside it.
+    const QString missing = dir.path("gone");
     IniWriteString("CONFIG", "OUTPUT_DIR", missing.toLocal8Bit());
     TGrabEngine e;
     connect(e);
@@ -346,6 +347,8 @@ TEST_F(EngineTest, FailedSaveStopsTheRunAndTheArticleComesAgain)
     EXPECT_TRUE(events.previews.isEmpty());
     EXPECT_FALSE(e.WalkedAll());
     EXPECT_TRUE(e.EndReason().startsWith("Pictures cannot be saved"));
+    EXPECT_EQ(e.Summary.Saved, 0);
+    EXPECT_FALSE(QFile::exists(dir.path("gonepic.jpg")));
     ASSERT_TRUE(WaitUntil([&] { return e.State() == TGrabEngine::StateOnline; }, 10000));
 
     ASSERT_TRUE(QDir().mkpath(missing));
@@ -353,6 +356,28 @@ TEST_F(EngineTest, FailedSaveStopsTheRunAndTheArticleComesAgain)
     EXPECT_EQ(dir.read("gone/pic.jpg"), picture());
     EXPECT_EQ(IniReadString("GROUPS", "alt.a", ""), "2,<art2@fake.invalid>+");
     EXPECT_EQ(ReadStatistic("SAVED_COUNT", ""), 1);
+}
+
+// Renaming off: two different p1.jpg are both kept, the first one's bytes
+// coming again replace their own file, and the summary says what the folder
+// holds.
+TEST_F(EngineTest, TheSummaryCountsTheFilesInTheFolder)
+{
+    QByteArray other = picture();
+    other[other.size() / 2] = char(other[other.size() / 2] ^ 1);
+    QList<FakeNntpServer::Article> &articles = server.groups[0].articles;
+    articles = {FakeNntpServer::MakeArticle(1, "one", UuencodeFile("p1.jpg", picture())),
+                FakeNntpServer::MakeArticle(2, "two", UuencodeFile("p1.jpg", other)),
+                FakeNntpServer::MakeArticle(3, "one again", UuencodeFile("p1.jpg", picture()))};
+    TGrabEngine e;
+    connect(e);
+    e.SearchAllGroups();
+
+    EXPECT_EQ(QDir(dir.path("out")).entryList(QDir::Files | QDir::Hidden, QDir::Name),
+              (QStringList{"p1-1.jpg", "p1.jpg"}));
+    EXPECT_EQ(dir.read("out/p1.jpg"), picture());
+    EXPECT_EQ(dir.read("out/p1-1.jpg"), other);
+    EXPECT_EQ(e.Summary.Text(), "Saved 2 pictures, 0 duplicates, 0 filtered in 1 group");
 }
 
 // A group whose articles all fail keeps its own number, with no id and no
