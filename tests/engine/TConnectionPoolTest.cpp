@@ -15,6 +15,7 @@
 #include <QDir>
 #include <QFile>
 #include <QScopeGuard>
+#include <QTimer>
 
 #include <algorithm>
 #include <utility>
@@ -315,6 +316,36 @@ TEST(DepthGauge, LongIdleWaitsRaiseTheFloorAndPausesAreNotReceiveTime)
     now += 1000 * Ms;
     r.BodyTaken(10000, 0);
     EXPECT_LT(r.Depth(10000, 1), steady);
+}
+
+// The engine's own connection lost while the others are still on their way:
+// nothing may say that they carry on.
+TEST_F(PoolTest, ALossBeforeTheOthersAreUpDoesNotSayTheyCarryOn)
+{
+    bool cut = false;
+    server.responder = [&](FakeNntpServer &s, const QByteArray &command) {
+        if (cut || !command.startsWith("BODY "))
+            return false;
+        cut = true;
+        s.Send({"222 1 " + id(1) + " body\r\nbegin 644 p", QByteArray()});
+        return true;
+    };
+    TGrabEngine e;
+    connect(e);
+    server.greeting = QByteArray(); // the extras are taken in but never greeted
+    QTimer watch; // the first word of the loss ends the run
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        if (!events.statuses.filter(QStringLiteral("Connection lost")).isEmpty())
+            e.Stop();
+    });
+    watch.start(5);
+    e.SearchAllGroups();
+
+    ASSERT_TRUE(cut);
+    const QString said = events.statuses.join('\n');
+    EXPECT_TRUE(said.contains(QStringLiteral("Connection lost; reconnecting while the other connections are still opening")))
+        << said.toStdString();
+    EXPECT_FALSE(said.contains(QStringLiteral("carry on"))) << said.toStdString();
 }
 
 } // namespace
