@@ -1,5 +1,7 @@
 #include "JpegScaled.h"
 
+#include "JpegWorkLimit.h"
+
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
@@ -37,6 +39,7 @@ bool DecodeJpegScaled(const QByteArray &data, int minSide, JpegPixels *out)
     int *width = &out->Width, *height = &out->Height, *channels = &out->Channels;
     jpeg_decompress_struct cinfo;
     ErrorManager err;
+    JpegWorkLimit limit;
     std::memset(&cinfo, 0, sizeof cinfo);
     cinfo.err = jpeg_std_error(&err.pub);
     err.pub.error_exit = errorExit;
@@ -53,6 +56,7 @@ bool DecodeJpegScaled(const QByteArray &data, int minSide, JpegPixels *out)
         jpeg_destroy_decompress(&cinfo);
         return false;
     }
+    limit.Watch(&cinfo);
     cinfo.out_color_space = cinfo.jpeg_color_space == JCS_GRAYSCALE ? JCS_GRAYSCALE : JCS_YCbCr;
     cinfo.scale_num = 1;
     cinfo.scale_denom = denominator(cinfo.image_width, cinfo.image_height, unsigned(qMax(0, minSide)));
@@ -66,6 +70,7 @@ bool DecodeJpegScaled(const QByteArray &data, int minSide, JpegPixels *out)
     jpeg_start_decompress(&cinfo);
     if (progressive) {
         for (;;) {
+            JpegWorkLimit::Check(&cinfo);
             const int r = jpeg_consume_input(&cinfo);
             if (r == JPEG_REACHED_EOI || r == JPEG_SUSPENDED)
                 break;

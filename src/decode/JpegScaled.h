@@ -14,6 +14,6 @@ struct JpegPixels {
 // libjpeg's own reduced decode, at the smallest of 1/8, 1/4, 1/2 and 1/1
 // that keeps both sides at minSide or more (0: always 1/8). At 1/8 a
 // progressive picture is read only as far as its first scan that gives
-// every block's mean. False for what libjpeg refuses, four components, or
-// a declared size past 64 megapixels.
+// every block's mean. False for what libjpeg refuses, four components, a
+// declared size past 64 megapixels, or scans past JpegWorkLimit's bounds.
 bool DecodeJpegScaled(const QByteArray &data, int minSide, JpegPixels *out);

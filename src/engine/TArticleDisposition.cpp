@@ -1,6 +1,7 @@
 #include "TArticleDisposition.h"
 
 #include "Decode.h"
+#include "JpegWorkLimit.h"
 #include "PostSubject.h"
 #include "TArticleLog.h"
 #include "TOutputFolder.h"
@@ -369,7 +370,10 @@ TArticleDisposition::Outcome TArticleDisposition::disposeFile(QByteArray name, c
         }
     }
 
-    if (previewEnabled && OnPreview)
+    // Saved, but not shown: libjpeg would only give up on it at its bound.
+    if (const JpegWorkLimit::Reason bound = JpegWorkLimit::Of(DecodeStream); bound != JpegWorkLimit::Within)
+        logLine(JpegWorkLimit::Line(bound));
+    else if (previewEnabled && OnPreview)
         OnPreview(DecodeStream);
     DecodeStream.clear();
     return outcome;

@@ -1,5 +1,7 @@
 #include "TJPEGImage.h"
 
+#include "JpegWorkLimit.h"
+
 #include <QFile>
 
 #include <csetjmp>
@@ -149,6 +151,7 @@ int decode(const JOCTET *data, size_t size, int targetWidth, int targetHeight, Q
     jpeg_decompress_struct cinfo;
     ErrorManager err;
     jpeg_source_mgr src;
+    JpegWorkLimit limit;
 
     // Zeroed so that destroying after a failed create is harmless.
     std::memset(&cinfo, 0, sizeof cinfo);
@@ -179,6 +182,7 @@ int decode(const JOCTET *data, size_t size, int targetWidth, int targetHeight, Q
 
     if (qint64(cinfo.image_width) * qint64(cinfo.image_height) > TJPEGImage::MaxPixels)
         ERREXIT1(&cinfo, JERR_IMAGE_TOO_BIG, JPEG_MAX_DIMENSION);
+    limit.Watch(&cinfo);
 
     switch (cinfo.jpeg_color_space) {
     case JCS_GRAYSCALE:

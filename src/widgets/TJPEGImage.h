@@ -7,7 +7,8 @@
 
 // Error text is "JPEG error #<libjpeg message number>" (the J_MESSAGE_CODE of
 // jerror.h). A file that cannot be read at all gives JERR_FILE_READ, empty data
-// JERR_INPUT_EMPTY, and a picture over MaxPixels JERR_IMAGE_TOO_BIG.
+// JERR_INPUT_EMPTY, and a picture over MaxPixels JERR_IMAGE_TOO_BIG, as does
+// one whose scans pass the bounds of JpegWorkLimit.
 class EJPEGError : public std::runtime_error {
 public:
     EJPEGError(int code);

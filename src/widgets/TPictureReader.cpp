@@ -29,9 +29,19 @@ bool readWithQt(const QByteArray &data, QSize target, QImage *image, QSize *full
     buffer.setData(data);
     buffer.open(QIODevice::ReadOnly);
     QImageReader reader(&buffer);
+    // Only the formats named above: the other plugins (MNG animations, icon
+    // files of many images, TGA without a signature) would be handed hostile
+    // bytes for pictures nobody posts. Each reads one image, the first frame
+    // or page, however many the file holds.
+    static const QList<QByteArray> formats{"png", "gif", "webp", "bmp", "tiff"};
+    if (!formats.contains(reader.format()))
+        return false;
     const QSize full = reader.size();
     if (!full.isValid() || qint64(full.width()) * full.height() > TJPEGImage::MaxPixels)
         return false;
+    // Qt's own cap on one image's memory, at four bytes a pixel of the
+    // largest picture taken.
+    reader.setAllocationLimit(int(TJPEGImage::MaxPixels * 4 / (1024 * 1024)));
     reader.setScaledSize(coveringSize(full, target));
     QImage img = reader.read();
     if (img.isNull())
