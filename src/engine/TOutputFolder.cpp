@@ -193,16 +193,18 @@ bool TOutputFolder::SameContent(const QByteArray &path, const QByteArray &key)
     if (fd < 0)
         return false;
     bool same = quint32(size) == key.left(8).toUInt(nullptr, 16);
-    std::uint32_t crc = 0;
+    // Crc32Update returns the register uncomplemented and takes its start
+    // complemented: each block goes on from the complement of the last.
+    std::uint32_t start = 0;
     char buf[BlockSize];
     for (qint64 at = 0; same && at < size;) {
         const ssize_t n = readBlock(fd, buf, BlockSize);
         same = n > 0;
-        crc = Crc32Update(crc, buf, size_t(std::max<ssize_t>(n, 0)));
+        start = ~Crc32Update(start, buf, size_t(std::max<ssize_t>(n, 0)));
         at += n;
     }
     ::close(fd);
-    return same && crc == key.mid(8).toUInt(nullptr, 16);
+    return same && ~start == key.mid(8).toUInt(nullptr, 16);
 }
 
 int TOutputFolder::RemoveStaleTemporaries(const QByteArray &dir)

@@ -1,12 +1,16 @@
 #include "TOutputFolder.h"
 
+#include "TArticleDisposition.h"
+
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 // A temporary is removed when its writer is gone (or, without a writer's
@@ -42,4 +46,46 @@ TEST(OutputFolder, AWriteLeavesOnlyThePicture)
     EXPECT_EQ(TOutputFolder::WriteReplacing(path, "bytes"), 0);
     EXPECT_EQ(QDir(tmp.path()).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("p.jpg")});
     EXPECT_NE(TOutputFolder::WriteReplacing(QFile::encodeName(tmp.path()) + "/missing/p.jpg", "x"), 0);
+}
+
+// Only a plain file of exactly the bytes counts as the same: never a link, a
+// folder or a pipe planted under the name (whose opening must not hang).
+TEST(OutputFolder, SameBytesAndSameContentLookAtPlainFilesOnly)
+{
+    QTemporaryDir tmp;
+    const QByteArray dir = QFile::encodeName(tmp.path()) + '/';
+    QByteArray data(200000, '\0');
+    for (int i = 0; i < data.size(); ++i)
+        data[i] = char(i * 31 + (i >> 9));
+    QByteArray late = data; // differs past the first block read
+    late[data.size() - 1] = char(data.back() ^ 1);
+    const auto put = [&](const char *name, const QByteArray &bytes) {
+        QFile f(QFile::decodeName(dir + name));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(bytes);
+    };
+    put("same", data);
+    put("late", late);
+    put("short", data.left(1000));
+    ASSERT_EQ(::symlink((dir + "same").constData(), (dir + "link").constData()), 0);
+    ASSERT_EQ(::mkfifo((dir + "pipe").constData(), 0644), 0);
+    ASSERT_TRUE(QDir(tmp.path()).mkdir(QStringLiteral("folder")));
+    const QByteArray key = TArticleDisposition::ChecksumKey(data);
+    for (const char *name : {"same", "late", "short", "link", "pipe", "folder", "missing"}) {
+        const bool same = qstrcmp(name, "same") == 0;
+        EXPECT_EQ(TOutputFolder::SameBytes(dir + name, data), same) << name;
+        EXPECT_EQ(TOutputFolder::SameContent(dir + name, key), same) << name;
+    }
+
+    // Save numbers past what holds the name, and replaces only the same bytes.
+    const TOutputFolder::Placed first = TOutputFolder::Save(dir, "pipe", data, false);
+    EXPECT_EQ(first.Error, 0);
+    EXPECT_EQ(first.Name, "pipe-1");
+    EXPECT_FALSE(first.Replaced);
+    const TOutputFolder::Placed again = TOutputFolder::Save(dir, "pipe", data, false);
+    EXPECT_EQ(again.Name, "pipe-1");
+    EXPECT_TRUE(again.Replaced);
+    EXPECT_EQ(TOutputFolder::Save(dir, "pipe", data, true).Name, "pipe-2");
+    EXPECT_TRUE(QFileInfo(QFile::decodeName(dir + "pipe")).exists());
+    EXPECT_EQ(QDir(tmp.path()).entryList({QStringLiteral(".pixtrawl-*")}, QDir::Files | QDir::Hidden), QStringList());
 }
