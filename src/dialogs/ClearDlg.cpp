@@ -1,6 +1,7 @@
 #include "ClearDlg.h"
 
 #include "DialogCommon.h"
+#include "SafeText.h"
 #include "TGroupSearch.h"
 #include "TZqNNTP.h"
 #include "ZqIniFile.h"
@@ -117,7 +118,7 @@ void TfrmClearDlg::ShowRange(int row)
     const QByteArray name = ItemBytes(lbGroups, row);
     if (!TGroupSearch::SendableGroupName(name) || !Client.SelectGroup(name)) {
         // The client still holds the range of some other group: show none.
-        laRange->setText(QStringLiteral("Group %1 is not available").arg(QString::fromUtf8(name)));
+        laRange->setText(QStringLiteral("Group %1 is not available").arg(SafeText::Shown(name)));
         edClearArticle->clear();
         btOk->setEnabled(true);
         return;

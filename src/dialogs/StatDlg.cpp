@@ -1,6 +1,7 @@
 #include "StatDlg.h"
 
 #include "DialogCommon.h"
+#include "SafeText.h"
 #include "ZqStatistics.h"
 
 #include <QChart>
@@ -66,7 +67,7 @@ QList<TStatSlice> StatSlices(int graphType, const QByteArray &prefix, const QLis
         for (qsizetype i = 0; i < groupNames.size(); ++i) {
             const qint64 seconds = ReadStatistic("TIME", groupNames[i]);
             if (seconds > 0)
-                out.append({QString::fromUtf8(groupNames[i]), double(seconds) / 3600.0, GroupColours[i % 8]});
+                out.append({SafeText::Shown(groupNames[i]), double(seconds) / 3600.0, GroupColours[i % 8]});
         }
     }
     return out;
@@ -153,8 +154,8 @@ void TdlgStat::FormCreate()
         cbGraphType->addItem(QString::fromLatin1(name));
     cbGraphData->addItem(QStringLiteral("All Groups"));
     for (const QByteArray &n : DataNames) {
-        cbGraphData->addItem(QString::fromUtf8(n));
-        cbGraphData->setItemData(cbGraphData->count() - 1, QString::fromUtf8(n), Qt::ToolTipRole);
+        cbGraphData->addItem(SafeText::Shown(n));
+        cbGraphData->setItemData(cbGraphData->count() - 1, SafeText::Shown(n), Qt::ToolTipRole);
     }
     // Sized once filled; never beyond the screen, so Ok stays on it at any scale.
     FitFixedDialog(this, 511, 406);

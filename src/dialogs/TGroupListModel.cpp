@@ -1,5 +1,7 @@
 #include "TGroupListModel.h"
 
+#include "SafeText.h"
+
 namespace {
 bool isAscii(const QByteArray &s)
 {
@@ -32,7 +34,7 @@ QVariant TGroupListModel::data(const QModelIndex &index, int role) const
     switch (role) {
     case Qt::DisplayRole:
     case Qt::ToolTipRole: // long names show whole
-        return QString::fromUtf8(name);
+        return SafeText::Shown(name); // the server's list: no bidi override may turn a name round
     case Qt::UserRole:
         return name;
     default:

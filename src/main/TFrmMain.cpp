@@ -1,6 +1,7 @@
 #include "TFrmMain.h"
 
 #include "FlagScope.h"
+#include "SafeText.h"
 #include "TDialogFactory.h"
 #include "TConnectionHint.h"
 #include "THelpFile.h"
@@ -39,7 +40,8 @@
 
 namespace {
 
-QString shown(const QByteArray &bytes) { return QString::fromLocal8Bit(bytes); }
+// Group names and subjects come from the server: shown, never obeyed.
+QString shown(const QByteArray &bytes) { return SafeText::Shown(bytes); }
 
 } // namespace
 
