@@ -1,5 +1,7 @@
 // Look-alike screening inside the disposition, on real photographs (JPEG:
 // the engine fingerprints those itself, without a display).
+#include "CostlyPictures.h"
+#include "JpegWorkLimit.h"
 #include "TArticleDisposition.h"
 #include "TestBodies.h"
 
@@ -164,6 +166,30 @@ TEST_F(SimilarDisposition, ALookAlikeSetAsideBeforeAKillIsCountedAsSetAside)
     EXPECT_EQ(files(out), QStringList{"sunset.jpg"});
     EXPECT_EQ(files(out + "Similar"), QStringList{"cup.jpg"});
     EXPECT_TRUE(logText().contains("File 'cup.jpg' was set aside before the restart"));
+}
+
+// A picture past the decoders' bounds is saved and counted as ever, but not
+// offered to the preview, and its log record says why; an animation of
+// thousands of frames is previewed (by its first frame) as ever.
+TEST_F(SimilarDisposition, APictureTooCostlyToDecodeIsSavedButNotPreviewed)
+{
+    IniWriteBool("CONFIG", "SIMILAR_SCREENING", true);
+    QList<QByteArray> previewed;
+    d.OnPreview = [&](const QByteArray &data) { previewed << data; };
+    const QByteArray scans = RepeatedScan(Progressive(photo("chelsea.jpg")), 6, 5000);
+    const QByteArray frames = RepeatedFirstFrame(photo("formats/coffee.gif"), 2000);
+    for (const auto &[name, data] :
+         {std::pair{QByteArray("scans.jpg"), scans}, std::pair{QByteArray("frames.gif"), frames}}) {
+        d.LogHeader(group, 1, name);
+        QList<QByteArray> body = UuencodeFile(name, data);
+        EXPECT_EQ(d.Dispose(group, name, body, 100, true), TArticleDisposition::OutcomeSaved) << name.constData();
+        EXPECT_EQ(readAll(out + name), data) << name.constData();
+    }
+    EXPECT_EQ(ReadStatistic("SAVED_COUNT", group), 2);
+    EXPECT_EQ(previewed, QList<QByteArray>{frames});
+    EXPECT_TRUE(logText().contains("Article was saved as 'scans.jpg' at " + QByteArray::number(scans.size())
+                                   + " bytes.\r\n" + JpegWorkLimit::Line(JpegWorkLimit::TooManyScans) + "\r\n"));
+    EXPECT_EQ(logText().count("not previewed"), 1);
 }
 
 } // namespace

@@ -1,8 +1,16 @@
+#include "CostlyPictures.h"
+#include "JpegWorkLimit.h"
+#include "TJPEGImage.h"
 #include "TPictureReader.h"
 #include "TThumbnailStrip.h"
 
+#include <QBuffer>
 #include <QFile>
+#include <QImageWriter>
+#include <QTemporaryDir>
 #include <QToolButton>
+
+#include <jerror.h>
 
 #include <gtest/gtest.h>
 
@@ -70,4 +78,54 @@ TEST(PictureReader, EveryFormatIsPreviewedAtTheSizeShownAndGivenAThumbnail)
     QSize full;
     EXPECT_FALSE(TPictureReader::Read("not a picture at all", QSize(30, 20), &untouched, &full));
     EXPECT_EQ(untouched.size(), QSize(3, 3));
+}
+
+// A progressive picture with a scan (its colour's means refined) 5000 times is
+// refused by the preview's and the thumbnail's decode at the scan bound,
+// not read to its end; an animation of 3000 frames is shown by its first.
+// Formats other than those named never reach Qt's readers.
+TEST(PictureReader, CostlyPicturesAreReadOnlyAsFarAsTheBounds)
+{
+    const QString dir = QStringLiteral(PIXTRAWL_TEST_DATA "/similar/");
+    const QByteArray scans = RepeatedScan(Progressive(readAll(dir + "chelsea.jpg")), 6, 5000);
+    ASSERT_EQ(JpegWorkLimit::Of(scans), JpegWorkLimit::TooManyScans);
+    const QByteArray frames = RepeatedFirstFrame(readAll(dir + "formats/coffee.gif"), 3000);
+    QByteArray icon;
+    {
+        QBuffer buffer(&icon);
+        buffer.open(QIODevice::WriteOnly);
+        QImageWriter writer(&buffer, "ico");
+        ASSERT_TRUE(writer.write(QImage(dir + "formats/coffee.png").scaled(64, 64)));
+    }
+
+    try {
+        TJPEGImage().LoadFromData(scans, QSize(30, 20));
+        ADD_FAILURE() << "decoded";
+    } catch (const EJPEGError &e) {
+        EXPECT_EQ(e.Code, JERR_IMAGE_TOO_BIG);
+    }
+    QImage image;
+    QSize full;
+    EXPECT_FALSE(TPictureReader::Read(scans, QSize(30, 20), &image, &full));
+    EXPECT_FALSE(TPictureReader::Read(icon, QSize(30, 20), &image, &full));
+    ASSERT_TRUE(TPictureReader::Read(frames, QSize(30, 20), &image, &full));
+    QImage first;
+    ASSERT_TRUE(TPictureReader::Read(readAll(dir + "formats/coffee.gif"), QSize(30, 20), &first, &full));
+    EXPECT_EQ(image, first);
+
+    QTemporaryDir files;
+    TThumbnailStrip strip;
+    for (const auto &[name, data] : {std::pair{"scans.jpg", scans}, std::pair{"frames.gif", frames}}) {
+        QFile f(files.filePath(name));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(data);
+        f.close();
+        strip.AddPicture(f.fileName());
+        strip.Thumb(0)->grab();
+    }
+    const qint64 fileIcon = strip.Thumb(1)->icon().cacheKey();
+    strip.AddPicture(QStringLiteral(PIXTRAWL_TESTS_DIR "/CMakeLists.txt"));
+    strip.Thumb(0)->grab();
+    EXPECT_EQ(strip.Thumb(0)->icon().cacheKey(), fileIcon); // scans.jpg: the file icon
+    EXPECT_NE(strip.Thumb(1)->icon().cacheKey(), fileIcon); // frames.gif: its picture
 }
