@@ -158,8 +158,9 @@ void TGrabConsole::BytesReceived(qint64 bytes)
 
 void TGrabConsole::ArticleDone(TArticleDisposition::Outcome outcome, const QByteArray &, const QString &)
 {
+    // The summary's count: a file saved again over itself is one picture.
     if (outcome == TArticleDisposition::OutcomeSaved)
-        ++saved_;
+        saved_ = engine_ ? engine_->Summary.Saved : saved_ + 1;
     progress(false);
 }
 
