@@ -1,5 +1,6 @@
 #include "TPictureReader.h"
 
+#include "JpegWorkLimit.h"
 #include "TJPEGImage.h"
 
 #include <QBuffer>
@@ -56,6 +57,10 @@ bool readWithQt(const QByteArray &data, QSize target, QImage *image, QSize *full
 bool TPictureReader::Read(const QByteArray &data, QSize target, QImage *image, QSize *fullSize)
 {
     if (looksLikeJpeg(data)) {
+        // Refused by its markers before libjpeg spends up to the bound on it:
+        // a picture still arriving is offered again and again.
+        if (JpegWorkLimit::Of(data) != JpegWorkLimit::Within)
+            return false;
         try {
             TJPEGImage jpeg;
             jpeg.LoadFromData(data, target);

@@ -13,7 +13,8 @@
 class TPictureReader {
 public:
     // An empty target means full size. False, and *image untouched, when the
-    // data is no picture either can read; *fullSize is the size as stored.
+    // data is no picture either can read or one past JpegWorkLimit's bounds;
+    // *fullSize is the size as stored.
     static bool Read(const QByteArray &data, QSize target, QImage *image, QSize *fullSize);
     static bool ReadFile(const QString &path, QSize target, QImage *image, QSize *fullSize);
 
