@@ -156,6 +156,8 @@ void TdlgRules::edRulesChange()
 {
     const TRuleSet set = TRuleSet::Parse(edRules->toPlainText().toUtf8());
     QStringList lines;
+    if (!set.Warning().isEmpty())
+        lines << QStringLiteral("Warning: ") + set.Warning();
     for (const TRuleSet::Error &e : set.Errors())
         lines << QStringLiteral("Line %1: %2 (the line is ignored)").arg(e.line).arg(e.message);
     laErrors->setText(lines.join('\n'));

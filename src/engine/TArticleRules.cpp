@@ -26,9 +26,12 @@ void TArticleRules::Refresh()
     stamp_ = stamp;
     size_ = size;
     QFile f(path_);
-    set_ = TRuleSet::Parse(f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray());
+    // One byte past the cap tells the parser the file went on.
+    set_ = TRuleSet::Parse(f.open(QIODevice::ReadOnly) ? f.read(TRuleSet::MaxBytes + 1) : QByteArray());
     posts_.clear();
     const QByteArray file = QFile::encodeName(QFileInfo(path_).fileName());
+    if (!set_.Warning().isEmpty())
+        TArticleLog::Note(file, file + ": " + set_.Warning().toUtf8());
     for (const TRuleSet::Error &e : set_.Errors())
         TArticleLog::Note(file, file + " line " + QByteArray::number(e.line) + ": " + e.message.toUtf8());
 }
@@ -56,6 +59,8 @@ bool TArticleRules::Skip(const QByteArray &group, const TRuleFacts &facts, QList
                          qint64 articleBytes)
 {
     const TRuleSet::Verdict verdict = Decide(facts);
+    if (verdict.gaveUp)
+        TArticleLog::Line(TRuleSet::GaveUpLine(verdict));
     if (!verdict.skip)
         return false;
     bodyLines.clear();

@@ -7,6 +7,7 @@
 #include <array>
 #include <cstring>
 #include <string_view>
+#include <utility>
 
 namespace {
 
@@ -91,6 +92,15 @@ bool combinable(const QString &p)
     return !unsafe.match(p).hasMatch();
 }
 
+// PCRE2's own limit (ten million steps) would cost an article tens of
+// milliseconds per hostile pattern; a pattern may only lower it, and a
+// subject never needs more than this.
+const QString &matchLimit()
+{
+    static const QString limit = QStringLiteral("(*LIMIT_MATCH=1000000)");
+    return limit;
+}
+
 // Lower case by Unicode's rules; plain ASCII, the common case, without a
 // round trip through UTF-16.
 QByteArray lowered(const QByteArray &utf8)
@@ -135,7 +145,7 @@ QString parseCondition(const QByteArray &text, TRuleSet::Condition &c)
         if (!parseNumber(value, c.field, c.number))
             return QStringLiteral("bad number '%1'").arg(QString::fromUtf8(value));
     } else if (c.test == TRuleSet::Matches) {
-        c.re = QRegularExpression(QString::fromUtf8(value), QRegularExpression::CaseInsensitiveOption);
+        c.re = QRegularExpression(matchLimit() + QString::fromUtf8(value), QRegularExpression::CaseInsensitiveOption);
         if (!c.re.isValid())
             return QStringLiteral("invalid regular expression: %1").arg(c.re.errorString());
         c.re.optimize();
@@ -185,6 +195,7 @@ public:
     }
     // -1 not tried yet, else 0 or 1.
     int &Prefiltered(int index) { return prefiltered_[index]; }
+    bool gaveUp = false; // a pattern's match was given up
 
     QByteArray Bytes(TRuleSet::Field field)
     {
@@ -257,12 +268,21 @@ bool holds(const TRuleSet::Condition &c, Seen &seen, const QList<QRegularExpress
     case TRuleSet::Matches:
         if (c.prefilter >= 0) {
             int &any = seen.Prefiltered(c.prefilter);
-            if (any < 0)
-                any = prefilters[c.prefilter].match(seen.Text(c.field)).hasMatch();
+            if (any < 0) {
+                const QRegularExpressionMatch m = prefilters[c.prefilter].match(seen.Text(c.field));
+                any = m.isValid() ? m.hasMatch() : 1; // given up: each pattern decides on its own
+            }
             if (!any)
                 return false;
         }
-        return c.re.match(seen.Text(c.field)).hasMatch();
+        {
+            // PCRE2 gives up past its match limit (backtracking without end
+            // on a hostile pattern): no match, and the caller hears of it.
+            const QRegularExpressionMatch m = c.re.match(seen.Text(c.field));
+            if (!m.isValid())
+                seen.gaveUp = true;
+            return m.hasMatch();
+        }
     case TRuleSet::Less:
     case TRuleSet::Greater: {
         const double n = seen.Number(c.field);
@@ -284,10 +304,32 @@ bool holds(const TRuleSet::Rule &r, Seen &seen, const QList<QRegularExpression> 
 
 } // namespace
 
-TRuleSet TRuleSet::Parse(const QByteArray &text)
+namespace {
+
+// A control byte in a rule would be matched as written, and never is: a
+// NUL in "only ext is j\0pg" would skip every article. A tab is a blank.
+int controlByte(const QByteArray &line)
+{
+    for (char c : line) {
+        const auto u = static_cast<unsigned char>(c);
+        if ((u < 0x20 && c != '\t') || u == 0x7f)
+            return u;
+    }
+    return -1;
+}
+
+} // namespace
+
+TRuleSet TRuleSet::Parse(const QByteArray &whole)
 {
     TRuleSet set;
-    const QList<QByteArray> lines = text.split('\n');
+    // Past the cap the rest is not read, so a runaway file cannot take
+    // the memory of hundreds of megabytes its rules would need.
+    QByteArrayView text(whole);
+    const bool cut = text.size() > MaxBytes;
+    if (cut)
+        text = text.first(qMax<qsizetype>(0, QByteArrayView(whole).first(MaxBytes).lastIndexOf('\n')));
+    const QList<QByteArray> lines = (cut ? text.toByteArray() : whole).split('\n');
     for (int i = 0; i < lines.size(); ++i) {
         QByteArray line = lines[i];
         if (line.endsWith('\r'))
@@ -301,7 +343,9 @@ TRuleSet TRuleSet::Parse(const QByteArray &text)
         const qsizetype space = line.indexOf(' ');
         const QByteArray action = (space < 0 ? line : line.left(space)).toLower();
         QString error;
-        if (action == "skip" || action == "only") {
+        if (const int control = controlByte(line); control >= 0) {
+            error = QStringLiteral("holds a control character (byte 0x%1)").arg(control, 2, 16, QLatin1Char('0'));
+        } else if (action == "skip" || action == "only") {
             rule.action = action == "skip" ? Skip : Only;
             const QByteArray rest = space < 0 ? QByteArray() : line.mid(space + 1);
             qsizetype from = 0;
@@ -324,6 +368,15 @@ TRuleSet TRuleSet::Parse(const QByteArray &text)
         set.anyOnly_ = set.anyOnly_ || rule.action == Only;
         set.rules_.append(std::move(rule));
     }
+    // Every article is judged by every rule: a very long file costs memory
+    // and time on each one, which the user should hear of.
+    if (cut)
+        set.warning_ = QStringLiteral("over %1 MB of rules: only the first %1 MB are read").arg(MaxBytes >> 20);
+    else if (whole.size() > WarnBytes || set.rules_.size() > WarnRules)
+        set.warning_ = QStringLiteral("%1 rules in %2 KB: every article is judged by all of them, which makes a "
+                                      "search slow and takes much memory")
+                           .arg(set.rules_.size())
+                           .arg((whole.size() + 1023) / 1024);
     set.combinePatterns();
     return set;
 }
@@ -336,13 +389,16 @@ void TRuleSet::combinePatterns()
             QStringList parts;
             for (Rule &r : rules_)
                 for (Condition &c : r.conditions)
-                    if (r.action == action && c.field == field && c.test == Matches && combinable(c.re.pattern())) {
+                    if (r.action == action && c.field == field && c.test == Matches) {
+                        const QString written = c.re.pattern().mid(matchLimit().size());
+                        if (!combinable(written))
+                            continue;
                         members << &c;
-                        parts << QStringLiteral("(?:") + c.re.pattern() + ')';
+                        parts << QStringLiteral("(?:") + written + ')';
                     }
             if (members.size() < 2)
                 continue;
-            QRegularExpression all(parts.join('|'), QRegularExpression::CaseInsensitiveOption);
+            QRegularExpression all(matchLimit() + parts.join('|'), QRegularExpression::CaseInsensitiveOption);
             if (!all.isValid())
                 continue;
             all.optimize();
@@ -358,15 +414,30 @@ TRuleSet::Verdict TRuleSet::Decide(const TRuleFacts &facts, qint64 nowSecs) cons
     if (rules_.isEmpty())
         return {};
     Seen seen(facts, nowSecs);
+    int gaveUp = 0;
+    auto test = [&](const Rule &r) {
+        const bool held = holds(r, seen, prefilters_);
+        if (std::exchange(seen.gaveUp, false) && gaveUp == 0)
+            gaveUp = r.line;
+        return held;
+    };
     for (const Rule &r : rules_)
-        if (r.action == Skip && holds(r, seen, prefilters_))
-            return {true, &r};
+        if (r.action == Skip && test(r))
+            return {true, &r, gaveUp};
     if (!anyOnly_)
-        return {};
+        return {false, nullptr, gaveUp};
     for (const Rule &r : rules_)
-        if (r.action == Only && holds(r, seen, prefilters_))
-            return {false, &r};
-    return {true, nullptr};
+        if (r.action == Only && test(r))
+            return {false, &r, gaveUp};
+    return {true, nullptr, gaveUp};
+}
+
+QByteArray TRuleSet::GaveUpLine(const Verdict &verdict)
+{
+    if (verdict.gaveUp == 0)
+        return {};
+    return "Rule " + QByteArray::number(verdict.gaveUp)
+        + ": its pattern was given up on this article (too much backtracking) and counted as not matching";
 }
 
 QByteArray TRuleSet::LogLine(const Verdict &verdict)
@@ -393,7 +464,8 @@ QString TRuleSet::Explain(const TRuleFacts &facts, const Verdict &verdict, qint6
     }
     if (!facts.from.isEmpty())
         parts << QStringLiteral("from '%1'").arg(seen.Text(From));
-    return head + '\n' + parts.join(QStringLiteral(", "));
+    const QByteArray gaveUp = GaveUpLine(verdict);
+    return head + '\n' + parts.join(QStringLiteral(", ")) + (gaveUp.isEmpty() ? QString() : '\n' + QString::fromUtf8(gaveUp));
 }
 
 QByteArray TRuleSet::NameOf(const QByteArray &subject)

@@ -46,11 +46,19 @@ public:
     struct Verdict {
         bool skip = false;
         const Rule *rule = nullptr; // the deciding rule; null when none decided
+        int gaveUp = 0; // line of the first rule whose pattern match was given up on, else 0
     };
 
     static TRuleSet Parse(const QByteArray &text);
     const QList<Rule> &Rules() const { return rules_; }
     const QList<Error> &Errors() const { return errors_; }
+    // Past WarnRules rules or WarnBytes the file works but costs every
+    // article dearly: said once, with the errors. Past MaxBytes the rest
+    // is not read.
+    static constexpr int WarnRules = 5000;
+    static constexpr qsizetype WarnBytes = qsizetype(1) << 20;
+    static constexpr qsizetype MaxBytes = qsizetype(4) << 20;
+    const QString &Warning() const { return warning_; }
     bool IsEmpty() const { return rules_.isEmpty(); }
 
     // Skip rules first, the first that holds decides; then, with any only
@@ -60,6 +68,8 @@ public:
 
     // The log's words for a skip: "Skipped by rule 3: skip bytes > 20M".
     static QByteArray LogLine(const Verdict &verdict);
+    // The log's words for a pattern given up on; empty when none was.
+    static QByteArray GaveUpLine(const Verdict &verdict);
     // What the deciding rule's fields were for this article, for the test box.
     QString Explain(const TRuleFacts &facts, const Verdict &verdict, qint64 nowSecs) const;
 
@@ -75,6 +85,7 @@ private:
 
     QList<Rule> rules_;
     QList<Error> errors_;
+    QString warning_;
     // The patterns of one field and action as one alternation: when it does
     // not match, none of them does, which one match call tells.
     QList<QRegularExpression> prefilters_;

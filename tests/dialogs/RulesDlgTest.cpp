@@ -1,4 +1,5 @@
 #include "RulesDlg.h"
+#include "TRuleSet.h"
 #include "TempProgramDir.h"
 
 #include <QLabel>
@@ -19,6 +20,10 @@ TEST(RulesDialog, NamesBadLinesAddsThePresetOnceAndWritesOnlyOnOk)
         EXPECT_EQ(dlg.laErrors->text(), "Line 2: unknown field 'size' (the line is ignored)");
         dlg.edRules->setPlainText("skip bytes > 20M");
         EXPECT_TRUE(dlg.laErrors->text().isEmpty());
+        dlg.edRules->setPlainText(QStringLiteral("skip subject contains x\n").repeated(TRuleSet::WarnRules + 1)
+                                  + QStringLiteral("skip size > 1"));
+        EXPECT_TRUE(dlg.laErrors->text().startsWith("Warning: 5001 rules in 118 KB: every article is judged"));
+        EXPECT_TRUE(dlg.laErrors->text().endsWith("\nLine 5002: unknown field 'size' (the line is ignored)"));
         dlg.btCancel->click();
     }
     EXPECT_EQ(dir.read("Rules.dat"), "# mine\r\nskip size > 20M\r\n");

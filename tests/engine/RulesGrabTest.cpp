@@ -63,6 +63,9 @@ TEST_P(RulesGrab, SkipsBySizePosterAndTypeWithoutAskingForTheBodies)
     ASSERT_TRUE(rules.open(QIODevice::WriteOnly));
     rules.write("# pictures only, nothing huge\r\nskip bytes > 40K\r\nskip from contains @spam.example\r\n"
                 "only ext is jpg\r\nskip size > 1\r\n");
+    rules.write(QByteArray("only ext is j\0pg\r\n", 18));
+    for (int i = 0; i < TRuleSet::WarnRules; ++i) // a file too long to be cheap
+        rules.write("skip subject contains filler" + QByteArray::number(i) + "\r\n");
     rules.close();
 
     TGrabEngine e;
@@ -93,6 +96,8 @@ TEST_P(RulesGrab, SkipsBySizePosterAndTypeWithoutAskingForTheBodies)
     EXPECT_EQ(log.count("Skipped by rule 3: skip from contains @spam.example"), 1);
     EXPECT_EQ(log.count("Skipped: no only rule matched"), 1);
     EXPECT_EQ(log.count("Rules.dat line 5: unknown field 'size'"), 1);
+    EXPECT_EQ(log.count("Rules.dat line 6: holds a control character (byte 0x00)"), 1);
+    EXPECT_EQ(log.count("Rules.dat: 5003 rules in "), 1);
 }
 
 INSTANTIATE_TEST_SUITE_P(OverviewOrHead, RulesGrab, ::testing::Bool(),

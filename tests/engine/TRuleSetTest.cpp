@@ -45,6 +45,7 @@ TEST(RuleSet, GoodLinesParseIntoTheirConditions)
          TRuleSet::Greater, 30, {}, 2},
         {"  SKIP Subject Contains  Two  Words  ", TRuleSet::Skip, TRuleSet::Subject, TRuleSet::Contains, 0,
          "two  words", 1},
+        {"skip subject contains a\tb", TRuleSet::Skip, TRuleSet::Subject, TRuleSet::Contains, 0, "a\tb", 1},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.line.constData());
@@ -78,6 +79,10 @@ TEST(RuleSet, BadLinesAreNamedByLineAndLeftOut)
         {"skip subject > 5", "'>' does not apply to subject"},
         {"skip", "missing condition"},
         {"skip ext is jpg and size > 1", "unknown field 'size'"},
+        // Matched as written, a NUL would never match: every article skipped.
+        {QByteArray("only ext is j\0pg", 16), "holds a control character (byte 0x00)"},
+        {"skip subject contains a\x01" "b", "holds a control character (byte 0x01)"},
+        {"skip subject contains a\x7f", "holds a control character (byte 0x7f)"},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.line.constData());
@@ -89,6 +94,60 @@ TEST(RuleSet, BadLinesAreNamedByLineAndLeftOut)
         ASSERT_EQ(set.Rules().size(), 2);
         EXPECT_EQ((std::pair{set.Rules()[0].line, set.Rules()[1].line}), (std::pair{3, 5}));
     }
+}
+
+// A file that works but costs every article dearly says so once; past
+// the cap the rest is not read at all.
+TEST(RuleSet, AVeryLongFileIsWarnedOfAndCutAtItsCap)
+{
+    const auto rules = [](int n) {
+        QByteArray text;
+        for (int i = 0; i < n; ++i)
+            text += "skip subject contains word" + QByteArray::number(i) + '\n';
+        return text;
+    };
+    const QByteArray padding = '#' + QByteArray(TRuleSet::WarnBytes, 'x') + '\n';
+    struct Case {
+        QByteArray text;
+        qsizetype rules;
+        const char *warning; // its start; empty: none
+    } cases[] = {
+        {rules(TRuleSet::WarnRules), TRuleSet::WarnRules, ""},
+        {rules(TRuleSet::WarnRules + 1), TRuleSet::WarnRules + 1, "5001 rules in "},
+        {padding + "only ext is jpg\n", 1, "1 rules in 1025 KB"},
+        {"only ext is jpg\n" + QByteArray(TRuleSet::MaxBytes, '#') + "\nskip ext is png\n", 1,
+         "over 4 MB of rules: only the first 4 MB are read"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.warning);
+        const TRuleSet set = TRuleSet::Parse(c.text);
+        EXPECT_EQ(set.Rules().size(), c.rules);
+        EXPECT_TRUE(set.Errors().isEmpty());
+        EXPECT_TRUE(*c.warning ? set.Warning().startsWith(QLatin1String(c.warning)) : set.Warning().isEmpty())
+            << set.Warning().toStdString();
+    }
+}
+
+// PCRE2's match limit holds for a pattern that backtracks without end: the
+// match is given up, counts as not matching, and the verdict names the rule.
+TEST(RuleSet, APatternThatBacktracksWithoutEndIsGivenUpAndNamed)
+{
+    // Two patterns of one field are tried as one alternation first.
+    const TRuleSet set =
+        TRuleSet::Parse("skip subject matches ^(\\w+\\s?)*$\nskip subject matches zzz\nonly subject contains a");
+    TRuleFacts facts = picturePart();
+    facts.subject = QByteArray(40, 'a') + '!';
+    const TRuleSet::Verdict hostile = set.Decide(facts, Now);
+    EXPECT_FALSE(hostile.skip);
+    ASSERT_TRUE(hostile.rule);
+    EXPECT_EQ(hostile.rule->line, 3);
+    EXPECT_EQ(hostile.gaveUp, 1);
+    EXPECT_TRUE(TRuleSet::GaveUpLine(hostile).startsWith("Rule 1: its pattern was given up on this article"));
+    facts.subject = "aaa bbb";
+    const TRuleSet::Verdict settled = set.Decide(facts, Now);
+    EXPECT_TRUE(settled.skip);
+    EXPECT_EQ(settled.gaveUp, 0);
+    EXPECT_TRUE(TRuleSet::GaveUpLine(settled).isEmpty());
 }
 
 TEST(RuleSet, NameAndExtensionFromRealSubjects)
