@@ -18,6 +18,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <functional>
 #include <utility>
 
 namespace {
@@ -162,24 +163,51 @@ TEST_P(PrimaryLossTest, TheWalkGoesOnOverTheOthers)
     // Bodies asked for by number come over the engine's own connection only:
     // the first such past article 4 is cut off mid-body.
     int cut = 0;
+    int connectionsAtCut = 0;
+    // Article 30 trickles in. When the connection comes back at once, its
+    // end waits until the engine's connection is up again, so the walk is
+    // still going then however slowly the reconnection goes.
+    const bool holdForTheReturn = GetParam().reconnectDelayMs == 0;
+    std::function<void(const QList<QByteArray> &)> restOf30;
+    bool held = false;
+    const QByteArray body = FakeNntpServer::Stuffed({"words 30"});
     server.responder = [&](FakeNntpServer &s, const QByteArray &command) {
+        if (holdForTheReturn && (command == "BODY 30" || command == "BODY " + id(30))) {
+            s.Send({"222 " + QByteArray(command == "BODY 30" ? "30 " : "0 ") + id(30) + " body\r\n", body.left(3)});
+            restOf30 = s.SenderToThisClient();
+            held = true;
+            return true;
+        }
         if (cut || !command.startsWith("BODY ") || command.startsWith("BODY <") || command.mid(5).toInt() < 5)
             return false;
         cut = command.mid(5).toInt();
+        connectionsAtCut = s.connections;
         s.Send({"222 " + QByteArray::number(cut) + ' ' + id(cut) + " body\r\nbegin 644 p", QByteArray()});
         return true;
     };
-    // Article 30 trickles in, long enough for a quick reconnection.
     server.pieceDelayMs = 100;
-    const QByteArray body = FakeNntpServer::Stuffed({"words 30"});
-    server.Script("BODY 30", {"222 30 " + id(30) + " body\r\n", body.left(3), body.mid(3)});
-    server.Script("BODY " + id(30), {"222 0 " + id(30) + " body\r\n", body.left(3), body.mid(3)});
+    if (!holdForTheReturn) {
+        server.Script("BODY 30", {"222 30 " + id(30) + " body\r\n", body.left(3), body.mid(3)});
+        server.Script("BODY " + id(30), {"222 0 " + id(30) + " body\r\n", body.left(3), body.mid(3)});
+    }
     TGrabEngine e;
+    QTimer release;
+    QObject::connect(&release, &QTimer::timeout, [&] {
+        if (restOf30 && cut && server.connections > connectionsAtCut && e.NewsClient->Connected)
+            std::exchange(restOf30, nullptr)({body.mid(3)});
+    });
+    release.start(5);
+    // Only a bound on a hang: a connection that never comes back fails below.
+    QTimer::singleShot(30000, &release, [&] {
+        if (restOf30)
+            std::exchange(restOf30, nullptr)({body.mid(3)});
+    });
     e.ReconnectDelaysMs = {GetParam().reconnectDelayMs};
     connect(e);
     e.SearchAllGroups();
 
     ASSERT_GT(cut, 0);
+    EXPECT_EQ(held, holdForTheReturn);
     EXPECT_TRUE(e.WalkedAll());
     EXPECT_EQ(loggedOrder(), allArticles());
     expectPictures();

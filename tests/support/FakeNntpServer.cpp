@@ -368,6 +368,19 @@ void FakeNntpServer::WriteNext(Session *me)
         me->pieceTimer->start(pieceDelayMs);
 }
 
+std::function<void(const QList<QByteArray> &)> FakeNntpServer::SenderToThisClient()
+{
+    Session *me = current();
+    const QPointer<QTcpSocket> socket = me ? me->socket : nullptr;
+    return [this, me, socket](const QList<QByteArray> &pieces) {
+        if (!socket)
+            return;
+        Session *outer = std::exchange(answering_, me);
+        Send(pieces);
+        answering_ = outer;
+    };
+}
+
 void FakeNntpServer::Stall()
 {
     if (Session *me = current())

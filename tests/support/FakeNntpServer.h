@@ -120,6 +120,10 @@ public:
     // Runs f once, from the event loop, soon after a command starting with
     // prefix arrives: a test's command in the middle of a search.
     void OnCommandOnce(const QByteArray &prefix, std::function<void()> f);
+    // Sends to this connection later, from outside its answer: the rest of a
+    // reply held back until something else has happened (nothing once the
+    // connection is gone).
+    std::function<void(const QList<QByteArray> &pieces)> SenderToThisClient();
     // From now on this connection answers nothing, as after stallOn.
     void Stall();
     void CloseClient();
