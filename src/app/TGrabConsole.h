@@ -18,7 +18,7 @@ class TGrabConsole : public TGrabEvents {
 public:
     // The exit status, as a timer or a script wants to know how it went
     // (2, a wrong argument, is the command line's).
-    enum Status {
+    enum ExitStatus {
         Walked = 0,      // every group was walked
         EndedEarly = 1,  // the run ended early or could not start; the reason on standard error
         GroupsSkipped = 3, // walked to the end, but a group was skipped (the server refused it, or its name cannot be sent)
