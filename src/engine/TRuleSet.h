@@ -57,7 +57,7 @@ public:
     // is not read.
     static constexpr int WarnRules = 5000;
     static constexpr qsizetype WarnBytes = qsizetype(1) << 20;
-    static constexpr qsizetype MaxBytes = qsizetype(4) << 20;
+    static constexpr qsizetype MaxBytes = qsizetype(2) << 20;
     const QString &Warning() const { return warning_; }
     bool IsEmpty() const { return rules_.isEmpty(); }
 

@@ -116,7 +116,7 @@ TEST(RuleSet, AVeryLongFileIsWarnedOfAndCutAtItsCap)
         {rules(TRuleSet::WarnRules + 1), TRuleSet::WarnRules + 1, "5001 rules in "},
         {padding + "only ext is jpg\n", 1, "1 rules in 1025 KB"},
         {"only ext is jpg\n" + QByteArray(TRuleSet::MaxBytes, '#') + "\nskip ext is png\n", 1,
-         "over 4 MB of rules: only the first 4 MB are read"},
+         "over 2 MB of rules: only the first 2 MB are read"},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.warning);
