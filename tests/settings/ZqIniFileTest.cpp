@@ -259,8 +259,9 @@ TEST_F(IniTest, KillDuringWritesLeavesAValidFile)
     QProcess child;
     child.start(QStringLiteral(INI_WRITER_CHILD), {prog.dir() + QStringLiteral("pixtrawl")});
     ASSERT_TRUE(child.waitForStarted());
-    // A slow (sanitized) child needs a moment for its first write.
-    for (int i = 0; i < 500 && !QFile::exists(prog.iniPath()); ++i)
+    // A slow (sanitized, busy) machine may take a while over the first write:
+    // half a minute only bounds a hang.
+    for (int i = 0; i < 3000 && !QFile::exists(prog.iniPath()); ++i)
         QThread::msleep(10);
     ASSERT_TRUE(QFile::exists(prog.iniPath()));
     for (int round = 0; round < 5; ++round) {
@@ -423,7 +424,7 @@ TEST_F(IniTest, StartRemovesTemporaryFilesOfDeadWritersOnly)
     QProcess child;
     child.start(QStringLiteral(INI_WRITER_CHILD), {prog.dir() + QStringLiteral("pixtrawl")});
     ASSERT_TRUE(child.waitForStarted());
-    for (int i = 0; i < 500 && !QFile::exists(prog.iniPath()); ++i)
+    for (int i = 0; i < 3000 && !QFile::exists(prog.iniPath()); ++i)
         QThread::msleep(10);
     const QByteArray dead = QByteArray::number(child.processId());
     ::kill(pid_t(child.processId()), SIGKILL);
