@@ -38,11 +38,11 @@ bool readWithQt(const QByteArray &data, QSize target, QImage *image, QSize *full
     if (!formats.contains(reader.format()))
         return false;
     const QSize full = reader.size();
-    if (!full.isValid() || qint64(full.width()) * full.height() > TJPEGImage::MaxPixels)
+    if (!full.isValid() || qint64(full.width()) * full.height() > TPictureReader::MaxReaderPixels)
         return false;
-    // Qt's own cap on one image's memory, at four bytes a pixel of the
-    // largest picture taken.
-    reader.setAllocationLimit(int(TJPEGImage::MaxPixels * 4 / (1024 * 1024)));
+    // Qt's own cap on one image's memory: eight bytes a pixel, for 16-bit
+    // PNGs, of the largest picture taken.
+    reader.setAllocationLimit(int(TPictureReader::MaxReaderPixels * 8 / (1024 * 1024)));
     reader.setScaledSize(coveringSize(full, target));
     QImage img = reader.read();
     if (img.isNull())

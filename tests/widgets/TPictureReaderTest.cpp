@@ -83,7 +83,8 @@ TEST(PictureReader, EveryFormatIsPreviewedAtTheSizeShownAndGivenAThumbnail)
 // A progressive picture with a scan (its colour's means refined) 5000 times is
 // refused by the preview's and the thumbnail's decode at the scan bound,
 // not read to its end; an animation of 3000 frames is shown by its first.
-// Formats other than those named never reach Qt's readers.
+// Formats other than those named never reach Qt's readers, nor pictures
+// larger than they decode in bounded time.
 TEST(PictureReader, CostlyPicturesAreReadOnlyAsFarAsTheBounds)
 {
     const QString dir = QStringLiteral(PIXTRAWL_TEST_DATA "/similar/");
@@ -108,6 +109,17 @@ TEST(PictureReader, CostlyPicturesAreReadOnlyAsFarAsTheBounds)
     QSize full;
     EXPECT_FALSE(TPictureReader::Read(scans, QSize(30, 20), &image, &full));
     EXPECT_FALSE(TPictureReader::Read(icon, QSize(30, 20), &image, &full));
+    // A few kilobytes of one colour that Qt would decode pixel by pixel.
+    QByteArray plain;
+    {
+        QBuffer buffer(&plain);
+        buffer.open(QIODevice::WriteOnly);
+        QImage grey(5200, 5200, QImage::Format_Grayscale8);
+        grey.fill(128);
+        ASSERT_GT(qint64(grey.width()) * grey.height(), TPictureReader::MaxReaderPixels);
+        ASSERT_TRUE(grey.save(&buffer, "png"));
+    }
+    EXPECT_FALSE(TPictureReader::Read(plain, QSize(30, 20), &image, &full));
     ASSERT_TRUE(TPictureReader::Read(frames, QSize(30, 20), &image, &full));
     QImage first;
     ASSERT_TRUE(TPictureReader::Read(readAll(dir + "formats/coffee.gif"), QSize(30, 20), &first, &full));
