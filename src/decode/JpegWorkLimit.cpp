@@ -124,8 +124,11 @@ JpegWorkLimit::Reason JpegWorkLimit::Of(const QByteArray &data)
             const int count = s[5];
             int hMax = 1, vMax = 1;
             for (int c = 0; c < count; ++c) {
-                hMax = std::max(hMax, s[7 + 3 * c] >> 4);
-                vMax = std::max(vMax, s[7 + 3 * c] & 15);
+                const int h = s[7 + 3 * c] >> 4, v = s[7 + 3 * c] & 15;
+                if (h < 1 || v < 1)
+                    return Within; // libjpeg refuses the frame
+                hMax = std::max(hMax, h);
+                vMax = std::max(vMax, v);
             }
             comps.fill({});
             for (int c = 0; c < count; ++c)
