@@ -47,12 +47,14 @@ struct Watchdog {
 
 struct Recorder {
     Lines docs;
+    qint64 bytes = 0; // all the chunks' bytes, kept over Clear()
     QList<qint32> states;
     Lines trace;
     void Attach(TZqNNTP &c)
     {
         c.OnDocOutput = [this](TZqNNTP *, const QByteArray &chunk) {
             docs << chunk;
+            bytes += chunk.size();
             trace << "doc";
         };
         c.OnStateChange = [this](TZqNNTP *, qint32 s) {
@@ -74,6 +76,13 @@ protected:
     {
         ASSERT_TRUE(server.Listen());
         rec.Attach(client);
+    }
+    // Each scripted piece a read of its own, at any speed: the server sends
+    // the next once the client has read the last, and waits no longer.
+    void PaceByReads()
+    {
+        server.clientBytesRead = [this] { return rec.bytes; };
+        server.pieceDelayMs = 0;
     }
     void ConnectAndGreet()
     {
@@ -183,6 +192,7 @@ TEST_F(ClientTest, RepliesSplitAcrossReads)
     };
     for (const Case &c : cases)
         server.Script(c.command, c.pieces);
+    PaceByReads();
     ConnectAndGreet();
     for (int i = 0; i < cases.size(); ++i) {
         rec.Clear();
@@ -273,6 +283,7 @@ TEST_F(ClientTest, BodyIsUnstuffedAndKeepsEveryByte)
     raw += '\0';
     raw += "d\r\n";
     server.Script("BODY 5", {raw, "...\r\nmore\r\n.\r\n"});
+    PaceByReads();
     ConnectAndGreet();
     Watchdog dog(client, 8000);
     ASSERT_TRUE(client.SelectGroup("alt.test"));
@@ -436,10 +447,12 @@ TEST_F(ClientTest, DisconnectDuringBodyReturnsFalseWithEmptyBody)
 TEST_F(ClientTest, DisconnectFromDocOutputDropsThatChunk)
 {
     server.Script("BODY 1", {"222 1 <d@x> body\r\nline1\r\n", "line2\r\n.\r\n"});
+    PaceByReads();
     ConnectAndGreet();
     Watchdog dog(client, 8000);
     client.OnDocOutput = [&](TZqNNTP *c, const QByteArray &chunk) {
         rec.docs << chunk;
+        rec.bytes += chunk.size();
         if (rec.docs.size() == 2)
             c->Disconnect();
     };

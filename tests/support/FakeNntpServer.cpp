@@ -352,6 +352,10 @@ void FakeNntpServer::WriteNext(Session *me)
 {
     if (me->queue.isEmpty())
         return;
+    if (clientBytesRead && clientBytesRead() < written_) {
+        me->pieceTimer->start(1); // the client has not read the last piece yet
+        return;
+    }
     const QByteArray piece = me->queue.takeFirst();
     if (piece.isNull()) {
         // A null piece in a queue stands for "close the connection here".
@@ -363,6 +367,7 @@ void FakeNntpServer::WriteNext(Session *me)
     if (me->socket) {
         me->socket->write(piece);
         me->socket->flush();
+        written_ += piece.size();
     }
     if (!me->queue.isEmpty())
         me->pieceTimer->start(pieceDelayMs);

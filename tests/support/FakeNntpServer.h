@@ -85,6 +85,11 @@ public:
     QByteArray stallOn; // command prefix that gets no reply
     QByteArray closeOn; // command prefix on which the connection is closed
     int pieceDelayMs = 80; // long enough for a sandboxed loopback to deliver each piece alone
+    // When set, the bytes the client under test has taken in (over its one
+    // connection): a piece then goes only once the client has read all that
+    // was written before it, so each piece is a read of its own however late
+    // the client gets to run; pieceDelayMs is then only a pause.
+    std::function<qint64()> clientBytesRead;
     // A round trip of the network: each command is answered this long after
     // it arrived, the ones that came together together (not one after another).
     int latencyMs = 0;
@@ -178,4 +183,5 @@ private:
     QList<QPair<QByteArray, QList<QByteArray>>> scripts_;
     mutable Article generated_; // the last article a generated group made
     qint64 delayClockNs_ = 0;
+    qint64 written_ = 0; // bytes of pieces written, over all connections
 };
