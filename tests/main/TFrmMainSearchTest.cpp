@@ -432,7 +432,15 @@ TEST_F(MainSearchTest, BodyInProgressShowsPercentageAndPreview)
     dir.write("current.jpg", QByteArray(100000, 'x')); // a longer one from before is cut to size
 
     const QString expected = QStringLiteral(" (%1%)").arg(body.size() * 100 / (body.size() - 1)); // 100 and more
+    // Each piece a read of its own however late the window gets to run.
+    qint64 read = 0;
     TFrmMain w;
+    const TDocOutputEvent windowOutput = w.NewsClient->OnDocOutput;
+    w.NewsClient->OnDocOutput = [&, windowOutput](TZqNNTP *c, const QByteArray &chunk) {
+        read += chunk.size();
+        windowOutput(c, chunk);
+    };
+    server.clientBytesRead = [&] { return read; };
     connectWindow(w);
     w.Preview->resize(20, 10); // decoded at 1/4, the least that covers the pane
     bool previewed = false;
@@ -447,6 +455,7 @@ TEST_F(MainSearchTest, BodyInProgressShowsPercentageAndPreview)
         w.miDisconnect->trigger();
     });
     w.miSearchAllGroupsClick();
+    server.clientBytesRead = nullptr;
 
     EXPECT_TRUE(previewed);
     EXPECT_EQ(w.Preview->Picture().size(), QSize(24, 16));
