@@ -1,10 +1,10 @@
 #include "TArticleDisposition.h"
 
 #include "Decode.h"
-#include "JpegWorkLimit.h"
 #include "PostSubject.h"
 #include "TArticleLog.h"
 #include "TOutputFolder.h"
+#include "TPictureBounds.h"
 #include "YEnc.h"
 #include "ZqChecksumCRC32.h"
 #include "ZqIniFile.h"
@@ -370,9 +370,9 @@ TArticleDisposition::Outcome TArticleDisposition::disposeFile(QByteArray name, c
         }
     }
 
-    // Saved, but not shown: libjpeg would only give up on it at its bound.
-    if (const JpegWorkLimit::Reason bound = JpegWorkLimit::Of(DecodeStream); bound != JpegWorkLimit::Within)
-        logLine(JpegWorkLimit::Line(bound));
+    // Saved, but not shown: its decode would be refused, or stopped at a bound.
+    if (const QByteArray refusal = TPictureBounds::Refusal(DecodeStream); !refusal.isEmpty())
+        logLine(refusal);
     else if (previewEnabled && OnPreview)
         OnPreview(DecodeStream);
     DecodeStream.clear();

@@ -1,7 +1,7 @@
 #include "TPictureReader.h"
 
-#include "JpegWorkLimit.h"
 #include "TJPEGImage.h"
+#include "TPictureBounds.h"
 
 #include <QBuffer>
 #include <QFile>
@@ -38,11 +38,11 @@ bool readWithQt(const QByteArray &data, QSize target, QImage *image, QSize *full
     if (!formats.contains(reader.format()))
         return false;
     const QSize full = reader.size();
-    if (!full.isValid() || qint64(full.width()) * full.height() > TPictureReader::MaxReaderPixels)
+    if (!full.isValid() || qint64(full.width()) * full.height() > TPictureBounds::MaxPixels)
         return false;
     // Qt's own cap on one image's memory: eight bytes a pixel, for 16-bit
     // PNGs, of the largest picture taken.
-    reader.setAllocationLimit(int(TPictureReader::MaxReaderPixels * 8 / (1024 * 1024)));
+    reader.setAllocationLimit(int(TPictureBounds::MaxPixels * 8 / (1024 * 1024)));
     reader.setScaledSize(coveringSize(full, target));
     QImage img = reader.read();
     if (img.isNull())
@@ -59,7 +59,7 @@ bool TPictureReader::Read(const QByteArray &data, QSize target, QImage *image, Q
     if (looksLikeJpeg(data)) {
         // Refused by its markers before libjpeg spends up to the bound on it:
         // a picture still arriving is offered again and again.
-        if (JpegWorkLimit::Of(data) != JpegWorkLimit::Within)
+        if (!TPictureBounds::Refusal(data).isEmpty())
             return false;
         try {
             TJPEGImage jpeg;

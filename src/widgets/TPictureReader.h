@@ -12,15 +12,9 @@
 // frame), WebP, BMP and TIFF through Qt's image readers with a scaled size.
 class TPictureReader {
 public:
-    // Qt's readers decode every pixel whatever size is asked for: a 120 KB
-    // WebP of one colour claiming 64 megapixels took a second. Past this
-    // many pixels (24 M, 0.3 s for such a WebP) a picture in those formats
-    // is refused; JPEG has TJPEGImage's bound, as libjpeg decodes it scaled.
-    static constexpr qint64 MaxReaderPixels = 24ll * 1024 * 1024;
-
     // An empty target means full size. False, and *image untouched, when the
-    // data is no picture either can read or one past JpegWorkLimit's bounds;
-    // *fullSize is the size as stored.
+    // data is no picture either can read or one past TPictureBounds (for
+    // JPEG, TJPEGImage's too); *fullSize is the size as stored.
     static bool Read(const QByteArray &data, QSize target, QImage *image, QSize *fullSize);
     static bool ReadFile(const QString &path, QSize target, QImage *image, QSize *fullSize);
 

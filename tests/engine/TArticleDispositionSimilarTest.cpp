@@ -1,8 +1,8 @@
 // Look-alike screening inside the disposition, on real photographs (JPEG:
 // the engine fingerprints those itself, without a display).
 #include "CostlyPictures.h"
-#include "JpegWorkLimit.h"
 #include "TArticleDisposition.h"
+#include "TPictureBounds.h"
 #include "TestBodies.h"
 
 #include "TempProgramDir.h"
@@ -169,27 +169,37 @@ TEST_F(SimilarDisposition, ALookAlikeSetAsideBeforeAKillIsCountedAsSetAside)
 }
 
 // A picture past the decoders' bounds is saved and counted as ever, but not
-// offered to the preview, and its log record says why; an animation of
-// thousands of frames is previewed (by its first frame) as ever.
+// offered to the preview, and its log record says why: a JPEG whose scans
+// would keep libjpeg busy, a PNG claiming more pixels than Qt decodes in
+// bounded time. An animation of thousands of frames is previewed (by its
+// first frame) as ever.
 TEST_F(SimilarDisposition, APictureTooCostlyToDecodeIsSavedButNotPreviewed)
 {
     IniWriteBool("CONFIG", "SIMILAR_SCREENING", true);
     QList<QByteArray> previewed;
     d.OnPreview = [&](const QByteArray &data) { previewed << data; };
-    const QByteArray scans = RepeatedScan(Progressive(photo("chelsea.jpg")), 6, 5000);
+    QByteArray pixels = photo("formats/coffee.png");
+    pixels.replace(16, 8, QByteArray::fromHex("0000177000001770")); // 6000 x 6000
     const QByteArray frames = RepeatedFirstFrame(photo("formats/coffee.gif"), 2000);
-    for (const auto &[name, data] :
-         {std::pair{QByteArray("scans.jpg"), scans}, std::pair{QByteArray("frames.gif"), frames}}) {
-        d.LogHeader(group, 1, name);
-        QList<QByteArray> body = UuencodeFile(name, data);
-        EXPECT_EQ(d.Dispose(group, name, body, 100, true), TArticleDisposition::OutcomeSaved) << name.constData();
-        EXPECT_EQ(readAll(out + name), data) << name.constData();
+    const struct {
+        QByteArray name, data;
+        bool refused;
+    } pictures[] = {{"scans.jpg", RepeatedScan(Progressive(photo("chelsea.jpg")), 6, 5000), true},
+                    {"pixels.png", pixels, true},
+                    {"frames.gif", frames, false}};
+    for (const auto &p : pictures) {
+        SCOPED_TRACE(p.name.constData());
+        d.LogHeader(group, 1, p.name);
+        QList<QByteArray> body = UuencodeFile(p.name, p.data);
+        EXPECT_EQ(d.Dispose(group, p.name, body, 100, true), TArticleDisposition::OutcomeSaved);
+        EXPECT_EQ(readAll(out + p.name), p.data);
+        const QByteArray saved =
+            "Article was saved as '" + p.name + "' at " + QByteArray::number(p.data.size()) + " bytes.\r\n";
+        EXPECT_EQ(logText().contains(saved + TPictureBounds::Refusal(p.data) + "\r\n"), p.refused);
     }
-    EXPECT_EQ(ReadStatistic("SAVED_COUNT", group), 2);
+    EXPECT_EQ(ReadStatistic("SAVED_COUNT", group), 3);
     EXPECT_EQ(previewed, QList<QByteArray>{frames});
-    EXPECT_TRUE(logText().contains("Article was saved as 'scans.jpg' at " + QByteArray::number(scans.size())
-                                   + " bytes.\r\n" + JpegWorkLimit::Line(JpegWorkLimit::TooManyScans) + "\r\n"));
-    EXPECT_EQ(logText().count("not previewed"), 1);
+    EXPECT_EQ(logText().count("not previewed"), 2);
 }
 
 } // namespace

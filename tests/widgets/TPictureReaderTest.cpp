@@ -1,11 +1,13 @@
 #include "CostlyPictures.h"
 #include "JpegWorkLimit.h"
 #include "TJPEGImage.h"
+#include "TPictureBounds.h"
 #include "TPictureReader.h"
 #include "TThumbnailStrip.h"
 
 #include <QBuffer>
 #include <QFile>
+#include <QImageReader>
 #include <QImageWriter>
 #include <QTemporaryDir>
 #include <QToolButton>
@@ -116,10 +118,11 @@ TEST(PictureReader, CostlyPicturesAreReadOnlyAsFarAsTheBounds)
         buffer.open(QIODevice::WriteOnly);
         QImage grey(5200, 5200, QImage::Format_Grayscale8);
         grey.fill(128);
-        ASSERT_GT(qint64(grey.width()) * grey.height(), TPictureReader::MaxReaderPixels);
+        ASSERT_GT(qint64(grey.width()) * grey.height(), TPictureBounds::MaxPixels);
         ASSERT_TRUE(grey.save(&buffer, "png"));
     }
     EXPECT_FALSE(TPictureReader::Read(plain, QSize(30, 20), &image, &full));
+    EXPECT_FALSE(TPictureBounds::Refusal(plain).isEmpty());
     ASSERT_TRUE(TPictureReader::Read(frames, QSize(30, 20), &image, &full));
     QImage first;
     ASSERT_TRUE(TPictureReader::Read(readAll(dir + "formats/coffee.gif"), QSize(30, 20), &first, &full));
@@ -140,4 +143,42 @@ TEST(PictureReader, CostlyPicturesAreReadOnlyAsFarAsTheBounds)
     strip.Thumb(0)->grab();
     EXPECT_EQ(strip.Thumb(0)->icon().cacheKey(), fileIcon); // scans.jpg: the file icon
     EXPECT_NE(strip.Thumb(1)->icon().cacheKey(), fileIcon); // frames.gif: its picture
+}
+
+// The size the headers declare, by which a picture too large for Qt's
+// readers is logged, is the size those readers see, in every encoding
+// Qt writes (and GIF, which it only reads).
+TEST(PictureReader, DeclaredSizeIsTheSizeQtReads)
+{
+    QImage opaque(123, 45, QImage::Format_RGB32), clear(123, 45, QImage::Format_ARGB32);
+    opaque.fill(Qt::darkCyan);
+    clear.fill(QColor(0, 128, 255, 100));
+    struct Encoding {
+        const char *format;
+        const QImage &image;
+        int quality;
+    };
+    const Encoding encodings[] = {{"png", opaque, -1},  {"bmp", opaque, -1},  {"tiff", opaque, -1},
+                                  {"tiff", clear, -1},  {"webp", opaque, 80}, {"webp", opaque, 100},
+                                  {"webp", clear, 80}};
+    QList<QByteArray> files{readAll(QStringLiteral(PIXTRAWL_TEST_DATA "/similar/formats/coffee.gif"))};
+    for (const Encoding &e : encodings) {
+        QBuffer buffer;
+        buffer.open(QIODevice::WriteOnly);
+        QImageWriter writer(&buffer, e.format);
+        writer.setQuality(e.quality);
+        ASSERT_TRUE(writer.write(e.image)) << e.format;
+        files << buffer.data();
+    }
+    for (const QByteArray &data : files) {
+        QBuffer buffer;
+        buffer.setData(data);
+        buffer.open(QIODevice::ReadOnly);
+        QImageReader reader(&buffer);
+        SCOPED_TRACE(reader.format().toStdString() + " " + data.left(16).toHex().toStdString());
+        ASSERT_TRUE(reader.size().isValid());
+        EXPECT_EQ(TPictureBounds::DeclaredSize(data), reader.size());
+        EXPECT_TRUE(TPictureBounds::Refusal(data).isEmpty());
+    }
+    EXPECT_FALSE(TPictureBounds::DeclaredSize("BM not a bitmap at all, just text").isValid());
 }
