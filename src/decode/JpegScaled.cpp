@@ -64,8 +64,9 @@ bool DecodeJpegScaled(const QByteArray &data, int minSide, JpegPixels *out)
     cinfo.do_fancy_upsampling = FALSE;
     cinfo.do_block_smoothing = FALSE;
     // At 1/8 scale only the mean of each block is wanted: a progressive
-    // picture sends those first, and the rest of it is never decoded.
-    const bool progressive = jpeg_has_multiple_scans(&cinfo) && cinfo.scale_denom == 8;
+    // picture sends those first, and the rest of it is never decoded. (A
+    // sequential one of several scans has no coefficient bits to watch.)
+    const bool progressive = cinfo.progressive_mode && cinfo.scale_denom == 8;
     cinfo.buffered_image = progressive ? TRUE : FALSE;
     jpeg_start_decompress(&cinfo);
     if (progressive) {

@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QProcess>
 #include <QRandomGenerator>
+#include <QTemporaryFile>
 
 #include <gtest/gtest.h>
 
@@ -113,6 +114,16 @@ TEST(JpegBlockMeans, LeavesToLibjpegWhatItDoesNotReadAlike)
     const QByteArray restarts = run("cjpeg", {"-restart", "2", "-quality", "100", "-sample", "1x1"}, ppm);
     EXPECT_FALSE(DecodeJpegBlockMeans(restarts.left(restarts.size() / 2), &means));
     EXPECT_FALSE(DecodeJpegBlockMeans("no picture", &means));
+    // A scan per component, sequential: libjpeg reads it whole, even at 1/8.
+    QTemporaryFile perComponent;
+    ASSERT_TRUE(perComponent.open());
+    perComponent.write("0;\n1;\n2;\n");
+    perComponent.flush();
+    const QByteArray scans = run("cjpeg", {"-scans", perComponent.fileName()}, ppm);
+    JpegPixels whole;
+    EXPECT_FALSE(DecodeJpegBlockMeans(scans, &means));
+    ASSERT_TRUE(DecodeJpegScaled(scans, 0, &whole));
+    EXPECT_EQ(whole.Channels, 3);
     // A table with more codes of one length than the length has: three of
     // length 1, the total kept so the table itself still parses.
     QByteArray overfull = restarts;
