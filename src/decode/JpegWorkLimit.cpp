@@ -70,7 +70,8 @@ void JpegWorkLimit::Watch(jpeg_decompress_struct *cinfo)
     std::int64_t buffered = 0;
     for (int c = 0; c < cinfo->num_components; ++c) {
         const jpeg_component_info &info = cinfo->comp_info[c];
-        buffered += roundUp(info.width_in_blocks, info.h_samp_factor) * roundUp(info.height_in_blocks, info.v_samp_factor);
+        buffered +=
+            roundUp(info.width_in_blocks, info.h_samp_factor) * roundUp(info.height_in_blocks, info.v_samp_factor);
     }
     if (buffered > MaxBufferedBlocks) {
         Exceeded = TooLarge;
@@ -141,10 +142,12 @@ JpegWorkLimit::Reason JpegWorkLimit::Of(const QByteArray &data)
         if (m != 0xDA || sLen < 1)
             continue;
         std::int64_t scanBlocks = 0;
-        for (std::size_t i = 0; i < s[0] && 2 + 2 * i < sLen; ++i)
-            for (const Component &c : comps)
-                if (c.Id == s[1 + 2 * i])
-                    scanBlocks += c.Blocks;
+        for (std::size_t i = 0; i < s[0] && 2 + 2 * i < sLen; ++i) {
+            const auto c =
+                std::find_if(comps.begin(), comps.end(), [&](const Component &k) { return k.Id == s[1 + 2 * i]; });
+            if (c != comps.end())
+                scanBlocks += c->Blocks;
+        }
         // As libjpeg decides at the first scan: several scans are buffered whole.
         if (scans == 0 && (progressive || s[0] < components)) {
             std::int64_t buffered = 0;

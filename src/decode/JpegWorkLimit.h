@@ -12,18 +12,19 @@
 // it covers even when its data is a few bytes: the same scan repeated
 // thousands of times in a 200 KB file kept libjpeg busy for minutes. Every
 // decode through libjpeg watches its reading with one of these and gives up
-// past either bound; Of tells the same without decoding.
+// past any bound; Of tells the same without decoding.
 struct JpegWorkLimit {
     // libjpeg-turbo's advice (djpeg -maxscans); ordinary encoders write at
     // most a few dozen.
     static constexpr int MaxScans = 100;
     // A picture of several scans is held whole as coefficients, 128 bytes a
     // block, before its first scan is read: filling that in cost more than
-    // a second for a 64-megapixel one. This is 128 MB, a 44-megapixel 4:2:0
-    // or 22-megapixel 4:4:4 picture (one of a single scan needs no buffer).
+    // a second for a 64-megapixel one. This is 80 MB, a 27-megapixel 4:2:0
+    // or 13-megapixel 4:4:4 picture (one of a single scan needs no buffer).
     static constexpr std::int64_t MaxBufferedBlocks = std::int64_t(5) << 17;
     // Blocks summed over the scans read: libjpeg's own progression of the
-    // largest picture buffered takes 5.6 M of them.
+    // largest picture held takes 3.5 M of them. Such a picture with scans
+    // added up to this bound took libjpeg half a second.
     static constexpr std::int64_t MaxScanBlocks = std::int64_t(8) << 20;
 
     enum Reason { Within, TooManyScans, TooManyBlocks, TooLarge };
