@@ -5,6 +5,7 @@
 #include "TDepthGauge.h"
 #include "TOverviewWindow.h"
 #include "TGrabEngine.h"
+#include "TMeasureClock.h"
 #include "TZqNNTP.h"
 #include "YEnc.h"
 #include "ZqIniFile.h"
@@ -318,7 +319,7 @@ void TGroupSearch::Run(int firstGroup, bool oneGroup)
                         held.Flush();
                         w_.ProgressPhase = 2;
                         PreviewMark = 0;
-                        lastPreview_.start(); // a body that comes quickly is only previewed once saved
+                        lastPreviewNs_ = TMeasureClock::NowNs(); // a body that comes quickly is only previewed once saved
                         const qint64 headerBytes = w_.ArticleBytes;
                         const QByteArray expectedId = w_.NewsClient->MessageID;
                         // Bodies go to the other connections while the next
@@ -515,14 +516,13 @@ void TGroupSearch::DocOutput(TZqNNTP *client, const QByteArray &strOutput)
     // quarter of the time since it ended, and not past any picture's size.
     if (!w_.PreviewEnabled || lines - PreviewMark < 200 || from->BodyBytes > w_.PreviewBodyLimitBytes)
         return;
-    if (lastPreview_.isValid()) {
+    if (lastPreviewNs_ >= 0) {
         const qint64 lastPassNs = PreviewMark == 0 ? 0 : lastPassNs_; // 0: none yet for this body
-        const qint64 sinceNs = lastPreview_.nsecsElapsed();
+        const qint64 sinceNs = TMeasureClock::NowNs() - lastPreviewNs_;
         if (sinceNs < w_.PreviewIntervalMs * 1000000 || sinceNs < 4 * lastPassNs)
             return;
     }
-    QElapsedTimer pass;
-    pass.start();
+    const qint64 passStartNs = TMeasureClock::NowNs();
     PreviewMark = lines;
     QList<QByteArray> copy = from->BodyLines; // the decoder edits its list
     QByteArray stream;
@@ -530,8 +530,8 @@ void TGroupSearch::DocOutput(TZqNNTP *client, const QByteArray &strOutput)
     const int r = DecodeAttachment(copy, stream, name);
     if (r == DecodeComplete || r == DecodePartial)
         w_.Events().PreviewData(stream, false);
-    lastPassNs_ = pass.nsecsElapsed();
-    lastPreview_.start();
+    lastPreviewNs_ = TMeasureClock::NowNs();
+    lastPassNs_ = lastPreviewNs_ - passStartNs;
 }
 
 void TGroupSearch::BodyTaken(qint64 bytes, qint64 transferNs)

@@ -74,6 +74,8 @@ private:
 
     TGrabEngine &w_;
     qint64 PreviewMark = 0; // body lines at the last preview pass
-    QElapsedTimer lastPreview_; // since the body request or the end of the last preview pass
+    // Measure-clock time of the body request or the end of the last preview
+    // pass; -1 before the first body.
+    qint64 lastPreviewNs_ = -1;
     qint64 lastPassNs_ = 0;
 };

@@ -548,17 +548,13 @@ TEST_F(MainWindowTest, PreviewPassesOfAGrowingBodyAreBoundedInCostAndSize)
         w.Engine.ClientOutput(QByteArray(1000, 'x'));
         return QFile::exists(dir.path("current.jpg"));
     };
-    QElapsedTimer t;
-    t.start();
+    ManualClock clock;
+    clock.stepPerReadNs = 10'000'000; // a pass costs the readings inside it
     ASSERT_TRUE(passRuns());
-    qint64 passMs = t.restart();
-    EXPECT_FALSE(passRuns()); // right after a pass
-    QTest::qWait(int(4 * passMs + 50));
-    t.restart();
+    EXPECT_FALSE(passRuns()); // right after a pass: less than four passes' time since
+    clock.AdvanceMs(1000);
     EXPECT_TRUE(passRuns());
-    passMs = t.elapsed();
-
-    QTest::qWait(int(4 * passMs + 50));
+    clock.AdvanceMs(1000);
     w.PreviewBodyLimitBytes = w.NewsClient->BodyBytes + 500; // the next read passes it
     EXPECT_FALSE(passRuns());
     // Nor does a finished file's preview write more than that.

@@ -9,7 +9,14 @@
 // (Header only: the support library does not link the news client.)
 class ManualClock {
 public:
-    ManualClock() { TMeasureClock::SetSource([this] { return nowNs; }); }
+    ManualClock()
+    {
+        TMeasureClock::SetSource([this] {
+            const qint64 t = nowNs;
+            nowNs += stepPerReadNs;
+            return t;
+        });
+    }
     ~ManualClock() { TMeasureClock::SetSource({}); }
     ManualClock(const ManualClock &) = delete;
     ManualClock &operator=(const ManualClock &) = delete;
@@ -17,4 +24,8 @@ public:
     void AdvanceMs(qint64 ms) { nowNs += ms * 1000000; }
 
     qint64 nowNs = 0;
+    // Each reading moves the clock on by this much: work measured between two
+    // readings then costs in proportion to the readings it takes, not to the
+    // machine's speed.
+    qint64 stepPerReadNs = 0;
 };
