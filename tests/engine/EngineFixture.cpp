@@ -3,6 +3,7 @@
 #include "SearchSetup.h"
 #include "WaitUntil.h"
 #include "ZqIniFile.h"
+#include "ZqPaths.h"
 
 #include <QDir>
 #include <QFile>
@@ -129,4 +130,14 @@ int EngineTest::countCommands(const QByteArray &prefix) const
     for (const QByteArray &c : server.commands)
         n += c.startsWith(prefix);
     return n;
+}
+
+InFolder::InFolder(const QString &dir) : old_(QDir::currentPath()) { QDir::setCurrent(dir); }
+
+InFolder::~InFolder() { QDir::setCurrent(old_); }
+
+QByteArray LogText()
+{
+    QFile log(ZqPaths::LogFile());
+    return log.open(QIODevice::ReadOnly) ? log.readAll() : QByteArray();
 }

@@ -46,6 +46,20 @@ public:
     bool TrustCertificate(const QString &text, const QByteArray &sha256Hex) override;
 };
 
+// The portable log lies in the current folder: a test that reads it works
+// from the program folder for as long as this lives.
+class InFolder {
+public:
+    explicit InFolder(const QString &dir);
+    ~InFolder();
+
+private:
+    QString old_;
+};
+
+// The log as it stands, empty when there is none.
+QByteArray LogText();
+
 // A program folder with settings for the fake server, which serves alt.a:
 // 1 a uuencoded picture ("pic.jpg"), 2 a text.
 class EngineTest : public ::testing::Test {

@@ -23,22 +23,6 @@ FakeNntpServer::Article article(qint32 n, const QByteArray &subject, const QByte
     return a;
 }
 
-QByteArray logText()
-{
-    QFile log(ZqPaths::LogFile());
-    return log.open(QIODevice::ReadOnly) ? log.readAll() : QByteArray();
-}
-
-// The portable log lies in the current folder.
-class InFolder {
-public:
-    explicit InFolder(const QString &dir) : old_(QDir::currentPath()) { QDir::setCurrent(dir); }
-    ~InFolder() { QDir::setCurrent(old_); }
-
-private:
-    QString old_;
-};
-
 class RulesGrab : public EngineTest, public ::testing::WithParamInterface<bool> {};
 
 // With the overview the rules see each article's size; without it (HEAD)
@@ -91,7 +75,7 @@ TEST_P(RulesGrab, SkipsBySizePosterAndTypeWithoutAskingForTheBodies)
     EXPECT_EQ(std::count_if(events.log.cbegin(), events.log.cend(),
                             [](const QString &line) { return line.startsWith(QStringLiteral("filtered ")); }),
               skipped);
-    const QByteArray log = logText();
+    const QByteArray log = LogText();
     EXPECT_EQ(log.count("Skipped by rule 2: skip bytes > 40K"), overview ? 1 : 0);
     EXPECT_EQ(log.count("Skipped by rule 3: skip from contains @spam.example"), 1);
     EXPECT_EQ(log.count("Skipped: no only rule matched"), 1);

@@ -19,22 +19,6 @@
 
 namespace {
 
-QByteArray logText()
-{
-    QFile log(ZqPaths::LogFile());
-    return log.open(QIODevice::ReadOnly) ? log.readAll() : QByteArray();
-}
-
-// The portable log lies in the current folder.
-class InFolder {
-public:
-    explicit InFolder(const QString &dir) : old_(QDir::currentPath()) { QDir::setCurrent(dir); }
-    ~InFolder() { QDir::setCurrent(old_); }
-
-private:
-    QString old_;
-};
-
 TEST_F(EngineTest, RunsWithoutADisplay)
 {
     // The test program links no QtGui and makes a plain QCoreApplication.
@@ -156,7 +140,7 @@ TEST_F(EngineTest, BodiesAheadFollowTheFilterAndAnOversizeArticleIsSkipped)
     EXPECT_EQ(dir.read("out/pic.jpg"), picture());
     EXPECT_EQ(ReadStatistic("EMPTY_COUNT", "alt.a"), 3); // the huge one, the filtered one and the words
     EXPECT_EQ(IniReadString("GROUPS", "alt.a", ""), "5,<art5@fake.invalid>+");
-    EXPECT_TRUE(logText().contains("Article was larger than 1 MB and was skipped")) << logText().constData();
+    EXPECT_TRUE(LogText().contains("Article was larger than 1 MB and was skipped")) << LogText().constData();
     EXPECT_TRUE(events.log.contains("filtered spam offer"));
     EXPECT_EQ(e.Summary.Filtered, 1);
     EXPECT_TRUE(events.failures.isEmpty());
@@ -400,7 +384,7 @@ TEST_F(EngineTest, FailedHeadersKeepTheirOwnPointerAndNoBorrowedSubject)
 
     EXPECT_EQ(IniReadString("GROUPS", "alt.a", ""), "2,<art2@fake.invalid>+");
     EXPECT_EQ(IniReadString("GROUPS", "alt.gone", ""), "6,+");
-    const QByteArray text = logText();
+    const QByteArray text = LogText();
     EXPECT_TRUE(text.contains("-alt.gone-6-\r\n")) << text.constData();
     EXPECT_FALSE(text.contains("-alt.gone-6-just words"));
 }
@@ -430,8 +414,8 @@ TEST_F(EngineTest, ABodyAnsweredWithAnotherArticleIsAskedForAgain)
     EXPECT_EQ(IniReadString("GROUPS", "alt.a", ""), "2,<art2@fake.invalid>+");
     EXPECT_EQ(ReadStatistic("SAVED_COUNT", ""), 1);
     EXPECT_EQ(ReadStatistic("EMPTY_COUNT", ""), 1);
-    EXPECT_TRUE(logText().contains("Article 1: 127.0.0.1:")) << logText().constData();
-    EXPECT_TRUE(logText().contains("BODY 1 was answered with \"222 2 <art2@fake.invalid> body\""));
+    EXPECT_TRUE(LogText().contains("Article 1: 127.0.0.1:")) << LogText().constData();
+    EXPECT_TRUE(LogText().contains("BODY 1 was answered with \"222 2 <art2@fake.invalid> body\""));
 }
 
 // Overview lines that cannot be read do not make their articles gaps: those

@@ -10,16 +10,6 @@
 
 namespace {
 
-// The portable log lies in the current folder.
-class InFolder {
-public:
-    explicit InFolder(const QString &dir) : old_(QDir::currentPath()) { QDir::setCurrent(dir); }
-    ~InFolder() { QDir::setCurrent(old_); }
-
-private:
-    QString old_;
-};
-
 // Ends the run where the reconnection falls back to its slow pace: a
 // reachable server must never get there.
 class SlowPaceStops : public RecordedEvents {
