@@ -20,6 +20,9 @@ public:
 
     // The most one read takes from the socket.
     static constexpr qint64 ReadSize = 32768;
+    // The most a compressed read is inflated into at a time before the
+    // lines are cut and the reply limits checked.
+    static constexpr qsizetype InflatePieceSize = 4 * ReadSize;
 
     // Which non-pipelined reply a wait is for, so a reply that has ended
     // stops the time-out even while a nested dialog holds the wait.
@@ -56,8 +59,13 @@ public:
     void DropPartialLine() { cutter_.Clear(); }
     // A non-pipelined reply begins; its size counts from here.
     void ResetReplyBytes() { replyBytes_ = 0; }
+    // The connection ended: what was read of it and not yet routed goes too.
+    void DropHeld() { held_.clear(); }
 
 private:
+    // Cuts and routes received (inflated) bytes; false when the connection
+    // ended or was replaced meanwhile, or this receiver (self) was deleted.
+    bool Route(QByteArray chunk, quint64 generation, const QPointer<TNntpReceiver> &self);
     void ReplyTimedOut();
     bool ReplyAwaited() const;
 
@@ -68,4 +76,6 @@ private:
     qint64 replyBytes_ = 0; // of the non-pipelined reply in hand
     Awaiting awaiting_ = Awaiting::Nothing;
     Nntp::LineCutter cutter_;
+    // Read past the reply to COMPRESS, routed once that reply was judged.
+    QByteArray held_;
 };
