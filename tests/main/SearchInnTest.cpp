@@ -5,6 +5,7 @@
 #include "InnServer.h"
 #include "MessageRecorder.h"
 #include "SampleSpool.h"
+#include "TStatusField.h"
 #include "TZqNNTP.h"
 #include "TempProgramDir.h"
 #include "ZqIniFile.h"
@@ -190,6 +191,7 @@ TEST_P(SearchInn, GrabsThePostedCorpus)
         ASSERT_TRUE(w.miConnectClick());
         ASSERT_TRUE(QTest::qWaitFor([&] { return w.State() == TFrmMain::StateOnline; }, 15000));
         EXPECT_EQ(w.NewsClient->Compressing(), compressed());
+        EXPECT_EQ(w.laState->FullText().contains(QStringLiteral("compressed")), compressed());
         w.miSearchAllGroups->trigger();
         EXPECT_FALSE(w.Searching());
         EXPECT_EQ(w.State(), TFrmMain::StateOnline);
