@@ -62,26 +62,15 @@ void TNntpReceiver::Readable()
             const int one = 1;
             ::setsockopt(int(c.socket_->socketDescriptor()), IPPROTO_TCP, TCP_QUICKACK, &one, sizeof one);
 #endif
-            if (replyTimer_.isActive()) {
-                // The time-out counts silence, not the length of a reply; but a
-                // byte now and then must not hold a reply for ever either.
-                replyTimer_.start();
-                windowBytes_ += chunk.size();
-                if (c.ReplyTimeoutMs > 0 && window_.elapsed() >= c.ReplyTimeoutMs) {
-                    if (windowBytes_ < c.ReplyMinBytes) {
-                        c.TransportEnded(QStringLiteral("fewer than %1 bytes in %2 seconds")
-                                             .arg(c.ReplyMinBytes)
-                                             .arg(c.ReplyTimeoutMs / 1000));
-                        return;
-                    }
-                    window_.start();
-                    windowBytes_ = 0;
-                }
-            }
+            // Compressed, a read is judged by what it inflates to: empty
+            // deflate blocks now and then are no reply at work.
+            if (!c.deflate_.Active() && !Heard(chunk.size()))
+                return;
         }
 
         if (c.deflate_.Active()) {
             c.deflate_.Input(std::move(chunk));
+            qint64 inflated = 0;
             for (;;) {
                 QByteArray piece;
                 if (!c.deflate_.Inflate(piece, InflatePieceSize)) {
@@ -91,9 +80,12 @@ void TNntpReceiver::Readable()
                 }
                 if (piece.isEmpty())
                     break;
+                inflated += piece.size();
                 if (!Route(std::move(piece), generation, self))
                     return;
             }
+            if (!Heard(inflated))
+                return;
         } else {
             // The reply to COMPRESS ends the plain part of the stream: what
             // follows its status line in the same read is deflated already.
@@ -112,6 +104,27 @@ void TNntpReceiver::Readable()
         if (replyTimer_.isActive() && !ReplyAwaited())
             replyTimer_.stop();
     }
+}
+
+bool TNntpReceiver::Heard(qint64 bytes)
+{
+    if (!replyTimer_.isActive())
+        return true;
+    TZqNNTP &c = client_;
+    // The time-out counts silence, not the length of a reply; but a byte now
+    // and then must not hold a reply for ever either.
+    replyTimer_.start();
+    windowBytes_ += bytes;
+    if (c.ReplyTimeoutMs > 0 && window_.elapsed() >= c.ReplyTimeoutMs) {
+        if (windowBytes_ < c.ReplyMinBytes) {
+            c.TransportEnded(
+                QStringLiteral("fewer than %1 bytes in %2 seconds").arg(c.ReplyMinBytes).arg(c.ReplyTimeoutMs / 1000));
+            return false;
+        }
+        window_.start();
+        windowBytes_ = 0;
+    }
+    return true;
 }
 
 bool TNntpReceiver::Route(QByteArray chunk, quint64 generation, const QPointer<TNntpReceiver> &self)

@@ -63,6 +63,9 @@ public:
     void DropHeld() { held_.clear(); }
 
 private:
+    // A read brought bytes (inflated ones when compressed) while a reply is
+    // awaited: the time-out starts again, and a drip ends the connection.
+    bool Heard(qint64 bytes);
     // Cuts and routes received (inflated) bytes; false when the connection
     // ended or was replaced meanwhile, or this receiver (self) was deleted.
     bool Route(QByteArray chunk, quint64 generation, const QPointer<TNntpReceiver> &self);
