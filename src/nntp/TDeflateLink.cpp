@@ -44,6 +44,7 @@ void TDeflateLink::Stop()
     in_.clear();
     inPos_ = 0;
     ended_ = false;
+    filled_ = false;
     error_.clear();
 }
 
@@ -100,6 +101,9 @@ bool TDeflateLink::Inflate(QByteArray &out, qsizetype maxOut)
             return Fail(Z_DATA_ERROR, "data after the end of the stream");
         return true;
     }
+    // zlib holds output back only when the last piece filled up.
+    if (avail == 0 && !filled_)
+        return true;
     z_stream &z = streams_->in;
     out.resize(maxOut);
     // zlib only reads its input: no need to detach a chunk shared with the socket.
@@ -110,6 +114,7 @@ bool TDeflateLink::Inflate(QByteArray &out, qsizetype maxOut)
     // One call runs until the input is used up or the piece is full.
     const int r = inflate(&z, Z_SYNC_FLUSH);
     inPos_ = in_.size() - qsizetype(z.avail_in);
+    filled_ = z.avail_out == 0;
     out.resize(maxOut - qsizetype(z.avail_out));
     if (inPos_ >= in_.size()) {
         in_.clear();

@@ -43,5 +43,6 @@ private:
     QByteArray in_;
     qsizetype inPos_ = 0;
     bool ended_ = false;
+    bool filled_ = false; // the last Inflate filled its piece
     QString error_;
 };

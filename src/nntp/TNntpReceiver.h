@@ -21,8 +21,9 @@ public:
     // The most one read takes from the socket.
     static constexpr qint64 ReadSize = 32768;
     // The most a compressed read is inflated into at a time before the
-    // lines are cut and the reply limits checked.
-    static constexpr qsizetype InflatePieceSize = 4 * ReadSize;
+    // lines are cut and the reply limits checked: a read's size, so the heap
+    // hands the same blocks back as on a plain connection.
+    static constexpr qsizetype InflatePieceSize = ReadSize;
 
     // Which non-pipelined reply a wait is for, so a reply that has ended
     // stops the time-out even while a nested dialog holds the wait.
