@@ -125,8 +125,12 @@ bool TDeflateLink::Inflate(QByteArray &out, qsizetype maxOut)
     case Z_BUF_ERROR: // nothing more to do with what has come
         return true;
     case Z_STREAM_END:
-        // A server ends its stream only by closing the connection.
+        // A server ends its stream only by closing the connection: nothing may follow.
         ended_ = true;
+        if (inPos_ < in_.size()) {
+            out.clear();
+            return Fail(Z_DATA_ERROR, "data after the end of the stream");
+        }
         return true;
     case Z_NEED_DICT:
         return Fail(r, "a preset dictionary is needed");
