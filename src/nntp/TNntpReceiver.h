@@ -8,8 +8,8 @@
 
 class TZqNNTP;
 
-// The news client's receive path: reads its socket, cuts what comes into
-// lines and routes them to the reply, the body, the group list or the BODY
+// The news client's receive path: reads its socket, inflates what comes on a
+// compressed connection, cuts it into lines and routes them to the reply, the body, the group list or the BODY
 // requests in flight, and holds the server to the limits on lines, replies
 // and time (a silence or a drip ends the connection). The client's commands
 // wait for their replies here.

@@ -27,9 +27,9 @@ using TStateChangeEvent = std::function<void(TZqNNTP *Sender, qint32 lState)>;
 using TConnectionLostEvent = std::function<void(TZqNNTP *Sender)>;
 
 // The news server client: one TCP or TLS connection watched by the Qt event
-// loop, the session set-up (greeting, reader mode, login), and the commands
-// GROUP, HEAD, BODY and List; what arrives is read and routed by its
-// TNntpReceiver. Every command sends one line and waits in the event loop,
+// loop, the session set-up (greeting, reader mode, login, compression), and
+// the commands GROUP, HEAD, BODY and List; what arrives is read (inflated on a
+// compressed connection) and routed by its TNntpReceiver. Every command sends one line and waits in the event loop,
 // so the user's commands and the client's own events run nested inside the
 // wait.
 class TZqNNTP : public QObject {
