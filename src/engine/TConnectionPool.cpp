@@ -68,6 +68,7 @@ void TConnectionPool::Start(Extra &e)
     // The same server and login as the engine's client; the password was
     // fetched once for it.
     c.UseTls = primary_.UseTls;
+    c.UseCompression = primary_.UseCompression;
     c.UserName = primary_.UserName;
     c.Password = primary_.Password;
     c.TrustedSha256 = primary_.TrustedSha256;

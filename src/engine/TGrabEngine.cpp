@@ -116,6 +116,9 @@ bool TGrabEngine::StartConnect()
     const bool tls = ReadYesNo(IniReadString("CONFIG", "TLS", QByteArray()));
     const qint32 port = IniReadInteger("CONFIG", "PORT", tls ? 563 : 119);
     NewsClient->UseTls = tls;
+    // On unless turned off: a server that does not offer it is not asked.
+    const QByteArray compress = IniReadString("CONFIG", "COMPRESS", QByteArray()).trimmed();
+    NewsClient->UseCompression = compress.isEmpty() || ReadYesNo(compress);
     NewsClient->UserName = IniReadString("CONFIG", "USER", QByteArray());
     NewsClient->Password = NewsClient->UserName.isEmpty() ? QByteArray() : LoadPassword(NewsClient->UserName, host);
     // A certificate the user trusted is trusted for the host it came from only.

@@ -176,7 +176,7 @@ void TFrmMain::StateChanged(int state)
 void TFrmMain::ShowConnected()
 {
     QString user = shown(NewsClient->UserName);
-    laState->Connected(shown(NewsClient->Host()), NewsClient->UseTls, user);
+    laState->Connected(shown(NewsClient->Host()), NewsClient->UseTls, NewsClient->Compressing(), user);
 }
 
 QString TFrmMain::ConfiguredServer()

@@ -26,12 +26,14 @@ void TStatusField::Offline()
     Show(reason_.isEmpty() ? QStringLiteral("Offline") : QStringLiteral("Offline: ") + reason_);
 }
 
-void TStatusField::Connected(const QString &host, bool tls, const QString &user)
+void TStatusField::Connected(const QString &host, bool tls, bool compressed, const QString &user)
 {
     reason_.clear();
     QStringList how;
     if (tls)
         how << QStringLiteral("TLS");
+    if (compressed)
+        how << QStringLiteral("compressed");
     if (!user.isEmpty())
         how << QStringLiteral("as ") + user;
     Show(QStringLiteral("Connected to ") + host

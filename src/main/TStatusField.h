@@ -19,7 +19,7 @@ public:
     // The user ended the connection: no failure to show.
     void Disconnected();
     void Offline();
-    void Connected(const QString &host, bool tls, const QString &user);
+    void Connected(const QString &host, bool tls, bool compressed, const QString &user);
     void Searching(int index, int count);
 
 private:

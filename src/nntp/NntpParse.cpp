@@ -301,6 +301,26 @@ QByteArray AuthPassCommand(const QByteArray &password)
     return "AUTHINFO PASS " + password + kCrLf;
 }
 
+QByteArray CapabilitiesCommand()
+{
+    return "CAPABILITIES" + kCrLf;
+}
+
+QByteArray CompressDeflateCommand()
+{
+    return "COMPRESS DEFLATE" + kCrLf;
+}
+
+bool OffersDeflate(const QList<QByteArray> &capabilityLines)
+{
+    for (const QByteArray &line : capabilityLines) {
+        const QList<QByteArray> words = line.simplified().toUpper().split(' ');
+        if (words.first() == "COMPRESS" && words.indexOf("DEFLATE", 1) > 0)
+            return true;
+    }
+    return false;
+}
+
 } // namespace Nntp
 
 namespace Nntp {

@@ -115,6 +115,11 @@ QByteArray ListCommand();
 QByteArray ModeReaderCommand();
 QByteArray AuthUserCommand(const QByteArray &user);
 QByteArray AuthPassCommand(const QByteArray &password);
+QByteArray CapabilitiesCommand();
+QByteArray CompressDeflateCommand();
+// Whether the lines of a CAPABILITIES reply (status and "." excluded) list
+// COMPRESS with DEFLATE among its arguments (any case).
+bool OffersDeflate(const QList<QByteArray> &capabilityLines);
 
 } // namespace Nntp
 

@@ -1,7 +1,6 @@
 #include "TBodyRequests.h"
 
 #include "SafeText.h"
-#include "SocketWrite.h"
 #include "TZqNNTP.h"
 
 #include <QPointer>
@@ -115,7 +114,7 @@ int TBodyRequests::Send(const QList<TBodyWant> &wants, int most)
         return 0;
     // All in one write, at once: the server sees them together, and the
     // replies are the point of asking ahead.
-    if (!WriteToSocket(c.socket_, requests)) {
+    if (!c.Write(requests)) {
         c.TransportEnded(c.socket_->errorString());
         return 0;
     }

@@ -1,6 +1,7 @@
 #include "TZqNNTP.h"
 #include "SafeText.h"
 #include "SocketWrite.h"
+#include "TDeflateMemory.h"
 #include "TMeasureClock.h"
 #include "ZqListField.h"
 
@@ -131,7 +132,7 @@ void TZqNNTP::SocketError()
 
 void TZqNNTP::StartSession()
 {
-    setup_.Start(UserName, Password);
+    setup_.Start(UserName, Password, UseCompression && !TDeflateMemory::Broken(host_, port_));
     if (!ReplyLines.isEmpty())
         SetupReply();
 }
@@ -141,12 +142,19 @@ void TZqNNTP::SetupReply()
     if (!setup_.Active())
         return;
     const QByteArray status = ReplyLines.first();
-    const TSessionSetup::Step step = setup_.Reply(status);
+    const TSessionSetup::Step step = setup_.Reply(ReplyLines);
     switch (step.next) {
     case TSessionSetup::Next::Send:
         SendCommand(step.command);
         return;
+    case TSessionSetup::Next::Wait:
+        return;
     case TSessionSetup::Next::Done:
+        // Nothing was sent after COMPRESS, so both streams begin here.
+        if (step.compressed && !deflate_.Start()) {
+            AttemptFailed(FailNetwork, QStringLiteral("compression could not be started: ") + deflate_.Error());
+            return;
+        }
         SetupDone();
         return;
     case TSessionSetup::Next::ServerRefused:
@@ -221,8 +229,21 @@ void TZqNNTP::SendCommand(const QByteArray &text)
     receiver_.ResetReplyBytes();
     if (!socket_ || socket_->state() != QAbstractSocket::ConnectedState)
         return;
-    if (!WriteToSocket(socket_, text))
+    if (!Write(text))
         TransportEnded(socket_->errorString());
+}
+
+bool TZqNNTP::Write(const QByteArray &data)
+{
+    if (!deflate_.Active()) {
+        WireBytesOut += data.size();
+        return WriteToSocket(socket_, data);
+    }
+    QByteArray packed;
+    if (!deflate_.Deflate(data, packed))
+        return false;
+    WireBytesOut += packed.size();
+    return WriteToSocket(socket_, packed);
 }
 
 void TZqNNTP::CloseSocket()
@@ -232,6 +253,8 @@ void TZqNNTP::CloseSocket()
     // Replies still due belong to this connection only.
     pipeline_.Clear();
     receiver_.ResetReplyBytes();
+    receiver_.DropHeld();
+    deflate_.Stop();
     if (QTcpSocket *s = socket_) {
         socket_ = nullptr;
         s->disconnect(this);

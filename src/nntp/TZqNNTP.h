@@ -13,6 +13,7 @@
 #include "NntpParse.h"
 #include "TBodyPipeline.h"
 #include "TBodyRequests.h"
+#include "TDeflateLink.h"
 #include "TNntpConnector.h"
 #include "TNntpReceiver.h"
 #include "TOverviewDialect.h"
@@ -26,9 +27,9 @@ using TStateChangeEvent = std::function<void(TZqNNTP *Sender, qint32 lState)>;
 using TConnectionLostEvent = std::function<void(TZqNNTP *Sender)>;
 
 // The news server client: one TCP or TLS connection watched by the Qt event
-// loop, the session set-up (greeting, reader mode, login), and the commands
-// GROUP, HEAD, BODY and List; what arrives is read and routed by its
-// TNntpReceiver. Every command sends one line and waits in the event loop,
+// loop, the session set-up (greeting, reader mode, login, compression), and
+// the commands GROUP, HEAD, BODY and List; what arrives is read (inflated on a
+// compressed connection) and routed by its TNntpReceiver. Every command sends one line and waits in the event loop,
 // so the user's commands and the client's own events run nested inside the
 // wait.
 class TZqNNTP : public QObject {
@@ -81,6 +82,16 @@ public:
     // SHA-256 of a certificate the user chose to trust although it does not
     // verify (hex digits); empty trusts only what the system store verifies.
     QByteArray TrustedSha256;
+    // COMPRESS DEFLATE when the server offers it, unless its compressed
+    // stream broke earlier in this run (TDeflateMemory).
+    bool UseCompression = true;
+
+    // This connection is deflated both ways.
+    bool Compressing() const { return deflate_.Active(); }
+    // Bytes through the socket over this client's life, as they went over
+    // the wire (compressed while Compressing).
+    qint64 WireBytesIn = 0;
+    qint64 WireBytesOut = 0;
 
     // The last failure: its kind and, for the user, "host:port: reason".
     Failure LastFailure = FailNone;
@@ -180,6 +191,8 @@ private:
     friend class TNntpReceiver; // the receive path works on this client's lines and socket
     friend class TBodyRequests; // and so does the body path
     void CloseSocket();
+    // Every command goes out here, deflated while compression is on.
+    bool Write(const QByteArray &data);
     void Opened(QTcpSocket *socket);
     void SocketError();
     void StartSession();
@@ -215,6 +228,7 @@ private:
     // one connection stops when a nested handler replaced it.
     quint64 generation_ = 0;
     TSessionSetup setup_;
+    TDeflateLink deflate_;
     QByteArray host_;
     quint16 port_ = 0;
     TOverviewDialect dialect_;

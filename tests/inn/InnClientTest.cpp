@@ -12,6 +12,22 @@ namespace {
 
 using Lines = QList<QByteArray>;
 
+// Connects and waits for the session to be set up: the states reported.
+QList<qint32> ConnectToInn(TZqNNTP &client)
+{
+    QList<qint32> states;
+    client.OnStateChange = [&states](TZqNNTP *, qint32 s) { states << s; };
+    if (client.Connect("127.0.0.1", InnServer::Port())) {
+        QTimer guard;
+        guard.setSingleShot(true);
+        guard.start(15000);
+        while (states.isEmpty() && guard.isActive())
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    }
+    client.OnStateChange = nullptr;
+    return states;
+}
+
 class InnClientTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
@@ -40,13 +56,7 @@ protected:
         if (InnServer::Port() == 0)
             GTEST_SKIP() << InnServer::SkipReason().toStdString();
         ASSERT_TRUE(setupError_.empty()) << setupError_;
-        client.OnStateChange = [this](TZqNNTP *, qint32 s) { states << s; };
-        ASSERT_TRUE(client.Connect("127.0.0.1", InnServer::Port()));
-        QTimer guard;
-        guard.setSingleShot(true);
-        guard.start(15000);
-        while (states.isEmpty() && guard.isActive())
-            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        states = ConnectToInn(client);
         ASSERT_EQ(states, QList<qint32>{2});
         // A stuck server ends the test instead of hanging it.
         watchdog.setSingleShot(true);
@@ -121,6 +131,48 @@ TEST_F(InnClientTest, FetchesGroupList)
         EXPECT_FALSE(name.contains(' ')) << name.constData();
     EXPECT_GE(grew, 1);
     EXPECT_EQ(client.ReplyLines.value(0).left(3), "215");
+}
+
+// INN offers COMPRESS DEFLATE, and a client takes it unless told not to:
+// the overview and bodies read the same, for fewer bytes on the wire.
+TEST_F(InnClientTest, CompressedAndPlainSessionsReadTheSame)
+{
+    TZqNNTP plain;
+    plain.UseCompression = false;
+    ASSERT_EQ(ConnectToInn(plain), QList<qint32>{2});
+    EXPECT_TRUE(client.Compressing());
+    EXPECT_FALSE(plain.Compressing());
+
+    struct Read {
+        QList<Nntp::OverviewEntry> overview;
+        qint64 overviewWireBytes = 0;
+        QList<Lines> bodies;
+    };
+    auto read = [](TZqNNTP &c) {
+        Read r;
+        EXPECT_TRUE(c.SelectGroup(group_));
+        const qint64 before = c.WireBytesIn;
+        EXPECT_TRUE(c.GetOverview(c.FirstArticle, c.LastArticle, r.overview));
+        r.overviewWireBytes = c.WireBytesIn - before;
+        for (qint64 n = c.FirstArticle; n <= c.LastArticle; ++n) {
+            EXPECT_TRUE(c.GetBody(n, {n + 1}));
+            r.bodies << c.BodyLines;
+        }
+        return r;
+    };
+    const Read packed = read(client), unpacked = read(plain);
+    ASSERT_EQ(packed.overview.size(), articles_.size());
+    ASSERT_EQ(unpacked.overview.size(), articles_.size());
+    for (int i = 0; i < articles_.size(); ++i) {
+        EXPECT_EQ(packed.overview[i].subject, articles_[i].subject);
+        EXPECT_EQ(packed.overview[i].messageId, unpacked.overview[i].messageId);
+        EXPECT_EQ(packed.overview[i].wireBytes, unpacked.overview[i].wireBytes);
+        EXPECT_EQ(packed.bodies[i], articles_[i].body);
+    }
+    EXPECT_EQ(packed.bodies, unpacked.bodies);
+    EXPECT_LT(packed.overviewWireBytes, unpacked.overviewWireBytes);
+    EXPECT_TRUE(client.Connected);
+    EXPECT_TRUE(plain.Connected);
 }
 
 } // namespace

@@ -63,6 +63,8 @@ TEST_F(InnTlsLogin, UntrustedCertificateIsRefusedAndTrustingItsFingerprintLetsIn
 
     client.TrustedSha256 = fingerprint();
     ASSERT_EQ(Attempt(), 2);
+    // Compressed inside TLS, after the login.
+    EXPECT_TRUE(client.Compressing());
     EXPECT_TRUE(client.SelectGroup("junk"));
 }
 

@@ -5,6 +5,7 @@
 #include "InnServer.h"
 #include "MessageRecorder.h"
 #include "SampleSpool.h"
+#include "TStatusField.h"
 #include "TZqNNTP.h"
 #include "TempProgramDir.h"
 #include "ZqIniFile.h"
@@ -22,6 +23,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <tuple>
 #include <ostream>
 
 void PrintTo(const QByteArray &bytes, std::ostream *os)
@@ -41,8 +43,9 @@ QByteArray readFile(const QString &path)
 
 QByteArray original(const char *name) { return readFile(Corpus + QStringLiteral("/pictures/") + QLatin1String(name)); }
 
-// Run over the open reader, and over the one that speaks TLS and wants a login.
-class SearchInn : public ::testing::TestWithParam<bool> {
+// Run over the open reader, and over the one that speaks TLS and wants a
+// login; each compressed (INN offers it) and with COMPRESS=N.
+class SearchInn : public ::testing::TestWithParam<std::tuple<bool, bool>> {
 protected:
     // The spool's two groups, posted in order under fresh names; INN numbers
     // them 1, 2, ... without the spool's gap.
@@ -84,7 +87,9 @@ protected:
         ASSERT_TRUE(QDir::setCurrent(work.path()));
         IniWriteString("CONFIG", "HOST", "127.0.0.1");
         IniWriteInteger("CONFIG", "PORT", InnServer::Port());
-        if (GetParam()) {
+        if (!compressed())
+            IniWriteString("CONFIG", "COMPRESS", "N");
+        if (tls()) {
             ASSERT_NE(InnServer::TlsPort(), 0) << "start_inn.sh started no TLS reader";
             IniWriteString("CONFIG", "TLS", "yes");
             IniWriteInteger("CONFIG", "PORT", InnServer::TlsPort());
@@ -108,6 +113,8 @@ protected:
             QDir::setCurrent(oldCwd_);
     }
 
+    static bool tls() { return std::get<0>(GetParam()); }
+    static bool compressed() { return std::get<1>(GetParam()); }
     QString out() const { return dir.path(QStringLiteral("out/")); }
     void expectCorpusGrabbed(const QString &logPath, const QString &crcPath);
 
@@ -183,6 +190,8 @@ TEST_P(SearchInn, GrabsThePostedCorpus)
         TFrmMain w;
         ASSERT_TRUE(w.miConnectClick());
         ASSERT_TRUE(QTest::qWaitFor([&] { return w.State() == TFrmMain::StateOnline; }, 15000));
+        EXPECT_EQ(w.NewsClient->Compressing(), compressed());
+        EXPECT_EQ(w.laState->FullText().contains(QStringLiteral("compressed")), compressed());
         w.miSearchAllGroups->trigger();
         EXPECT_FALSE(w.Searching());
         EXPECT_EQ(w.State(), TFrmMain::StateOnline);
@@ -282,9 +291,10 @@ TEST(SearchInnTls, UntrustedCertificateIsOfferedForTrustAndThenAccepted)
     w.miDisconnectClick();
 }
 
-INSTANTIATE_TEST_SUITE_P(Reader, SearchInn, ::testing::Values(false, true),
-                         [](const ::testing::TestParamInfo<bool> &info) {
-                             return std::string(info.param ? "TlsWithLogin" : "Plain");
+INSTANTIATE_TEST_SUITE_P(Reader, SearchInn, ::testing::Combine(::testing::Bool(), ::testing::Bool()),
+                         [](const ::testing::TestParamInfo<std::tuple<bool, bool>> &info) {
+                             return std::string(std::get<0>(info.param) ? "TlsWithLogin" : "Plain")
+                                    + (std::get<1>(info.param) ? "" : "Uncompressed");
                          });
 
 } // namespace

@@ -1,7 +1,8 @@
 // The session set-up against the fake server: the greeting and the reply to
-// MODE READER judged, the login, a 480 later on, 64-bit article numbers and
-// IPv6.
+// MODE READER judged, the login, a 480 later on, compression, 64-bit article
+// numbers and IPv6.
 #include "FakeNntpServer.h"
+#include "TDeflateMemory.h"
 #include "TZqNNTP.h"
 #include "WaitUntil.h"
 
@@ -27,6 +28,7 @@ protected:
         client.OnStateChange = [this](TZqNNTP *, qint32 s) { states << s; };
         client.OnConnectionLost = [this](TZqNNTP *) { ++losses; };
     }
+    void TearDown() override { TDeflateMemory::Forget(); }
 
     qint32 Attempt(const QByteArray &host = "127.0.0.1")
     {
@@ -69,7 +71,10 @@ TEST_F(SessionTest, GreetingAndReaderModeAreJudged)
         EXPECT_EQ(Attempt(), c.state) << what;
         EXPECT_EQ(client.LastFailure, c.failure) << what;
         EXPECT_EQ(client.Connected, c.state == 2) << what;
-        EXPECT_EQ(server.sessionCommands, c.modeReply.isEmpty() ? Lines{} : Lines{"MODE READER\r\n"}) << what;
+        const Lines setup = c.modeReply.isEmpty() ? Lines{}
+                            : c.state == 2    ? Lines{"MODE READER\r\n", "CAPABILITIES\r\n"}
+                                              : Lines{"MODE READER\r\n"};
+        EXPECT_EQ(server.sessionCommands, setup) << what;
         if (c.state == 4) {
             // Where and why, in the server's own words.
             const QByteArray words = c.failure == TZqNNTP::FailServer && c.modeReply.isEmpty() ? c.greeting : c.modeReply;
@@ -89,7 +94,8 @@ TEST_F(SessionTest, LoginAfterReaderMode)
     client.UserName = "joe";
     client.Password = "pw";
     ASSERT_EQ(Attempt(), 2);
-    EXPECT_EQ(server.sessionCommands, (Lines{"MODE READER\r\n", "AUTHINFO USER joe\r\n", "AUTHINFO PASS pw\r\n"}));
+    EXPECT_EQ(server.sessionCommands, (Lines{"MODE READER\r\n", "AUTHINFO USER joe\r\n", "AUTHINFO PASS pw\r\n",
+                                             "CAPABILITIES\r\n"}));
     EXPECT_TRUE(client.SelectGroup("alt.test"));
 
     client.Password = "wrong";
@@ -129,6 +135,89 @@ TEST_F(SessionTest, A480WithoutAUserNameEndsTheConnection)
     EXPECT_EQ(losses, 1);
     EXPECT_EQ(client.LastFailure, TZqNNTP::FailLoginRequired);
     EXPECT_EQ(server.commands, Lines{"GROUP alt.test\r\n"}); // asked once, not again and again
+}
+
+// What the server offers and what the client wants decide; the same group,
+// overview and pipelined bodies come through either way.
+TEST_F(SessionTest, CompressionWhenOfferedAndWanted)
+{
+    using C = FakeNntpServer::Compression;
+    QList<QByteArray> big; // swells a compressed read past one inflated piece
+    for (int n = 0; n < 40000; ++n)
+        big << "line " + QByteArray::number(n % 100) + " of a long text body";
+    FakeNntpServer::Group &g = server.groups.first();
+    g.articles << FakeNntpServer::MakeArticle(2, "two", big) << FakeNntpServer::MakeArticle(3, "three", {".dot"});
+    const struct {
+        C server;
+        bool wanted;
+        bool compressed;
+        Lines setup;
+    } cases[] = {
+        {C::Deflate, true, true, {"MODE READER\r\n", "CAPABILITIES\r\n", "COMPRESS DEFLATE\r\n"}},
+        {C::Refuse, true, false, {"MODE READER\r\n", "CAPABILITIES\r\n", "COMPRESS DEFLATE\r\n"}},
+        {C::Off, true, false, {"MODE READER\r\n", "CAPABILITIES\r\n"}},
+        {C::Deflate, false, false, {"MODE READER\r\n"}},
+    };
+    for (const auto &c : cases) {
+        const std::string what = std::to_string(int(c.server)) + (c.wanted ? " wanted" : " off");
+        server.compression = c.server;
+        client.UseCompression = c.wanted;
+        client.Pipeline = 3;
+        server.sessionCommands.clear();
+        server.commands.clear();
+        ASSERT_EQ(Attempt(), 2) << what;
+        EXPECT_EQ(client.Compressing(), c.compressed) << what;
+        EXPECT_EQ(server.sessionCommands, c.setup) << what;
+        ASSERT_TRUE(client.SelectGroup("alt.test")) << what;
+        QList<Nntp::OverviewEntry> entries;
+        ASSERT_TRUE(client.GetOverview(1, 3, entries)) << what;
+        ASSERT_EQ(entries.size(), 3) << what;
+        EXPECT_EQ(entries[1].subject, "two") << what;
+        ASSERT_TRUE(client.GetBody(1, {2, 3})) << what;
+        EXPECT_EQ(client.BodyLines, Lines{"body line"}) << what;
+        ASSERT_TRUE(client.GetBody(2, {3})) << what;
+        EXPECT_EQ(client.BodyLines, big) << what;
+        // What an article is, compressed or not: its reply as the server wrote it.
+        EXPECT_EQ(client.BodyBytes, qint64(QByteArray("222 2 <art2@fake.invalid> body\r\n").size()
+                                           + FakeNntpServer::Stuffed(big).size())) << what;
+        ASSERT_TRUE(client.GetBody(3)) << what;
+        EXPECT_EQ(client.BodyLines, Lines{".dot"}) << what;
+        EXPECT_EQ(server.commands, (Lines{"GROUP alt.test\r\n", "LIST OVERVIEW.FMT\r\n", "OVER 1-3\r\n", "BODY 1\r\n",
+                                          "BODY 2\r\n", "BODY 3\r\n"})) << what;
+        // The wire carries the server's bytes as they were written.
+        EXPECT_EQ(client.WireBytesIn, server.wireBytesOut) << what;
+        if (c.compressed) {
+            EXPECT_LT(client.WireBytesIn, FakeNntpServer::Stuffed(big).size() / 10) << what;
+        } else {
+            EXPECT_GT(client.WireBytesIn, FakeNntpServer::Stuffed(big).size()) << what;
+        }
+        client.Disconnect();
+        client.WireBytesIn = 0;
+        server.wireBytesOut = 0;
+    }
+    EXPECT_EQ(losses, 0);
+}
+
+// A server whose compressed stream cannot be inflated: the connection ends
+// with zlib's reason, and the next one to that server goes uncompressed.
+TEST_F(SessionTest, ABrokenCompressedStreamEndsTheConnectionAndTheNextGoesPlain)
+{
+    server.compression = FakeNntpServer::Compression::Broken;
+    ASSERT_EQ(Attempt(), 2);
+    ASSERT_TRUE(WaitUntil([this] { return losses == 1; }, 12000));
+    EXPECT_FALSE(client.Connected);
+    EXPECT_EQ(client.LastFailure, TZqNNTP::FailNetwork);
+    EXPECT_EQ(client.FailureText, QStringLiteral("127.0.0.1:%1: the server's compressed stream is broken: "
+                                                 "invalid block type").arg(server.Port()));
+
+    server.sessionCommands.clear();
+    ASSERT_EQ(Attempt(), 2);
+    EXPECT_FALSE(client.Compressing());
+    EXPECT_EQ(server.sessionCommands, Lines{"MODE READER\r\n"});
+    EXPECT_TRUE(client.SelectGroup("alt.test"));
+    ASSERT_TRUE(client.GetBody(1));
+    EXPECT_EQ(client.BodyLines, Lines{"body line"});
+    EXPECT_EQ(losses, 1);
 }
 
 TEST_F(SessionTest, ArticleNumbersBeyond32Bits)

@@ -113,9 +113,10 @@ TEST_F(ClientTest, GreetingPassesDocOutputBeforeConnectedState)
         EXPECT_EQ(client.ConnectionState, TZqNNTP::StateConnecting);
         EXPECT_FALSE(client.Connected);
         ASSERT_TRUE(WaitUntil([this] { return !rec.states.isEmpty(); }, 5000));
-        // Greeting, then the reply to MODE READER, then the state.
-        EXPECT_EQ(rec.trace, (Lines{"doc", "doc", "state2"}));
-        EXPECT_EQ(rec.docs, (Lines{"200 fake news server ready\r\n", "200 reader mode, posting allowed\r\n"}));
+        // Greeting, then the replies to MODE READER and CAPABILITIES, then the state.
+        EXPECT_EQ(rec.trace, (Lines{"doc", "doc", "doc", "state2"}));
+        EXPECT_EQ(rec.docs, (Lines{"200 fake news server ready\r\n", "200 reader mode, posting allowed\r\n",
+                                   "101 capability list\r\nVERSION 2\r\nREADER\r\nOVER\r\n.\r\n"}));
         EXPECT_TRUE(client.Connected);
         EXPECT_EQ(client.ConnectionState, TZqNNTP::StateConnected);
         EXPECT_EQ(client.ReplyLines, Lines{"200 fake news server ready"});
@@ -411,7 +412,7 @@ TEST_F(ClientTest, EveryCommandSendsExactlyItsLine)
     EXPECT_TRUE(client.GetGroupList(target));
     EXPECT_FALSE(client.GetHeader(-5));
     EXPECT_FALSE(client.SelectGroup("no.such"));
-    EXPECT_EQ(server.received, "MODE READER\r\nGROUP alt.test\r\nHEAD 1\r\nBODY 2\r\nList\r\nHEAD -5\r\nGROUP no.such\r\n");
+    EXPECT_EQ(server.received, "MODE READER\r\nCAPABILITIES\r\nGROUP alt.test\r\nHEAD 1\r\nBODY 2\r\nList\r\nHEAD -5\r\nGROUP no.such\r\n");
     EXPECT_EQ(server.commands.size(), 6);
 }
 

@@ -13,6 +13,43 @@
 
 #include <sys/socket.h>
 
+#include <zlib.h>
+
+struct FakeNntpServer::Zlib {
+    z_stream in{};
+    z_stream out{};
+    Zlib()
+    {
+        inflateInit2(&in, -15);
+        deflateInit2(&out, Z_DEFAULT_COMPRESSION, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
+    }
+    ~Zlib()
+    {
+        inflateEnd(&in);
+        deflateEnd(&out);
+    }
+    // Both ways each call takes all of its input; false on a broken stream.
+    static bool Run(z_stream &z, const QByteArray &from, QByteArray &to, bool deflating)
+    {
+        to.clear();
+        z.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(from.constData()));
+        z.avail_in = uInt(from.size());
+        do {
+            char buffer[16384];
+            z.next_out = reinterpret_cast<Bytef *>(buffer);
+            z.avail_out = sizeof buffer;
+            const int r = deflating ? deflate(&z, Z_SYNC_FLUSH) : inflate(&z, Z_SYNC_FLUSH);
+            if (r != Z_OK && r != Z_BUF_ERROR)
+                return false;
+            to.append(buffer, qsizetype(sizeof buffer - z.avail_out));
+        } while (z.avail_out == 0 || z.avail_in > 0);
+        return true;
+    }
+};
+
+FakeNntpServer::Session::Session() = default;
+FakeNntpServer::Session::~Session() = default;
+
 FakeNntpServer::FakeNntpServer(QObject *parent)
     : QObject(parent), server_(new QTcpServer(this))
 {
@@ -118,7 +155,11 @@ void FakeNntpServer::ReadClient(Session *session)
     QTcpSocket *s = session->socket;
     if (!s)
         return;
-    const QByteArray bytes = s->readAll();
+    QByteArray bytes = s->readAll();
+    if (session->zlib && !Zlib::Run(session->zlib->in, QByteArray(bytes), bytes, false)) {
+        s->abort(); // what a real server does with a stream it cannot read
+        return;
+    }
     if (record)
         received += bytes;
     session->inbox += bytes;
@@ -128,7 +169,8 @@ void FakeNntpServer::ReadClient(Session *session)
         session->inbox.remove(0, lf + 1);
         const QByteArray upper = line.toUpper();
         if (record) {
-            if (upper.startsWith("MODE READER") || upper.startsWith("AUTHINFO "))
+            if (upper.startsWith("MODE READER") || upper.startsWith("AUTHINFO ") || upper.startsWith("CAPABILITIES")
+                || upper.startsWith("COMPRESS "))
                 sessionCommands.append(line);
             else
                 commands.append(line);
@@ -187,6 +229,15 @@ void FakeNntpServer::Answer(const QByteArray &command)
 
     if (verb == "MODE" && arg.toUpper() == "READER") {
         Send(modeReaderReply + "\r\n");
+        return;
+    }
+    if (verb == "CAPABILITIES") {
+        const QByteArray compress = compression == Compression::Off ? "" : "COMPRESS DEFLATE\r\n";
+        Send("101 capability list\r\nVERSION 2\r\nREADER\r\n" + compress + "OVER\r\n.\r\n");
+        return;
+    }
+    if (verb == "COMPRESS") {
+        AnswerCompress();
         return;
     }
     if (verb == "AUTHINFO") {
@@ -304,6 +355,19 @@ void FakeNntpServer::Answer(const QByteArray &command)
     }
 }
 
+void FakeNntpServer::AnswerCompress()
+{
+    Session *me = current();
+    if (compression == Compression::Off || compression == Compression::Refuse || me->zlib) {
+        Send("403 compression refused\r\n");
+        return;
+    }
+    // The status line goes out plain; everything after it is deflated.
+    Send(compression == Compression::Broken ? QByteArray("206 compression active\r\n\xff\xfe no deflate here")
+                                            : QByteArray("206 compression active\r\n"));
+    me->zlib = std::make_unique<Zlib>();
+}
+
 QByteArray FakeNntpServer::OverviewLine(const Article &a)
 {
     QByteArray subject = a.subject;
@@ -343,7 +407,17 @@ void FakeNntpServer::Send(const QList<QByteArray> &pieces)
     if (!me)
         return;
     const bool idle = me->queue.isEmpty() && !me->pieceTimer->isActive();
-    me->queue.append(pieces);
+    if (!me->zlib) {
+        me->queue.append(pieces);
+    } else {
+        // Deflated in the order sent, each piece flushed to stay a read of its own.
+        for (const QByteArray &piece : pieces) {
+            QByteArray packed;
+            if (piece.isEmpty() || !Zlib::Run(me->zlib->out, piece, packed, true))
+                packed = piece; // a pause or a close stays what it is
+            me->queue.append(packed);
+        }
+    }
     if (idle)
         WriteNext(me);
 }
@@ -368,6 +442,7 @@ void FakeNntpServer::WriteNext(Session *me)
         me->socket->write(piece);
         me->socket->flush();
         written_ += piece.size();
+        wireBytesOut += piece.size();
     }
     if (!me->queue.isEmpty())
         me->pieceTimer->start(pieceDelayMs);

@@ -38,8 +38,12 @@ class QTcpSocket;
 //  - answer MODE READER, and log in with AUTHINFO USER/PASS when user is set;
 //    ask for a login (480) on every command until logged in (loginRequired),
 //    or once on the first command with a prefix (askLoginOnce);
-//  - record every byte received (received) and every command line exactly as
-//    sent, terminator included: the session set-up (MODE READER, AUTHINFO) in
+//  - list its capabilities (CAPABILITIES) and, by compression, offer COMPRESS
+//    DEFLATE and then speak raw deflate both ways, refuse it (403), or
+//    answer 206 followed by bytes that are no deflate stream;
+//  - record every byte received (received, inflated when compressed) and
+//    every command line exactly as sent, terminator included: the session
+//    set-up (MODE READER, AUTHINFO, CAPABILITIES, COMPRESS) in
 //    sessionCommands, everything else in commands.
 class FakeNntpServer : public QObject {
     Q_OBJECT
@@ -108,6 +112,11 @@ public:
     QList<qint64> overviewGaps;
     QList<QByteArray> overviewFormat{"Subject:", "From:", "Date:", "Message-ID:", "References:", ":bytes", ":lines"};
     QByteArray modeReaderReply = "200 reader mode, posting allowed";
+    // Off: COMPRESS is not listed (and refused if asked for anyway).
+    enum class Compression { Off, Deflate, Refuse, Broken };
+    Compression compression = Compression::Off;
+    // Bytes written to the sockets as they went, compressed or not.
+    qint64 wireBytesOut = 0;
     QByteArray user;     // set: AUTHINFO USER user / PASS password log in
     QByteArray password;
     bool loginRequired = false;
@@ -155,7 +164,11 @@ signals:
     void CommandReceived(const QByteArray &command);
 
 private:
+    struct Zlib; // the deflate streams of a compressed session
     struct Session {
+        Session();
+        ~Session();
+        std::unique_ptr<Zlib> zlib;
         QPointer<QTcpSocket> socket;
         QByteArray inbox;
         QList<QByteArray> queue;
@@ -172,6 +185,7 @@ private:
     // The current session with nothing more to send, or null.
     QTcpSocket *EndingSession();
     void Answer(const QByteArray &command);
+    void AnswerCompress();
     const Group *FindGroup(const QByteArray &name) const;
     const Article *FindArticle(qint32 number) const;
     const Article *FindById(const QByteArray &id) const;
