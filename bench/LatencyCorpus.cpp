@@ -1,10 +1,12 @@
 #include "LatencyCorpus.h"
 
 #include "FakeNntpServer.h"
+#include "RawNntpClient.h"
 #include "TestBodies.h"
 
 #include <QBuffer>
 #include <QDir>
+#include <QFile>
 #include <QImage>
 #include <QProcess>
 
@@ -148,4 +150,40 @@ bool LatencyCorpus::Make(QString *error)
         articles << a;
     }
     return checkWithSabyenc(yencBodies, error);
+}
+
+QByteArray LatencyCorpus::LastPointer(quint16 port, const QByteArray &group) const
+{
+    RawNntpClient c;
+    QList<QByteArray> overview;
+    if (!c.Connect(port))
+        return {};
+    const QList<QByteArray> g = c.Command("GROUP " + group).split(' ');
+    if (g.size() < 4 || g[0] != "211" || !c.Command("OVER " + g[2] + '-' + g[3]).startsWith("224") ||
+        !c.ReadBlock(&overview) || overview.size() != articles.size())
+        return {};
+    for (qsizetype i = 0; i < overview.size(); ++i) {
+        const QList<QByteArray> f = overview[i].split('\t');
+        if (f.size() < 5 || f[1] != articles[i].subject)
+            return {};
+    }
+    c.Send("QUIT\r\n");
+    const QList<QByteArray> last = overview.last().split('\t');
+    return last[0] + ',' + last[4] + '+';
+}
+
+LatencyCorpus::Saved LatencyCorpus::Check(const QString &folder) const
+{
+    Saved s;
+    const QDir dir(folder);
+    for (const QString &name : dir.entryList(QDir::Files)) {
+        ++s.files;
+        QFile f(dir.filePath(name));
+        const auto want = pictures.constFind(QFile::encodeName(name));
+        if (want == pictures.cend() || !f.open(QIODevice::ReadOnly) || f.readAll() != *want)
+            ++s.wrong;
+    }
+    for (auto it = pictures.cbegin(); it != pictures.cend(); ++it)
+        s.missing += !dir.exists(QFile::decodeName(it.key()));
+    return s;
 }

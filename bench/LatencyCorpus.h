@@ -24,8 +24,19 @@ struct LatencyCorpus {
     int wanted = 0;         // articles not filtered
     qint64 wantedBytes = 0; // their bodies as sent, dot-stuffed, "." line included
 
+    // What a grab saved in a folder: its files, those not as posted (or not
+    // of the corpus) and the pictures not there.
+    struct Saved {
+        int files = 0, wrong = 0, missing = 0;
+        bool Intact() const { return wrong == 0 && missing == 0; }
+    };
+
     static bool Filtered(const QByteArray &subject);
     // False (and why) when the photographs are missing or sabyenc does not
     // decode every yEnc body to the bytes it was made from.
     bool Make(QString *error);
+    // The group's pointer once a grab has walked it all ("<number>,<message
+    // id>+"); empty unless the server lists the group as these articles.
+    QByteArray LastPointer(quint16 port, const QByteArray &group) const;
+    Saved Check(const QString &folder) const;
 };

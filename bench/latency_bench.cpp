@@ -40,7 +40,6 @@
 #include "InnServer.h"
 #include "LatencyCorpus.h"
 #include "LimitClient.h"
-#include "RawNntpClient.h"
 #include "TFrmMain.h"
 #include "ZqIniFile.h"
 
@@ -66,13 +65,6 @@
 
 namespace {
 
-// What the grab must find: the pictures by file name, and the pointer the
-// group's last article leaves.
-struct Expected {
-    QHash<QByteArray, QByteArray> pictures;
-    QByteArray lastPointer; // "<number>,<message id>+"
-};
-
 struct Variant {
     std::optional<int> connections, pipeline;
     QByteArray Name() const
@@ -96,7 +88,7 @@ struct Row {
 struct Grab {
     double seconds = -1;    // to the last pointer, else to the run's end; -1 when it did not connect
     bool pointerSeen = false;
-    int saved = 0, wrong = 0, missing = 0;
+    LatencyCorpus::Saved saved;
     double cpu = 0;         // of this thread, where the grab runs
 };
 
@@ -153,7 +145,8 @@ private:
 
 // One whole headless grab of the group by a fresh window with fresh
 // settings, so every run walks the whole group.
-Grab pixtrawlGrab(quint16 port, const QByteArray &group, const Variant &v, const Expected &e, bool marked = false)
+Grab pixtrawlGrab(quint16 port, const QByteArray &group, const Variant &v, const LatencyCorpus &corpus,
+                  const QByteArray &lastPointer, bool marked = false)
 {
     const PinnedRun pinned;
     // Kept until the end: on ext4 a file made soon after many were deleted
@@ -189,7 +182,7 @@ Grab pixtrawlGrab(quint16 port, const QByteArray &group, const Variant &v, const
         look.setTimerType(Qt::PreciseTimer);
         look.setInterval(2);
         QObject::connect(&look, &QTimer::timeout, [&] {
-            if (atPointer < 0 && IniReadString("GROUPS", group, QByteArray()) == e.lastPointer)
+            if (atPointer < 0 && IniReadString("GROUPS", group, QByteArray()) == lastPointer)
                 atPointer = t.nsecsElapsed() / 1e9;
         });
         if (marked) {
@@ -207,44 +200,12 @@ Grab pixtrawlGrab(quint16 port, const QByteArray &group, const Variant &v, const
             std::fprintf(stderr, "grab ends at %.6f\n", clockSeconds(CLOCK_MONOTONIC));
             traceMark(dir, "grab-ends");
         }
-        g.pointerSeen = atPointer >= 0 || IniReadString("GROUPS", group, QByteArray()) == e.lastPointer;
+        g.pointerSeen = atPointer >= 0 || IniReadString("GROUPS", group, QByteArray()) == lastPointer;
         g.seconds = atPointer >= 0 ? atPointer : ran;
         w.miDisconnectClick();
     }
-    const QDir saved(out);
-    for (const QString &name : saved.entryList(QDir::Files)) {
-        ++g.saved;
-        QFile f(saved.filePath(name));
-        const auto want = e.pictures.constFind(QFile::encodeName(name));
-        if (want == e.pictures.cend() || !f.open(QIODevice::ReadOnly) || f.readAll() != *want)
-            ++g.wrong;
-    }
-    for (auto it = e.pictures.cbegin(); it != e.pictures.cend(); ++it)
-        g.missing += !saved.exists(QFile::decodeName(it.key()));
+    g.saved = corpus.Check(out);
     return g;
-}
-
-// The group as the server lists it must be the corpus in order; fills in
-// the pointer its last article leaves.
-bool checkGroup(quint16 port, const QByteArray &group, const LatencyCorpus &corpus, Expected &e)
-{
-    RawNntpClient c;
-    QList<QByteArray> overview;
-    if (!c.Connect(port))
-        return false;
-    const QList<QByteArray> g = c.Command("GROUP " + group).split(' ');
-    if (g.size() < 4 || g[0] != "211" || !c.Command("OVER " + g[2] + '-' + g[3]).startsWith("224") ||
-        !c.ReadBlock(&overview) || overview.size() != corpus.articles.size())
-        return false;
-    for (qsizetype i = 0; i < overview.size(); ++i) {
-        const QList<QByteArray> f = overview[i].split('\t');
-        if (f.size() < 5 || f[1] != corpus.articles[i].subject)
-            return false;
-    }
-    const QList<QByteArray> last = overview.last().split('\t');
-    e.lastPointer = last[0] + ',' + last[4] + '+';
-    c.Send("QUIT\r\n");
-    return true;
 }
 
 // "1,4" -> {1, 4}; empty when any value is not a whole number of 0 or more.
@@ -335,13 +296,11 @@ int main(int argc, char **argv)
             return 1;
         }
     }
-    Expected expected;
-    expected.pictures = corpus.pictures;
-    if (!checkGroup(inn, group, corpus, expected)) {
+    const QByteArray lastPointer = corpus.LastPointer(inn, group);
+    if (lastPointer.isEmpty()) {
         std::fprintf(stderr, "%s does not hold this corpus\n", group.constData());
         return 1;
     }
-    const auto intact = [&](const Grab &g) { return g.wrong == 0 && g.missing == 0 && g.saved == corpus.pictures.size(); };
 
     if (grabOnce || limitOnce) {
         // Through the proxy only when asked: without delay it adds a copy.
@@ -370,13 +329,14 @@ int main(int argc, char **argv)
                         LatencyCorpus::Articles, l.seconds, cpu, double(corpus.wantedBytes) / 1e6 / l.seconds);
             return 0;
         }
-        const Grab g = pixtrawlGrab(proxy ? proxy->Port() : inn, group, once, expected, true);
+        const Grab g = pixtrawlGrab(proxy ? proxy->Port() : inn, group, once, corpus, lastPointer, true);
         if (g.seconds < 0)
             return 1;
-        std::printf("walked %d articles in %.3f s (%.3f s on the processor), %.1f MB/s, pictures %s\n",
+        std::printf("walked %d articles in %.3f s (%.3f s on the processor), %.1f MB/s, pictures %s (%d files, "
+                    "%d not as posted, %d missing)\n",
                     LatencyCorpus::Articles, g.seconds, g.cpu, double(corpus.wantedBytes) / 1e6 / g.seconds,
-                    intact(g) ? "intact" : "NOT intact");
-        return intact(g) ? 0 : 1;
+                    g.saved.Intact() ? "intact" : "NOT intact", g.saved.files, g.saved.wrong, g.saved.missing);
+        return g.saved.Intact() ? 0 : 1;
     }
 
     std::vector<Row> rows;
@@ -404,15 +364,15 @@ int main(int argc, char **argv)
                 return 1;
             }
             for (size_t v = 0; v < row.variants.size(); ++v) {
-                const Grab g = pixtrawlGrab(proxy.Port(), group, row.variants[v], expected);
+                const Grab g = pixtrawlGrab(proxy.Port(), group, row.variants[v], corpus, lastPointer);
                 if (g.seconds < 0) {
                     std::fprintf(stderr, "the grab did not connect at %d ms\n", row.delayMs);
                     return 1;
                 }
-                if (!intact(g) || !g.pointerSeen)
+                if (!g.saved.Intact() || !g.pointerSeen)
                     notes << "row " + QByteArray::number(rowNumbers[qsizetype(r)]) + ' ' + row.variants[v].Name() +
-                            ": " + QByteArray::number(g.saved) + " files saved, " + QByteArray::number(g.wrong) +
-                            " not as posted, " + QByteArray::number(g.missing) + " missing" +
+                            ": " + QByteArray::number(g.saved.files) + " files saved, " + QByteArray::number(g.saved.wrong) +
+                            " not as posted, " + QByteArray::number(g.saved.missing) + " missing" +
                             (g.pointerSeen ? "" : "; the pointer never showed the last article done");
                 pix[r][v].push_back(g.seconds);
                 if (qEnvironmentVariableIsSet("LATENCY_BENCH_EACH"))
