@@ -56,6 +56,13 @@ int hexValue(char c)
 
 void TPictureFingerprint::SetReader(Reader r) { reader() = std::move(r); }
 
+bool TPictureFingerprint::ReadRgb(const QByteArray &data, int minSide, std::vector<std::uint8_t> &rgb, int &width,
+                                  int &height)
+{
+    const Reader &r = reader();
+    return r && r(data, minSide, rgb, width, height);
+}
+
 TPictureFingerprint TPictureFingerprint::Of(const QByteArray &data)
 {
     if (data.size() >= 3 && uchar(data[0]) == 0xFF && uchar(data[1]) == 0xD8 && uchar(data[2]) == 0xFF) {

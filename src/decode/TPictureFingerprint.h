@@ -33,6 +33,9 @@ public:
     using Reader = std::function<bool(const QByteArray &data, int minSide, std::vector<std::uint8_t> &rgb,
                                       int &width, int &height)>;
     static void SetReader(Reader reader);
+    // The reader's answer; false when none was set or it cannot read data.
+    static bool ReadRgb(const QByteArray &data, int minSide, std::vector<std::uint8_t> &rgb, int &width,
+                        int &height);
 
     // Bits in which the hashes differ.
     int Distance(const TPictureFingerprint &other) const;

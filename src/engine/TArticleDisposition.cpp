@@ -168,10 +168,12 @@ void TArticleDisposition::AddKnown(const QByteArray &key)
 TArticleDisposition::Outcome TArticleDisposition::Dispose(const QByteArray &groupName,
                                                           const QByteArray &subject,
                                                           QList<QByteArray> &bodyLines,
-                                                          qint64 articleBytes, bool previewEnabled)
+                                                          qint64 articleBytes, bool previewEnabled,
+                                                          const TDecodedArticle *decoded)
 {
     LastSavedName.clear();
     LastFileName.clear();
+    LastSavedData.clear();
 
     if (Parts.IsOpen()) {
         const qint64 days = IniReadInteger("CONFIG", "PARTS_DAYS", 7);
@@ -183,7 +185,8 @@ TArticleDisposition::Outcome TArticleDisposition::Dispose(const QByteArray &grou
             logLine(line);
     }
     if (IsYEncBody(bodyLines))
-        return disposeYEnc(groupName, subject, bodyLines, articleBytes, previewEnabled);
+        return disposeYEnc(groupName, subject, bodyLines, articleBytes, previewEnabled,
+                           decoded && decoded->What == TDecodedArticle::YEnc ? decoded : nullptr);
     if (Outcome outcome; disposeBase64(groupName, subject, bodyLines, articleBytes, previewEnabled, outcome))
         return outcome;
 
@@ -205,13 +208,25 @@ TArticleDisposition::Outcome TArticleDisposition::Dispose(const QByteArray &grou
     const QList<QByteArray> linesBefore = PendingLines;
     const QByteArray nameBefore = PendingName;
     QByteArray decodedName;
-    const int r = DecodeAttachment(bodyLines, DecodeStream, decodedName);
+    // The workers' answer on the body alone is what decoding it here gives.
+    const bool ready = decoded && decoded->What == TDecodedArticle::Attachment;
+    int r = DecodeNothing;
+    if (ready) {
+        bodyLines = decoded->Lines;
+        DecodeStream = decoded->Stream;
+        decodedName = decoded->Name;
+        r = decoded->Result;
+    } else {
+        r = DecodeAttachment(bodyLines, DecodeStream, decodedName);
+    }
 
     bool haveFile = false;
     QByteArray name;
+    const TDecodedArticle *whole = nullptr;
     if (r == DecodeComplete) {
         haveFile = true;
         name = decodedName;
+        whole = ready && decoded->Whole ? decoded : nullptr;
     } else if (r == DecodePartial) {
         const qint32 size = qint32(DecodeStream.size());
         if (PendingSize > 0) {
@@ -250,7 +265,8 @@ TArticleDisposition::Outcome TArticleDisposition::Dispose(const QByteArray &grou
             persistPending();
         return empty(groupName, articleBytes, "There was nothing to decode.");
     }
-    const Outcome outcome = disposeFile(name, groupName, subject, articleBytes, previewEnabled, nullptr);
+    const Outcome outcome = disposeFile(name, groupName, subject, articleBytes, previewEnabled,
+                                        whole ? &whole->KeyCrc : nullptr, whole);
     if (outcome == OutcomeSaveFailed) {
         PendingLines = linesBefore;
         PendingName = nameBefore;
@@ -277,7 +293,8 @@ TArticleDisposition::Outcome TArticleDisposition::empty(const QByteArray &groupN
 
 TArticleDisposition::Outcome TArticleDisposition::disposeFile(QByteArray name, const QByteArray &groupName,
                                                               const QByteArray &subject, qint64 articleBytes,
-                                                              bool previewEnabled, const std::uint32_t *crc)
+                                                              bool previewEnabled, const std::uint32_t *crc,
+                                                              const TDecodedArticle *whole)
 {
     name = FileNameFor(name, subject);
     LastFileName = name;
@@ -299,7 +316,7 @@ TArticleDisposition::Outcome TArticleDisposition::disposeFile(QByteArray name, c
         TPictureFingerprint print;
         TSimilarIndex::Match look;
         if (IniReadBool("CONFIG", "SIMILAR_SCREENING", false)) {
-            print = TPictureFingerprint::Of(DecodeStream);
+            print = fingerprint(whole);
             look = Similar.Find(print);
         }
         // Its counters went with the kill, before the pointer that would
@@ -326,7 +343,7 @@ TArticleDisposition::Outcome TArticleDisposition::disposeFile(QByteArray name, c
         // A picture that looks like one saved before is set aside, not
         // dropped: the look may deceive.
         const TPictureFingerprint print = IniReadBool("CONFIG", "SIMILAR_SCREENING", false)
-            ? TPictureFingerprint::Of(DecodeStream)
+            ? fingerprint(whole)
             : TPictureFingerprint();
         const TSimilarIndex::Match look = Similar.Find(print);
         const QByteArray folder = look.Found ? TSimilarIndex::Folder() : QByteArray();
@@ -366,17 +383,23 @@ TArticleDisposition::Outcome TArticleDisposition::disposeFile(QByteArray name, c
                 Similar.Add(print, key, name);
             logLine("Article was saved as '" + name + "' at " + QByteArray::number(DecodeStream.size()) + " bytes.");
             LastSavedName = name;
+            LastSavedData = DecodeStream;
             outcome = OutcomeSaved;
         }
     }
 
     // Saved, but not shown: its decode would be refused, or stopped at a bound.
-    if (const QByteArray refusal = TPictureBounds::Refusal(DecodeStream); !refusal.isEmpty())
+    if (const QByteArray refusal = whole ? whole->Refusal : TPictureBounds::Refusal(DecodeStream); !refusal.isEmpty())
         logLine(refusal);
     else if (previewEnabled && OnPreview)
         OnPreview(DecodeStream);
     DecodeStream.clear();
     return outcome;
+}
+
+TPictureFingerprint TArticleDisposition::fingerprint(const TDecodedArticle *whole) const
+{
+    return whole && whole->Printed ? whole->Print : TPictureFingerprint::Of(DecodeStream);
 }
 
 void TArticleDisposition::afterCommit(std::function<void()> release)
@@ -498,15 +521,16 @@ bool TArticleDisposition::disposeBase64(const QByteArray &groupName, const QByte
 TArticleDisposition::Outcome TArticleDisposition::disposeYEnc(const QByteArray &groupName,
                                                               const QByteArray &subject,
                                                               QList<QByteArray> &bodyLines, qint64 articleBytes,
-                                                              bool previewEnabled)
+                                                              bool previewEnabled, const TDecodedArticle *decoded)
 {
-    YEncResult y = DecodeYEnc(bodyLines);
+    YEncResult y = decoded ? decoded->Y : DecodeYEnc(bodyLines);
     if (y.State == YEncResult::Damaged)
         return empty(groupName, articleBytes, y.Error);
     if (y.State == YEncResult::Whole) {
         DecodeStream = std::move(y.Data);
         const std::uint32_t crc = ~y.Crc;
-        return disposeFile(y.Name, groupName, subject, articleBytes, previewEnabled, &crc);
+        return disposeFile(y.Name, groupName, subject, articleBytes, previewEnabled, &crc,
+                           decoded && decoded->Whole ? decoded : nullptr);
     }
 
     const QByteArray what = YEncWhat(y);

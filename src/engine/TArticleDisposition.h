@@ -4,6 +4,7 @@
 #include <QSet>
 #include <QString>
 
+#include "ArticleDecode.h"
 #include "TFileNames.h"
 #include "TPartsStore.h"
 #include "TPostPartsStore.h"
@@ -59,9 +60,11 @@ public:
     // Returns the filtered flag; empties bodyLines for a filtered article.
     bool SubjectFilter(const QByteArray &groupName, const QByteArray &subject,
                        QList<QByteArray> &bodyLines, qint64 articleBytes);
-    // Decodes bodyLines and saves, drops or counts the result.
+    // Decodes bodyLines and saves, drops or counts the result. decoded: the
+    // workers' DecodeArticle of exactly these lines, else decoded here.
     Outcome Dispose(const QByteArray &groupName, const QByteArray &subject,
-                    QList<QByteArray> &bodyLines, qint64 articleBytes, bool previewEnabled);
+                    QList<QByteArray> &bodyLines, qint64 articleBytes, bool previewEnabled,
+                    const TDecodedArticle *decoded = nullptr);
 
     // Opens the parts store (a folder beside "CRC-32.dat") and takes up the
     // pending file an earlier run left.
@@ -103,6 +106,9 @@ public:
     // The name of the last file disposed of (saved, duplicate or failed save);
     // empty after an Empty outcome.
     QByteArray LastFileName;
+    // The bytes of the last file saved (a Saved outcome), for its thumbnail;
+    // the taker clears it.
+    QByteArray LastSavedData;
 
     // Name rules, public for the window's and the tests' use.
     static QByteArray FileNameFor(const QByteArray &decoderName, const QByteArray &subject)
@@ -118,11 +124,14 @@ private:
     bool disposeBase64(const QByteArray &groupName, const QByteArray &subject, QList<QByteArray> &bodyLines,
                        qint64 articleBytes, bool previewEnabled, Outcome &outcome);
     Outcome disposeYEnc(const QByteArray &groupName, const QByteArray &subject, QList<QByteArray> &bodyLines,
-                        qint64 articleBytes, bool previewEnabled);
+                        qint64 articleBytes, bool previewEnabled, const TDecodedArticle *decoded);
     // Names, tests, saves and previews the file in DecodeStream; crc is its
-    // CRC-32 in the checksum's own form when already known.
+    // CRC-32 in the checksum's own form when already known, whole what the
+    // workers worked out from exactly these bytes.
     Outcome disposeFile(QByteArray name, const QByteArray &groupName, const QByteArray &subject,
-                        qint64 articleBytes, bool previewEnabled, const std::uint32_t *crc);
+                        qint64 articleBytes, bool previewEnabled, const std::uint32_t *crc,
+                        const TDecodedArticle *whole = nullptr);
+    TPictureFingerprint fingerprint(const TDecodedArticle *whole) const;
     Outcome empty(const QByteArray &groupName, qint64 articleBytes, const QByteArray &line);
     void persistPending();
     void afterCommit(std::function<void()> release);

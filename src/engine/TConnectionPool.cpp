@@ -24,6 +24,7 @@ TConnectionPool::~TConnectionPool()
         e->client->OnStateChange = nullptr;
         e->client->OnConnectionLost = nullptr;
         e->client->OnDocOutput = nullptr;
+        e->client->OnBodyAhead = nullptr;
     }
 }
 
@@ -41,6 +42,10 @@ void TConnectionPool::Open(int connections)
         e->client->OnDocOutput = [this](TZqNNTP *c, const QByteArray &chunk) {
             if (OnOutput)
                 OnOutput(c, chunk);
+        };
+        e->client->OnBodyAhead = [this](TZqNNTP *c, qint64 number, const QList<QByteArray> &body) {
+            if (OnBodyAhead)
+                OnBodyAhead(c, number, body);
         };
         e->retry.setSingleShot(true);
         connect(&e->retry, &QTimer::timeout, this, [this, raw] { Start(*raw); });

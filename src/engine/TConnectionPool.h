@@ -37,6 +37,8 @@ public:
     std::function<void(const QString &text)> OnNote;
     // Every chunk an extra receives.
     std::function<void(TZqNNTP *client, const QByteArray &chunk)> OnOutput;
+    // A body an extra received ahead of the walk (TZqNNTP::OnBodyAhead).
+    decltype(TZqNNTP::OnBodyAhead) OnBodyAhead;
 
     // Connections wanted in all (CONNECTIONS, 1..MaxConnections); opens
     // the extras that are missing and neither waiting to retry nor refused

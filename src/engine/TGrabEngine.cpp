@@ -3,6 +3,7 @@
 #include "FlagScope.h"
 #include "TConnectionPool.h"
 #include "TGroupSearch.h"
+#include "TDecodeWorkers.h"
 #include "TOutputFolder.h"
 #include "TZqNNTP.h"
 #include "ZqIniFile.h"
@@ -25,7 +26,8 @@ const QString kLoginRequired =
 
 } // namespace
 
-TGrabEngine::TGrabEngine(QObject *parent) : QObject(parent), search_(std::make_unique<TGroupSearch>(*this))
+TGrabEngine::TGrabEngine(QObject *parent)
+    : QObject(parent), workers_(std::make_unique<TDecodeWorkers>()), search_(std::make_unique<TGroupSearch>(*this))
 {
     ProgramDir = ProgramDirectory();
     NewsClient = new TZqNNTP(this);
@@ -35,6 +37,11 @@ TGrabEngine::TGrabEngine(QObject *parent) : QObject(parent), search_(std::make_u
     NewsClient->OnConnectionLost = [this](TZqNNTP *) { ClientConnectionLost(); };
     pool_ = std::make_unique<TConnectionPool>(*NewsClient);
     pool_->OnOutput = [this](TZqNNTP *client, const QByteArray &out) { search_->DocOutput(client, out); };
+    const auto ahead = [this](TZqNNTP *client, qint64 number, const QList<QByteArray> &body) {
+        search_->BodyAhead(client, number, body);
+    };
+    NewsClient->OnBodyAhead = ahead;
+    pool_->OnBodyAhead = ahead;
     Disposition.OnPreview = [this](const QByteArray &data) { Events().PreviewData(data, true); };
     Disposition.DeferReleases = true;
 
@@ -61,6 +68,8 @@ TGrabEngine::~TGrabEngine()
     NewsClient->OnConnectionLost = nullptr;
     pool_->OnOutput = nullptr;
     pool_->OnNote = nullptr;
+    NewsClient->OnBodyAhead = nullptr;
+    pool_->OnBodyAhead = nullptr;
     Disposition.OnPreview = nullptr;
     events_ = nullptr;
 }

@@ -14,6 +14,7 @@
 #include <memory>
 
 class TConnectionPool;
+class TDecodeWorkers;
 class TGroupSearch;
 class TZqNNTP;
 
@@ -52,6 +53,8 @@ public:
     TZqNNTP *NewsClient = nullptr;
     // The connections a run fetches bodies over, NewsClient among them.
     TConnectionPool &Pool() { return *pool_; }
+    // The threads an article's decoding and a thumbnail are made on.
+    TDecodeWorkers &Workers() { return *workers_; }
     QList<QByteArray> GroupNames;
     QList<TGroupMark> GroupMarks;
     QList<QByteArray> FilterStrings;
@@ -130,6 +133,9 @@ private:
 
     TGrabEvents quiet_;
     TGrabEvents *events_ = nullptr;
+    // Before the search, whose queue hands them work. Their results only
+    // ever reach this thread through its event loop, never while it unwinds.
+    std::unique_ptr<TDecodeWorkers> workers_;
     std::unique_ptr<TConnectionPool> pool_;
     std::unique_ptr<TGroupSearch> search_;
     int state_ = StateOffline;

@@ -1,5 +1,6 @@
 #pragma once
 #include "TArticleDisposition.h"
+#include "PictureThumbnail.h"
 #include "TRunSummary.h"
 
 #include <QByteArray>
@@ -50,6 +51,10 @@ public:
     // Saved, duplicate, empty (and the rest); name and path of a file.
     virtual void ArticleDone(TArticleDisposition::Outcome /*outcome*/, const QByteArray & /*fileName*/,
                              const QString & /*path*/) {}
+    // The side of the box thumbnails of saved pictures are made for; 0: none
+    // wanted. They are made on the workers and come later than ArticleDone.
+    virtual int ThumbnailBox() const { return 0; }
+    virtual void ThumbnailReady(const QString & /*path*/, const TThumbnailPixels & /*pixels*/) {}
     // What the run is doing between articles (reconnecting, why it stopped).
     virtual void Status(const QString & /*text*/) {}
     // A failure with its text; mustAsk: a person must see it (a box).

@@ -2,6 +2,7 @@
 
 #include "Decode.h"
 #include "TConnectionPool.h"
+#include "TDecodeWorkers.h"
 #include "TDepthGauge.h"
 #include "TOverviewWindow.h"
 #include "TGrabEngine.h"
@@ -12,6 +13,7 @@
 #include "ZqStatistics.h"
 
 #include <QFile>
+#include <QScopeGuard>
 #include <QHash>
 #include <QLocale>
 #include <QTime>
@@ -50,7 +52,7 @@ private:
 
 } // namespace
 
-TGroupSearch::TGroupSearch(TGrabEngine &engine) : primary_(engine), w_(engine) {}
+TGroupSearch::TGroupSearch(TGrabEngine &engine) : primary_(engine), w_(engine), decoding_(engine.Workers()) {}
 
 void TGroupSearch::WritePointer(int group, qint64 number, bool complete, const QByteArray *id)
 {
@@ -80,6 +82,13 @@ void TGroupSearch::Run(int firstGroup, bool oneGroup)
     inFlightWritten_ = {};
     depth_.Reset();
     primary_.Forget();
+    decoding_.Forget();
+    walking_ = true;
+    // Whatever way the walk ends, nothing waits to be decoded for it.
+    const auto walked = qScopeGuard([this] {
+        walking_ = false;
+        decoding_.Forget();
+    });
 
     enum class Next { Article, Group, EndRun };
 
@@ -230,11 +239,14 @@ void TGroupSearch::Run(int firstGroup, bool oneGroup)
             return !lost();
         };
         w_.Pool().Forget(); // nothing asked for in another group is wanted here
+        decoding_.Forget();
+        wish_.Fingerprint = IniReadBool("CONFIG", "SIMILAR_SCREENING", false);
         for (qint64 i = 0; i < count; ++i) {
             const qint64 a = first + i;
             bool groupRefused = false;
             bool gap = false;
             int losses = 0; // connections lost on this article
+            TZqNNTP *bodyFrom = nullptr; // the connection the body came over
             bool headerLogged = false;
             bool givenUp = false; // lost too often: skipped as empty
             bool oversize = false; // larger than MAX_ARTICLE_MB: skipped as empty
@@ -250,7 +262,9 @@ void TGroupSearch::Run(int firstGroup, bool oneGroup)
                     return;
                 }
 
-                bool requestsLost = false;
+                // Lost between requests (while the last article was
+                // decoded): taken up as if this request had lost it.
+                bool requestsLost = lost() && !primary_.Down();
                 bool extraLost = false;
                 // What only the engine's own connection can do, with it down.
                 bool needPrimary = false;
@@ -331,6 +345,7 @@ void TGroupSearch::Run(int firstGroup, bool oneGroup)
                         if (!needPrimary)
                             from->GetBody(a, {}, expectedId);
                         bodyClient_ = nullptr;
+                        bodyFrom = from;
                         if (from != w_.NewsClient)
                             w_.NewsClient->BodyLines = std::move(from->BodyLines);
                         w_.ArticleBytes = headerBytes + from->BodyBytes;
@@ -404,6 +419,21 @@ void TGroupSearch::Run(int firstGroup, bool oneGroup)
             if (gap && w_.StopReason == TGrabEngine::StopNone && !w_.closing_)
                 continue; // not on the server: nothing to log, count or mark
 
+            // The workers decode it (they may have begun before it was
+            // asked for); the connections read on meanwhile. A command
+            // given during the wait is taken up for this article.
+            std::shared_ptr<const TDecodeQueue::Job> decoded;
+            if (!givenUp && !oversize && !w_.NewsClient->BodyLines.isEmpty()) {
+                decoded = decoding_.Take(bodyFrom, a, w_.NewsClient->BodyLines, wish_);
+                if (!decoded->done) {
+                    held.Flush();
+                    // The body is whole: a connection ending meanwhile must
+                    // not take its lines along with the client's.
+                    QList<QByteArray> body = w_.NewsClient->BodyLines;
+                    w_.WaitUntil([&decoded] { return decoded->done; });
+                    w_.NewsClient->BodyLines = std::move(body);
+                }
+            }
             if (w_.StopReason != TGrabEngine::StopNone || w_.closing_)
                 held.Flush(); // the stop may wait for a reconnection
             const Next next = takeUpStop(group, started, true);
@@ -435,7 +465,10 @@ void TGroupSearch::Run(int firstGroup, bool oneGroup)
             }
             w_.Disposition.InFlightRefetch = ResumedInFlight(mark, a, w_.NewsClient->MessageID);
             const auto outcome = w_.Disposition.Dispose(group, w_.NewsClient->Subject, w_.NewsClient->BodyLines,
-                                                     w_.ArticleBytes, w_.PreviewEnabled);
+                                                     w_.ArticleBytes, w_.PreviewEnabled,
+                                                     decoded && decoded->body.constData() == w_.NewsClient->BodyLines.constData()
+                                                         ? &decoded->result
+                                                         : nullptr); // a skip emptied the lines
             Disposed(outcome);
             if (outcome == TArticleDisposition::OutcomeSaveFailed) {
                 // Left without its completion mark, so it comes again.
@@ -489,6 +522,7 @@ void TGroupSearch::Disposed(TArticleDisposition::Outcome outcome)
         const QByteArray file = d.OutputDir() + d.LastSavedName;
         w_.Summary.CountSaved(file);
         path = QFile::decodeName(file);
+        MakeThumbnail(std::exchange(w_.Disposition.LastSavedData, QByteArray()), path);
     }
     w_.Events().ArticleDone(outcome, outcome == TArticleDisposition::OutcomeSaved ? d.LastSavedName : d.LastFileName,
                             path);
@@ -534,6 +568,26 @@ void TGroupSearch::DocOutput(TZqNNTP *client, const QByteArray &strOutput)
     lastPassNs_ = lastPreviewNs_ - passStartNs;
 }
 
+void TGroupSearch::BodyAhead(TZqNNTP *client, qint64 number, const QList<QByteArray> &body)
+{
+    if (walking_)
+        decoding_.Offer(client, number, body, wish_);
+}
+
+void TGroupSearch::MakeThumbnail(const QByteArray &data, const QString &path)
+{
+    const int box = w_.Events().ThumbnailBox();
+    if (box <= 0 || data.isEmpty())
+        return;
+    auto pixels = std::make_shared<TThumbnailPixels>();
+    TGrabEngine *engine = &w_;
+    engine->Workers().Run([pixels, data, box] { *pixels = ::MakeThumbnail(data, box); },
+                          [engine, pixels, path] {
+                              if (pixels->Valid())
+                                  engine->Events().ThumbnailReady(path, *pixels);
+                          });
+}
+
 void TGroupSearch::BodyTaken(qint64 bytes, qint64 transferNs)
 {
     depth_.BodyTaken(bytes, transferNs);
@@ -567,7 +621,8 @@ TZqNNTP *TGroupSearch::RequestBodies(qint64 a, const QByteArray &id, TOverviewWi
                 wants.append({b, overview.Entry(b)->messageId});
     }
     const bool askedBefore = pool.Holder(a) != nullptr;
-    pool.Fill(wants, depth, bytesAhead_, primaryToo || pool.ExtrasUp() == 0);
+    // Decoded bodies the walk has not reached count against the bound too.
+    pool.Fill(wants, depth, qMax<qint64>(0, bytesAhead_ - decoding_.BytesHeld()), primaryToo || pool.ExtrasUp() == 0);
     TZqNNTP *holder = pool.Holder(a);
     // The connection is idle, waiting on the round trip: how long until its
     // first byte tells whether the depth falls short (see DocOutput).

@@ -6,6 +6,7 @@
 
 #include "NntpParse.h"
 #include "TArticleDisposition.h"
+#include "TDecodeQueue.h"
 #include "TDepthGauge.h"
 #include "TReconnection.h"
 
@@ -23,6 +24,8 @@ public:
     void Run(int firstGroup, bool oneGroup);
     // Every chunk a connection receives, during any of its waits.
     void DocOutput(TZqNNTP *client, const QByteArray &strOutput);
+    // A body that came whole before the walk asked for it: decoded now.
+    void BodyAhead(TZqNNTP *client, qint64 number, const QList<QByteArray> &body);
 
     // Overview lines asked for at once.
     static constexpr qint64 OverviewBatch = 2000;
@@ -73,6 +76,11 @@ private:
     TDepthGauge depth_;
 
     TGrabEngine &w_;
+    TDecodeQueue decoding_;
+    TArticleWish wish_; // of the group walked
+    bool walking_ = false;
+    // A saved picture's thumbnail, made on the workers, told when it is.
+    void MakeThumbnail(const QByteArray &data, const QString &path);
     qint64 PreviewMark = 0; // body lines at the last preview pass
     // Measure-clock time of the body request or the end of the last preview
     // pass; -1 before the first body.

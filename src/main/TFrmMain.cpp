@@ -1,5 +1,7 @@
 #include "TFrmMain.h"
 
+#include "TThumbnailStrip.h"
+
 #include "FlagScope.h"
 #include "SafeText.h"
 #include "TDialogFactory.h"
@@ -385,6 +387,10 @@ void TFrmMain::ArticleDone(TArticleDisposition::Outcome outcome, const QByteArra
 {
     Report->Disposed(outcome, path);
 }
+
+int TFrmMain::ThumbnailBox() const { return TThumbnailStrip::ThumbSize; }
+
+void TFrmMain::ThumbnailReady(const QString &path, const TThumbnailPixels &pixels) { Report->Thumbnail(path, pixels); }
 
 void TFrmMain::Status(const QString &text) { laArticleName->setText(text); }
 

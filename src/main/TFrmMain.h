@@ -137,6 +137,8 @@ public:
     void PreviewData(const QByteArray &data, bool finished) override;
     void ArticleFiltered(const QByteArray &subject) override;
     void ArticleDone(TArticleDisposition::Outcome outcome, const QByteArray &fileName, const QString &path) override;
+    int ThumbnailBox() const override;
+    void ThumbnailReady(const QString &path, const TThumbnailPixels &pixels) override;
     void Status(const QString &text) override;
     void Failed(TGrabFailure kind, const QString &text, bool mustAsk) override;
     bool TrustCertificate(const QString &text, const QByteArray &sha256Hex) override;

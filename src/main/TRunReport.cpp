@@ -28,6 +28,7 @@ TRunReport::TRunReport(TFrmMain &owner) : QObject(&owner), Owner(owner)
     Strip = new TThumbnailStrip(&owner);
     Strip->SetSummary(QStringLiteral("Nothing grabbed yet"));
     Strip->OnOpen = [this](const QString &path) { OpenUrl(QUrl::fromLocalFile(path)); };
+    Strip->DecodeOnPaint = false; // the engine's workers make them
     QStatusBar *bar = owner.statusBar();
     bar->setSizeGripEnabled(true);
     bar->addWidget(Strip, 1);
@@ -77,6 +78,13 @@ void TRunReport::Disposed(TArticleDisposition::Outcome outcome, const QString &p
     if (outcome == TArticleDisposition::OutcomeSaved)
         Strip->AddPicture(path);
     Changed();
+}
+
+void TRunReport::Thumbnail(const QString &path, const TThumbnailPixels &pixels)
+{
+    // The pixels are copied: the image must not outlive the vector it would read.
+    const QImage image(pixels.Rgb.data(), pixels.Width, pixels.Height, pixels.Width * 3, QImage::Format_RGB888);
+    Strip->SetThumbnail(path, image.copy());
 }
 
 void TRunReport::Changed()

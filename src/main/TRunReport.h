@@ -1,4 +1,5 @@
 #pragma once
+#include "PictureThumbnail.h"
 #include "TArticleDisposition.h"
 
 #include <QObject>
@@ -32,6 +33,8 @@ public:
     void Changed();
     // path: where a saved file went, for its thumbnail.
     void Disposed(TArticleDisposition::Outcome outcome, const QString &path);
+    // A saved picture's thumbnail as the workers made it.
+    void Thumbnail(const QString &path, const TThumbnailPixels &pixels);
     // A failure told while the run went on; the first one is how it ended.
     void RunFailed(const QString &text);
     // walkedAll: every group was walked.

@@ -40,6 +40,8 @@ TBodyPipeline::FeedResult TBodyPipeline::Feed(Nntp::LineCutter &cutter, QByteArr
         target->lastByteNs = now;
         if (Nntp::JudgeMultiLineReply(*k.reply) != Nntp::ReplyState::Waiting) {
             target->done = true;
+            if (!target->current && !target->discard && !target->oversize)
+                result.endedAhead.append(target->number);
             target = FirstUnfinished();
             if (target) {
                 RouteTo(*target, current, m, k);

@@ -31,6 +31,9 @@ public:
         bool currentOversize = false; // the current reply passed the limit
         bool statusTooLong = false;   // a status line past the line limit is still coming
         qint64 strayBytes = 0;        // bytes after every reply due
+        // Requests whose replies ended in this feed, wanted and not the
+        // current one: their bodies can be worked on before they are taken.
+        QList<qint64> endedAhead;
     };
 
     // Cuts chunk with cutter: lines go to the unfinished requests in turn

@@ -152,6 +152,14 @@ bool TNntpReceiver::Route(QByteArray chunk, quint64 generation, const QPointer<T
             c.OversizeArticle = true;
             tooLarge = QStringLiteral("an article larger than %1 MB").arg(c.MaxReplyBytes >> 20);
         }
+        if (c.OnBodyAhead) {
+            const auto handler = c.OnBodyAhead;
+            for (qint64 number : r.endedAhead) {
+                const TBodyPipeline::Pending *p = c.pipeline_.Find(number);
+                if (p && p->done && Nntp::IsSuccessStatus(p->reply.value(0)))
+                    handler(&c, number, p->body);
+            }
+        }
     } else {
         replyBytes_ += chunk.size();
         cutter_.Feed(std::move(chunk), c.ReceiveMode, sinks);

@@ -52,6 +52,10 @@ public:
     // closed it, the socket failed, a reply stayed away ReplyTimeoutMs, or the
     // server wants a login that cannot be given).
     TConnectionLostEvent OnConnectionLost;
+    // Optional: a body asked for ahead has come whole (a success status and
+    // its closing line) before anyone waits for it. The lines stay where a
+    // later GetBody takes them; the handler may keep a copy, nothing more.
+    std::function<void(TZqNNTP *sender, qint64 number, const QList<QByteArray> &body)> OnBodyAhead;
 
     // A command that receives nothing for this long counts the connection as
     // lost; 0 or less waits for ever.

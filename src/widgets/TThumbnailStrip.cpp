@@ -74,13 +74,27 @@ void TThumbnailStrip::AddPicture(const QString &path)
 bool TThumbnailStrip::eventFilter(QObject *watched, QEvent *event)
 {
     auto *b = qobject_cast<QToolButton *>(watched);
-    if (event->type() == QEvent::Paint && b && b->property("pending").toBool()) {
+    if (event->type() == QEvent::Paint && b && DecodeOnPaint && b->property("pending").toBool()) {
         b->setProperty("pending", false);
         const QPixmap pm = thumbnail(b->property("path").toString(), ThumbSize);
         if (!pm.isNull())
             b->setIcon(QIcon(pm));
     }
     return QFrame::eventFilter(watched, event);
+}
+
+void TThumbnailStrip::SetThumbnail(const QString &path, const QImage &image)
+{
+    for (QToolButton *b : std::as_const(thumbs_)) {
+        if (!b->property("pending").toBool() || b->property("path").toString() != path)
+            continue;
+        b->setProperty("pending", false);
+        const QSize box(ThumbSize, ThumbSize);
+        b->setIcon(QIcon(QPixmap::fromImage(image.size().boundedTo(box) == image.size()
+                                                ? image
+                                                : image.scaled(box, Qt::KeepAspectRatio, Qt::SmoothTransformation))));
+        return;
+    }
 }
 
 const QIcon &TThumbnailStrip::fileIcon()

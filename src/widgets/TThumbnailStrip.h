@@ -1,6 +1,7 @@
 #pragma once
 #include <QFrame>
 #include <QIcon>
+#include <QImage>
 #include <QStringList>
 
 #include <functional>
@@ -25,6 +26,12 @@ public:
     // Adds the saved file; a file that is no picture Qt or libjpeg can read
     // shows as a plain file icon, and so does every thumbnail until painted.
     void AddPicture(const QString &path);
+    // The thumbnail of a picture added before, made elsewhere; nothing for
+    // a picture no longer in the strip.
+    void SetThumbnail(const QString &path, const QImage &image);
+    // Off when thumbnails come by SetThumbnail: a picture waiting for its
+    // own shows the file icon rather than being decoded when painted.
+    bool DecodeOnPaint = true;
     QStringList Pictures() const; // newest first
     QToolButton *Thumb(int i) const;
 

@@ -1,4 +1,5 @@
 #include "TFrmMain.h"
+#include "WaitUntil.h"
 #include "TestBodies.h"
 
 #include "FakeDialogs.h"
@@ -249,9 +250,10 @@ TEST_F(MainSearchTest, RunShowsWhatItGrabbedAndSaysSoAtTheEnd)
     EXPECT_EQ(notes, QStringList{"Pixtrawl: search finished: " + summary});
     EXPECT_EQ(w.Report->Strip->Pictures(), QStringList{dir.path("out/pic.jpg")});
     ASSERT_NE(w.Report->Strip->Thumb(0), nullptr);
-    const qint64 placeholder = w.Report->Strip->Thumb(0)->icon().cacheKey();
-    w.Report->Strip->Thumb(0)->grab(); // painted: the picture replaces the file icon
-    EXPECT_NE(w.Report->Strip->Thumb(0)->icon().cacheKey(), placeholder);
+    // The workers' thumbnail of the 96 x 64 picture replaces the file icon,
+    // whether painted or not.
+    EXPECT_TRUE(WaitUntil([&] { return w.Report->Strip->Thumb(0)->icon().availableSizes() == QList{QSize(48, 32)}; },
+                          30000));
     EXPECT_FALSE(w.Report->Strip->Thumb(0)->icon().isNull());
     w.Report->Strip->Thumb(0)->click();
     w.Report->miOpenOutputFolder->trigger();

@@ -1,0 +1,108 @@
+// Articles decoded on the workers while the walk goes on: commands given
+// while they hold articles, and the order the keeper takes results in.
+#include "EngineFixture.h"
+
+#include "TDecodeWorkers.h"
+#include "TestBodies.h"
+#include "WaitUntil.h"
+#include "ZqIniFile.h"
+#include "ZqStatistics.h"
+
+#include <QDir>
+#include <QTimer>
+
+#include <future>
+
+namespace {
+
+enum class Command { Stop, SkipArticle, SkipGroup, Close };
+
+constexpr int Files = 6;
+
+QByteArray fileBytes(int n) { return Noise(n == 1 ? 3 << 20 : 20000, quint32(n)); }
+
+// Names in the order they were disposed of; at the first one's end the
+// command is given, with the workers held until the event loop turns.
+class CommandAfterFirst : public RecordedEvents {
+public:
+    std::function<void()> atFirst;
+    QList<QByteArray> names;
+    void ArticleDone(TArticleDisposition::Outcome outcome, const QByteArray &fileName, const QString &path) override
+    {
+        RecordedEvents::ArticleDone(outcome, fileName, path);
+        if (!fileName.isEmpty()) // a skipped article names no file
+            names << fileName;
+        if (auto f = std::exchange(atFirst, nullptr))
+            f();
+    }
+};
+
+class WorkersHoldingArticles : public EngineTest, public ::testing::WithParamInterface<Command> {};
+
+TEST_P(WorkersHoldingArticles, TheCommandLeavesTheExactPointerAndEveryFileOnce)
+{
+    // The first is large, so the small ones after it are decoded sooner.
+    auto &articles = server.groups[0].articles;
+    articles.clear();
+    for (int n = 1; n <= Files; ++n) {
+        const QByteArray name = "p" + QByteArray::number(n) + ".bin";
+        articles << FakeNntpServer::MakeArticle(n, name + " yEnc",
+                                                YEncFile(name, fileBytes(n)));
+    }
+    IniWriteInteger("CONFIG", "CONNECTIONS", 3);
+    IniWriteString("CONFIG", "FILE_SCREENING", "N");
+    IniWriteString("CONFIG", "RENAME_DUPLICATES", "Y"); // a file saved twice shows as a numbered copy
+
+    auto e = std::make_unique<TGrabEngine>();
+    e->Workers().SetCount(2);
+    CommandAfterFirst recorder;
+    connect(*e);
+    e->SetEvents(&recorder);
+    std::promise<void> gate;
+    std::shared_future<void> opened = gate.get_future().share();
+    recorder.atFirst = [&] {
+        // Nothing the workers hold is finished until the command is in.
+        for (int i = 0; i < 2; ++i)
+            e->Workers().Run([opened] { opened.wait(); }, [] {});
+        QTimer::singleShot(0, e.get(), [&] {
+            switch (GetParam()) {
+            case Command::Stop: e->Stop(); break;
+            case Command::SkipArticle: e->SkipArticle(); break;
+            case Command::SkipGroup: e->SkipGroup(); break;
+            case Command::Close: e->Close(true); break;
+            }
+            gate.set_value();
+        });
+    };
+    e->SearchAllGroups();
+    // In article order, whichever finished first.
+    QList<QByteArray> sorted = recorder.names;
+    std::sort(sorted.begin(), sorted.end());
+    EXPECT_EQ(recorder.names, sorted);
+
+    // What the command left undone comes in the next run.
+    if (GetParam() == Command::Close) {
+        e = std::make_unique<TGrabEngine>();
+        connect(*e);
+    } else {
+        ASSERT_TRUE(WaitUntil([&] { return e->State() == TGrabEngine::StateOnline; }, 30000));
+        e->SetEvents(&events);
+    }
+    e->SearchAllGroups();
+
+    const QStringList saved = QDir(dir.path("out")).entryList(QDir::Files);
+    for (const QString &file : saved) {
+        const int n = file.mid(1, 1).toInt();
+        EXPECT_EQ(dir.read("out/" + file), fileBytes(n)) << file.toStdString();
+    }
+    EXPECT_EQ(ReadStatistic("SAVED_COUNT", "alt.a"), saved.size());
+    EXPECT_EQ(ReadStatistic("SAVED_COUNT", "alt.a") + ReadStatistic("EMPTY_COUNT", "alt.a"), Files);
+    // Only a skip may leave a file out.
+    EXPECT_GE(saved.size(), GetParam() == Command::Stop || GetParam() == Command::Close ? Files : 1);
+    EXPECT_EQ(IniReadString("GROUPS", "alt.a", ""), "6,<art6@fake.invalid>+");
+}
+
+INSTANTIATE_TEST_SUITE_P(Decode, WorkersHoldingArticles,
+                         ::testing::Values(Command::Stop, Command::SkipArticle, Command::SkipGroup, Command::Close));
+
+} // namespace
