@@ -32,6 +32,7 @@
 //   bench/fresh_ext4.sh build/bench/latency_bench ...
 // to time the grab on an ext4 of its own.
 // LATENCY_BENCH_EACH=1 prints each grab's time on standard error as well.
+// LATENCY_BENCH_COMPRESS=Y or N sets COMPRESS for the grab (else the default).
 // LATENCY_BENCH_CPU=N holds the grabbing and the limit client's thread to
 // core N during each run: on a shared host one core can run a fixed loop
 // half again slower than the other, and where the scheduler puts the grab
@@ -163,6 +164,8 @@ Grab pixtrawlGrab(quint16 port, const QByteArray &group, const Variant &v, const
     IniWriteString("CONFIG", "OUTPUT_DIR", QFile::encodeName(out + '/'));
     IniWriteBool("CONFIG", "EXIT_PROMPT", false);
     IniWriteBool("CONFIG", "PREVIEW", true);
+    if (qEnvironmentVariableIsSet("LATENCY_BENCH_COMPRESS"))
+        IniWriteString("CONFIG", "COMPRESS", qgetenv("LATENCY_BENCH_COMPRESS"));
     if (v.connections)
         IniWriteInteger("CONFIG", "CONNECTIONS", *v.connections);
     if (v.pipeline)

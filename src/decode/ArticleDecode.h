@@ -39,6 +39,9 @@ struct TDecodedArticle {
     bool Printed = false;     // Print was worked out (Fingerprint wished)
     TPictureFingerprint Print;
     QByteArray Refusal; // why the preview will not decode it, or empty
+    // A whole file's bytes written already to a hidden temporary (the
+    // output folder's), for the keeper to rename into place or remove.
+    QByteArray Temporary;
 
     // Decoded bytes held.
     qint64 Bytes() const { return Y.Data.size() + Stream.size(); }

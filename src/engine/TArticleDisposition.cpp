@@ -14,24 +14,13 @@
 #include <QDateTime>
 #include <QFile>
 #include <QLocale>
-#include <QSaveFile>
 #include <QString>
 
 #include <algorithm>
-#include <cerrno>
 #include <climits>
 #include <cstring>
 #include <utility>
 #include <vector>
-
-#include <fcntl.h>
-#include <unistd.h>
-
-namespace {
-
-bool caseLess(const QByteArray &a, const QByteArray &b) { return qstricmp(a.constData(), b.constData()) < 0; }
-
-} // namespace
 
 TArticleDisposition::TArticleDisposition(QList<QByteArray> &filterStrings)
     : FilterStrings(filterStrings)
@@ -117,59 +106,11 @@ QByteArray TArticleDisposition::OutputDir()
     return dir;
 }
 
-void TArticleDisposition::syncKnownIndex() const
-{
-    // The list may have been replaced or edited from outside: the index
-    // follows it, and is only built afresh then.
-    if (KnownChecksums.constData() == indexedData_ && KnownChecksums.size() == indexedSize_)
-        return;
-    knownIndex_.clear();
-    knownIndex_.reserve(KnownChecksums.size());
-    for (const QByteArray &key : KnownChecksums)
-        knownIndex_.insert(key.toUpper());
-    indexedData_ = KnownChecksums.constData();
-    indexedSize_ = KnownChecksums.size();
-}
-
-bool TArticleDisposition::IsKnown(const QByteArray &key) const
-{
-    syncKnownIndex();
-    return knownIndex_.contains(key.toUpper());
-}
-
-void TArticleDisposition::AddKnown(const QByteArray &key)
-{
-    syncKnownIndex();
-    const QByteArray upper = key.toUpper();
-    if (knownIndex_.contains(upper))
-        return;
-    // Appended, not inserted in order: a list of a million keys must not
-    // move for every picture saved. The file is written sorted.
-    KnownChecksums.append(key);
-    knownIndex_.insert(upper);
-    indexedData_ = KnownChecksums.constData();
-    indexedSize_ = KnownChecksums.size();
-    // Appended at once, so a kill loses no key learned before it; a clean
-    // close puts the file back in its sorted shape.
-    // Plain calls: a buffered file looks itself up twice and seeks, for one
-    // short line per picture.
-    if (!ChecksumsFile.isEmpty()) {
-        const int fd = ::open(QFile::encodeName(ChecksumsFile).constData(),
-                              O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
-        if (fd >= 0) {
-            const QByteArray line = key + "\r\n";
-            while (::write(fd, line.constData(), size_t(line.size())) < 0 && errno == EINTR) {
-            }
-            ::close(fd);
-        }
-    }
-}
-
 TArticleDisposition::Outcome TArticleDisposition::Dispose(const QByteArray &groupName,
                                                           const QByteArray &subject,
                                                           QList<QByteArray> &bodyLines,
                                                           qint64 articleBytes, bool previewEnabled,
-                                                          const TDecodedArticle *decoded)
+                                                          TDecodedArticle *decoded)
 {
     LastSavedName.clear();
     LastFileName.clear();
@@ -222,7 +163,7 @@ TArticleDisposition::Outcome TArticleDisposition::Dispose(const QByteArray &grou
 
     bool haveFile = false;
     QByteArray name;
-    const TDecodedArticle *whole = nullptr;
+    TDecodedArticle *whole = nullptr;
     if (r == DecodeComplete) {
         haveFile = true;
         name = decodedName;
@@ -294,8 +235,17 @@ TArticleDisposition::Outcome TArticleDisposition::empty(const QByteArray &groupN
 TArticleDisposition::Outcome TArticleDisposition::disposeFile(QByteArray name, const QByteArray &groupName,
                                                               const QByteArray &subject, qint64 articleBytes,
                                                               bool previewEnabled, const std::uint32_t *crc,
-                                                              const TDecodedArticle *whole)
+                                                              TDecodedArticle *whole)
 {
+    // Removed unless the save below takes it.
+    struct Temporary {
+        QByteArray path;
+        ~Temporary()
+        {
+            if (!path.isEmpty())
+                QFile::remove(QFile::decodeName(path));
+        }
+    } temporary{whole ? std::exchange(whole->Temporary, QByteArray()) : QByteArray()};
     name = FileNameFor(name, subject);
     LastFileName = name;
 
@@ -352,7 +302,11 @@ TArticleDisposition::Outcome TArticleDisposition::disposeFile(QByteArray name, c
         // Renaming off still never replaces a different picture: only the
         // same bytes are written over, anything else gets a number.
         const bool renaming = IniReadBool("CONFIG", "RENAME_DUPLICATES", false);
-        const TOutputFolder::Placed placed = TOutputFolder::Save(dir + folder, name, DecodeStream, renaming);
+        // The workers' temporary serves where it lies in the folder saved to.
+        QByteArray written;
+        if (temporary.path.startsWith(dir) && temporary.path.indexOf('/', dir.size()) < 0)
+            written = std::exchange(temporary.path, QByteArray());
+        const TOutputFolder::Placed placed = TOutputFolder::Save(dir + folder, name, DecodeStream, renaming, written);
         const QByteArray asked = folder + name;
         name = folder + placed.Name;
         LastFileName = name;
@@ -521,7 +475,7 @@ bool TArticleDisposition::disposeBase64(const QByteArray &groupName, const QByte
 TArticleDisposition::Outcome TArticleDisposition::disposeYEnc(const QByteArray &groupName,
                                                               const QByteArray &subject,
                                                               QList<QByteArray> &bodyLines, qint64 articleBytes,
-                                                              bool previewEnabled, const TDecodedArticle *decoded)
+                                                              bool previewEnabled, TDecodedArticle *decoded)
 {
     YEncResult y = decoded ? decoded->Y : DecodeYEnc(bodyLines);
     if (y.State == YEncResult::Damaged)
@@ -572,60 +526,3 @@ TArticleDisposition::Outcome TArticleDisposition::disposeYEnc(const QByteArray &
     return outcome;
 }
 
-void TArticleDisposition::LoadChecksums(const QString &path)
-{
-    ChecksumsFile = path;
-    KnownChecksums.clear();
-    knownIndex_.clear();
-    QFile f(path);
-    if (f.open(QIODevice::ReadOnly)) {
-        // One allocation per key and no other: the lines are views into
-        // the text, sorted only when the file is not in order already (keys
-        // appended since the last save leave it so).
-        const QByteArray text = f.readAll();
-        std::vector<QByteArrayView> lines;
-        lines.reserve(size_t(text.size() / 18 + 1));
-        bool lower = false;
-        for (qsizetype at = 0, end = 0; at < text.size(); at = end + 1) {
-            end = text.indexOf('\n', at) < 0 ? text.size() : text.indexOf('\n', at);
-            const QByteArrayView line = QByteArrayView(text).sliced(at, end - at).trimmed();
-            if (!line.isEmpty())
-                lines.push_back(line);
-            lower = lower || std::any_of(line.begin(), line.end(), [](char c) { return c >= 'a' && c <= 'z'; });
-        }
-        // A hand-edited file may hold lower case: compared as upper case.
-        const auto less = [lower](QByteArrayView x, QByteArrayView y) {
-            return lower ? qstrnicmp(x.data(), x.size(), y.data(), y.size()) < 0 : x < y;
-        };
-        if (!std::is_sorted(lines.begin(), lines.end(), less))
-            std::stable_sort(lines.begin(), lines.end(), less);
-        KnownChecksums.reserve(qsizetype(lines.size()));
-        knownIndex_.reserve(qsizetype(lines.size()));
-        QByteArrayView previous;
-        for (const QByteArrayView line : lines) {
-            if (!previous.isNull() && !less(previous, line) && !less(line, previous))
-                continue; // the same key again
-            previous = line;
-            const QByteArray key = line.toByteArray();
-            KnownChecksums.append(key);
-            knownIndex_.insert(lower ? key.toUpper() : key);
-        }
-    }
-    indexedData_ = KnownChecksums.constData();
-    indexedSize_ = KnownChecksums.size();
-}
-
-bool TArticleDisposition::SaveChecksums(const QString &path) const
-{
-    QSaveFile f(path);
-    if (!f.open(QIODevice::WriteOnly))
-        return false;
-    QList<QByteArray> sorted = KnownChecksums;
-    std::sort(sorted.begin(), sorted.end(), caseLess);
-    QByteArray text;
-    text.reserve(sorted.size() * 18);
-    for (const QByteArray &key : std::as_const(sorted))
-        text += key + "\r\n";
-    f.write(text);
-    return f.commit();
-}

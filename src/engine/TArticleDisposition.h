@@ -6,6 +6,7 @@
 
 #include "ArticleDecode.h"
 #include "TFileNames.h"
+#include "TKnownChecksums.h"
 #include "TPartsStore.h"
 #include "TPostPartsStore.h"
 #include "TSimilarIndex.h"
@@ -29,7 +30,8 @@ public:
     explicit TArticleDisposition(QList<QByteArray> &filterStrings);
 
     QList<QByteArray> &FilterStrings;
-    QList<QByteArray> KnownChecksums; // case-insensitive, each key once; sorted as loaded, new keys at the end
+    TKnownChecksums Known;
+    QList<QByteArray> &KnownChecksums = Known.List;
     QByteArray DecodeStream;
     QList<QByteArray> PendingLines;
     QList<QByteArray> JoinLines;
@@ -61,21 +63,19 @@ public:
     bool SubjectFilter(const QByteArray &groupName, const QByteArray &subject,
                        QList<QByteArray> &bodyLines, qint64 articleBytes);
     // Decodes bodyLines and saves, drops or counts the result. decoded: the
-    // workers' DecodeArticle of exactly these lines, else decoded here.
+    // workers' DecodeArticle of exactly these lines, else decoded here; its
+    // temporary is taken over.
     Outcome Dispose(const QByteArray &groupName, const QByteArray &subject,
                     QList<QByteArray> &bodyLines, qint64 articleBytes, bool previewEnabled,
-                    const TDecodedArticle *decoded = nullptr);
+                    TDecodedArticle *decoded = nullptr);
 
     // Opens the parts store (a folder beside "CRC-32.dat") and takes up the
     // pending file an earlier run left.
     bool OpenPartsStore(const QString &dir);
 
-    // "CRC-32.dat" in the program folder: one key per line. Load remembers
-    // the path; every new key is appended to it at once, and a clean close
-    // writes the list back sorted (atomically).
-    void LoadChecksums(const QString &path);
-    bool SaveChecksums(const QString &path) const;
-    QString ChecksumsFile;
+    // "CRC-32.dat" in the program folder (TKnownChecksums).
+    void LoadChecksums(const QString &path) { Known.Load(path); }
+    bool SaveChecksums(const QString &path) const { return Known.Save(path); }
 
     // The parts of a saved file are let go only once the settings write
     // that counts the save and marks the article done has happened
@@ -94,10 +94,8 @@ public:
     QString SaveFolder; // the output folder it failed in
 
     static QByteArray ChecksumKey(const QByteArray &data);
-    // Whether a key is in KnownChecksums; adding one appends it to the
-    // list and to "CRC-32.dat".
-    bool IsKnown(const QByteArray &key) const;
-    void AddKnown(const QByteArray &key);
+    bool IsKnown(const QByteArray &key) const { return Known.Contains(key); }
+    void AddKnown(const QByteArray &key) { Known.Add(key); }
     // OUTPUT_DIR, ending in "/" whether or not it was typed with one: saved
     // files go to it + their name.
     static QByteArray OutputDir();
@@ -124,13 +122,13 @@ private:
     bool disposeBase64(const QByteArray &groupName, const QByteArray &subject, QList<QByteArray> &bodyLines,
                        qint64 articleBytes, bool previewEnabled, Outcome &outcome);
     Outcome disposeYEnc(const QByteArray &groupName, const QByteArray &subject, QList<QByteArray> &bodyLines,
-                        qint64 articleBytes, bool previewEnabled, const TDecodedArticle *decoded);
+                        qint64 articleBytes, bool previewEnabled, TDecodedArticle *decoded);
     // Names, tests, saves and previews the file in DecodeStream; crc is its
     // CRC-32 in the checksum's own form when already known, whole what the
     // workers worked out from exactly these bytes.
     Outcome disposeFile(QByteArray name, const QByteArray &groupName, const QByteArray &subject,
                         qint64 articleBytes, bool previewEnabled, const std::uint32_t *crc,
-                        const TDecodedArticle *whole = nullptr);
+                        TDecodedArticle *whole = nullptr);
     TPictureFingerprint fingerprint(const TDecodedArticle *whole) const;
     Outcome empty(const QByteArray &groupName, qint64 articleBytes, const QByteArray &line);
     void persistPending();
@@ -138,11 +136,6 @@ private:
     std::vector<std::function<void()>> commitPending_;
     bool pendingSaved_ = false; // the pending lines loaded belong to a file already saved
     void logLine(const QByteArray &line);
-    void syncKnownIndex() const;
-    // KnownChecksums in upper case, for look-ups that stay constant-time.
-    mutable QSet<QByteArray> knownIndex_;
-    mutable const void *indexedData_ = nullptr;
-    mutable qsizetype indexedSize_ = -1;
     // The filter strings lower-cased, for the list and locale they were made
     // from: lowering every string for every article cost more than matching.
     const QList<QString> &loweredFilters() const;

@@ -20,7 +20,10 @@ public:
         QList<QByteArray> body; // shares the received lines: tells the job's body from another
         TDecodedArticle result;
         bool done = false;
+        ~Job(); // removes a temporary nobody took
     };
+    // Where the workers write a whole file's temporary; empty: nowhere.
+    QByteArray TemporaryDir;
 
     explicit TDecodeQueue(TDecodeWorkers &workers) : workers_(workers) {}
 
@@ -28,7 +31,7 @@ public:
     void Offer(const void *source, qint64 number, const QList<QByteArray> &body, const TArticleWish &wish);
     // The job for exactly this body (handed over now when it was not);
     // every job of an article before number is let go.
-    std::shared_ptr<const Job> Take(const void *source, qint64 number, const QList<QByteArray> &body,
+    std::shared_ptr<Job> Take(const void *source, qint64 number, const QList<QByteArray> &body,
                                     const TArticleWish &wish);
     // A group ends, or the walk leaves what was asked for behind.
     void Forget() { jobs_.clear(); }

@@ -20,11 +20,13 @@ int TDecodeWorkers::DefaultCount() { return qMax(1, QThread::idealThreadCount() 
 
 void TDecodeWorkers::SetCount(int workers) { pool_.setMaxThreadCount(qMax(1, workers)); }
 
-void TDecodeWorkers::Run(std::function<void()> work, std::function<void()> done)
+void TDecodeWorkers::Run(std::function<void()> work, std::function<void()> done, Priority priority)
 {
-    pool_.start([this, work = std::move(work), done = std::move(done)]() mutable {
-        work();
-        // Queued to this object: dropped, not run, should it be deleted first.
-        QMetaObject::invokeMethod(this, std::move(done), Qt::QueuedConnection);
-    });
+    pool_.start(
+        [this, work = std::move(work), done = std::move(done)]() mutable {
+            work();
+            // Queued to this object: dropped, not run, should it be deleted first.
+            QMetaObject::invokeMethod(this, std::move(done), Qt::QueuedConnection);
+        },
+        int(priority));
 }

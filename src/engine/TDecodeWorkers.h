@@ -20,7 +20,9 @@ public:
     void SetCount(int workers);
     int Count() const { return pool_.maxThreadCount(); }
 
-    void Run(std::function<void()> work, std::function<void()> done);
+    // Work of a higher priority goes before any queued of a lower one.
+    enum Priority { Later = 0, Soon = 1 };
+    void Run(std::function<void()> work, std::function<void()> done, Priority priority = Soon);
 
 private:
     QThreadPool pool_;

@@ -18,6 +18,13 @@ class TDecodeWorkers;
 class TGroupSearch;
 class TZqNNTP;
 
+// Threads:
+//  1. The engine's thread (the window's, or --grab's) owns the engine, the settings, pointers and connections.
+//  2. It receives, and decides each article in order: filter, rules, screening, saving, pointer (the keeper).
+//  3. A body that is whole goes as plain data to TDecodeWorkers (cores but one, at least one): DecodeArticle.
+//  4. Results return through the event loop; the walk waits there, so connections read on and commands come.
+//  5. Workers never touch the engine, settings or widgets; the engine's end waits for them, drops their results.
+//
 // The grab without a window: the news client, the lists a search works from
 // (groups and their marks, filters, known checksums, parts), the group
 // search loop and the reconnection policy. Commands come in as calls; all it

@@ -241,6 +241,7 @@ void TGroupSearch::Run(int firstGroup, bool oneGroup)
         w_.Pool().Forget(); // nothing asked for in another group is wanted here
         decoding_.Forget();
         wish_.Fingerprint = IniReadBool("CONFIG", "SIMILAR_SCREENING", false);
+        decoding_.TemporaryDir = TArticleDisposition::OutputDir();
         for (qint64 i = 0; i < count; ++i) {
             const qint64 a = first + i;
             bool groupRefused = false;
@@ -422,7 +423,7 @@ void TGroupSearch::Run(int firstGroup, bool oneGroup)
             // The workers decode it (they may have begun before it was
             // asked for); the connections read on meanwhile. A command
             // given during the wait is taken up for this article.
-            std::shared_ptr<const TDecodeQueue::Job> decoded;
+            std::shared_ptr<TDecodeQueue::Job> decoded;
             if (!givenUp && !oversize && !w_.NewsClient->BodyLines.isEmpty()) {
                 decoded = decoding_.Take(bodyFrom, a, w_.NewsClient->BodyLines, wish_);
                 if (!decoded->done) {
@@ -576,16 +577,34 @@ void TGroupSearch::BodyAhead(TZqNNTP *client, qint64 number, const QList<QByteAr
 
 void TGroupSearch::MakeThumbnail(const QByteArray &data, const QString &path)
 {
-    const int box = w_.Events().ThumbnailBox();
-    if (box <= 0 || data.isEmpty())
+    if (w_.Events().ThumbnailBox() <= 0 || data.isEmpty())
         return;
-    auto pixels = std::make_shared<TThumbnailPixels>();
-    TGrabEngine *engine = &w_;
-    engine->Workers().Run([pixels, data, box] { *pixels = ::MakeThumbnail(data, box); },
-                          [engine, pixels, path] {
-                              if (pixels->Valid())
-                                  engine->Events().ThumbnailReady(path, *pixels);
-                          });
+    thumbnailsWaiting_.append({path, data});
+    while (thumbnailsWaiting_.size() > MaxThumbnailsWaiting)
+        thumbnailsWaiting_.removeFirst();
+    StartThumbnails();
+}
+
+void TGroupSearch::StartThumbnails()
+{
+    if (thumbnailsMaking_ || thumbnailsWaiting_.isEmpty())
+        return;
+    thumbnailsMaking_ = true;
+    const int box = w_.Events().ThumbnailBox();
+    auto made = std::make_shared<QList<QPair<QString, TThumbnailPixels>>>();
+    w_.Workers().Run(
+        [made, box, pictures = std::exchange(thumbnailsWaiting_, {})] {
+            for (const auto &[path, data] : pictures)
+                made->append({path, ::MakeThumbnail(data, box)});
+        },
+        [this, made] {
+            thumbnailsMaking_ = false;
+            for (const auto &[path, pixels] : *made)
+                if (pixels.Valid())
+                    w_.Events().ThumbnailReady(path, pixels);
+            StartThumbnails();
+        },
+        TDecodeWorkers::Later);
 }
 
 void TGroupSearch::BodyTaken(qint64 bytes, qint64 transferNs)
@@ -622,7 +641,9 @@ TZqNNTP *TGroupSearch::RequestBodies(qint64 a, const QByteArray &id, TOverviewWi
     }
     const bool askedBefore = pool.Holder(a) != nullptr;
     // Decoded bodies the walk has not reached count against the bound too.
-    pool.Fill(wants, depth, qMax<qint64>(0, bytesAhead_ - decoding_.BytesHeld()), primaryToo || pool.ExtrasUp() == 0);
+    // Nor do bodies go over a compressed engine's client while another can take them.
+    const bool primaryTakes = primaryToo && !w_.NewsClient->Compressing();
+    pool.Fill(wants, depth, qMax<qint64>(0, bytesAhead_ - decoding_.BytesHeld()), primaryTakes || pool.ExtrasUp() == 0);
     TZqNNTP *holder = pool.Holder(a);
     // The connection is idle, waiting on the round trip: how long until its
     // first byte tells whether the depth falls short (see DocOutput).

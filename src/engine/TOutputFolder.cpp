@@ -141,13 +141,18 @@ int TOutputFolder::WriteReplacing(const QByteArray &path, const QByteArray &data
     return error;
 }
 
+int TOutputFolder::WriteTemporary(const QByteArray &dir, const QByteArray &data, QByteArray *temp)
+{
+    return writeTemporary(dir, data, temp);
+}
+
 TOutputFolder::Placed TOutputFolder::Save(const QByteArray &dir, const QByteArray &name, const QByteArray &data,
-                                          bool numberAlways)
+                                          bool numberAlways, QByteArray temporary)
 {
     Placed placed;
     placed.Name = name;
-    QByteArray temp;
-    if ((placed.Error = writeTemporary(dir, data, &temp)))
+    QByteArray temp = std::move(temporary);
+    if (temp.isEmpty() && (placed.Error = writeTemporary(dir, data, &temp)))
         return placed;
     for (qint64 k = 1;; ++k) {
         const QByteArray path = dir + placed.Name;

@@ -28,7 +28,12 @@ public:
     // a.b-1.c). Unless numberAlways, a taken name whose file holds the same
     // bytes is replaced instead. The new file takes its name atomically, so
     // a file that appears meanwhile is numbered past, not replaced.
-    static Placed Save(const QByteArray &dir, const QByteArray &name, const QByteArray &data, bool numberAlways);
+    // temporary: data written already by WriteTemporary in the same file
+    // system, taken over (renamed or removed) whatever happens.
+    static Placed Save(const QByteArray &dir, const QByteArray &name, const QByteArray &data, bool numberAlways,
+                       QByteArray temporary = {});
+    // A hidden temporary in dir holding data, for Save; 0 or the errno.
+    static int WriteTemporary(const QByteArray &dir, const QByteArray &data, QByteArray *temp);
     // Removes the temporaries of processes no longer alive from dir (ending
     // in "/"), and unmarked ones from older versions once an hour old.
     // Returns how many went.

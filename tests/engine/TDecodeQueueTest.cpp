@@ -53,6 +53,8 @@ TEST_P(WorkersHoldingArticles, TheCommandLeavesTheExactPointerAndEveryFileOnce)
     IniWriteString("CONFIG", "FILE_SCREENING", "N");
     IniWriteString("CONFIG", "RENAME_DUPLICATES", "Y"); // a file saved twice shows as a numbered copy
 
+    QObject context; // outlives the engine the command may go to
+    bool commanded = false;
     auto e = std::make_unique<TGrabEngine>();
     e->Workers().SetCount(2);
     CommandAfterFirst recorder;
@@ -61,20 +63,22 @@ TEST_P(WorkersHoldingArticles, TheCommandLeavesTheExactPointerAndEveryFileOnce)
     std::promise<void> gate;
     std::shared_future<void> opened = gate.get_future().share();
     recorder.atFirst = [&] {
-        // Nothing the workers hold is finished until the command is in.
+        // What the workers hold is not finished until the command is in.
         for (int i = 0; i < 2; ++i)
             e->Workers().Run([opened] { opened.wait(); }, [] {});
-        QTimer::singleShot(0, e.get(), [&] {
-            switch (GetParam()) {
-            case Command::Stop: e->Stop(); break;
-            case Command::SkipArticle: e->SkipArticle(); break;
-            case Command::SkipGroup: e->SkipGroup(); break;
-            case Command::Close: e->Close(true); break;
-            }
+        switch (GetParam()) {
+        case Command::Stop: e->Stop(); break;
+        case Command::SkipArticle: e->SkipArticle(); break;
+        case Command::SkipGroup: e->SkipGroup(); break;
+        case Command::Close: e->Close(true); break;
+        }
+        QTimer::singleShot(0, &context, [&] {
             gate.set_value();
+            commanded = true;
         });
     };
     e->SearchAllGroups();
+    ASSERT_TRUE(WaitUntil([&] { return commanded; }, 30000));
     // In article order, whichever finished first.
     QList<QByteArray> sorted = recorder.names;
     std::sort(sorted.begin(), sorted.end());
@@ -100,6 +104,9 @@ TEST_P(WorkersHoldingArticles, TheCommandLeavesTheExactPointerAndEveryFileOnce)
     // Only a skip may leave a file out.
     EXPECT_GE(saved.size(), GetParam() == Command::Stop || GetParam() == Command::Close ? Files : 1);
     EXPECT_EQ(IniReadString("GROUPS", "alt.a", ""), "6,<art6@fake.invalid>+");
+    // Nor is a temporary a worker wrote left behind.
+    e.reset();
+    EXPECT_EQ(QDir(dir.path("out")).entryList({".pixtrawl-*"}, QDir::Files | QDir::Hidden), QStringList());
 }
 
 INSTANTIATE_TEST_SUITE_P(Decode, WorkersHoldingArticles,
