@@ -6,6 +6,9 @@
 // text. Prints the peak resident memory (goal: under 200 MB) and the time
 // per article over the first and the last 10,000 articles (goal: flat).
 //   walk_scale_bench [--articles N, default 1000000]
+// WALK_SCALE_COMPRESS=1 has the server offer COMPRESS DEFLATE;
+// WALK_SCALE_OVERVIEW_ONLY=1 filters every article, so what comes is the
+// overview alone. The bytes the server wrote are printed either way.
 #include "FakeNntpServer.h"
 #include "TGrabEngine.h"
 #include "TempProgramDir.h"
@@ -108,6 +111,9 @@ int main(int argc, char **argv)
     g.count = qint32(count);
     g.generate = makeArticle;
     server.groups << g;
+    if (qEnvironmentVariableIntValue("WALK_SCALE_COMPRESS") == 1)
+        server.compression = FakeNntpServer::Compression::Deflate;
+    const bool overviewOnly = qEnvironmentVariableIntValue("WALK_SCALE_OVERVIEW_ONLY") == 1;
 
     QDir().mkpath(dir.path(QStringLiteral("out")));
     IniWriteString("CONFIG", "HOST", "127.0.0.1");
@@ -115,7 +121,7 @@ int main(int argc, char **argv)
     IniWriteString("CONFIG", "OUTPUT_DIR", QFile::encodeName(dir.path(QStringLiteral("out/"))));
     // The fake server takes one connection at a time.
     IniWriteInteger("CONFIG", "CONNECTIONS", 1);
-    IniWriteString("FILTER", "EXCLUDE", "spam,");
+    IniWriteString("FILTER", "EXCLUDE", overviewOnly ? "spam,notes,tiny," : "spam,");
     IniWriteString("GROUPS", "LIST", kGroup + ',');
 
     const double rssBefore = memoryMb("VmRSS:");
@@ -156,6 +162,8 @@ int main(int argc, char **argv)
     for (const auto &[position, mb] : t.rssMb)
         std::printf(" %lld%% %.1f", position * 100 / count, mb);
     std::printf(" MB\n");
+    std::printf("bytes the server wrote%s: %lld\n", server.compression == FakeNntpServer::Compression::Deflate ? " (compressed)" : "",
+                server.wireBytesOut);
     if (!t.walkedAll)
         std::fprintf(stderr, "walk_scale_bench: the run ended early at article %lld: %s\n", t.lastPosition + 1,
                      qPrintable(t.failure));
