@@ -52,7 +52,10 @@ private:
 
 } // namespace
 
-TGroupSearch::TGroupSearch(TGrabEngine &engine) : primary_(engine), w_(engine), decoding_(engine.Workers()) {}
+TGroupSearch::TGroupSearch(TGrabEngine &engine)
+    : primary_(engine), w_(engine), decoding_(engine.Workers()), thumbnails_(engine), preview_(engine)
+{
+}
 
 void TGroupSearch::WritePointer(int group, qint64 number, bool complete, const QByteArray *id)
 {
@@ -333,8 +336,7 @@ void TGroupSearch::Run(int firstGroup, bool oneGroup)
                             WritePointer(g, a, false);
                         held.Flush();
                         w_.ProgressPhase = 2;
-                        PreviewMark = 0;
-                        lastPreviewNs_ = TMeasureClock::NowNs(); // a body that comes quickly is only previewed once saved
+                        preview_.BodyRequested();
                         const qint64 headerBytes = w_.ArticleBytes;
                         const QByteArray expectedId = w_.NewsClient->MessageID;
                         // Bodies go to the other connections while the next
@@ -523,7 +525,7 @@ void TGroupSearch::Disposed(TArticleDisposition::Outcome outcome)
         const QByteArray file = d.OutputDir() + d.LastSavedName;
         w_.Summary.CountSaved(file);
         path = QFile::decodeName(file);
-        MakeThumbnail(std::exchange(w_.Disposition.LastSavedData, QByteArray()), path);
+        thumbnails_.Add(std::exchange(w_.Disposition.LastSavedData, QByteArray()), path);
     }
     w_.Events().ArticleDone(outcome, outcome == TArticleDisposition::OutcomeSaved ? d.LastSavedName : d.LastFileName,
                             path);
@@ -545,66 +547,13 @@ void TGroupSearch::DocOutput(TZqNNTP *client, const QByteArray &strOutput)
     const qint64 percent = w_.NewsClient->Lines <= 2 ? 0 : lines * 100 / (w_.NewsClient->Lines - 1);
     w_.Events().BodyProgress(from->BodyBytes, percent);
 
-    // Decoding and loading a growing picture costs more the more has come:
-    // at most every 200 lines, PreviewIntervalMs after the body request or
-    // the end of the last pass, never while the last pass took more than a
-    // quarter of the time since it ended, and not past any picture's size.
-    if (!w_.PreviewEnabled || lines - PreviewMark < 200 || from->BodyBytes > w_.PreviewBodyLimitBytes)
-        return;
-    if (lastPreviewNs_ >= 0) {
-        const qint64 lastPassNs = PreviewMark == 0 ? 0 : lastPassNs_; // 0: none yet for this body
-        const qint64 sinceNs = TMeasureClock::NowNs() - lastPreviewNs_;
-        if (sinceNs < w_.PreviewIntervalMs * 1000000 || sinceNs < 4 * lastPassNs)
-            return;
-    }
-    const qint64 passStartNs = TMeasureClock::NowNs();
-    PreviewMark = lines;
-    QList<QByteArray> copy = from->BodyLines; // the decoder edits its list
-    QByteArray stream;
-    QByteArray name;
-    const int r = DecodeAttachment(copy, stream, name);
-    if (r == DecodeComplete || r == DecodePartial)
-        w_.Events().PreviewData(stream, false);
-    lastPreviewNs_ = TMeasureClock::NowNs();
-    lastPassNs_ = lastPreviewNs_ - passStartNs;
+    preview_.Grown(from->BodyLines, from->BodyBytes);
 }
 
 void TGroupSearch::BodyAhead(TZqNNTP *client, qint64 number, const QList<QByteArray> &body)
 {
     if (walking_)
         decoding_.Offer(client, number, body, wish_);
-}
-
-void TGroupSearch::MakeThumbnail(const QByteArray &data, const QString &path)
-{
-    if (w_.Events().ThumbnailBox() <= 0 || data.isEmpty())
-        return;
-    thumbnailsWaiting_.append({path, data});
-    while (thumbnailsWaiting_.size() > MaxThumbnailsWaiting)
-        thumbnailsWaiting_.removeFirst();
-    StartThumbnails();
-}
-
-void TGroupSearch::StartThumbnails()
-{
-    if (thumbnailsMaking_ || thumbnailsWaiting_.isEmpty())
-        return;
-    thumbnailsMaking_ = true;
-    const int box = w_.Events().ThumbnailBox();
-    auto made = std::make_shared<QList<QPair<QString, TThumbnailPixels>>>();
-    w_.Workers().Run(
-        [made, box, pictures = std::exchange(thumbnailsWaiting_, {})] {
-            for (const auto &[path, data] : pictures)
-                made->append({path, ::MakeThumbnail(data, box)});
-        },
-        [this, made] {
-            thumbnailsMaking_ = false;
-            for (const auto &[path, pixels] : *made)
-                if (pixels.Valid())
-                    w_.Events().ThumbnailReady(path, pixels);
-            StartThumbnails();
-        },
-        TDecodeWorkers::Later);
 }
 
 void TGroupSearch::BodyTaken(qint64 bytes, qint64 transferNs)

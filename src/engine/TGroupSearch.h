@@ -7,6 +7,8 @@
 #include "NntpParse.h"
 #include "TArticleDisposition.h"
 #include "TDecodeQueue.h"
+#include "TGrowingPreview.h"
+#include "TThumbnailQueue.h"
 #include "TDepthGauge.h"
 #include "TReconnection.h"
 
@@ -79,17 +81,6 @@ private:
     TDecodeQueue decoding_;
     TArticleWish wish_; // of the group walked
     bool walking_ = false;
-    // A saved picture's thumbnail, made on the workers when they have
-    // nothing to decode, told when it is. Only the newest wait: a strip
-    // shows no more.
-    void MakeThumbnail(const QByteArray &data, const QString &path);
-    void StartThumbnails();
-    static constexpr int MaxThumbnailsWaiting = 12;
-    QList<QPair<QString, QByteArray>> thumbnailsWaiting_;
-    bool thumbnailsMaking_ = false;
-    qint64 PreviewMark = 0; // body lines at the last preview pass
-    // Measure-clock time of the body request or the end of the last preview
-    // pass; -1 before the first body.
-    qint64 lastPreviewNs_ = -1;
-    qint64 lastPassNs_ = 0;
+    TThumbnailQueue thumbnails_;
+    TGrowingPreview preview_;
 };
