@@ -22,7 +22,8 @@
 //   cmake -S /tmp/pixtrawl-old -B /tmp/pixtrawl-old/build -G Ninja
 //         -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPIXTRAWL_TESTS=OFF
 //   nice -n 19 ninja -C /tmp/pixtrawl-old/build pixtrawl
-// and pass --old /tmp/pixtrawl-old/build/src/app/pixtrawl. Before the first
+// and pass --old /tmp/pixtrawl-old/build/src/app/pixtrawl.
+// USER_RUN_BENCH_CONFIG="KEY=VALUE;..." adds settings to every run. Before the first
 // and after the last round a fixed integer loop is timed on each core: on a
 // shared host a slow core shows there. Each run's folder (settings, log,
 // about 66 MB of pictures) stays under TMPDIR until the end, as in
@@ -99,6 +100,15 @@ QByteArray pointerIn(const QString &settings, const QByteArray &group)
     return {};
 }
 
+// USER_RUN_BENCH_CONFIG="KEY=VALUE;..." adds to every run's [CONFIG]
+// (COMPRESS=N, say, to time both builds without compression).
+QByteArray extraConfig()
+{
+    QByteArray lines = qgetenv("USER_RUN_BENCH_CONFIG");
+    lines.replace(';', '\n');
+    return lines.isEmpty() || lines.endsWith('\n') ? lines : lines + '\n';
+}
+
 // One run of a pixtrawl executable in a folder of its own.
 Run runProgram(const QString &exe, bool grab, quint16 port, const Row &row, const QByteArray &group,
                const QByteArray &lastPointer, const LatencyCorpus &corpus)
@@ -116,7 +126,7 @@ Run runProgram(const QString &exe, bool grab, quint16 port, const Row &row, cons
     if (!ini.open(QIODevice::WriteOnly))
         return {};
     ini.write("[CONFIG]\nHOST=127.0.0.1\nPORT=" + QByteArray::number(port) + "\nOUTPUT_DIR=" + QFile::encodeName(out) +
-              "\nEXIT_PROMPT=N\nPREVIEW=Y\nAUTO_START=Y\n" +
+              "\nEXIT_PROMPT=N\nPREVIEW=Y\nAUTO_START=Y\n" + extraConfig() +
               (row.connections > 1 ? "CONNECTIONS=" + QByteArray::number(row.connections) + '\n' : QByteArray()) +
               "[FILTER]\nEXCLUDE=" + LatencyCorpus::Filter + ",\n[GROUPS]\nLIST=" + group + ",\n");
     ini.close();
