@@ -153,7 +153,10 @@ TEST_F(PoolTest, ALostConnectionsRequestsGoToTheOthers)
     EXPECT_TRUE(e.WalkedAll());
     EXPECT_EQ(loggedOrder(), allArticles());
     expectPictures();
-    EXPECT_EQ(bodiesAsked(7), 2);
+    // Asked again on another connection; a third time when it landed behind
+    // later articles there, whose taking drops what went out before them.
+    EXPECT_GE(bodiesAsked(7), 2);
+    EXPECT_LE(bodiesAsked(7), 3);
     // The run did not wait on a reconnection: the others carried on.
     EXPECT_FALSE(events.statuses.join('\n').contains(QStringLiteral("reconnecting")));
 }
