@@ -14,7 +14,7 @@ TDecodeWorkers::~TDecodeWorkers()
         soon_.clear();
         later_.clear();
     }
-    queued_.release(std::ptrdiff_t(threads_.size()));
+    queued_.notify_all();
     for (std::thread &t : threads_)
         t.join();
 }
@@ -40,27 +40,23 @@ void TDecodeWorkers::Run(std::function<void()> work, std::function<void()> done,
         (priority == Soon ? soon_ : later_).push_back({std::move(work), std::move(done)});
         // Threads are made as work needs them, up to the count, and stay:
         // a grab hands them an article every few milliseconds.
-        if (idle_ == 0 && int(threads_.size()) < count_)
+        if (qsizetype(soon_.size() + later_.size()) > idle_ && int(threads_.size()) < count_)
             threads_.emplace_back([this] { serve(); });
     }
-    queued_.release();
+    queued_.notify_one();
 }
 
 void TDecodeWorkers::serve()
 {
     pthread_setname_np(pthread_self(), "DecodeWorkers");
     for (;;) {
-        {
-            const std::lock_guard<std::mutex> lock(mutex_);
-            ++idle_;
-        }
-        queued_.acquire();
         Task task;
         {
-            const std::lock_guard<std::mutex> lock(mutex_);
+            std::unique_lock<std::mutex> lock(mutex_);
+            ++idle_;
+            queued_.wait(lock, [this] { return stopping_ || !soon_.empty() || !later_.empty(); });
             --idle_;
-            // A task dropped at the end leaves its count behind: nothing to take.
-            if (stopping_ || (soon_.empty() && later_.empty()))
+            if (stopping_)
                 return;
             std::deque<Task> &queue = soon_.empty() ? later_ : soon_;
             task = std::move(queue.front());

@@ -4,7 +4,7 @@
 #include <deque>
 #include <functional>
 #include <mutex>
-#include <semaphore>
+#include <condition_variable>
 #include <thread>
 #include <vector>
 
@@ -37,7 +37,7 @@ private:
         std::function<void()> work, done;
     };
     mutable std::mutex mutex_;
-    std::counting_semaphore<> queued_{0}; // one for each task queued, and for each thread at the end
+    std::condition_variable queued_;
     std::deque<Task> soon_, later_;
     std::vector<std::function<void()>> finished_;
     std::vector<std::thread> threads_;

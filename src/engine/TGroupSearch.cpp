@@ -175,7 +175,13 @@ void TGroupSearch::Run(int firstGroup, bool oneGroup)
         connections_ = qBound(1, int(IniReadInteger("CONFIG", "CONNECTIONS", TConnectionPool::DefaultConnections)),
                               TConnectionPool::MaxConnections);
         w_.Pool().Open(connections_); // they come up while the group and its overview are asked for
-        bool selected = !primary_.Down() && w_.NewsClient->SelectGroup(group);
+        // A group walked before most likely resumes at its mark: its first
+        // overview batch goes out with GROUP.
+        const TGroupMark marked = g < w_.GroupMarks.size() ? w_.GroupMarks[g] : TGroupMark{};
+        const qint64 resumeGuess = marked.Number > 0 && marked.Number < (qint64(1) << 62) ? marked.Number + (marked.Text.endsWith('+') ? 1 : 0) : 0;
+        bool selected = !primary_.Down() &&
+                        w_.NewsClient->SelectGroup(group, resumeGuess,
+                                                   resumeGuess > 0 ? resumeGuess + OverviewBatch - 1 : 0);
         if (!selected && (primary_.Down() || lost())) {
             const Resumed resumed = primary_.Await(group, attempts);
             switch (resumed) {

@@ -346,9 +346,9 @@ bool WithLogin(TZqNNTP *client, Once once, bool (TZqNNTP::*logIn)())
 }
 } // namespace
 
-bool TZqNNTP::SelectGroup(const QByteArray &name)
+bool TZqNNTP::SelectGroup(const QByteArray &name, qint64 overFirst, qint64 overLast)
 {
-    return WithLogin(this, [&] { return SelectGroupOnce(name); }, &TZqNNTP::LogInAgain);
+    return WithLogin(this, [&] { return SelectGroupOnce(name, overFirst, overLast); }, &TZqNNTP::LogInAgain);
 }
 
 bool TZqNNTP::GetHeader(qint64 number)
@@ -369,7 +369,21 @@ bool TZqNNTP::GetOverview(qint64 first, qint64 last, QList<Nntp::OverviewEntry> 
     // The list of fields goes out with the first batch: a server answers in order.
     bool paired = false;
     bool pairOk = false;
-    if (!dialect_.FormatKnown()) {
+    const OverviewAhead ahead = std::exchange(overviewAhead_, OverviewAhead{});
+    if (ahead.generation == generation_ && dialect_.FormatKnown() && ahead.verb == dialect_.Verbs().first() &&
+        ahead.first == first && last <= ahead.last) {
+        paired = true;
+        pairOk = ahead.ok;
+        LastStatus = ahead.status;
+        lines = ahead.lines;
+        if (last < ahead.last) {
+            // Asked for less than was sent for: the rest are articles, not faults.
+            lines.removeIf([&](const QByteArray &line) {
+                Nntp::OverviewEntry e;
+                return Nntp::ParseOverviewLine(line, dialect_.Format(), e) && e.number > last && e.number <= ahead.last;
+            });
+        }
+    } else if (!dialect_.FormatKnown()) {
         bool listed = false;
         QList<QByteArray> format;
         const QByteArray over = Nntp::OverCommand(dialect_.Verbs().first(), first, last);
@@ -457,21 +471,51 @@ bool TZqNNTP::GetGroupList(QList<QByteArray> &target)
     return WithLogin(this, [&] { return GetGroupListOnce(target); }, &TZqNNTP::LogInAgain);
 }
 
-bool TZqNNTP::SelectGroupOnce(const QByteArray &name)
+bool TZqNNTP::SelectGroupOnce(const QByteArray &name, qint64 overFirst, qint64 overLast)
 {
     LastStatus.clear();
+    overviewAhead_ = {};
     if (!receiver_.DrainAhead())
         return false;
+    const bool over = overFirst > 0 && overLast >= overFirst && !OverviewRefused;
+    const bool format = over && !dialect_.FormatKnown();
+    const QByteArray verb = over ? dialect_.Verbs().first() : QByteArray();
     const qint64 sentNs = TMeasureClock::NowNs();
-    SendCommand(Nntp::GroupCommand(name));
+    SendCommand(Nntp::GroupCommand(name) + (format ? Nntp::ListOverviewFormatCommand() : QByteArray()) +
+                (over ? Nntp::OverCommand(verb, overFirst, overLast) : QByteArray()));
     const quint64 generation = generation_;
     if (!receiver_.WaitStatus(generation))
         return false;
     RoundTripUs = (TMeasureClock::NowNs() - sentNs) / 1000;
-    LastStatus = ReplyLines.first();
-    if (Nntp::JudgeStatusReply(ReplyLines) != Nntp::ReplyState::Success)
+    const QByteArray status = ReplyLines.first();
+    const bool selected = Nntp::JudgeStatusReply(ReplyLines.mid(0, 1)) == Nntp::ReplyState::Success;
+    if (over) {
+        // The replies that follow are read whatever GROUP said: they are on their way.
+        ReplyLines.removeFirst();
+        if (format) {
+            qsizetype taken;
+            {
+                const TNntpReceiver::ReplyWait timing(receiver_, TNntpReceiver::Awaiting::MultiLine);
+                while ((taken = Nntp::FirstReplyLines(ReplyLines)) < 0)
+                    if (!receiver_.WaitPass(generation))
+                        return false;
+            }
+            const bool listed = Nntp::JudgeMultiLineReply(ReplyLines.mid(0, taken)) == Nntp::ReplyState::Success;
+            dialect_.TakeFormat(listed, listed ? ReplyLines.mid(1, taken - 2) : QList<QByteArray>());
+            ReplyLines.remove(0, taken);
+        }
+        OverviewAhead ahead{generation, overFirst, overLast, verb, {}, false, {}};
+        ahead.ok = TakeMultiLineReply(generation, ahead.lines);
+        if (generation != generation_)
+            return false;
+        ahead.status = LastStatus;
+        if (selected)
+            overviewAhead_ = std::move(ahead);
+    }
+    LastStatus = status;
+    if (!selected)
         return false;
-    const Nntp::GroupRange range = Nntp::NarrowGroupRange(ReplyLines.first());
+    const Nntp::GroupRange range = Nntp::NarrowGroupRange(status);
     FirstArticle = range.first;
     LastArticle = range.last;
     return true;

@@ -125,7 +125,11 @@ public:
     bool Disconnect();
     void SendCommand(const QByteArray &text);
 
-    bool SelectGroup(const QByteArray &name);
+    // overFirst..overLast: the overview batch a walk that knows where it
+    // will start (a group walked before) asks for in the same write, a round
+    // trip saved; a GetOverview from overFirst up to at most overLast takes
+    // its reply.
+    bool SelectGroup(const QByteArray &name, qint64 overFirst = 0, qint64 overLast = 0);
     bool GetHeader(qint64 number);
     // Fetches number's body into BodyLines. Before waiting, BODY requests for
     // the numbers in ahead go out too, while fewer than Pipeline are in
@@ -208,7 +212,7 @@ private:
     bool LogInAgain();
     void EndForLogin(Failure kind, const QString &reason);
     bool Retry480(bool ok);
-    bool SelectGroupOnce(const QByteArray &name);
+    bool SelectGroupOnce(const QByteArray &name, qint64 overFirst, qint64 overLast);
     bool GetHeaderOnce(qint64 number);
     bool GetGroupListOnce(QList<QByteArray> &target);
     bool MultiLineOnce(const QByteArray &command, QList<QByteArray> &lines);
@@ -236,4 +240,12 @@ private:
     QByteArray host_;
     quint16 port_ = 0;
     TOverviewDialect dialect_;
+    // The reply to an OVER sent with GROUP, until GetOverview takes it.
+    struct OverviewAhead {
+        quint64 generation = 0; // 0: none
+        qint64 first = 0, last = 0;
+        QByteArray verb, status;
+        bool ok = false;
+        QList<QByteArray> lines;
+    } overviewAhead_;
 };

@@ -4,23 +4,20 @@
 #include "JpegScaled.h"
 
 #include <QFile>
-#include <QProcess>
 #include <QRandomGenerator>
 #include <QTemporaryFile>
 
 #include <gtest/gtest.h>
 
+#include "SpawnTool.h"
+
 namespace {
 
 QByteArray run(const QString &program, const QStringList &args, const QByteArray &input)
 {
-    QProcess p;
-    p.start(program, args);
-    p.write(input);
-    p.closeWriteChannel();
-    p.waitForFinished(30000);
-    EXPECT_EQ(p.exitCode(), 0) << program.toStdString() << " " << args.join(' ').toStdString();
-    return p.readAllStandardOutput();
+    const ToolResult run = SpawnTool(program, args, input, 30000);
+    EXPECT_TRUE(run.Ok()) << program.toStdString() << " " << args.join(' ').toStdString();
+    return run.out;
 }
 
 // The photograph as PPM at twice its size, optionally cut to an odd size.

@@ -54,9 +54,13 @@ TEST_F(EngineTest, SearchSavesMarksAndResumes)
                            "done saved pic.jpg", "article 2", "subject just words", "done empty ", "state 1",
                            "cleared", "end Saved 1 picture, 0 duplicates, 0 filtered in 1 group"}));
 
-    // The next run starts after the completed article: nothing left to fetch.
+    // The next run starts after the completed article: nothing left to
+    // fetch. Its overview batch from there went out with GROUP: one round trip.
+    server.latencyMs = 20;
+    const qint64 before = server.DelayClockNs();
     e.SearchAllGroups();
-    EXPECT_EQ(server.commands.size(), 6);
+    EXPECT_EQ(server.commands.mid(5), (QList<QByteArray>{"GROUP alt.a\r\n", "OVER 3-2002\r\n"}));
+    EXPECT_EQ(server.DelayClockNs() - before, 20 * 1000000);
     EXPECT_EQ(e.State(), TGrabEngine::StateOnline);
     EXPECT_TRUE(boxes.shown().isEmpty());
 }
@@ -91,7 +95,7 @@ TEST_F(EngineTest, NewGroupStartGapsAndOverviewFallbacks)
         connect(e);
         e.SearchAllGroups();
         EXPECT_EQ(server.commands.mid(0, 5), (QList<QByteArray>{"GROUP alt.a\r\n", "LIST OVERVIEW.FMT\r\n",
-                                                                "OVER 7-10\r\n", "XOVER 7-10\r\n", "BODY 7\r\n"}));
+                                                                "OVER 7-2006\r\n", "XOVER 7-10\r\n", "BODY 7\r\n"}));
         EXPECT_EQ(countCommands("BODY"), 4);
         EXPECT_EQ(countCommands("HEAD"), 0);
     }
@@ -104,7 +108,7 @@ TEST_F(EngineTest, NewGroupStartGapsAndOverviewFallbacks)
         TGrabEngine e;
         connect(e);
         e.SearchAllGroups();
-        EXPECT_EQ(server.commands, (QList<QByteArray>{"GROUP alt.a\r\n", "LIST OVERVIEW.FMT\r\n", "OVER 11-11\r\n",
+        EXPECT_EQ(server.commands, (QList<QByteArray>{"GROUP alt.a\r\n", "LIST OVERVIEW.FMT\r\n", "OVER 11-2010\r\n",
                                                       "XOVER 11-11\r\n", "HEAD 11\r\n", "BODY 11\r\n"}));
         EXPECT_EQ(IniReadString("GROUPS", "alt.a", ""), "11,<art11@fake.invalid>+");
     }

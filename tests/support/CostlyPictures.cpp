@@ -1,6 +1,6 @@
 #include "CostlyPictures.h"
 
-#include <QProcess>
+#include "SpawnTool.h"
 #include <QTemporaryFile>
 
 #include <gtest/gtest.h>
@@ -44,13 +44,9 @@ QByteArray Progressive(const QByteArray &jpeg, const QByteArray &scanScript)
         script.flush();
         args << "-scans" << script.fileName();
     }
-    QProcess p;
-    p.start("jpegtran", args);
-    p.write(jpeg);
-    p.closeWriteChannel();
-    p.waitForFinished(30000);
-    EXPECT_EQ(p.exitCode(), 0) << p.readAllStandardError().toStdString();
-    return p.readAllStandardOutput();
+    const ToolResult run = SpawnTool(QStringLiteral("jpegtran"), args, jpeg, 30000);
+    EXPECT_TRUE(run.Ok()) << run.err.toStdString();
+    return run.out;
 }
 
 QByteArray RepeatedScan(const QByteArray &jpeg, int scan, int times)

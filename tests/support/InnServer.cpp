@@ -2,7 +2,7 @@
 
 #include <QDateTime>
 #include <QFile>
-#include <QProcess>
+#include "SpawnTool.h"
 #include <QTcpSocket>
 
 #include <unistd.h>
@@ -96,17 +96,15 @@ bool CreateGroup(const QByteArray &name, QString *error)
 {
     const QString ctlinnd = QStringLiteral("/usr/lib/news/bin/ctlinnd");
     const QStringList args{QStringLiteral("newgroup"), QString::fromLatin1(name), QStringLiteral("y")};
-    QProcess p;
-    if (geteuid() == 0) {
-        const QString command = ctlinnd + ' ' + args.join(' ');
-        p.start(QStringLiteral("su"), {QStringLiteral("news"), QStringLiteral("-s"), QStringLiteral("/bin/sh"),
-                                       QStringLiteral("-c"), command});
-    } else {
-        p.start(ctlinnd, args);
-    }
-    if (!p.waitForFinished(kTimeoutMs) || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0)
+    const ToolResult run =
+        geteuid() == 0 ? SpawnTool(QStringLiteral("su"),
+                                   {QStringLiteral("news"), QStringLiteral("-s"), QStringLiteral("/bin/sh"),
+                                    QStringLiteral("-c"), ctlinnd + ' ' + args.join(' ')},
+                                   {}, kTimeoutMs)
+                       : SpawnTool(ctlinnd, args, {}, kTimeoutMs);
+    if (!run.Ok())
         return Fail(error, "ctlinnd newgroup " + QString::fromLatin1(name) + " failed: " +
-                               QString::fromLocal8Bit(p.readAllStandardError() + p.readAllStandardOutput()));
+                               QString::fromLocal8Bit(run.err + run.out));
     return true;
 }
 

@@ -1,6 +1,6 @@
 #include "TestBodies.h"
 
-#include <QProcess>
+#include "SpawnTool.h"
 
 #include <gtest/gtest.h>
 
@@ -114,17 +114,10 @@ QList<QByteArray> YEncPart(const QByteArray &name, const QByteArray &fileData, i
 
 QByteArray RunTool(const QString &program, const QStringList &args, const QByteArray &input)
 {
-    QProcess p;
-    p.start(program, args);
-    if (!p.waitForStarted(10000)) {
-        ADD_FAILURE() << "cannot run " << program.toStdString();
-        return {};
-    }
-    p.write(input);
-    p.closeWriteChannel();
-    if (!p.waitForFinished(60000) || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0)
-        ADD_FAILURE() << program.toStdString() << " failed: " << p.readAllStandardError().toStdString();
-    return p.readAllStandardOutput();
+    const ToolResult run = SpawnTool(program, args, input);
+    if (!run.Ok())
+        ADD_FAILURE() << program.toStdString() << " failed: " << run.err.toStdString();
+    return run.out;
 }
 
 QList<QByteArray> BodyLinesOf(const QByteArray &text)
