@@ -8,6 +8,7 @@
 #include "TConnectionHint.h"
 #include "THelpFile.h"
 #include "TRunReport.h"
+#include "TArticleLines.h"
 #include "TPreviewPane.h"
 #include "TStatusField.h"
 #include "TTrayIcon.h"
@@ -80,6 +81,7 @@ void TFrmMain::FormCreate()
     btPreview->raise();
     PreviewEnabled = true;
     Pane = new TPreviewPane(*Preview, PreviewEnabled, PreviewBodyLimitBytes, this);
+    Lines = new TArticleLines(*laArticle, *pbArticle, *laArticleName, *laSubject, this);
     laState = new TStatusField(this);
     statusBar()->addPermanentWidget(laState); // its text's width; the summary takes the rest
     laSpeed = new QLabel(this);
@@ -216,6 +218,7 @@ void TFrmMain::ConnectionCommandsHeld()
 
 void TFrmMain::ClearScreen()
 {
+    Lines->Drop();
     laGroupName->clear();
     laArticleName->clear();
     laSubject->clear();
@@ -338,6 +341,7 @@ void TFrmMain::RunEnded(const TRunSummary &, bool walkedAll, const QString &)
 {
     tmSpeed_->stop();
     laSpeed->clear();
+    Lines->Flush();
     Pane->ShowWaiting(); // the run's last picture at its end, not a moment later
     Report->RunEnded(walkedAll);
 }
@@ -356,6 +360,7 @@ void TFrmMain::GroupStarted(int index, int count, const QByteArray &name)
 
 void TFrmMain::GroupSelected(int, const QByteArray &, qint64 articles)
 {
+    Lines->Drop(); // the last group's article is over
     Report->Update();
     pbArticle->setRange(0, int(qBound(qint64(0), articles, qint64(INT_MAX))));
     pbArticle->setValue(0);
@@ -363,20 +368,18 @@ void TFrmMain::GroupSelected(int, const QByteArray &, qint64 articles)
 
 void TFrmMain::ArticleStarted(qint64 number, qint64 position, qint64, const QByteArray &group)
 {
-    pbArticle->setValue(int(qMin<qint64>(position, INT_MAX)));
-    // The article's number, as on the line below, and where it stands in the walk.
-    laArticle->setText(
-        QStringLiteral("Article %1 (%2 of %3)").arg(number).arg(position + 1).arg(pbArticle->maximum()));
     ArticleCaption = QStringLiteral("Decoding Article %1 from %2").arg(number).arg(shown(group));
-    laArticleName->setText(ArticleCaption + QStringLiteral(" (0%)"));
-    laSubject->setText(QStringLiteral("Retrieving Subject..."));
+    // The article's number, as on the line below, and where it stands in the walk.
+    Lines->SetArticle(int(qMin<qint64>(position, INT_MAX)),
+                      QStringLiteral("Article %1 (%2 of %3)").arg(number).arg(position + 1).arg(pbArticle->maximum()),
+                      ArticleCaption + QStringLiteral(" (0%)"), QStringLiteral("Retrieving Subject..."));
 }
 
-void TFrmMain::SubjectKnown(const QByteArray &subject) { laSubject->setText(shown(subject)); }
+void TFrmMain::SubjectKnown(const QByteArray &subject) { Lines->SetSubject(shown(subject)); }
 
 void TFrmMain::BodyProgress(qint64, qint64 percent)
 {
-    laArticleName->setText(ArticleCaption + QStringLiteral(" (%1%)").arg(percent));
+    Lines->SetCaption(ArticleCaption + QStringLiteral(" (%1%)").arg(percent));
 }
 
 void TFrmMain::PreviewData(const QByteArray &data, bool) { Pane->Offer(data); }
@@ -392,7 +395,10 @@ int TFrmMain::ThumbnailBox() const { return TThumbnailStrip::ThumbSize; }
 
 void TFrmMain::ThumbnailReady(const QString &path, const TThumbnailPixels &pixels) { Report->Thumbnail(path, pixels); }
 
-void TFrmMain::Status(const QString &text) { laArticleName->setText(text); }
+void TFrmMain::Status(const QString &text)
+{
+    Lines->ShowStatus(text);
+}
 
 void TFrmMain::Failed(TGrabFailure kind, const QString &text, bool mustAsk)
 {

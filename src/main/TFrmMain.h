@@ -16,6 +16,7 @@ class QLabel;
 class QTimer;
 class TDialogFactory;
 class TRunReport;
+class TArticleLines;
 class TPreviewPane;
 class TStatusField;
 class TTrayIcon;
@@ -115,6 +116,7 @@ public:
 
     // Paces the pictures shown and writes "current.jpg".
     TPreviewPane *Pane = nullptr;
+    TArticleLines *Lines = nullptr;
     // While a run goes on: its download speed and the connections in use,
     // new every second, in the status bar.
     QLabel *laSpeed = nullptr;

@@ -529,6 +529,33 @@ TEST_F(MainWindowTest, PreviewsFasterThanTheEyeShowTheNewest)
     EXPECT_FALSE(w.Preview->Picture().isNull());
 }
 
+// Articles faster than the eye: the first shows at once, the newest after
+// the gap, nothing in between; a status shows at once.
+TEST_F(MainWindowTest, ArticleLinesFasterThanTheEyeShowTheNewest)
+{
+    ManualClock clock; // the articles all come at one moment
+    TFrmMain w;
+    w.GroupSelected(0, "alt.a", 20);
+    int shown = 0;
+    QString last;
+    for (int i = 0; i < 20; ++i) {
+        w.ArticleStarted(i + 1, i, 20, "alt.a");
+        w.SubjectKnown("subject " + QByteArray::number(i + 1));
+        if (w.laArticle->text() != last) {
+            last = w.laArticle->text();
+            ++shown;
+        }
+    }
+    EXPECT_EQ(shown, 1);
+    EXPECT_EQ(w.laArticle->text(), "Article 1 (1 of 20)");
+    EXPECT_EQ(w.laSubject->text(), "Retrieving Subject..."); // its subject came inside the gap
+    ASSERT_TRUE(QTest::qWaitFor([&] { return w.laArticle->text() == "Article 20 (20 of 20)"; }, 5000));
+    EXPECT_EQ(w.laSubject->text(), "subject 20");
+    EXPECT_EQ(w.pbArticle->value(), 19);
+    w.Status("Connection lost");
+    EXPECT_EQ(w.laArticleName->text(), "Connection lost");
+}
+
 // A body still arriving is decoded whole at every pass: a pass waits four
 // times its own cost after it ended, and none runs past any picture's size.
 TEST_F(MainWindowTest, PreviewPassesOfAGrowingBodyAreBoundedInCostAndSize)
