@@ -3,9 +3,16 @@
 #include "PictureThumbnail.h"
 #include "TDecodeWorkers.h"
 #include "TGrabEngine.h"
+#include "TMeasureClock.h"
 
 #include <memory>
 #include <utility>
+
+TThumbnailQueue::TThumbnailQueue(TGrabEngine &engine) : w_(engine)
+{
+    turn_.setSingleShot(true);
+    QObject::connect(&turn_, &QTimer::timeout, &turn_, [this] { start(); });
+}
 
 void TThumbnailQueue::Add(const QByteArray &data, const QString &path)
 {
@@ -19,8 +26,15 @@ void TThumbnailQueue::Add(const QByteArray &data, const QString &path)
 
 void TThumbnailQueue::start()
 {
-    if (making_ || waiting_.isEmpty())
+    if (making_ || waiting_.isEmpty() || turn_.isActive())
         return;
+    const qint64 now = TMeasureClock::NowNs();
+    const qint64 since = startedNs_ < 0 ? MinGapMs : (now - startedNs_) / 1000000;
+    if (since < MinGapMs) {
+        turn_.start(int(MinGapMs - since));
+        return;
+    }
+    startedNs_ = now;
     making_ = true;
     const int box = w_.Events().ThumbnailBox();
     auto made = std::make_shared<QList<QPair<QString, TThumbnailPixels>>>();

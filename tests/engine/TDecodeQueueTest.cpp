@@ -2,7 +2,9 @@
 // while they hold articles, and the order the keeper takes results in.
 #include "EngineFixture.h"
 
+#include "ManualClock.h"
 #include "TDecodeWorkers.h"
+#include "TThumbnailQueue.h"
 #include "TestBodies.h"
 #include "WaitUntil.h"
 #include "ZqIniFile.h"
@@ -113,3 +115,27 @@ INSTANTIATE_TEST_SUITE_P(Decode, WorkersHoldingArticles,
                          ::testing::Values(Command::Stop, Command::SkipArticle, Command::SkipGroup, Command::Close));
 
 } // namespace
+
+// Pictures saved faster than the thumbnails' gap: the first gets one at once,
+// then only the newest dozen, in one batch after the gap.
+TEST_F(EngineTest, ThumbnailsOfPicturesFasterThanTheGapOnlyTheNewest)
+{
+    struct Thumbs : TGrabEvents {
+        int ThumbnailBox() const override { return 48; }
+        void ThumbnailReady(const QString &path, const TThumbnailPixels &) override { paths << path; }
+        QStringList paths;
+    } thumbs;
+    ManualClock clock; // all saved at one moment
+    TGrabEngine e;
+    e.SetEvents(&thumbs);
+    TThumbnailQueue queue(e);
+    const QByteArray jpeg = picture();
+    for (int i = 0; i < 30; ++i)
+        queue.Add(jpeg, QString::number(i));
+    ASSERT_TRUE(WaitUntil([&] { return thumbs.paths.size() == 1; }, 10000));
+    EXPECT_EQ(thumbs.paths, QStringList{"0"});
+    clock.AdvanceMs(TThumbnailQueue::MinGapMs);
+    ASSERT_TRUE(WaitUntil([&] { return thumbs.paths.size() == 13; }, 10000));
+    EXPECT_EQ(thumbs.paths.mid(1).first(), "18");
+    EXPECT_EQ(thumbs.paths.last(), "29");
+}
