@@ -80,7 +80,7 @@ void TFrmMain::FormCreate()
     fill->addWidget(Preview, 0, 0);
     btPreview->raise();
     PreviewEnabled = true;
-    Pane = new TPreviewPane(*Preview, PreviewEnabled, PreviewBodyLimitBytes, this);
+    Pane = new TPreviewPane(*Preview, PreviewEnabled, PreviewBodyLimitBytes, &Engine.Workers(), this);
     Lines = new TArticleLines(*laArticle, *pbArticle, *laArticleName, *laSubject, this);
     laState = new TStatusField(this);
     statusBar()->addPermanentWidget(laState); // its text's width; the summary takes the rest

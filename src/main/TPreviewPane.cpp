@@ -1,5 +1,6 @@
 #include "TPreviewPane.h"
 
+#include "TDecodeWorkers.h"
 #include "TMeasureClock.h"
 #include "TPictureReader.h"
 #include "TZqImage.h"
@@ -7,15 +8,19 @@
 
 #include <QFile>
 #include <QImage>
+#include <QPointer>
 #include <QTimer>
 
+#include <memory>
 #include <utility>
 
-TPreviewPane::TPreviewPane(TZqImage &image, const bool &enabled, const qint64 &bodyLimitBytes, QObject *parent)
-    : QObject(parent), image_(image), enabled_(enabled), bodyLimitBytes_(bodyLimitBytes), turn_(new QTimer(this))
+TPreviewPane::TPreviewPane(TZqImage &image, const bool &enabled, const qint64 &bodyLimitBytes,
+                           TDecodeWorkers *workers, QObject *parent)
+    : QObject(parent), image_(image), enabled_(enabled), bodyLimitBytes_(bodyLimitBytes), workers_(workers),
+      turn_(new QTimer(this))
 {
     turn_->setSingleShot(true);
-    connect(turn_, &QTimer::timeout, this, &TPreviewPane::ShowWaiting);
+    connect(turn_, &QTimer::timeout, this, &TPreviewPane::showTurn);
 }
 
 void TPreviewPane::Offer(const QByteArray &data)
@@ -23,30 +28,79 @@ void TPreviewPane::Offer(const QByteArray &data)
     waiting_ = data;
     const qint64 since = shownAtNs_ < 0 ? MinGapMs : (TMeasureClock::NowNs() - shownAtNs_) / 1000000;
     if (since >= MinGapMs)
-        ShowWaiting();
+        showTurn();
     else if (!turn_->isActive())
         turn_->start(int(MinGapMs - since));
 }
 
-void TPreviewPane::ShowWaiting()
+void TPreviewPane::showTurn()
 {
     turn_->stop();
     if (waiting_.isNull())
         return;
-    const QByteArray data = std::exchange(waiting_, QByteArray());
+    const QByteArray whole = std::exchange(waiting_, QByteArray());
     shownAtNs_ = TMeasureClock::NowNs();
-    if (enabled_)
-        ShowFile(data);
+    if (!enabled_)
+        return;
+    if (!workers_) {
+        ShowFile(whole);
+        return;
+    }
+    const QByteArray data = writeCurrent(whole);
+    if (data.isNull())
+        return;
+    ++Shown;
+    decoding_ = data;
+    const quint64 sequence = ++sequence_;
+    struct Result {
+        QImage picture;
+        QSize fullSize;
+        bool ok = false;
+    };
+    auto result = std::make_shared<Result>();
+    const QSize box = image_.size();
+    const QPointer<TPreviewPane> self(this);
+    workers_->Run([result, data, box] { result->ok = TPictureReader::Read(data, box, &result->picture, &result->fullSize); },
+                  [self, result, sequence] {
+                      if (!self || sequence != self->sequence_)
+                          return;
+                      self->decoding_.clear();
+                      if (result->ok && self->enabled_)
+                          self->image_.SetPicture(result->picture, result->fullSize);
+                  });
+}
+
+void TPreviewPane::ShowWaiting()
+{
+    if (!waiting_.isNull()) {
+        turn_->stop();
+        shownAtNs_ = TMeasureClock::NowNs();
+        ++sequence_; // what the workers still decode is older
+        decoding_.clear();
+        if (enabled_)
+            ShowFile(std::exchange(waiting_, QByteArray()));
+        waiting_.clear();
+    } else if (!decoding_.isNull()) {
+        // Not yet back from the workers: shown now, theirs comes too late.
+        ++sequence_;
+        const QByteArray data = std::exchange(decoding_, QByteArray());
+        QImage picture;
+        QSize fullSize;
+        if (enabled_ && TPictureReader::Read(data, image_.size(), &picture, &fullSize))
+            image_.SetPicture(picture, fullSize);
+    }
 }
 
 void TPreviewPane::Clear()
 {
     image_.ClearPicture();
     waiting_.clear();
+    decoding_.clear();
+    ++sequence_;
     turn_->stop();
 }
 
-void TPreviewPane::ShowFile(const QByteArray &whole)
+QByteArray TPreviewPane::writeCurrent(const QByteArray &whole)
 {
     // No picture is larger: what lies beyond would only be written and read.
     const QByteArray data = whole.size() > bodyLimitBytes_ ? whole.left(bodyLimitBytes_) : whole;
@@ -55,14 +109,21 @@ void TPreviewPane::ShowFile(const QByteArray &whole)
     // nothing with a flush at close, which costs more than a small preview.
     QFile f(path);
     if (!f.open(QIODevice::ReadWrite) || f.write(data) != data.size() || !f.resize(data.size()))
+        return {};
+    return data.isNull() ? QByteArray("") : data;
+}
+
+void TPreviewPane::ShowFile(const QByteArray &whole)
+{
+    const QByteArray data = writeCurrent(whole);
+    if (data.isNull())
         return;
-    f.close();
     ++Shown;
     // Decoded no larger than the pane needs: a full-size decode of a
     // multi-megapixel picture costs more than fetching it. Not a picture:
     // the one shown before stays.
     QImage picture;
     QSize fullSize;
-    if (TPictureReader::ReadFile(path, image_.size(), &picture, &fullSize))
+    if (TPictureReader::Read(data, image_.size(), &picture, &fullSize))
         image_.SetPicture(picture, fullSize);
 }

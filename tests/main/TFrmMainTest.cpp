@@ -521,6 +521,7 @@ TEST_F(MainWindowTest, PreviewsFasterThanTheEyeShowTheNewest)
     for (const QByteArray &p : pictures)
         w.PreviewData(p, true);
     EXPECT_EQ(w.Pane->Shown, 1);
+    EXPECT_TRUE(w.Preview->Picture().isNull()); // decoded on the workers, shown from the event loop
     EXPECT_EQ(dir.read("current.jpg"), pictures.first());
     ASSERT_TRUE(QTest::qWaitFor([&] { return w.Pane->Shown == 2; }, 5000));
     EXPECT_EQ(dir.read("current.jpg"), pictures.last());
