@@ -18,6 +18,13 @@ TResumeRange ResumeRange(qint64 first, qint64 last, const TGroupMark &mark)
     return r;
 }
 
+qint64 ResumeGuess(const TGroupMark &mark)
+{
+    if (mark.Number <= 0 || mark.Number >= std::numeric_limits<qint64>::max() / 2)
+        return 0;
+    return mark.Number + (mark.Text.endsWith('+') ? 1 : 0);
+}
+
 bool ResumedInFlight(const TGroupMark &mark, qint64 number, const QByteArray &messageId)
 {
     if (mark.Number != number || mark.Text.endsWith('+'))

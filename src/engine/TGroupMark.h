@@ -18,6 +18,9 @@ struct TResumeRange {
     qint64 Count = 0; // 0: nothing to walk
 };
 TResumeRange ResumeRange(qint64 first, qint64 last, const TGroupMark &mark);
+// Where the walk most likely resumes before the server has told the range
+// (the mark still inside it); 0 for a group without a mark.
+qint64 ResumeGuess(const TGroupMark &mark);
 
 // Whether article number, whose header gave messageId, is the one a run
 // ended on without finishing (killed, or its save failed).

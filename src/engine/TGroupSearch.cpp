@@ -177,8 +177,7 @@ void TGroupSearch::Run(int firstGroup, bool oneGroup)
         w_.Pool().Open(connections_); // they come up while the group and its overview are asked for
         // A group walked before most likely resumes at its mark: its first
         // overview batch goes out with GROUP.
-        const TGroupMark marked = g < w_.GroupMarks.size() ? w_.GroupMarks[g] : TGroupMark{};
-        const qint64 resumeGuess = marked.Number > 0 && marked.Number < (qint64(1) << 62) ? marked.Number + (marked.Text.endsWith('+') ? 1 : 0) : 0;
+        const qint64 resumeGuess = ResumeGuess(g < w_.GroupMarks.size() ? w_.GroupMarks[g] : TGroupMark{});
         bool selected = !primary_.Down() &&
                         w_.NewsClient->SelectGroup(group, resumeGuess,
                                                    resumeGuess > 0 ? resumeGuess + OverviewBatch - 1 : 0);
