@@ -501,7 +501,9 @@ bool TZqNNTP::SelectGroupOnce(const QByteArray &name, qint64 overFirst, qint64 o
                         return false;
             }
             const bool listed = Nntp::JudgeMultiLineReply(ReplyLines.mid(0, taken)) == Nntp::ReplyState::Success;
-            dialect_.TakeFormat(listed, listed ? ReplyLines.mid(1, taken - 2) : QList<QByteArray>());
+            // Refused for want of a login, say, it says nothing of the server's format.
+            if (selected)
+                dialect_.TakeFormat(listed, listed ? ReplyLines.mid(1, taken - 2) : QList<QByteArray>());
             ReplyLines.remove(0, taken);
         }
         OverviewAhead ahead{generation, overFirst, overLast, verb, {}, false, {}};

@@ -126,6 +126,28 @@ TEST_F(SessionTest, A480LogsInAndSendsTheCommandOnceMore)
     EXPECT_EQ(losses, 0);
 }
 
+// A GROUP sent with its first overview batch and answered 480: the list of
+// fields refused with it says nothing about them, so it is asked for again
+// with the batch after the login.
+TEST_F(SessionTest, A480OnAGroupWithItsOverviewAsksForTheFieldsAgain)
+{
+    server.user = "joe";
+    server.password = "pw";
+    server.loginRequired = true;
+    client.UserName = "joe";
+    client.Password = "pw";
+    ASSERT_EQ(Attempt(), 2);
+    server.commands.clear();
+    server.askLoginOnce = "GROUP"; // the login lapses: what follows GROUP is refused too
+    ASSERT_TRUE(client.SelectGroup("alt.test", 1, 2000));
+    QList<Nntp::OverviewEntry> entries;
+    ASSERT_TRUE(client.GetOverview(1, 1, entries));
+    ASSERT_EQ(entries.size(), 1);
+    EXPECT_EQ(entries[0].messageId, server.groups.first().articles.first().messageId);
+    const Lines once{"GROUP alt.test\r\n", "LIST OVERVIEW.FMT\r\n", "OVER 1-2000\r\n"};
+    EXPECT_EQ(server.commands, once + once); // refused, then answered; nothing asked a third time
+}
+
 TEST_F(SessionTest, A480WithoutAUserNameEndsTheConnection)
 {
     server.loginRequired = true;
