@@ -8,6 +8,7 @@
 #include "ZqPaths.h"
 
 #include <QAction>
+#include <utility>
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDesktopServices>
@@ -59,9 +60,16 @@ void TRunReport::RunStarted()
     Update();
 }
 
+void TRunReport::addPictures()
+{
+    for (const QString &path : std::exchange(saved_, {}))
+        Strip->AddPicture(path);
+}
+
 void TRunReport::Update()
 {
     pending_->stop();
+    addPictures();
     shownNs_ = TMeasureClock::NowNs();
     const QString summary = Owner.Engine.Summary.Text();
     Strip->SetSummary(Ending.isEmpty() ? summary : Ending + QStringLiteral(". ") + summary);
@@ -75,13 +83,19 @@ void TRunReport::RunFailed(const QString &text)
 
 void TRunReport::Disposed(TArticleDisposition::Outcome outcome, const QString &path)
 {
-    if (outcome == TArticleDisposition::OutcomeSaved)
-        Strip->AddPicture(path);
+    // Moving the strip's buttons along costs a layout: pictures saved faster
+    // than the counts are shown join it together.
+    if (outcome == TArticleDisposition::OutcomeSaved) {
+        saved_.append(path);
+        if (saved_.size() > TThumbnailStrip::MaxThumbs)
+            saved_.removeFirst();
+    }
     Changed();
 }
 
 void TRunReport::Thumbnail(const QString &path, const TThumbnailPixels &pixels)
 {
+    addPictures(); // its button first
     // The pixels are copied: the image must not outlive the vector it would read.
     const QImage image(pixels.Rgb.data(), pixels.Width, pixels.Height, pixels.Width * 3, QImage::Format_RGB888);
     Strip->SetThumbnail(path, image.copy());

@@ -27,11 +27,12 @@ public:
     bool Running = false;
 
     void RunStarted();
-    // Shows the summary as it stands.
+    // Shows the summary and the pictures saved since the last update.
     void Update();
     // The counts changed: shown now, or within UpdateGapMs.
     void Changed();
-    // path: where a saved file went, for its thumbnail.
+    // path: where a saved file went, for its thumbnail; it joins the strip
+    // with the next update, only the newest that the strip keeps.
     void Disposed(TArticleDisposition::Outcome outcome, const QString &path);
     // A saved picture's thumbnail as the workers made it.
     void Thumbnail(const QString &path, const TThumbnailPixels &pixels);
@@ -54,9 +55,11 @@ public:
 
 private:
     void NotifyDesktop(const QString &title, const QString &body);
+    void addPictures();
 
     TFrmMain &Owner;
     QString failure_;
     qint64 shownNs_ = -1; // TMeasureClock time of the last update; -1: none yet
     QTimer *pending_;
+    QStringList saved_; // saved since the strip was last updated, oldest first
 };

@@ -6,6 +6,7 @@
 #include "ManualClock.h"
 #include "MessageRecorder.h"
 #include "TRunReport.h"
+#include "TThumbnailStrip.h"
 #include "TTrayIcon.h"
 #include "TZqImage.h"
 #include "TZqNNTP.h"
@@ -555,6 +556,15 @@ TEST_F(MainWindowTest, ArticleLinesFasterThanTheEyeShowTheNewest)
     EXPECT_EQ(w.pbArticle->value(), 19);
     w.Status("Connection lost");
     EXPECT_EQ(w.laArticleName->text(), "Connection lost");
+
+    // Saved pictures join the strip with the counts, which were shown when
+    // the group began: all after the gap, the newest that the strip keeps.
+    for (int i = 0; i < 20; ++i)
+        w.ArticleDone(TArticleDisposition::OutcomeSaved, "p.jpg", QString::number(i));
+    EXPECT_TRUE(w.Report->Strip->Pictures().isEmpty());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return w.Report->Strip->Pictures().size() == TThumbnailStrip::MaxThumbs; }, 5000));
+    EXPECT_EQ(w.Report->Strip->Pictures().first(), "19");
+    EXPECT_EQ(w.Report->Strip->Pictures().last(), "8");
 }
 
 // A body still arriving is decoded whole at every pass: a pass waits four
